@@ -1,0 +1,29 @@
+// The image CRC-16: polynomial 0xA097, most significant bit first, initial
+// value 0, no reflection, no final exclusive-or, each byte added at the
+// bottom of the register. It is the remainder of the message itself (the
+// common table form would append two zero bytes).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace swboot {
+
+inline constexpr uint16_t IMAGE_CRC_POLYNOMIAL = 0xA097;
+
+class ImageCrc {
+public:
+    // Fills the table; every computation starts with it.
+    void crc16TableBuild();
+    // Feeds one byte into the register.
+    void crc16Update(uint8_t byte, uint16_t& crc) const {
+        crc = static_cast<uint16_t>((crc << 8) ^ table_[crc >> 8] ^ byte);
+    }
+    // Builds the table and returns the CRC of the bytes.
+    uint16_t compute(const uint8_t* data, size_t length);
+
+private:
+    uint16_t table_[256] = {};
+};
+
+}  // namespace swboot
