@@ -1,0 +1,749 @@
+// The flash volume on a host directory: mount and format against the flash
+// array, names that cannot leave the volume, files, directories, capacity,
+// times from the board's clock, fault injection and board reset.
+#include "host/host_volume.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "board/flash_array.h"
+#include "platform/status.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using sim::FlashArray;
+using sim::HostVolume;
+using swboot::ERROR;
+using swboot::OK;
+
+constexpr int64_t JUNE_20_2007 = 1182348189;  // 2007-06-20 14:03:09 UTC
+
+class FakeClock : public swboot::Clock {
+public:
+    uint32_t tickGet() override { return 0; }
+    int clockRate() override { return 100; }
+    void taskDelay(int) override {}
+    int64_t nanosleep(int64_t) override { return 0; }
+    unsigned sleep(unsigned) override { return 0; }
+    int64_t time() override { return now; }
+    int clockSettime(int64_t seconds, int64_t) override {
+        now = seconds;
+        return OK;
+    }
+    int64_t now = JUNE_20_2007;
+};
+
+fs::path uniqueDirectory() {
+    std::string pattern = (fs::temp_directory_path() / "host_volume_test_XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot make a temporary directory");
+    }
+    return pattern;
+}
+
+void hostWrite(const fs::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string hostRead(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class HostVolumeTest : public ::testing::Test {
+protected:
+    HostVolumeTest() : scratch_(uniqueDirectory()), volume_(flash_, scratch_ / "volume", clock_) {}
+    ~HostVolumeTest() override { fs::remove_all(scratch_); }
+
+    void formatAndMount(uint32_t percentUse = 99) {
+        swboot::TffsFormatParams params;
+        params.percentUse = percentUse;
+        ASSERT_EQ(volume_.tffsDevFormat(0, params), OK);
+        ASSERT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), OK);
+        ASSERT_EQ(volume_.chdir("/DskVol/"), OK);
+    }
+
+    // Creates (or replaces) a file with the content; the byte count written.
+    long put(const char* name, const std::string& content) {
+        const int fd = volume_.creat(name, swboot::OPEN_RDWR);
+        if (fd == ERROR) {
+            return ERROR;
+        }
+        const long written = volume_.write(fd, reinterpret_cast<const uint8_t*>(content.data()), content.size());
+        EXPECT_EQ(volume_.close(fd), OK);
+        return written;
+    }
+
+    std::string get(const char* name) {
+        const int fd = volume_.open(name, swboot::OPEN_RDONLY, 0);
+        if (fd == ERROR) {
+            return "<error>";
+        }
+        std::string content;
+        uint8_t buffer[100];
+        long count;
+        while ((count = volume_.read(fd, buffer, sizeof buffer)) > 0) {
+            content.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(count));
+        }
+        EXPECT_EQ(count, 0);
+        EXPECT_EQ(volume_.close(fd), OK);
+        return content;
+    }
+
+    std::vector<std::string> list(const char* name) {
+        std::vector<std::string> names;
+        const int dir = volume_.opendir(name);
+        EXPECT_GE(dir, 0);
+        swboot::DirectoryEntry entry;
+        while (volume_.readdir(dir, entry) == OK) {
+            names.emplace_back(entry.name);
+        }
+        EXPECT_EQ(volume_.closedir(dir), OK);
+        return names;
+    }
+
+    std::string cwd() {
+        char buffer[swboot::PATH_MAX_LENGTH + 1];
+        EXPECT_EQ(volume_.getcwd(buffer, sizeof buffer), OK);
+        return buffer;
+    }
+
+    FakeClock clock_;
+    FlashArray flash_;
+    fs::path scratch_;
+    HostVolume volume_;
+};
+
+// ---------------------------------------------------------------- mount and format
+
+TEST_F(HostVolumeTest, FreshFlashDoesNotMountAndTheVolumeHasNoFiles) {
+    hostWrite(volume_.hostRoot() / "image1", "left from before");
+    EXPECT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), ERROR);
+    EXPECT_FALSE(volume_.mounted());
+    swboot::FileStatus status;
+    EXPECT_EQ(volume_.stat("/DskVol/image1", status), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NOT_FOUND);
+    EXPECT_EQ(volume_.open("/DskVol/image1", swboot::OPEN_RDONLY, 0), ERROR);
+    EXPECT_EQ(volume_.creat("/DskVol/new", swboot::OPEN_RDWR), ERROR);
+    EXPECT_EQ(volume_.chdir("/DskVol/"), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NOT_FOUND);
+}
+
+TEST_F(HostVolumeTest, FormatEmptiesTheHostDirectoryWithoutFollowingLinks) {
+    const fs::path outside = scratch_ / "outside";
+    fs::create_directory(outside);
+    hostWrite(outside / "keep", "not the volume's");
+    fs::create_directories(volume_.hostRoot() / "files" / "deep");
+    hostWrite(volume_.hostRoot() / "files" / "image1", "code");
+    fs::create_directory_symlink(outside, volume_.hostRoot() / "files" / "link");
+
+    formatAndMount();
+    EXPECT_TRUE(fs::is_empty(volume_.hostRoot()));
+    EXPECT_EQ(hostRead(outside / "keep"), "not the volume's");
+    EXPECT_EQ(volume_.usedBytes(), 0u);
+    EXPECT_TRUE(list("/DskVol/").empty());
+}
+
+TEST_F(HostVolumeTest, FormatRecreatesAMissingHostDirectory) {
+    fs::remove_all(volume_.hostRoot());
+    formatAndMount();
+    EXPECT_TRUE(fs::is_directory(volume_.hostRoot()));
+    EXPECT_EQ(put("a", "x"), 1);
+}
+
+TEST_F(HostVolumeTest, MountRefusesOtherDrivesAndNamesAndFormatOtherDrives) {
+    formatAndMount();
+    volume_.powerUp();
+    EXPECT_EQ(volume_.usrTffsConfig(1, 0, "/DskVol/"), ERROR);
+    EXPECT_EQ(volume_.usrTffsConfig(0, 0, "/flash/"), ERROR);
+    EXPECT_EQ(volume_.usrTffsConfig(0, 0, nullptr), ERROR);
+    EXPECT_FALSE(volume_.mounted());
+    EXPECT_NE(volume_.tffsDevFormat(1, {}), OK);
+    EXPECT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), OK);
+}
+
+TEST_F(HostVolumeTest, MountingAMountedVolumeKeepsItsOpenFiles) {
+    formatAndMount();
+    const int fd = volume_.creat("a", swboot::OPEN_RDWR);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), OK);
+    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>("ab"), 2), 2);
+    EXPECT_EQ(volume_.close(fd), OK);
+    EXPECT_EQ(cwd(), "/DskVol/");
+}
+
+TEST_F(HostVolumeTest, ErasedOrDamagedFormatRecordFailsTheNextMountAndFormatEmpties) {
+    formatAndMount();
+    ASSERT_EQ(volume_.mkdir("files"), OK);
+    ASSERT_EQ(put("files/image1", "code"), 4);
+    const int fd = volume_.open("files/image1", swboot::OPEN_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+
+    flash_.eraseUnit(0);
+    EXPECT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), ERROR);
+    EXPECT_FALSE(volume_.mounted());
+    EXPECT_EQ(volume_.openCount(), 0);
+    EXPECT_TRUE(fs::exists(volume_.hostPath("files/image1")));  // nothing lost until the format
+
+    ASSERT_EQ(volume_.tffsDevFormat(0, {}), OK);
+    ASSERT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), OK);
+    EXPECT_FALSE(fs::exists(volume_.hostPath("files")));
+
+    // A single cleared bit anywhere in the record spoils it.
+    const uint8_t cleared[] = {0xFE};
+    flash_.program(sim::FormatRecord::OFFSET_PERCENT_USE + 3, cleared);
+    EXPECT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), ERROR);
+}
+
+TEST_F(HostVolumeTest, FormatErasesTheVolumeWindowAndNeverTheBootCode) {
+    const std::vector<uint8_t> pattern(16, 0x5A);
+    for (uint32_t unit : {1u, 60u, 123u, 124u, 125u, 126u, 127u}) {
+        flash_.program(unit * FlashArray::UNIT_SIZE + 100, pattern);
+    }
+    ASSERT_EQ(volume_.tffsDevFormat(0, {}), OK);
+    for (uint32_t unit = 1; unit < sim::VOLUME_UNIT_COUNT; ++unit) {
+        EXPECT_TRUE(flash_.unitErased(unit)) << unit;
+    }
+    for (uint32_t unit = sim::VOLUME_UNIT_COUNT; unit < FlashArray::UNIT_COUNT; ++unit) {
+        EXPECT_EQ(flash_.read8(unit * FlashArray::UNIT_SIZE + 100), 0x5A) << unit;
+    }
+    EXPECT_FALSE(flash_.unitErased(0));
+}
+
+TEST_F(HostVolumeTest, FormatRecordKeepsTheFormatParameters) {
+    swboot::TffsFormatParams params;
+    params.noOfSpareUnits = 3;
+    params.formatFlags = 0x21;
+    ASSERT_EQ(volume_.tffsDevFormat(0, params), OK);
+    const auto record = sim::formatRecordRead(flash_);
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(record->params.noOfSpareUnits, 3u);
+    EXPECT_EQ(record->params.formatFlags, 0x21u);
+    EXPECT_EQ(record->params.percentUse, 99u);
+    // Big-endian on the medium.
+    EXPECT_EQ(flash_.read8(sim::FormatRecord::OFFSET_SPARE_UNITS + 3), 3);
+    EXPECT_EQ(flash_.read8(sim::FormatRecord::OFFSET_SPARE_UNITS), 0);
+}
+
+TEST_F(HostVolumeTest, MountCountsWhatIsAlreadyOnTheHost) {
+    formatAndMount();
+    volume_.powerUp();
+    fs::create_directory(volume_.hostRoot() / "files");
+    hostWrite(volume_.hostRoot() / "files" / "image1", std::string(1000, 'c'));
+    hostWrite(volume_.hostRoot() / "files" / "vpd.bin", std::string(1, 'v'));
+    hostWrite(volume_.hostRoot() / "empty", "");
+    ASSERT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), OK);
+    EXPECT_EQ(volume_.usedBytes(), 512u + 1024u + 512u + 0u);
+}
+
+// ---------------------------------------------------------------- names
+
+TEST_F(HostVolumeTest, RelativeNamesNeedACurrentDirectoryOnTheVolume) {
+    ASSERT_EQ(volume_.tffsDevFormat(0, {}), OK);
+    ASSERT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), OK);
+    EXPECT_EQ(cwd(), "/");
+    EXPECT_EQ(volume_.creat("x", swboot::OPEN_RDWR), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NOT_FOUND);
+    EXPECT_EQ(volume_.mkdir("files"), ERROR);
+    EXPECT_TRUE(fs::is_empty(volume_.hostRoot()));
+
+    ASSERT_EQ(volume_.chdir("/DskVol"), OK);
+    EXPECT_EQ(cwd(), "/DskVol/");
+    ASSERT_EQ(volume_.mkdir("files/"), OK);
+    ASSERT_EQ(volume_.chdir("files"), OK);
+    EXPECT_EQ(cwd(), "/DskVol/files");
+    EXPECT_EQ(put("vpd.bin", "v"), 1);
+    EXPECT_TRUE(fs::exists(volume_.hostRoot() / "files" / "vpd.bin"));
+    ASSERT_EQ(volume_.chdir("../.."), OK);
+    EXPECT_EQ(cwd(), "/DskVol/");
+    EXPECT_EQ(volume_.chdir("files/vpd.bin"), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NOT_DIRECTORY);
+    EXPECT_EQ(volume_.chdir("nowhere"), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NOT_FOUND);
+    EXPECT_EQ(cwd(), "/DskVol/");
+
+    char small[9];
+    EXPECT_EQ(volume_.getcwd(small, sizeof small), OK);
+    EXPECT_EQ(volume_.getcwd(small, sizeof small - 1), ERROR);
+}
+
+TEST_F(HostVolumeTest, DotDotNeverLeavesTheVolume) {
+    formatAndMount();
+    ASSERT_EQ(volume_.mkdir("files"), OK);
+    ASSERT_EQ(volume_.chdir("files"), OK);
+    EXPECT_EQ(put("../../../escape1", "1"), 1);
+    EXPECT_EQ(put("/DskVol/../escape2", "2"), 1);
+    EXPECT_EQ(put("/DskVol/files/../../../../escape3", "3"), 1);
+    EXPECT_EQ(put("..\\..\\escape4", "4"), 1);
+    for (const char* name : {"escape1", "escape2", "escape3", "escape4"}) {
+        EXPECT_TRUE(fs::exists(volume_.hostRoot() / name)) << name;
+        EXPECT_FALSE(fs::exists(scratch_ / name)) << name;
+    }
+    // Host paths and other devices are not the volume.
+    const std::string hostName = (scratch_ / "host_file").string();
+    EXPECT_EQ(volume_.creat(hostName.c_str(), swboot::OPEN_RDWR), ERROR);
+    EXPECT_EQ(volume_.creat("/tyCo/0", swboot::OPEN_RDWR), ERROR);
+    EXPECT_EQ(volume_.creat("/DskVolume/x", swboot::OPEN_RDWR), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NOT_FOUND);
+    EXPECT_FALSE(fs::exists(scratch_ / "host_file"));
+}
+
+TEST_F(HostVolumeTest, SymbolicLinksInTheHostDirectoryAreNeverFollowed) {
+    formatAndMount();
+    const fs::path outside = scratch_ / "outside";
+    fs::create_directory(outside);
+    hostWrite(outside / "secret", "host data");
+    fs::create_directory_symlink(outside, volume_.hostRoot() / "dirlink");
+    fs::create_symlink(outside / "secret", volume_.hostRoot() / "filelink");
+    hostWrite(volume_.hostRoot() / "bad:name", "unreachable");
+
+    EXPECT_EQ(volume_.open("dirlink/secret", swboot::OPEN_RDONLY, 0), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_IO);
+    EXPECT_EQ(volume_.creat("dirlink/new", swboot::OPEN_RDWR), ERROR);
+    EXPECT_EQ(volume_.open("filelink", swboot::OPEN_RDWR, 0), ERROR);
+    EXPECT_EQ(volume_.creat("filelink", swboot::OPEN_RDWR), ERROR);
+    EXPECT_EQ(volume_.chdir("dirlink"), ERROR);
+    EXPECT_EQ(volume_.opendir("dirlink"), ERROR);
+    EXPECT_EQ(volume_.mkdir("dirlink/sub"), ERROR);
+    ASSERT_EQ(put("mine", "volume data"), 11);
+    EXPECT_EQ(volume_.rename("mine", "filelink"), ERROR);
+    EXPECT_EQ(volume_.rename("filelink", "mine2"), ERROR);
+    EXPECT_EQ(volume_.remove("filelink"), ERROR);
+    swboot::FileStatus status;
+    EXPECT_EQ(volume_.stat("filelink", status), ERROR);
+
+    EXPECT_EQ(hostRead(outside / "secret"), "host data");
+    EXPECT_EQ(fs::directory_iterator(outside)->path().filename(), "secret");
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
+    EXPECT_EQ(list("/DskVol/"), std::vector<std::string>{"mine"});
+    EXPECT_EQ(volume_.dosFsChkDsk("/DskVol/", 0), 3);  // two links, one name FAT cannot hold
+}
+
+TEST_F(HostVolumeTest, OverlongAndForbiddenNamesAreRefused) {
+    formatAndMount();
+    const std::string longComponent(swboot::NAME_MAX_LENGTH + 1, 'n');
+    EXPECT_EQ(volume_.creat(longComponent.c_str(), swboot::OPEN_RDWR), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NAME_TOO_LONG);
+    std::string longPath;
+    while (longPath.size() <= swboot::PATH_MAX_LENGTH) {
+        longPath += "dir/";
+    }
+    EXPECT_EQ(volume_.mkdir(longPath.c_str()), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NAME_TOO_LONG);
+    EXPECT_EQ(volume_.creat("a:b", swboot::OPEN_RDWR), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_INVALID);
+    EXPECT_EQ(volume_.creat("", swboot::OPEN_RDWR), ERROR);
+    EXPECT_TRUE(fs::is_empty(volume_.hostRoot()));
+}
+
+TEST_F(HostVolumeTest, HostPathMapsVolumeNamesBelowTheRoot) {
+    EXPECT_EQ(volume_.hostPath("files/image1"), volume_.hostRoot() / "files" / "image1");
+    EXPECT_EQ(volume_.hostPath("/DskVol/files/../boot.dim"), volume_.hostRoot() / "boot.dim");
+    EXPECT_EQ(volume_.hostPath("../../x"), volume_.hostRoot() / "x");
+    EXPECT_THROW(volume_.hostPath("/etc/passwd"), std::invalid_argument);
+}
+
+// ---------------------------------------------------------------- files
+
+TEST_F(HostVolumeTest, FilesRoundTripThroughCreateWriteSeekAndRead) {
+    formatAndMount();
+    const int fd = volume_.creat("image1", swboot::OPEN_RDWR);
+    EXPECT_EQ(fd, HostVolume::FIRST_DESCRIPTOR);
+    const std::string text = "0123456789";
+    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>(text.data()), text.size()), 10);
+    EXPECT_EQ(volume_.lseek(fd, 4, swboot::SEEK_FROM_START), 4);
+    uint8_t buffer[4] = {};
+    EXPECT_EQ(volume_.read(fd, buffer, 3), 3);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 3), "456");
+    EXPECT_EQ(volume_.lseek(fd, -2, swboot::SEEK_FROM_END), 8);
+    EXPECT_EQ(volume_.lseek(fd, 1, swboot::SEEK_FROM_CURRENT), 9);
+    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>("XY"), 2), 2);
+    EXPECT_EQ(volume_.lseek(fd, -20, swboot::SEEK_FROM_CURRENT), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_INVALID);
+    swboot::FileStatus status;
+    ASSERT_EQ(volume_.fstat(fd, status), OK);
+    EXPECT_EQ(status.size, 11u);
+    EXPECT_TRUE(swboot::fileIsRegular(status));
+    EXPECT_EQ(status.mode & 0777u, 0777u);
+    EXPECT_EQ(volume_.close(fd), OK);
+    EXPECT_EQ(volume_.close(fd), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_BAD_DESCRIPTOR);
+    EXPECT_EQ(get("/DskVol/image1"), "012345678XY");
+    EXPECT_EQ(hostRead(volume_.hostPath("image1")), "012345678XY");
+}
+
+TEST_F(HostVolumeTest, AccessModesAreEnforced) {
+    formatAndMount();
+    ASSERT_EQ(put("f", "abc"), 3);
+    uint8_t byte = 0;
+    const int readOnly = volume_.open("f", swboot::OPEN_RDONLY, 0);
+    EXPECT_EQ(volume_.write(readOnly, &byte, 1), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_BAD_DESCRIPTOR);
+    const int writeOnly = volume_.open("f", swboot::OPEN_WRONLY, 0);
+    EXPECT_EQ(volume_.read(writeOnly, &byte, 1), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_BAD_DESCRIPTOR);
+    EXPECT_EQ(volume_.read(99, &byte, 1), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_BAD_DESCRIPTOR);
+    EXPECT_EQ(volume_.open("f", swboot::OPEN_ACCMODE, 0), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_INVALID);
+    EXPECT_EQ(volume_.open("missing", swboot::OPEN_RDWR, 0), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NOT_FOUND);
+    EXPECT_EQ(volume_.open("nodir/new", swboot::OPEN_RDWR | swboot::OPEN_CREAT, 0), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NOT_FOUND);
+    EXPECT_EQ(volume_.open("f/new", swboot::OPEN_RDWR | swboot::OPEN_CREAT, 0), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NOT_DIRECTORY);
+
+    // Without OPEN_TRUNC an existing file keeps its content.
+    const int keep = volume_.open("f", swboot::OPEN_RDWR | swboot::OPEN_CREAT, 0);
+    ASSERT_GE(keep, 0);
+    EXPECT_EQ(volume_.close(keep), OK);
+    EXPECT_EQ(get("f"), "abc");
+}
+
+TEST_F(HostVolumeTest, DirectoriesOpenOnlyForReading) {
+    formatAndMount();
+    ASSERT_EQ(volume_.mkdir("files"), OK);
+    EXPECT_EQ(volume_.open("files", swboot::OPEN_RDWR, 0), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_IS_DIRECTORY);
+    EXPECT_EQ(volume_.creat("files", swboot::OPEN_RDWR), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_IS_DIRECTORY);
+    const int fd = volume_.open("files", swboot::OPEN_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    uint8_t byte;
+    EXPECT_EQ(volume_.read(fd, &byte, 1), ERROR);
+    swboot::FileStatus status;
+    ASSERT_EQ(volume_.fstat(fd, status), OK);
+    EXPECT_TRUE(swboot::fileIsDirectory(status));
+    EXPECT_EQ(volume_.close(fd), OK);
+    EXPECT_EQ(volume_.mkdir("files"), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_EXISTS);
+}
+
+TEST_F(HostVolumeTest, DescriptorsStartAtThreeAndAreLimited) {
+    formatAndMount();
+    ASSERT_EQ(put("f", "x"), 1);
+    std::set<int> descriptors;
+    for (int i = 0; i < HostVolume::MAX_OPEN_FILES; ++i) {
+        const int fd = volume_.open("f", swboot::OPEN_RDONLY, 0);
+        ASSERT_GE(fd, HostVolume::FIRST_DESCRIPTOR);
+        descriptors.insert(fd);
+    }
+    EXPECT_EQ(descriptors.size(), size_t{HostVolume::MAX_OPEN_FILES});
+    EXPECT_EQ(volume_.open("f", swboot::OPEN_RDONLY, 0), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_TOO_MANY_OPEN);
+    EXPECT_EQ(volume_.creat("g", swboot::OPEN_RDWR), ERROR);
+    EXPECT_FALSE(fs::exists(volume_.hostPath("g")));  // refused before anything was made
+    EXPECT_EQ(volume_.close(*descriptors.begin()), OK);
+    EXPECT_EQ(volume_.open("f", swboot::OPEN_RDONLY, 0), *descriptors.begin());
+}
+
+TEST_F(HostVolumeTest, RenameMovesAndReplacesFiles) {
+    formatAndMount();
+    ASSERT_EQ(volume_.mkdir("files"), OK);
+    ASSERT_EQ(put("files/xcode.bin", std::string(1500, 'n')), 1500);
+    ASSERT_EQ(put("files/image1", std::string(3000, 'o')), 3000);
+    EXPECT_EQ(volume_.usedBytes(), 512u + 1536u + 3072u);
+
+    EXPECT_EQ(volume_.rename("files/xcode.bin", "/DskVol/files/image1"), OK);
+    EXPECT_EQ(get("files/image1"), std::string(1500, 'n'));
+    EXPECT_EQ(volume_.open("files/xcode.bin", swboot::OPEN_RDONLY, 0), ERROR);
+    EXPECT_EQ(volume_.usedBytes(), 512u + 1536u);
+
+    EXPECT_EQ(volume_.rename("files/xcode.bin", "files/image2"), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NOT_FOUND);
+    EXPECT_EQ(volume_.rename("files/image1", "files"), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_IS_DIRECTORY);
+    EXPECT_EQ(volume_.rename("files/image1", "nodir/image1"), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NOT_FOUND);
+
+    ASSERT_EQ(volume_.mkdir("other"), OK);
+    EXPECT_EQ(volume_.rename("files", "other"), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_EXISTS);
+    EXPECT_EQ(volume_.rename("files", "files/sub"), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_INVALID);
+    EXPECT_EQ(volume_.rename("files", "moved"), OK);
+    EXPECT_EQ(get("moved/image1"), std::string(1500, 'n'));
+    EXPECT_EQ(volume_.usedBytes(), 512u + 512u + 1536u);
+}
+
+TEST_F(HostVolumeTest, RemoveTakesFilesAndOnlyEmptyDirectories) {
+    formatAndMount();
+    ASSERT_EQ(volume_.mkdir("files"), OK);
+    ASSERT_EQ(put("files/log2.bin", "log"), 3);
+    EXPECT_EQ(volume_.remove("files"), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NOT_EMPTY);
+    EXPECT_EQ(volume_.remove("files/log2.bin"), OK);
+    EXPECT_EQ(volume_.remove("files/log2.bin"), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NOT_FOUND);
+    EXPECT_EQ(volume_.remove("files"), OK);
+    EXPECT_EQ(volume_.remove("/DskVol/"), ERROR);
+    EXPECT_EQ(volume_.usedBytes(), 0u);
+    EXPECT_TRUE(fs::is_empty(volume_.hostRoot()));
+}
+
+// ---------------------------------------------------------------- directory reading
+
+TEST_F(HostVolumeTest, DirectoriesReadSortedWithDotEntriesInSubdirectories) {
+    formatAndMount();
+    ASSERT_EQ(volume_.mkdir("files"), OK);
+    for (const char* name : {"files/vpd.bin", "files/boot.dim", "files/image1", "files/Zeta", "top"}) {
+        ASSERT_EQ(put(name, "x"), 1);
+    }
+    ASSERT_EQ(volume_.mkdir("files/sub"), OK);
+    EXPECT_EQ(list("/DskVol/"), (std::vector<std::string>{"files", "top"}));
+    EXPECT_EQ(list("files"),
+              (std::vector<std::string>{".", "..", "Zeta", "boot.dim", "image1", "sub", "vpd.bin"}));
+    EXPECT_EQ(volume_.opendir("top"), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NOT_DIRECTORY);
+    EXPECT_EQ(volume_.opendir("none"), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NOT_FOUND);
+}
+
+TEST_F(HostVolumeTest, EntriesCanBeRemovedWhileTheDirectoryIsRead) {
+    formatAndMount();
+    for (const char* name : {"a.cfg", "b.cfg", "c.cfg"}) {
+        ASSERT_EQ(put(name, "x"), 1);
+    }
+    const int dir = volume_.opendir("/DskVol/");
+    ASSERT_GE(dir, 0);
+    swboot::DirectoryEntry entry;
+    int seen = 0;
+    while (volume_.readdir(dir, entry) == OK) {
+        EXPECT_EQ(volume_.remove(entry.name), OK) << entry.name;
+        ++seen;
+    }
+    EXPECT_EQ(seen, 3);
+    EXPECT_EQ(volume_.closedir(dir), OK);
+    EXPECT_EQ(volume_.readdir(dir, entry), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_BAD_DESCRIPTOR);
+}
+
+TEST_F(HostVolumeTest, DirectoryHandlesAreLimited) {
+    formatAndMount();
+    std::vector<int> handles;
+    for (int i = 0; i < HostVolume::MAX_OPEN_DIRECTORIES; ++i) {
+        handles.push_back(volume_.opendir("/DskVol/"));
+        ASSERT_GE(handles.back(), 0);
+    }
+    EXPECT_EQ(volume_.opendir("/DskVol/"), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_TOO_MANY_OPEN);
+    EXPECT_EQ(volume_.closedir(handles[5]), OK);
+    EXPECT_EQ(volume_.opendir("/DskVol/"), handles[5]);
+}
+
+// ---------------------------------------------------------------- capacity
+
+TEST_F(HostVolumeTest, CapacityIsNinetyNinePercentOfTheWindowInBlocks) {
+    formatAndMount();
+    EXPECT_EQ(volume_.capacityBytes(), 0x01F00000ull * 99 / 100 / 512 * 512);
+    ASSERT_EQ(put("a", std::string(513, 'a')), 513);
+    const int fd = volume_.creat("dummy1", swboot::OPEN_RDWR);
+    swboot::VolumeStatistics stats;
+    ASSERT_EQ(volume_.statistics(fd, stats), OK);
+    EXPECT_EQ(stats.blockSize, 512u);
+    EXPECT_EQ(stats.totalBlocks, 62853u);
+    EXPECT_EQ(stats.freeBlocks, 62853u - 2u);
+    EXPECT_EQ(volume_.close(fd), OK);
+    EXPECT_EQ(volume_.statistics(fd, stats), ERROR);
+}
+
+TEST_F(HostVolumeTest, AFullVolumeCutsWritesShortThenRefusesThem) {
+    formatAndMount(1);  // a small volume keeps the test quick
+    const uint64_t capacity = volume_.capacityBytes();
+    ASSERT_EQ(capacity, 0x01F00000ull / 100 / 512 * 512);
+    ASSERT_EQ(volume_.mkdir("files"), OK);
+
+    const std::string big(capacity, 'b');
+    const int fd = volume_.creat("files/big", swboot::OPEN_RDWR);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>(big.data()), big.size()),
+              static_cast<long>(capacity - 512));
+    EXPECT_EQ(volume_.usedBytes(), capacity);
+    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>("z"), 1), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NO_SPACE);
+    // Rewriting blocks the file already has needs no space.
+    EXPECT_EQ(volume_.lseek(fd, 0, swboot::SEEK_FROM_START), 0);
+    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>("B"), 1), 1);
+    EXPECT_EQ(volume_.close(fd), OK);
+
+    EXPECT_EQ(volume_.creat("files/small", swboot::OPEN_RDWR), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NO_SPACE);
+    EXPECT_EQ(volume_.mkdir("more"), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_NO_SPACE);
+
+    EXPECT_EQ(volume_.remove("files/big"), OK);
+    EXPECT_EQ(volume_.usedBytes(), 512u);
+    EXPECT_EQ(put("files/small", "back"), 4);
+    EXPECT_EQ(volume_.usedBytes(), 1024u);
+    EXPECT_EQ(volume_.dosFsChkDsk("/DskVol/", 0), OK);
+}
+
+TEST_F(HostVolumeTest, TruncatingAndReplacingGiveSpaceBack) {
+    formatAndMount();
+    ASSERT_EQ(put("log", std::string(2000, 'l')), 2000);
+    EXPECT_EQ(volume_.usedBytes(), 2048u);
+    ASSERT_EQ(put("log", "short"), 5);  // creat truncates
+    EXPECT_EQ(volume_.usedBytes(), 512u);
+
+    // A file removed while open no longer counts, whatever is written to it.
+    const int fd = volume_.open("log", swboot::OPEN_RDWR, 0);
+    ASSERT_EQ(volume_.remove("log"), OK);
+    EXPECT_EQ(volume_.usedBytes(), 0u);
+    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>(std::string(4000, 'x').data()), 4000), 4000);
+    EXPECT_EQ(volume_.usedBytes(), 0u);
+    EXPECT_EQ(volume_.close(fd), OK);
+    EXPECT_EQ(volume_.dosFsChkDsk("/DskVol/", 0), OK);
+}
+
+// ---------------------------------------------------------------- times
+
+TEST_F(HostVolumeTest, ModificationTimesComeFromTheBoardClock) {
+    formatAndMount();
+    swboot::FileStatus status;
+    const int fd = volume_.creat("image1", swboot::OPEN_RDWR);
+    ASSERT_EQ(volume_.fstat(fd, status), OK);
+    EXPECT_EQ(status.mtime, JUNE_20_2007);
+
+    clock_.now = JUNE_20_2007 + 3600;
+    ASSERT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>("abc"), 3), 3);
+    EXPECT_EQ(volume_.close(fd), OK);
+    ASSERT_EQ(volume_.stat("image1", status), OK);
+    EXPECT_EQ(status.mtime, JUNE_20_2007 + 3600);
+
+    clock_.now = JUNE_20_2007 + 7200;
+    ASSERT_GE(volume_.close(volume_.creat("image1", swboot::OPEN_WRONLY)), OK);
+    ASSERT_EQ(volume_.stat("image1", status), OK);
+    EXPECT_EQ(status.mtime, JUNE_20_2007 + 7200);
+
+    // Reading and renaming change nothing.
+    clock_.now = JUNE_20_2007 + 9000;
+    EXPECT_EQ(get("image1"), "");
+    ASSERT_EQ(volume_.rename("image1", "image2"), OK);
+    ASSERT_EQ(volume_.stat("image2", status), OK);
+    EXPECT_EQ(status.mtime, JUNE_20_2007 + 7200);
+
+    ASSERT_EQ(volume_.mkdir("files"), OK);
+    ASSERT_EQ(volume_.stat("files", status), OK);
+    EXPECT_EQ(status.mtime, JUNE_20_2007 + 9000);
+    ASSERT_EQ(volume_.stat("/DskVol/", status), OK);
+    EXPECT_EQ(status.mtime, JUNE_20_2007 + 9000);
+}
+
+// ---------------------------------------------------------------- faults and reset
+
+TEST_F(HostVolumeTest, InjectedFailuresChangeNothing) {
+    formatAndMount();
+    ASSERT_EQ(put("xcode.bin", "new code"), 8);
+    ASSERT_EQ(put("image1", "old code"), 8);
+
+    volume_.injectFailure(HostVolume::Operation::Rename);
+    EXPECT_EQ(volume_.rename("xcode.bin", "image1"), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_IO);
+    EXPECT_EQ(get("image1"), "old code");
+    EXPECT_EQ(get("xcode.bin"), "new code");
+    EXPECT_EQ(volume_.rename("xcode.bin", "image1"), OK);  // only the next one failed
+    EXPECT_EQ(get("image1"), "new code");
+
+    volume_.injectFailure(HostVolume::Operation::Write, 2);
+    const int fd = volume_.open("image1", swboot::OPEN_RDWR, 0);
+    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>("X"), 1), ERROR);
+    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>("X"), 1), ERROR);
+    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>("N"), 1), 1);
+    EXPECT_EQ(volume_.close(fd), OK);
+    EXPECT_EQ(get("image1"), "New code");
+
+    volume_.injectFailure(HostVolume::Operation::Create);
+    EXPECT_EQ(volume_.creat("image1", swboot::OPEN_RDWR), ERROR);
+    EXPECT_EQ(get("image1"), "New code");  // not truncated
+    volume_.injectFailure(HostVolume::Operation::Remove);
+    EXPECT_EQ(volume_.remove("image1"), ERROR);
+    volume_.injectFailure(HostVolume::Operation::Mkdir);
+    EXPECT_EQ(volume_.mkdir("files"), ERROR);
+    volume_.injectFailure(HostVolume::Operation::Open);
+    EXPECT_EQ(volume_.open("image1", swboot::OPEN_RDONLY, 0), ERROR);
+    volume_.injectFailure(HostVolume::Operation::Read);
+    const int reader = volume_.open("image1", swboot::OPEN_RDONLY, 0);
+    uint8_t byte;
+    EXPECT_EQ(volume_.read(reader, &byte, 1), ERROR);
+    EXPECT_EQ(volume_.close(reader), OK);
+    EXPECT_EQ(list("/DskVol/"), std::vector<std::string>{"image1"});
+}
+
+TEST_F(HostVolumeTest, PowerUpClosesEverythingAndUnmountsButKeepsFiles) {
+    formatAndMount();
+    ASSERT_EQ(volume_.mkdir("files"), OK);
+    ASSERT_EQ(volume_.chdir("files"), OK);
+    ASSERT_EQ(put("image1", std::string(700, 'i')), 700);
+    const int fd = volume_.open("image1", swboot::OPEN_RDONLY, 0);
+    const int dir = volume_.opendir(".");
+    ASSERT_GE(fd, 0);
+    ASSERT_GE(dir, 0);
+
+    volume_.powerUp();
+    EXPECT_FALSE(volume_.mounted());
+    EXPECT_EQ(volume_.openCount(), 0);
+    EXPECT_EQ(cwd(), "/");
+    uint8_t byte;
+    EXPECT_EQ(volume_.read(fd, &byte, 1), ERROR);
+    EXPECT_EQ(volume_.errnoGet(), swboot::ERRNO_BAD_DESCRIPTOR);
+    swboot::DirectoryEntry entry;
+    EXPECT_EQ(volume_.readdir(dir, entry), ERROR);
+    swboot::FileStatus status;
+    EXPECT_EQ(volume_.stat("/DskVol/files/image1", status), ERROR);
+
+    ASSERT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), OK);
+    EXPECT_EQ(volume_.usedBytes(), 512u + 1024u);
+    EXPECT_EQ(get("/DskVol/files/image1"), std::string(700, 'i'));
+}
+
+// ---------------------------------------------------------------- check and display
+
+TEST_F(HostVolumeTest, DiskCheckFindsAndRepairsAUsageMismatch) {
+    std::string printed;
+    volume_.setPrinter([&printed](std::string_view text) { printed += text; });
+    EXPECT_EQ(volume_.dosFsChkDsk("/DskVol/", 0x202), ERROR);
+    formatAndMount();
+    ASSERT_EQ(put("image1", "x"), 1);
+    EXPECT_EQ(volume_.dosFsChkDsk("/DskVol/", 0x202), OK);
+
+    hostWrite(volume_.hostRoot() / "planted", std::string(600, 'p'));  // behind the volume's back
+    EXPECT_EQ(volume_.dosFsChkDsk("/DskVol/", 0x001), 1);
+    EXPECT_EQ(volume_.usedBytes(), 512u);
+    printed.clear();
+    EXPECT_EQ(volume_.dosFsChkDsk("/DskVol/", 0x202), OK);
+    EXPECT_EQ(volume_.usedBytes(), 512u + 1024u);
+    EXPECT_NE(printed.find("corrected"), std::string::npos) << printed;
+    EXPECT_EQ(printed.back(), '\n');
+    EXPECT_EQ(volume_.dosFsChkDsk("/DskVol/", 0x001), OK);
+}
+
+TEST_F(HostVolumeTest, VolumeShowDescribesTheVolume) {
+    std::string printed;
+    volume_.setPrinter([&printed](std::string_view text) { printed += text; });
+    EXPECT_EQ(volume_.volumeShow("/DskVol/", 2), ERROR);
+    EXPECT_NE(printed.find("not mounted"), std::string::npos) << printed;
+
+    formatAndMount();
+    ASSERT_EQ(volume_.mkdir("files"), OK);
+    ASSERT_EQ(put("files/image1", "x"), 1);
+    printed.clear();
+    EXPECT_EQ(volume_.volumeShow("/DskVol/", 2), OK);
+    EXPECT_NE(printed.find("\"/DskVol/\": mounted\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("32180736 bytes"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("1024 bytes (2 blocks)"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("1 in 1 directories"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("0xFE000000"), std::string::npos) << printed;
+    EXPECT_EQ(volume_.volumeShow("/other/", 2), ERROR);
+}
+
+}  // namespace
