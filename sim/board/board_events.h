@@ -1,0 +1,29 @@
+// Board events that end the loader's run: they unwind the loader from
+// wherever it is, as the hardware would stop it, and are caught by the
+// board's power-on loop. They are deliberately not std::exceptions, so that
+// nothing on the way can take them for an error and swallow them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace sim {
+
+// The CPLD was told to reset the board, or the operator asked for it.
+struct BoardReset {
+    std::string cause;
+};
+
+// The board is switched off: the operator quit, or a non-interactive
+// console ran out of input while the loader waited for it.
+struct BoardPowerOff {
+    std::string cause;
+    int exitStatus = 0;
+};
+
+// The processor took a machine check (an access no device answers).
+struct BoardMachineCheck {
+    std::string cause;
+};
+
+}  // namespace sim

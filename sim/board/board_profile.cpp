@@ -1,0 +1,232 @@
+#include "board/board_profile.h"
+
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+#include <toml++/toml.h>
+
+#include "platform/cpu.h"
+
+namespace sim {
+
+namespace {
+
+const char DEFAULT_PROFILE[] = R"(# Stackable switch, 48-port board: two switch chips on PCI.
+[board]
+name = "48-port"
+description = "48-port copper board with two switch chips"
+
+[cpld]
+fan_status = 0x3f        # fans 0..5 working
+module_type = 0x77       # both slots: no module type
+module_presence = 0x03   # both slots empty
+board_type = 0x00        # AC, no PoE
+board_revision = 0x01    # revision B
+pld_revision = 3
+
+[cpu]
+msr = 0x00029000         # CE, EE, ME
+hid0 = 0x00004000
+hid1 = 0x00000000
+l1csr0 = 0x00000001
+l1csr1 = 0x00000001
+l1cfg0 = 0x08382020
+l1cfg1 = 0x00382020
+
+[[pci]]
+bus = 0
+device = 0
+vendor = 0x1057
+device_id = 0x000c
+class = 0x0b2000
+name = "host bridge"
+
+[[pci]]
+bus = 0
+device = 2
+vendor = 0x14e4
+device_id = 0xb504
+class = 0x020000
+name = "switch chip 0"
+
+[[pci]]
+bus = 0
+device = 3
+vendor = 0x14e4
+device_id = 0xb504
+class = 0x020000
+name = "switch chip 1"
+
+[vpd]
+mac_address = "00:06:29:32:81:40"
+serial_number = "SIM0000001"
+date_code = "102006"
+part_number = "10K7901"
+revision = "A"
+)";
+
+std::string where(const toml::node& node, const std::string& origin) {
+    std::ostringstream out;
+    out << origin;
+    const auto& source = node.source();
+    if (source.begin.line != 0) {
+        out << ":" << source.begin.line;
+    }
+    return out.str();
+}
+
+void checkKeys(const toml::table& table, const std::set<std::string>& allowed, const std::string& section,
+               const std::string& origin) {
+    for (const auto& [key, value] : table) {
+        if (!allowed.count(std::string(key.str()))) {
+            throw std::runtime_error(where(value, origin) + ": unknown key '" + std::string(key.str()) + "' in " +
+                                     section);
+        }
+    }
+}
+
+int64_t integer(const toml::table& table, const char* key, int64_t min, int64_t max, int64_t fallback,
+                const std::string& origin) {
+    const toml::node* node = table.get(key);
+    if (node == nullptr) {
+        return fallback;
+    }
+    auto value = node->value<int64_t>();
+    if (!value || !node->is_integer()) {
+        throw std::runtime_error(where(*node, origin) + ": '" + key + "' must be an integer");
+    }
+    if (*value < min || *value > max) {
+        throw std::runtime_error(where(*node, origin) + ": '" + key + "' is out of range");
+    }
+    return *value;
+}
+
+std::string text(const toml::table& table, const char* key, const std::string& fallback, const std::string& origin) {
+    const toml::node* node = table.get(key);
+    if (node == nullptr) {
+        return fallback;
+    }
+    if (!node->is_string()) {
+        throw std::runtime_error(where(*node, origin) + ": '" + key + "' must be a string");
+    }
+    return *node->value<std::string>();
+}
+
+const toml::table* section(const toml::table& root, const char* name, const std::string& origin) {
+    const toml::node* node = root.get(name);
+    if (node == nullptr) {
+        return nullptr;
+    }
+    if (!node->is_table()) {
+        throw std::runtime_error(where(*node, origin) + ": '" + name + "' must be a table");
+    }
+    return node->as_table();
+}
+
+}  // namespace
+
+const char* BoardProfile::defaultText() { return DEFAULT_PROFILE; }
+
+BoardProfile BoardProfile::parse(const std::string& textIn, const std::string& origin) {
+    toml::table root;
+    try {
+        root = toml::parse(textIn, origin);
+    } catch (const toml::parse_error& e) {
+        std::ostringstream out;
+        out << origin << ":" << e.source().begin.line << ": " << e.description();
+        throw std::runtime_error(out.str());
+    }
+    checkKeys(root, {"board", "cpld", "cpu", "pci", "vpd"}, "the profile", origin);
+
+    BoardProfile profile;
+    if (const toml::table* board = section(root, "board", origin)) {
+        checkKeys(*board, {"name", "description"}, "[board]", origin);
+        profile.name = text(*board, "name", "", origin);
+        profile.description = text(*board, "description", "", origin);
+    }
+    if (const toml::table* cpld = section(root, "cpld", origin)) {
+        checkKeys(*cpld,
+                  {"fan_status", "module_type", "module_presence", "board_type", "board_revision", "pld_revision"},
+                  "[cpld]", origin);
+        Cpld::Identity& id = profile.cpld;
+        id.fanStatus = static_cast<uint8_t>(integer(*cpld, "fan_status", 0, 255, id.fanStatus, origin));
+        id.moduleType = static_cast<uint8_t>(integer(*cpld, "module_type", 0, 255, id.moduleType, origin));
+        id.modulePresence =
+            static_cast<uint8_t>(integer(*cpld, "module_presence", 0, 255, id.modulePresence, origin));
+        id.boardType = static_cast<uint8_t>(integer(*cpld, "board_type", 0, 255, id.boardType, origin));
+        id.boardRevision = static_cast<uint8_t>(integer(*cpld, "board_revision", 0, 255, id.boardRevision, origin));
+        id.pldRevision = static_cast<uint8_t>(integer(*cpld, "pld_revision", 0, 255, id.pldRevision, origin));
+    }
+    if (const toml::table* cpu = section(root, "cpu", origin)) {
+        checkKeys(*cpu, {"msr", "hid0", "hid1", "l1csr0", "l1csr1", "l1cfg0", "l1cfg1"}, "[cpu]", origin);
+        const int64_t max = 0xFFFFFFFF;
+        profile.cpu.msr = static_cast<uint32_t>(integer(*cpu, "msr", 0, max, profile.cpu.msr, origin));
+        const struct {
+            const char* key;
+            int spr;
+        } sprs[] = {{"hid0", swboot::SPR_HID0},     {"hid1", swboot::SPR_HID1},     {"l1csr0", swboot::SPR_L1CSR0},
+                    {"l1csr1", swboot::SPR_L1CSR1}, {"l1cfg0", swboot::SPR_L1CFG0}, {"l1cfg1", swboot::SPR_L1CFG1}};
+        for (const auto& s : sprs) {
+            profile.cpu.spr[s.spr] = static_cast<uint32_t>(integer(*cpu, s.key, 0, max, 0, origin));
+        }
+    }
+    if (const toml::node* pci = root.get("pci")) {
+        const toml::array* list = pci->as_array();
+        if (list == nullptr) {
+            throw std::runtime_error(where(*pci, origin) + ": 'pci' must be an array of tables ([[pci]])");
+        }
+        for (const toml::node& entry : *list) {
+            const toml::table* f = entry.as_table();
+            if (f == nullptr) {
+                throw std::runtime_error(where(entry, origin) + ": each [[pci]] entry must be a table");
+            }
+            checkKeys(*f, {"bus", "device", "function", "vendor", "device_id", "class", "revision", "name"}, "[[pci]]",
+                      origin);
+            if (!f->contains("vendor") || !f->contains("device_id")) {
+                throw std::runtime_error(where(entry, origin) + ": a [[pci]] entry needs 'vendor' and 'device_id'");
+            }
+            PciSpace::Function fn;
+            fn.bus = static_cast<int>(integer(*f, "bus", 0, 255, 0, origin));
+            fn.device = static_cast<int>(integer(*f, "device", 0, 31, 0, origin));
+            fn.function = static_cast<int>(integer(*f, "function", 0, 7, 0, origin));
+            fn.vendorId = static_cast<uint16_t>(integer(*f, "vendor", 0, 0xFFFE, 0, origin));
+            fn.deviceId = static_cast<uint16_t>(integer(*f, "device_id", 0, 0xFFFF, 0, origin));
+            fn.classCode = static_cast<uint32_t>(integer(*f, "class", 0, 0xFFFFFF, 0, origin));
+            fn.revision = static_cast<uint8_t>(integer(*f, "revision", 0, 255, 0, origin));
+            fn.name = text(*f, "name", "", origin);
+            profile.pci.push_back(fn);
+        }
+    }
+    if (const toml::table* vpd = section(root, "vpd", origin)) {
+        checkKeys(*vpd, {"mac_address", "serial_number", "date_code", "part_number", "revision"}, "[vpd]", origin);
+        VpdValues& v = profile.vpd;
+        v.macAddress = text(*vpd, "mac_address", v.macAddress, origin);
+        v.serialNumber = text(*vpd, "serial_number", v.serialNumber, origin);
+        v.dateCode = text(*vpd, "date_code", v.dateCode, origin);
+        v.partNumber = text(*vpd, "part_number", v.partNumber, origin);
+        v.revision = text(*vpd, "revision", v.revision, origin);
+    }
+    // Catch duplicate or misplaced PCI functions now, with the profile's name.
+    try {
+        PciSpace check(profile.pci);
+    } catch (const std::invalid_argument& e) {
+        throw std::runtime_error(origin + ": " + e.what());
+    }
+    return profile;
+}
+
+BoardProfile BoardProfile::load(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    if (!in) {
+        throw std::runtime_error("cannot read the board profile " + file.string());
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    return parse(content.str(), file.string());
+}
+
+BoardProfile BoardProfile::builtin() { return parse(DEFAULT_PROFILE, "(built-in 48-port profile)"); }
+
+}  // namespace sim

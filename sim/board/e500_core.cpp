@@ -1,0 +1,87 @@
+#include "board/e500_core.h"
+
+#include "board/board_events.h"
+
+namespace sim {
+
+using namespace swboot;
+
+E500Core::E500Core(const Registers& powerOn) : powerOn_(powerOn) { powerUp(); }
+
+void E500Core::powerUp() {
+    msr_ = powerOn_.msr;
+    spr_ = powerOn_.spr;
+    for (int spr : {SPR_L1CFG0, SPR_L1CFG1, SPR_HID0, SPR_HID1, SPR_L1CSR0, SPR_L1CSR1}) {
+        spr_.emplace(spr, 0);
+    }
+    icache_ = IcacheStep::Idle;
+}
+
+uint32_t E500Core::sprRead(int spr) {
+    auto it = spr_.find(spr);
+    if (it == spr_.end()) {
+        throw BoardMachineCheck{"read of special register " + std::to_string(spr) + ", which this core does not have"};
+    }
+    return it->second;
+}
+
+void E500Core::sprWrite(int spr, uint32_t value) {
+    auto it = spr_.find(spr);
+    if (it == spr_.end()) {
+        throw BoardMachineCheck{"write of special register " + std::to_string(spr) + ", which this core does not have"};
+    }
+    if (spr == SPR_L1CSR1) {
+        bool set = (value & L1CSR1_ICFI) != 0;
+        if (!set) {
+            icache_ = IcacheStep::ClearWritten;
+        } else if (icache_ == IcacheStep::ClearSynced) {
+            icache_ = IcacheStep::SetWritten;
+        } else {
+            icache_ = IcacheStep::Idle;
+        }
+        // The invalidation completes at once; the bit reads back clear.
+        it->second = value & ~L1CSR1_ICFI;
+        return;
+    }
+    it->second = value;
+}
+
+void E500Core::sync() {
+    if (icache_ == IcacheStep::ClearWritten) {
+        icache_ = IcacheStep::ClearSynced;
+    } else if (icache_ == IcacheStep::SetWritten) {
+        icache_ = IcacheStep::Done;
+    }
+}
+
+int E500Core::intLock() {
+    int key = static_cast<int>(msr_ & (MSR_EE | MSR_CE));
+    msr_ &= ~MSR_EE;
+    return key;
+}
+
+void E500Core::intUnlock(int key) { msr_ |= static_cast<uint32_t>(key) & MSR_EE; }
+
+int E500Core::handOver(uint32_t entry, uint32_t argument) {
+    last_.entry = entry;
+    last_.startMode = argument;
+    last_.msr = msr_;
+    last_.hid0 = spr_[SPR_HID0];
+    last_.l1csr1 = spr_[SPR_L1CSR1];
+    last_.icacheInvalidated = icache_ == IcacheStep::Done;
+    ++handovers_;
+    icache_ = IcacheStep::Idle;
+    if (handover_) {
+        return handover_(last_);
+    }
+    return static_cast<int>(argument);
+}
+
+void E500Core::halt() {
+    if (halt_) {
+        halt_();
+    }
+    throw BoardPowerOff{"halted", 3};
+}
+
+}  // namespace sim

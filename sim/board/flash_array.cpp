@@ -1,0 +1,92 @@
+#include "board/flash_array.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace sim {
+
+FlashArray::FlashArray() {
+    void* p = mmap(nullptr, SIZE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) {
+        throw std::runtime_error("cannot map the flash array in memory");
+    }
+    cells_ = static_cast<uint8_t*>(p);
+    std::memset(cells_, 0xFF, SIZE);
+}
+
+FlashArray::FlashArray(const std::filesystem::path& file) {
+    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        throw std::runtime_error("cannot open the flash image " + file.string() + ": " +
+                                 std::strerror(errno));
+    }
+    struct stat st {};
+    fstat(fd, &st);
+    bool fresh = st.st_size == 0;
+    if (st.st_size != 0 && st.st_size != SIZE) {
+        ::close(fd);
+        throw std::runtime_error("the flash image " + file.string() + " is not 32 MiB long");
+    }
+    if (fresh && ftruncate(fd, SIZE) != 0) {
+        ::close(fd);
+        throw std::runtime_error("cannot size the flash image " + file.string());
+    }
+    void* p = mmap(nullptr, SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ::close(fd);
+    if (p == MAP_FAILED) {
+        throw std::runtime_error("cannot map the flash image " + file.string());
+    }
+    cells_ = static_cast<uint8_t*>(p);
+    fileBacked_ = true;
+    if (fresh) {
+        std::memset(cells_, 0xFF, SIZE);
+    }
+}
+
+FlashArray::~FlashArray() {
+    if (fileBacked_) {
+        msync(cells_, SIZE, MS_SYNC);
+    }
+    munmap(cells_, SIZE);
+}
+
+std::span<const uint8_t> FlashArray::view(uint32_t offset, uint32_t length) const {
+    if (offset > SIZE || length > SIZE - offset) {
+        throw std::out_of_range("flash array range");
+    }
+    return {cells_ + offset, length};
+}
+
+void FlashArray::program(uint32_t offset, std::span<const uint8_t> data) {
+    if (offset > SIZE || data.size() > SIZE - offset) {
+        throw std::out_of_range("flash array range");
+    }
+    for (size_t i = 0; i < data.size(); ++i) {
+        cells_[offset + i] &= data[i];
+    }
+}
+
+void FlashArray::eraseUnit(uint32_t unit) {
+    if (unit >= UNIT_COUNT) {
+        throw std::out_of_range("flash unit");
+    }
+    std::memset(cells_ + static_cast<size_t>(unit) * UNIT_SIZE, 0xFF, UNIT_SIZE);
+}
+
+bool FlashArray::unitErased(uint32_t unit) const {
+    const uint8_t* p = cells_ + static_cast<size_t>(unit) * UNIT_SIZE;
+    for (uint32_t i = 0; i < UNIT_SIZE; ++i) {
+        if (p[i] != 0xFF) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace sim

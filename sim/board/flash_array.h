@@ -1,0 +1,48 @@
+// The cell array of the board's NOR flash: two 16 MiB 28F128J3 parts side
+// by side on the 32-bit bus, 32 MiB at 0xFE000000, erased in 256 KiB units.
+//
+// This is the storage only, with the physics that matter: programming can
+// only clear bits and only an erase sets them again, a whole unit at a
+// time. The array lives in a file of the state directory so that it
+// survives resets and runs of the simulator, or in memory for tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+
+namespace sim {
+
+class FlashArray {
+public:
+    static constexpr uint32_t BASE = 0xFE000000;
+    static constexpr uint32_t SIZE = 0x02000000;
+    static constexpr uint32_t UNIT_SIZE = 0x00040000;
+    static constexpr uint32_t UNIT_COUNT = SIZE / UNIT_SIZE;
+
+    // In memory, erased.
+    FlashArray();
+    // Backed by the file, created erased when missing. Throws
+    // std::runtime_error when the file cannot be used.
+    explicit FlashArray(const std::filesystem::path& file);
+    ~FlashArray();
+    FlashArray(const FlashArray&) = delete;
+    FlashArray& operator=(const FlashArray&) = delete;
+
+    // Offsets are from the start of the array.
+    std::span<const uint8_t> view(uint32_t offset, uint32_t length) const;
+    uint8_t read8(uint32_t offset) const { return cells_[offset]; }
+
+    // Programs bytes: each cell keeps only the bits that are 1 in both.
+    void program(uint32_t offset, std::span<const uint8_t> data);
+    // Sets every cell of the unit to 0xFF.
+    void eraseUnit(uint32_t unit);
+    bool unitErased(uint32_t unit) const;
+
+private:
+    uint8_t* cells_ = nullptr;
+    bool fileBacked_ = false;
+};
+
+}  // namespace sim

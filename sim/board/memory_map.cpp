@@ -1,0 +1,124 @@
+#include "board/memory_map.h"
+
+#include <cstdio>
+
+#include "board/board_events.h"
+
+namespace sim {
+
+MemoryMap::Region MemoryMap::decode(uint32_t address, unsigned width) const {
+    if (ram_.contains(address, width)) {
+        return Region::Ram;
+    }
+    if (address >= Cpld::BASE && address < Cpld::BASE + Cpld::SIZE) {
+        return Region::Cpld;
+    }
+    if (address >= FlashArray::BASE && static_cast<uint64_t>(address) + width <=
+                                           static_cast<uint64_t>(FlashArray::BASE) + FlashArray::SIZE) {
+        return Region::Flash;
+    }
+    return Region::None;
+}
+
+void MemoryMap::busError(const char* access, uint32_t address, unsigned width) const {
+    char text[128];
+    std::snprintf(text, sizeof text, "bus error: %u-bit %s at 0x%08x", width * 8, access, address);
+    throw BoardMachineCheck{text};
+}
+
+uint32_t MemoryMap::readRam(uint32_t address, unsigned width) {
+    auto bytes = ram_.view(address, width);
+    uint32_t value = 0;
+    for (unsigned i = 0; i < width; ++i) {
+        value = (value << 8) | bytes[i];  // the processor is big-endian
+    }
+    return value;
+}
+
+void MemoryMap::writeRam(uint32_t address, unsigned width, uint32_t value) {
+    auto bytes = ram_.view(address, width);
+    for (unsigned i = 0; i < width; ++i) {
+        bytes[width - 1 - i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
+
+uint32_t MemoryMap::readFlash(uint32_t address, unsigned width) const {
+    auto bytes = flash_.view(address - FlashArray::BASE, width);
+    uint32_t value = 0;
+    for (unsigned i = 0; i < width; ++i) {
+        value = (value << 8) | bytes[i];
+    }
+    return value;
+}
+
+uint8_t MemoryMap::read8(uint32_t address) {
+    switch (decode(address, 1)) {
+        case Region::Ram:
+            return static_cast<uint8_t>(readRam(address, 1));
+        case Region::Cpld:
+            return cpld_.read(static_cast<uint8_t>(address - Cpld::BASE));
+        case Region::Flash:
+            return static_cast<uint8_t>(readFlash(address, 1));
+        case Region::None:
+            break;
+    }
+    busError("read", address, 1);
+}
+
+uint16_t MemoryMap::read16(uint32_t address) {
+    switch (decode(address, 2)) {
+        case Region::Ram:
+            return static_cast<uint16_t>(readRam(address, 2));
+        case Region::Flash:
+            return static_cast<uint16_t>(readFlash(address, 2));
+        default:
+            break;
+    }
+    busError("read", address, 2);
+}
+
+uint32_t MemoryMap::read32(uint32_t address) {
+    switch (decode(address, 4)) {
+        case Region::Ram:
+            return readRam(address, 4);
+        case Region::Flash:
+            return readFlash(address, 4);
+        default:
+            break;
+    }
+    busError("read", address, 4);
+}
+
+void MemoryMap::write8(uint32_t address, uint8_t value) {
+    switch (decode(address, 1)) {
+        case Region::Ram:
+            writeRam(address, 1, value);
+            return;
+        case Region::Cpld:
+            cpld_.write(static_cast<uint8_t>(address - Cpld::BASE), value);
+            return;
+        default:
+            break;
+    }
+    busError("write", address, 1);
+}
+
+void MemoryMap::write16(uint32_t address, uint16_t value) {
+    if (decode(address, 2) == Region::Ram) {
+        writeRam(address, 2, value);
+        return;
+    }
+    busError("write", address, 2);
+}
+
+void MemoryMap::write32(uint32_t address, uint32_t value) {
+    if (decode(address, 4) == Region::Ram) {
+        writeRam(address, 4, value);
+        return;
+    }
+    busError("write", address, 4);
+}
+
+std::span<uint8_t> MemoryMap::ramView(uint32_t address, size_t length) { return ram_.view(address, length); }
+
+}  // namespace sim

@@ -1,0 +1,125 @@
+// A whole simulated board: the devices of sim/board, the host services of
+// sim/host, and the loader running on them. The board is composed here and
+// only here; the loader gets it as one swboot::Platform.
+//
+// run() powers the board on and runs the loader; resets (the CPLD's reset
+// request, the operator's reset key, a machine check) power it on again
+// with flash and volume kept, until the board is powered off.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "board/board_profile.h"
+#include "board/cpld.h"
+#include "board/e500_core.h"
+#include "board/flash_array.h"
+#include "board/memory_map.h"
+#include "board/pci_space.h"
+#include "board/ram.h"
+#include "host/console_tty.h"
+#include "host/diagnostics.h"
+#include "host/host_volume.h"
+#include "host/serial_line.h"
+#include "host/sim_clock.h"
+#include "host/sim_heap.h"
+#include "host/sim_tasks.h"
+#include "platform/platform.h"
+
+namespace sim {
+
+enum class OnHandover {
+    Wait,    // the code owns the board until the operator resets it
+    Exit,    // power off after the report (exit status 0)
+    Return,  // the call returns the start mode to the loader
+};
+
+struct MemoryDump {
+    uint32_t address = 0;
+    uint32_t length = 0;
+    std::filesystem::path file;
+};
+
+struct BoardOptions {
+    std::filesystem::path stateDir;     // flash image and volume live here
+    bool flashInMemory = false;         // tests: keep the flash array in memory
+    BoardProfile profile = BoardProfile::builtin();
+    OnHandover onHandover = OnHandover::Wait;
+    std::vector<MemoryDump> dumps;      // written at each hand-over
+    bool traceCpld = false;
+    int maxPowerOns = 0;                // stop after this many power-ons (0: no limit)
+};
+
+// Exit status of run() when the loader halted on a non-interactive console.
+inline constexpr int EXIT_HALTED = 3;
+// Exit status when the host terminated the simulator (SIGTERM).
+inline constexpr int EXIT_TERMINATED = 143;
+// Exit status when maxPowerOns was reached.
+inline constexpr int EXIT_TOO_MANY_RESETS = 4;
+
+class SimBoard {
+public:
+    SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diagnostics& diagnostics);
+    ~SimBoard();
+    SimBoard(const SimBoard&) = delete;
+    SimBoard& operator=(const SimBoard&) = delete;
+
+    // Runs until power-off; the exit status for the simulator.
+    int run();
+
+    // Asks for termination (from a signal handler: only sets a flag).
+    void requestTermination() { terminationRequested_.store(true); }
+    std::atomic<bool>& terminationFlag() { return terminationRequested_; }
+
+    // Control faces, for the simulator program and for tests.
+    const BoardOptions& options() const { return options_; }
+    SimClock& clock() { return clock_; }
+    Cpld& cpld() { return cpld_; }
+    E500Core& core() { return core_; }
+    Ram& ram() { return ram_; }
+    FlashArray& flash() { return *flash_; }
+    HostVolume& volume() { return *volume_; }
+    ConsoleTty& tty() { return tty_; }
+    SimHeap& heap() { return heap_; }
+    SimTasks& tasks() { return tasks_; }
+    PciSpace& pci() { return pci_; }
+    Diagnostics& diagnostics() { return diagnostics_; }
+    const swboot::Platform& platform() const { return platform_; }
+    int powerOnCount() const { return powerOns_; }
+    const std::string& lastResetCause() const { return lastResetCause_; }
+
+private:
+    void powerUp();
+    int handover(const E500Core::Handover& record);
+    [[noreturn]] void halted();
+    // Serves the line while nothing runs on the board (after a halt or a
+    // hand-over): input goes nowhere, the operator's keys still work.
+    [[noreturn]] void idleForever(const char* why);
+    void pollTermination();
+
+    BoardOptions options_;
+    SimClock& clock_;
+    SerialLine& line_;
+    Diagnostics& diagnostics_;
+    Ram ram_;
+    std::unique_ptr<FlashArray> flash_;
+    Cpld cpld_;
+    PciSpace pci_;
+    E500Core core_;
+    MemoryMap memoryMap_;
+    SimHeap heap_;
+    SimTasks tasks_;
+    std::unique_ptr<HostVolume> volume_;
+    ConsoleTty tty_;
+    swboot::Platform platform_;
+    std::atomic<bool> terminationRequested_{false};
+    int powerOns_ = 0;
+    std::string lastResetCause_;
+};
+
+}  // namespace sim

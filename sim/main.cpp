@@ -1,0 +1,190 @@
+// swboot-sim: the simulated switch board, running the boot loader as a
+// normal process with its serial console on this terminal (or a
+// pseudo-terminal, or a TCP port).
+#include <signal.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "board/board_profile.h"
+#include "host/diagnostics.h"
+#include "host/sim_board.h"
+#include "host/sim_clock.h"
+#include "host/stdio_line.h"
+
+namespace {
+
+std::atomic<bool>* g_termination = nullptr;  // the one thing a signal handler may touch
+
+void onTerminate(int) {
+    if (g_termination != nullptr) {
+        g_termination->store(true);
+    }
+}
+
+std::filesystem::path defaultStateDir() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && *state != '\0') {
+        return std::filesystem::path(state) / "swboot-sim" / "default";
+    }
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home != nullptr ? home : ".") / ".local" / "state" / "swboot-sim" / "default";
+}
+
+uint32_t parseNumber(const std::string& text, const char* what) {
+    try {
+        size_t used = 0;
+        unsigned long value = std::stoul(text, &used, 0);
+        if (used != text.size() || value > 0xFFFFFFFFul) {
+            throw std::invalid_argument(text);
+        }
+        return static_cast<uint32_t>(value);
+    } catch (const std::exception&) {
+        throw CLI::ValidationError(std::string("invalid ") + what + " '" + text + "'");
+    }
+}
+
+sim::MemoryDump parseDump(const std::string& spec) {
+    size_t first = spec.find(':');
+    size_t second = first == std::string::npos ? std::string::npos : spec.find(':', first + 1);
+    if (second == std::string::npos) {
+        throw CLI::ValidationError("--dump-memory wants ADDR:LENGTH:FILE, got '" + spec + "'");
+    }
+    sim::MemoryDump dump;
+    dump.address = parseNumber(spec.substr(0, first), "dump address");
+    dump.length = parseNumber(spec.substr(first + 1, second - first - 1), "dump length");
+    dump.file = spec.substr(second + 1);
+    if (dump.file.empty()) {
+        throw CLI::ValidationError("--dump-memory needs a file name");
+    }
+    return dump;
+}
+
+// The profile in use: one given now is kept in the state directory, so that
+// the same board comes back next time without naming it again.
+sim::BoardProfile chooseProfile(const std::string& given, const std::filesystem::path& stateDir) {
+    std::filesystem::path kept = stateDir / "profile.toml";
+    if (!given.empty()) {
+        sim::BoardProfile profile = sim::BoardProfile::load(given);
+        std::filesystem::copy_file(given, kept, std::filesystem::copy_options::overwrite_existing);
+        return profile;
+    }
+    if (std::filesystem::exists(kept)) {
+        return sim::BoardProfile::load(kept);
+    }
+    std::ofstream(kept) << sim::BoardProfile::defaultText();
+    return sim::BoardProfile::builtin();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"swboot-sim - the simulated switch board running the boot loader.\n"
+                 "The console of the board is this terminal unless --console says otherwise.\n"
+                 "Console keys on a terminal: Ctrl-A x quits, Ctrl-A r resets the board, Ctrl-A h helps."};
+    app.set_help_flag("-h,--help", "Print this help and exit");
+
+    std::string stateDir = defaultStateDir().string();
+    std::string profileFile;
+    std::string console = "stdio";
+    std::string clockKind = "real";
+    std::string onHandover = "wait";
+    std::vector<std::string> traces;
+    std::vector<std::string> dumps;
+    bool printProfile = false;
+
+    app.add_option("--state", stateDir,
+                   "State directory of the board: its NOR flash image (flash.bin), the files of its flash "
+                   "volume (volume/) and the board profile in use (profile.toml). A new directory is a "
+                   "factory-fresh board.")
+        ->capture_default_str();
+    app.add_option("--profile", profileFile,
+                   "Board profile (TOML) to use; it is kept in the state directory for later runs. Without it, "
+                   "the state directory's profile, or the built-in 48-port board.");
+    app.add_option("--console", console, "Console line: stdio (this terminal)")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"stdio"}));
+    app.add_option("--clock", clockKind,
+                   "real: board time is real time; virtual: delays and timeouts pass at once")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"real", "virtual"}));
+    app.add_option("--on-handover", onHandover,
+                   "What the board does when the loader starts the operational code: wait (the code owns the "
+                   "board; Ctrl-A r resets), exit (exit status 0 after the report), return (the call returns "
+                   "the start mode to the loader)")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"wait", "exit", "return"}));
+    app.add_option("--dump-memory", dumps,
+                   "ADDR:LENGTH:FILE - at the hand-over, write LENGTH bytes of RAM from ADDR to FILE "
+                   "(repeatable; numbers in C notation, e.g. 0x10000:0x100000:code.bin)");
+    app.add_option("--trace", traces, "Trace a device on standard error: cpld (lamps, displays, reset)")
+        ->check(CLI::IsMember({"cpld"}));
+    app.add_flag("--print-profile", printProfile, "Print the built-in board profile and exit");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    }
+    if (printProfile) {
+        std::cout << sim::BoardProfile::defaultText();
+        return 0;
+    }
+
+    sim::BoardOptions options;
+    try {
+        for (const std::string& d : dumps) {
+            options.dumps.push_back(parseDump(d));
+        }
+    } catch (const CLI::ValidationError& e) {
+        std::cerr << "swboot-sim: " << e.what() << "\n";
+        return 2;
+    }
+    options.stateDir = stateDir;
+    options.onHandover = onHandover == "exit"     ? sim::OnHandover::Exit
+                         : onHandover == "return" ? sim::OnHandover::Return
+                                                  : sim::OnHandover::Wait;
+    for (const std::string& t : traces) {
+        if (t == "cpld") {
+            options.traceCpld = true;
+        }
+    }
+
+    signal(SIGPIPE, SIG_IGN);
+    try {
+        std::filesystem::create_directories(options.stateDir);
+        options.profile = chooseProfile(profileFile, options.stateDir);
+
+        std::unique_ptr<sim::SimClock> clock;
+        if (clockKind == "virtual") {
+            clock = std::make_unique<sim::VirtualClock>();
+        } else {
+            clock = std::make_unique<sim::RealClock>();
+        }
+        sim::Diagnostics diagnostics;
+        sim::StdioLine line(*clock, diagnostics);
+        sim::SimBoard board(options, *clock, line, diagnostics);
+        if (line.interactive()) {
+            diagnostics.line("swboot-sim: board state in " + options.stateDir.string() +
+                             "; Ctrl-A h for help, Ctrl-A x to quit");
+        }
+        g_termination = &board.terminationFlag();
+        signal(SIGTERM, onTerminate);
+        signal(SIGINT, onTerminate);
+        signal(SIGHUP, onTerminate);
+        int status = board.run();
+        g_termination = nullptr;
+        return status;
+    } catch (const std::exception& e) {
+        std::cerr << "swboot-sim: " << e.what() << "\n";
+        return 1;
+    }
+}
