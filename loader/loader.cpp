@@ -1,0 +1,16 @@
+#include "loader.h"
+
+namespace swboot {
+
+Loader::Loader(const Platform& platform)
+    : p(platform),
+      io(platform.console),
+      dim(*this),
+      images(*this),
+      shell(*this),
+      input(*this),
+      codeStart(*this),
+      menu(*this),
+      startup(*this) {}
+
+}  // namespace swboot

@@ -1,0 +1,103 @@
+#include "support/test_board.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "platform/files.h"
+
+namespace testing_support {
+
+TempDir::TempDir() {
+    static std::atomic<int> counter{0};
+    auto base = std::filesystem::temp_directory_path();
+    for (;;) {
+        auto candidate = base / ("swboot-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+        if (std::filesystem::create_directory(candidate)) {
+            path_ = candidate;
+            return;
+        }
+    }
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+TestBoard::TestBoard(sim::BoardOptions options) {
+    options.stateDir = state_.path() / "state";
+    options.flashInMemory = true;
+    if (options.maxPowerOns == 0) {
+        options.maxPowerOns = 20;  // a boot loop in a test ends instead of hanging
+    }
+    diagnostics_.setQuiet(true);
+    diagnostics_.setCapture(true);
+    board_ = std::make_unique<sim::SimBoard>(std::move(options), clock_, line_, diagnostics_);
+}
+
+void TestBoard::type(std::string_view text) { line_.type(std::string(text) + "\r"); }
+
+int TestBoard::run() { return board_->run(); }
+
+std::string TestBoard::diagnosticsText() const {
+    std::string text;
+    for (const std::string& line : diagnostics_.captured()) {
+        text += line + "\n";
+    }
+    return text;
+}
+
+void TestBoard::formatVolume() {
+    sim::HostVolume& volume = board_->volume();
+    swboot::TffsFormatParams params;
+    if (volume.tffsDevFormat(0, params) != 0 || volume.usrTffsConfig(0, 0, "/DskVol/") != 0) {
+        throw std::runtime_error("cannot format the test volume");
+    }
+    volume.mkdir("/DskVol/files");
+    volume.powerUp();
+}
+
+std::filesystem::path TestBoard::filePath(const std::string& name) {
+    return board_->volume().hostRoot() / "files" / name;
+}
+
+void TestBoard::writeFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(filePath(name), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        throw std::runtime_error("cannot plant " + name);
+    }
+}
+
+void TestBoard::writeFile(const std::string& name, std::string_view text) {
+    writeFile(name, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+std::vector<uint8_t> TestBoard::readFile(const std::string& name) {
+    std::ifstream in(filePath(name), std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("no file " + name + " on the volume");
+    }
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string TestBoard::readText(const std::string& name) {
+    std::vector<uint8_t> bytes = readFile(name);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+bool TestBoard::fileExists(const std::string& name) { return std::filesystem::exists(filePath(name)); }
+
+size_t countOf(const std::string& text, std::string_view part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) {
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace testing_support

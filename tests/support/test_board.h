@@ -1,0 +1,77 @@
+// A simulated board for tests: virtual time, a scripted console, the flash
+// array in memory and the volume in a fresh temporary directory that is
+// removed afterwards.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/diagnostics.h"
+#include "host/scripted_line.h"
+#include "host/sim_board.h"
+#include "host/sim_clock.h"
+
+namespace testing_support {
+
+// A fresh temporary directory, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+class TestBoard {
+public:
+    explicit TestBoard(sim::BoardOptions options = {});
+
+    sim::SimBoard& board() { return *board_; }
+    sim::ScriptedLine& line() { return line_; }
+    sim::VirtualClock& clock() { return clock_; }
+    sim::HostVolume& volume() { return board_->volume(); }
+
+    // One line typed by the operator, Enter included (a carriage return, as
+    // a terminal sends it).
+    void type(std::string_view text);
+    // Raw bytes typed, nothing added.
+    void typeRaw(std::string_view bytes) { line_.type(bytes); }
+
+    // Runs the board until it powers off (the script ran out, a halt, a
+    // hand-over that exits); the simulator's exit status.
+    int run();
+    const std::string& output() const { return line_.output(); }
+    std::vector<std::string> diagnostics() const { return diagnostics_.captured(); }
+    std::string diagnosticsText() const;
+
+    // The volume as a freshly formatted one with "files/", for planting
+    // files before the board first powers on.
+    void formatVolume();
+    void writeFile(const std::string& name, const std::vector<uint8_t>& bytes);
+    void writeFile(const std::string& name, std::string_view text);
+    std::vector<uint8_t> readFile(const std::string& name);
+    std::string readText(const std::string& name);
+    bool fileExists(const std::string& name);
+    // Host path of a file in "files/" on the volume.
+    std::filesystem::path filePath(const std::string& name);
+
+private:
+    TempDir state_;
+    sim::VirtualClock clock_;
+    sim::ScriptedLine line_{clock_};
+    sim::Diagnostics diagnostics_;
+    std::unique_ptr<sim::SimBoard> board_;
+};
+
+// Counts the occurrences of a text.
+size_t countOf(const std::string& text, std::string_view part);
+
+}  // namespace testing_support
