@@ -170,6 +170,12 @@ int entryRead(const HostLocation& location, Entry& entry) {
     return 0;
 }
 
+// locate() and entryRead() together. 0 or an error number.
+int lookup(const std::filesystem::path& hostRoot, const VolumePath& path, HostLocation& location, Entry& entry) {
+    const int error = locate(hostRoot, path, location);
+    return error != 0 ? error : entryRead(location, entry);
+}
+
 struct Listed {
     std::string name;
     Kind kind;
@@ -341,10 +347,7 @@ int HostVolume::open(const char* name, int flags, int /*mode*/) {
     }
     HostLocation location;
     Entry entry;
-    if (int error = locate(hostRoot_, *path, location); error != 0) {
-        return fail(error);
-    }
-    if (int error = entryRead(location, entry); error != 0) {
+    if (int error = lookup(hostRoot_, *path, location, entry); error != 0) {
         return fail(error);
     }
 
@@ -559,10 +562,7 @@ int HostVolume::stat(const char* name, swboot::FileStatus& status) {
     }
     HostLocation location;
     Entry entry;
-    if (int error = locate(hostRoot_, *path, location); error != 0) {
-        return fail(error);
-    }
-    if (int error = entryRead(location, entry); error != 0) {
+    if (int error = lookup(hostRoot_, *path, location, entry); error != 0) {
         return fail(error);
     }
     switch (entry.kind) {
@@ -589,10 +589,7 @@ int HostVolume::remove(const char* name) {
     }
     HostLocation location;
     Entry entry;
-    if (int error = locate(hostRoot_, *path, location); error != 0) {
-        return fail(error);
-    }
-    if (int error = entryRead(location, entry); error != 0) {
+    if (int error = lookup(hostRoot_, *path, location, entry); error != 0) {
         return fail(error);
     }
     switch (entry.kind) {
@@ -637,10 +634,7 @@ int HostVolume::rename(const char* oldName, const char* newName) {
     HostLocation target;
     Entry sourceEntry;
     Entry targetEntry;
-    if (int error = locate(hostRoot_, *from, source); error != 0) {
-        return fail(error);
-    }
-    if (int error = entryRead(source, sourceEntry); error != 0) {
+    if (int error = lookup(hostRoot_, *from, source, sourceEntry); error != 0) {
         return fail(error);
     }
     if (sourceEntry.kind == Kind::Missing) {
@@ -652,10 +646,7 @@ int HostVolume::rename(const char* oldName, const char* newName) {
     if (*from == *to) {
         return OK;
     }
-    if (int error = locate(hostRoot_, *to, target); error != 0) {
-        return fail(error);
-    }
-    if (int error = entryRead(target, targetEntry); error != 0) {
+    if (int error = lookup(hostRoot_, *to, target, targetEntry); error != 0) {
         return fail(error);
     }
     if (targetEntry.kind == Kind::Foreign) {
@@ -704,10 +695,7 @@ int HostVolume::mkdir(const char* name) {
     }
     HostLocation location;
     Entry entry;
-    if (int error = locate(hostRoot_, *path, location); error != 0) {
-        return fail(error);
-    }
-    if (int error = entryRead(location, entry); error != 0) {
+    if (int error = lookup(hostRoot_, *path, location, entry); error != 0) {
         return fail(error);
     }
     if (entry.kind != Kind::Missing) {
@@ -740,10 +728,7 @@ int HostVolume::opendir(const char* name) {
     }
     HostLocation location;
     Entry entry;
-    if (int error = locate(hostRoot_, *path, location); error != 0) {
-        return fail(error);
-    }
-    if (int error = entryRead(location, entry); error != 0) {
+    if (int error = lookup(hostRoot_, *path, location, entry); error != 0) {
         return fail(error);
     }
     switch (entry.kind) {
@@ -812,10 +797,7 @@ int HostVolume::chdir(const char* name) {
     }
     HostLocation location;
     Entry entry;
-    if (int error = locate(hostRoot_, *path, location); error != 0) {
-        return fail(error);
-    }
-    if (int error = entryRead(location, entry); error != 0) {
+    if (int error = lookup(hostRoot_, *path, location, entry); error != 0) {
         return fail(error);
     }
     switch (entry.kind) {
