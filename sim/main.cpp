@@ -16,6 +16,7 @@
 
 #include "board/board_profile.h"
 #include "host/diagnostics.h"
+#include "host/provision.h"
 #include "host/sim_board.h"
 #include "host/sim_clock.h"
 #include "host/stdio_line.h"
@@ -100,6 +101,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> traces;
     std::vector<std::string> dumps;
     bool printProfile = false;
+    bool provisionForce = false;
+    bool provisionIfNew = false;
 
     app.add_option("--state", stateDir,
                    "State directory of the board: its NOR flash image (flash.bin), the files of its flash "
@@ -129,6 +132,18 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"cpld"}));
     app.add_flag("--print-profile", printProfile, "Print the built-in board profile and exit");
 
+    CLI::App* provision = app.add_subcommand(
+        "provision",
+        "Make the state directory a factory-provisioned board: a formatted flash volume holding the unit's "
+        "vital product data (vpd.bin, from the profile's [vpd] values) and a demo operational code image "
+        "(image1, with boot code). Then run swboot-sim without the subcommand to boot it.");
+    provision->add_option("--state", stateDir, "State directory to provision")->capture_default_str();
+    provision->add_option("--profile", profileFile, "Board profile (TOML) whose values are programmed");
+    provision->add_flag("--force", provisionForce, "Provision even if the directory already holds a board "
+                                                   "(its volume is formatted)");
+    provision->add_flag("--if-new", provisionIfNew, "Provision only a directory that holds no board yet; "
+                                                    "otherwise do nothing");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -137,6 +152,23 @@ int main(int argc, char** argv) {
     if (printProfile) {
         std::cout << sim::BoardProfile::defaultText();
         return 0;
+    }
+
+    if (*provision) {
+        try {
+            std::filesystem::path dir = stateDir;
+            if (provisionIfNew && std::filesystem::exists(dir / "flash.bin")) {
+                return 0;
+            }
+            std::filesystem::create_directories(dir);
+            sim::BoardProfile profile = chooseProfile(profileFile, dir);
+            sim::provisionBoard(dir, profile, provisionForce);
+            std::cerr << "swboot-sim: provisioned " << dir.string() << " (vpd.bin, image1)\n";
+            return 0;
+        } catch (const std::exception& e) {
+            std::cerr << "swboot-sim: " << e.what() << "\n";
+            return 1;
+        }
     }
 
     sim::BoardOptions options;

@@ -1,0 +1,58 @@
+// Factory provisioning of a simulated board: what the factory lays down
+// before a unit first ships. The state directory gets a formatted flash
+// volume holding the unit's vital product data record ("vpd.bin", from the
+// board profile's values) and a demo operational code image ("image1",
+// with a boot code component), so that the first power-on shows the normal
+// boot road.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "board/board_profile.h"
+
+namespace sim {
+
+// The VPD record: 256 bytes, text fields zero-terminated and zero-filled.
+inline constexpr size_t VPD_RECORD_SIZE = 256;
+inline constexpr size_t VPD_MAC_OFFSET = 0;
+inline constexpr size_t VPD_MAC_SIZE = 6;
+inline constexpr size_t VPD_SERIAL_OFFSET = 7;
+inline constexpr size_t VPD_SERIAL_SIZE = 21;
+inline constexpr size_t VPD_DESCRIPTION_OFFSET = 28;
+inline constexpr size_t VPD_DESCRIPTION_SIZE = 80;
+inline constexpr size_t VPD_DATE_CODE_OFFSET = 109;
+inline constexpr size_t VPD_DATE_CODE_SIZE = 7;
+inline constexpr size_t VPD_PART_NUMBER_OFFSET = 116;
+inline constexpr size_t VPD_PART_NUMBER_SIZE = 13;
+inline constexpr size_t VPD_REVISION_OFFSET = 129;
+inline constexpr size_t VPD_REVISION_SIZE = 4;
+
+// Where the demo code runs.
+inline constexpr uint32_t DEMO_CODE_LOAD_ADDRESS = 0x00010000;
+inline constexpr size_t DEMO_CODE_SIZE = 512 * 1024;
+inline constexpr size_t DEMO_BOOT_CODE_SIZE = 256 * 1024;
+
+// Number of switch chips the loader will count on this board's PCI bus.
+int switchChipCount(const BoardProfile& profile);
+// The product description a factory writes for this board.
+std::string productDescription(const BoardProfile& profile);
+// The VPD record for the profile's values; throws std::invalid_argument
+// naming a value that does not fit its field or its rules.
+std::array<uint8_t, VPD_RECORD_SIZE> vpdRecord(const BoardProfile& profile);
+
+// The demo operational code and boot code (deterministic contents).
+std::vector<uint8_t> demoOperationalCode();
+std::vector<uint8_t> demoBootCode();
+// The demo image file, as swboot-image would build it.
+std::vector<uint8_t> demoImage();
+
+// Provisions the state directory. Refuses (std::runtime_error) a directory
+// that already holds a board unless overwrite is set, since provisioning
+// formats the volume.
+void provisionBoard(const std::filesystem::path& stateDir, const BoardProfile& profile, bool overwrite);
+
+}  // namespace sim
