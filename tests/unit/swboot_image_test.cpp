@@ -1,0 +1,546 @@
+// The image tool's library: building OPR images and STK containers, and
+// the verifier that must agree with the loader on what it accepts.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "host_files.h"
+#include "image/image_crc.h"
+#include "image/image_format.h"
+#include "image_builder.h"
+#include "image_reader.h"
+#include "image_show.h"
+#include "image_verify.h"
+#include "stk_builder.h"
+#include "string_sink.h"
+
+namespace swboot::tool {
+namespace {
+
+constexpr uint32_t LOAD_ADDRESS = 0x00010000;
+constexpr uint32_t OTHER_TARGET = 0x00508555;
+
+// Code that compresses somewhat, like real code: repeated words with noise.
+std::vector<uint8_t> sampleCode(size_t length, uint32_t seed) {
+    std::vector<uint8_t> code(length);
+    uint32_t state = seed * 2654435761u + 1;
+    for (size_t i = 0; i < length; ++i) {
+        state = state * 1103515245u + 12345u;
+        code[i] = (i % 16 < 10) ? static_cast<uint8_t>("lwz r3,0(r4)\n"[i % 13]) : static_cast<uint8_t>(state >> 24);
+    }
+    return code;
+}
+
+ImageBuildInput sampleInput(size_t codeLength = 100000, uint32_t target = DEVICE_TARGET_ID) {
+    ImageBuildInput input;
+    input.code = sampleCode(codeLength, target);
+    input.loadAddress = LOAD_ADDRESS;
+    input.target = target;
+    input.timestamp = "Tue Oct 10 10:10:10 2006";
+    input.name = "switch-code.bin";
+    return input;
+}
+
+std::vector<uint8_t> built(const ImageBuildInput& input) {
+    Result<std::vector<uint8_t>> image = oprImageBuild(input);
+    EXPECT_TRUE(image.ok()) << image.error();
+    return image.ok() ? image.value() : std::vector<uint8_t>{};
+}
+
+uint16_t crcOf(const uint8_t* data, size_t length) {
+    ImageCrc crc;
+    return crc.compute(data, length);
+}
+
+// Rewrites the stored CRC after a test changed the file, so that the
+// check under test is the one that fails.
+void crcFix(std::vector<uint8_t>& file) {
+    const uint32_t length = imageCheckedLength(file.data());
+    putBe16(file.data(), crcOf(file.data() + 2, length - 2));
+}
+
+std::string verifyError(const std::vector<uint8_t>& file, uint32_t target = DEVICE_TARGET_ID) {
+    Result<VerifyReport> report = imageVerify(file, target);
+    return report.ok() ? std::string("accepted") : report.error();
+}
+
+// What zlib makes of the bytes in one call, as a yardstick for the
+// loader-style stepwise inflation.
+uint64_t inflatedLength(std::span<const uint8_t> stream) {
+    z_stream z{};
+    EXPECT_EQ(inflateInit(&z), Z_OK);
+    std::vector<uint8_t> out(IMAGE_SIZE_MAX);
+    z.next_in = const_cast<Bytef*>(stream.data());
+    z.avail_in = static_cast<uInt>(stream.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    inflate(&z, Z_NO_FLUSH);
+    inflateEnd(&z);
+    return z.total_out;
+}
+
+uint8_t* descriptor(std::vector<uint8_t>& image, size_t index) {
+    return image.data() + IMAGE_COMPONENT_TABLE_OFFSET + COMPONENT_DESCRIPTOR_SIZE * index;
+}
+
+// --- The image CRC-16 ---------------------------------------------------
+
+TEST(SwbootImageCrcTest, CheckValues) {
+    const char* digits = "123456789";
+    EXPECT_EQ(crcOf(reinterpret_cast<const uint8_t*>(digits), 9), 0x40DE);
+    EXPECT_EQ(crcOf(reinterpret_cast<const uint8_t*>("abc"), 3), 0x20FE);
+    EXPECT_EQ(crcOf(nullptr, 0), 0);
+    const std::vector<uint8_t> zeros(1000, 0);
+    EXPECT_EQ(crcOf(zeros.data(), zeros.size()), 0);
+}
+
+TEST(SwbootImageCrcTest, TableEntriesShowThroughTwoZeroBytes) {
+    // A byte followed by two zero bytes leaves exactly its table entry.
+    const uint8_t one[] = {1, 0, 0};
+    const uint8_t two[] = {2, 0, 0};
+    const uint8_t all[] = {255, 0, 0};
+    EXPECT_EQ(crcOf(one, 3), 0xA097);
+    EXPECT_EQ(crcOf(two, 3), 0xE1B9);
+    EXPECT_EQ(crcOf(all, 3), 0xF087);
+}
+
+// --- Building OPR images ----------------------------------------------
+
+TEST(SwbootImageBuildTest, ImageRoundTrips) {
+    ImageBuildInput input = sampleInput();
+    input.bootCode = sampleCode(3000, 7);
+    input.bootCodeVersion = 5;
+    input.vpd = {'R', 2, 3, 4};
+    std::vector<uint8_t> image = built(input);
+    ASSERT_GT(image.size(), IMAGE_HEADER_SIZE);
+
+    ImageHeader header;
+    std::memcpy(header.bytes, image.data(), IMAGE_HEADER_SIZE);
+    EXPECT_EQ(header.crc(), crcOf(image.data() + 2, image.size() - 2));
+    EXPECT_EQ(getBe16(image.data() + 2), 0) << "bytes 2-3 must stay clear of the container signature";
+    EXPECT_EQ(header.targetDevice(), DEVICE_TARGET_ID);
+    EXPECT_EQ(header.size(), image.size());
+    EXPECT_EQ(header.componentCount(), 2u);
+
+    const uint32_t codeSize = header.componentSize(0);
+    EXPECT_EQ(header.componentOffset(0), 0u);
+    EXPECT_EQ(header.componentLoadAddress(0), LOAD_ADDRESS);
+    EXPECT_EQ(header.componentFlashFlag(0), 0u);
+    EXPECT_EQ(header.componentCrc(0), crcOf(image.data() + IMAGE_HEADER_SIZE, codeSize));
+    std::vector<uint8_t> inflated;
+    InflateOutcome outcome =
+        componentInflate(std::span(image).subspan(IMAGE_HEADER_SIZE, codeSize), IMAGE_SIZE_MAX, &inflated);
+    ASSERT_TRUE(outcome.ok) << outcome.problem;
+    EXPECT_TRUE(outcome.streamEnded);
+    EXPECT_EQ(inflated, input.code);
+
+    EXPECT_EQ(header.componentVersion(1), 5u);
+    EXPECT_EQ(header.componentSize(1), 3000u);
+    EXPECT_EQ(header.componentOffset(1), codeSize);
+    EXPECT_EQ(header.componentFlashFlag(1), 1u);
+    const uint8_t* boot = image.data() + IMAGE_HEADER_SIZE + codeSize;
+    EXPECT_EQ(std::vector<uint8_t>(boot, boot + 3000), *input.bootCode);
+    EXPECT_EQ(header.componentCrc(1), crcOf(boot, 3000));
+    EXPECT_EQ(IMAGE_HEADER_SIZE + codeSize + 3000, image.size());
+
+    EXPECT_EQ(header.vpdRel(), 'R');
+    EXPECT_EQ(header.vpdVer(), 2);
+    EXPECT_EQ(header.vpdMaintLvl(), 3);
+    EXPECT_EQ(header.vpdBuildNum(), 4);
+    char timestamp[IMAGE_TIMESTAMP_SIZE + 1];
+    char file[IMAGE_FILE_SIZE + 1];
+    header.timestamp(timestamp);
+    header.fileText(file);
+    EXPECT_STREQ(timestamp, "Tue Oct 10 10:10:10 2006");
+    EXPECT_STREQ(file, "switch-code.bin");
+
+    Result<VerifyReport> report = imageVerify(image, DEVICE_TARGET_ID);
+    ASSERT_TRUE(report.ok()) << report.error();
+    EXPECT_EQ(report->inflatedSize, input.code.size());
+    EXPECT_EQ(report->bootCodeSize, 3000u);
+}
+
+TEST(SwbootImageBuildTest, WithoutBootCodeTheSecondDescriptorIsClear) {
+    std::vector<uint8_t> image = built(sampleInput());
+    ImageHeader header;
+    std::memcpy(header.bytes, image.data(), IMAGE_HEADER_SIZE);
+    EXPECT_EQ(header.componentCount(), 1u);
+    const uint8_t* second = descriptor(image, 1);
+    EXPECT_TRUE(std::all_of(second, second + COMPONENT_DESCRIPTOR_SIZE, [](uint8_t b) { return b == 0; }));
+    EXPECT_EQ(header.size(), IMAGE_HEADER_SIZE + header.componentSize(0));
+}
+
+TEST(SwbootImageBuildTest, RefusesWhatTheLoaderWouldNotStart) {
+    ImageBuildInput input = sampleInput(0x100);
+    for (uint32_t address : {0x02000000u, 0x02FFFFFFu, 0x10000000u, 0xFFFFFFF0u}) {
+        input.loadAddress = address;
+        EXPECT_FALSE(oprImageBuild(input).ok()) << std::hex << address;
+    }
+    // The code must end at or before the staging area.
+    input.loadAddress = STAGING_AREA_BASE - 0x100;
+    EXPECT_TRUE(oprImageBuild(input).ok());
+    input.loadAddress = STAGING_AREA_BASE - 0xFF;
+    EXPECT_FALSE(oprImageBuild(input).ok());
+    input.loadAddress = RAM_TOP - 0x100;
+    EXPECT_TRUE(oprImageBuild(input).ok());
+
+    input = sampleInput();
+    input.code.clear();
+    EXPECT_FALSE(oprImageBuild(input).ok());
+}
+
+TEST(SwbootImageBuildTest, TextsMustFitTheirFields) {
+    ImageBuildInput input = sampleInput(1000);
+    input.timestamp = std::string(31, 't');
+    input.name = std::string(399, 'n');
+    EXPECT_TRUE(oprImageBuild(input).ok());
+    input.timestamp = std::string(32, 't');
+    Result<std::vector<uint8_t>> image = oprImageBuild(input);
+    ASSERT_FALSE(image.ok());
+    EXPECT_NE(image.error().find("timestamp"), std::string::npos);
+    input.timestamp = "now";
+    input.name = std::string(400, 'n');
+    EXPECT_FALSE(oprImageBuild(input).ok());
+}
+
+TEST(SwbootImageBuildTest, LargestImageIsSixteenMebibytes) {
+    ImageBuildInput input = sampleInput(1000);
+    const size_t small = built(input).size();
+    input.bootCode = std::vector<uint8_t>(IMAGE_SIZE_MAX - small, 0x5A);
+    std::vector<uint8_t> largest = built(input);
+    EXPECT_EQ(largest.size(), IMAGE_SIZE_MAX);
+    EXPECT_EQ(verifyError(largest), "accepted");
+    input.bootCode->push_back(0);
+    EXPECT_FALSE(oprImageBuild(input).ok());
+}
+
+TEST(SwbootImageBuildTest, ArgumentTexts) {
+    Result<VpdNumbers> vpd = vpdParse("A.1.2.3");
+    ASSERT_TRUE(vpd.ok());
+    EXPECT_EQ(vpd->rel, 'A');
+    EXPECT_EQ(vpd->buildNum, 3);
+    vpd = vpdParse("12.255.0");
+    ASSERT_TRUE(vpd.ok()) << vpd.error();
+    EXPECT_EQ(vpd->rel, 12);
+    EXPECT_EQ(vpd->ver, 255);
+    EXPECT_EQ(vpd->buildNum, 0);
+    for (const char* bad : {"1.256.0.0", "AB.1.2.3", "1.2", "1.2.3.4.5", "1..2.3", "-1.0.0.0", "1.x.0.0"}) {
+        EXPECT_FALSE(vpdParse(bad).ok()) << bad;
+    }
+
+    EXPECT_EQ(hexParse("0x00508541").value(), 0x00508541u);
+    EXPECT_EQ(hexParse("FFFFFFFF").value(), 0xFFFFFFFFu);
+    for (const char* bad : {"", "0x", "123456789", "0x12g4", "-1"}) {
+        EXPECT_FALSE(hexParse(bad).ok()) << bad;
+    }
+
+    EXPECT_EQ(timestampDefault("1160475010", 0).value(), "Tue Oct 10 10:10:10 2006");
+    EXPECT_EQ(timestampDefault(nullptr, 1706933106).value(), "Sat Feb  3 04:05:06 2024");
+    EXPECT_FALSE(timestampDefault("yesterday", 0).ok());
+}
+
+// --- Verifying: what the loader refuses -------------------------------
+
+class SwbootImageVerifyTest : public ::testing::Test {
+protected:
+    std::vector<uint8_t> image = built(sampleInput());
+};
+
+TEST_F(SwbootImageVerifyTest, AnyChangedByteUnderTheCrcIsCaught) {
+    ASSERT_EQ(verifyError(image), "accepted");
+    for (size_t position : {size_t{0}, size_t{1}, size_t{2}, size_t{IMAGE_FILE_OFFSET}, size_t{IMAGE_HEADER_SIZE + 10},
+                            image.size() - 1}) {
+        std::vector<uint8_t> changed = image;
+        changed[position] ^= 0x01;
+        EXPECT_NE(verifyError(changed).find("CRC mismatch"), std::string::npos) << position;
+    }
+    // Bytes past Size are not covered.
+    std::vector<uint8_t> longer = image;
+    longer.resize(image.size() + 100, 0xEE);
+    EXPECT_EQ(verifyError(longer), "accepted");
+}
+
+TEST_F(SwbootImageVerifyTest, SizeFieldLimits) {
+    std::vector<uint8_t> tooSmall(IMAGE_HEADER_SIZE - 1, 0);
+    putBe32(tooSmall.data() + IMAGE_SIZE_OFFSET, IMAGE_HEADER_SIZE - 1);
+    crcFix(tooSmall);
+    EXPECT_NE(verifyError(tooSmall).find("Size"), std::string::npos);
+
+    std::vector<uint8_t> tooLarge = image;
+    putBe32(tooLarge.data() + IMAGE_SIZE_OFFSET, IMAGE_SIZE_MAX + 1);
+    EXPECT_NE(verifyError(tooLarge).find("outside"), std::string::npos);
+
+    // Size 1220: the CRC covers the header only; the code after it still starts.
+    std::vector<uint8_t> headerOnly = image;
+    putBe32(headerOnly.data() + IMAGE_SIZE_OFFSET, IMAGE_HEADER_SIZE);
+    crcFix(headerOnly);
+    EXPECT_EQ(verifyError(headerOnly), "accepted");
+
+    EXPECT_NE(verifyError(std::vector<uint8_t>(15, 0)).find("too short"), std::string::npos);
+}
+
+TEST_F(SwbootImageVerifyTest, TruncatedFileFails) {
+    std::vector<uint8_t> truncated(image.begin(), image.end() - 1);
+    EXPECT_NE(verifyError(truncated).find("shorter than"), std::string::npos);
+}
+
+TEST_F(SwbootImageVerifyTest, WrongTarget) {
+    EXPECT_NE(verifyError(image, OTHER_TARGET).find("Target Device 0x00508541"), std::string::npos);
+}
+
+TEST_F(SwbootImageVerifyTest, HeaderFieldsTheLoaderRefuses) {
+    std::vector<uint8_t> changed = image;
+    putBe32(changed.data() + IMAGE_COMPONENT_COUNT_OFFSET, IMAGE_COMPONENTS_MAX + 1);
+    crcFix(changed);
+    EXPECT_NE(verifyError(changed).find("Number of Components"), std::string::npos);
+
+    changed = image;
+    putBe32(descriptor(changed, 0) + COMPONENT_SIZE_OFFSET, 0);
+    crcFix(changed);
+    EXPECT_NE(verifyError(changed).find("Size is 0"), std::string::npos);
+}
+
+TEST_F(SwbootImageVerifyTest, ComponentDataMustLieInTheFile) {
+    std::vector<uint8_t> changed = image;
+    const uint32_t size = getBe32(descriptor(changed, 0) + COMPONENT_SIZE_OFFSET);
+    putBe32(descriptor(changed, 0) + COMPONENT_SIZE_OFFSET, size + 1);
+    crcFix(changed);
+    EXPECT_NE(verifyError(changed).find("beyond the end of the file"), std::string::npos);
+
+    changed = image;
+    putBe32(descriptor(changed, 0) + COMPONENT_DATA_OFFSET, IMAGE_SIZE_MAX);
+    crcFix(changed);
+    EXPECT_NE(verifyError(changed).find("first 16 MiB"), std::string::npos);
+
+    changed = image;
+    putBe32(descriptor(changed, 1) + COMPONENT_SIZE_OFFSET, 1);
+    putBe32(descriptor(changed, 1) + COMPONENT_DATA_OFFSET, static_cast<uint32_t>(image.size()));
+    crcFix(changed);
+    EXPECT_NE(verifyError(changed).find("boot code"), std::string::npos);
+}
+
+TEST_F(SwbootImageVerifyTest, LoadAddressAndRoomForTheCode) {
+    std::vector<uint8_t> changed = image;
+    putBe32(descriptor(changed, 0) + COMPONENT_LOAD_ADDRESS_OFFSET, STAGING_AREA_BASE + 0x1000);
+    crcFix(changed);
+    EXPECT_NE(verifyError(changed).find("load address 0x02001000"), std::string::npos);
+
+    // 100000 bytes of code do not fit below the staging area from here.
+    putBe32(descriptor(changed, 0) + COMPONENT_LOAD_ADDRESS_OFFSET, STAGING_AREA_BASE - 99999);
+    crcFix(changed);
+    EXPECT_NE(verifyError(changed).find("more than 99999 bytes"), std::string::npos);
+    putBe32(descriptor(changed, 0) + COMPONENT_LOAD_ADDRESS_OFFSET, STAGING_AREA_BASE - 100000);
+    crcFix(changed);
+    EXPECT_EQ(verifyError(changed), "accepted");
+}
+
+TEST_F(SwbootImageVerifyTest, CorruptDeflateStream) {
+    std::vector<uint8_t> changed = image;
+    for (size_t i = 0; i < 64; ++i) {
+        changed[IMAGE_HEADER_SIZE + 200 + i] ^= 0xA5;
+    }
+    crcFix(changed);
+    EXPECT_NE(verifyError(changed).find("does not inflate"), std::string::npos);
+}
+
+TEST_F(SwbootImageVerifyTest, ComponentEndingBeforeItsStreamEndStillStarts) {
+    // The loader stops when it has consumed the component's Size, stream end
+    // or not, and never looks at the bytes after it.
+    std::vector<uint8_t> changed = image;
+    putBe32(descriptor(changed, 0) + COMPONENT_SIZE_OFFSET, 3000);
+    crcFix(changed);
+    Result<VerifyReport> report = imageVerify(changed, DEVICE_TARGET_ID);
+    ASSERT_TRUE(report.ok()) << report.error();
+    EXPECT_FALSE(report->streamEnded);
+    EXPECT_EQ(report->inflatedSize, inflatedLength(std::span(changed).subspan(IMAGE_HEADER_SIZE, 3000)));
+}
+
+TEST_F(SwbootImageVerifyTest, HalfASignatureIsStillAnImage) {
+    std::vector<uint8_t> changed = image;
+    putBe16(changed.data() + 2, STK_SIGNATURE_16);
+    crcFix(changed);
+    Result<VerifyReport> report = imageVerify(changed, DEVICE_TARGET_ID);
+    ASSERT_TRUE(report.ok()) << report.error();
+    EXPECT_FALSE(report->container);
+}
+
+// --- STK containers ---------------------------------------------------
+
+TEST(SwbootImageStkTest, EachTargetFindsItsImage) {
+    std::vector<uint8_t> first = built(sampleInput(50001));
+    std::vector<uint8_t> second = built(sampleInput(70000, OTHER_TARGET));
+    Result<StkBuild> build = stkContainerBuild({{"first", first, DEVICE_TARGET_ID}, {"second", second, {}}});
+    ASSERT_TRUE(build.ok()) << build.error();
+    const std::vector<uint8_t>& c = build->container;
+    EXPECT_TRUE(build->warnings.empty());
+
+    EXPECT_TRUE(stkSignaturePresent(c.data()));
+    EXPECT_EQ(getBe16(c.data()), crcOf(c.data() + 2, c.size() - 2));
+    EXPECT_EQ(getBe32(c.data() + STK_SIZE_OFFSET), c.size());
+    StkDirectory directory = stkDirectoryRead(c);
+    EXPECT_EQ(directory.entryCount, 2u);
+    EXPECT_EQ(directory.headerLength, STK_ENTRY_TABLE_OFFSET + 2 * STK_ENTRY_SIZE);
+    ASSERT_EQ(directory.entries.size(), 2u);
+    EXPECT_EQ(directory.entries[1].target, OTHER_TARGET);
+    for (const StkEntry& entry : directory.entries) {
+        EXPECT_EQ(entry.offset % STK_IMAGE_ALIGNMENT, 0u);
+    }
+    EXPECT_TRUE(std::equal(second.begin(), second.end(), c.begin() + directory.entries[1].offset));
+
+    Result<VerifyReport> report = imageVerify(c, OTHER_TARGET);
+    ASSERT_TRUE(report.ok()) << report.error();
+    EXPECT_TRUE(report->container);
+    EXPECT_EQ(report->entryIndex, 1u);
+    EXPECT_EQ(report->inflatedSize, 70000u);
+    EXPECT_NE(verifyError(c, 0x00508599).find("no matching image"), std::string::npos);
+}
+
+TEST(SwbootImageStkTest, FirstOfTwoMatchingEntriesIsChosen) {
+    std::vector<uint8_t> first = built(sampleInput(40000));
+    std::vector<uint8_t> second = built(sampleInput(60000));
+    Result<StkBuild> build = stkContainerBuild({{"first", first, {}}, {"second", second, {}}});
+    ASSERT_TRUE(build.ok()) << build.error();
+    EXPECT_EQ(build->warnings.size(), 1u);
+    Result<VerifyReport> report = imageVerify(build->container, DEVICE_TARGET_ID);
+    ASSERT_TRUE(report.ok()) << report.error();
+    EXPECT_EQ(report->entryIndex, 0u);
+    EXPECT_EQ(report->inflatedSize, 40000u);
+}
+
+TEST(SwbootImageStkTest, OffsetsAreRebasedByTheEntryOffset) {
+    std::vector<uint8_t> image = built(sampleInput(20000));
+    const uint32_t base = 4096;
+    std::vector<uint8_t> c(base + image.size(), 0);
+    putBe16(c.data() + 2, STK_SIGNATURE_16);
+    putBe32(c.data() + 4, STK_SIGNATURE_32);
+    putBe32(c.data() + STK_ENTRY_COUNT_OFFSET, 1);
+    putBe32(c.data() + STK_SIZE_OFFSET, static_cast<uint32_t>(c.size()));
+    putBe32(c.data() + STK_HEADER_LENGTH_OFFSET, STK_ENTRY_TABLE_OFFSET + STK_ENTRY_SIZE);
+    putBe32(c.data() + STK_ENTRY_TABLE_OFFSET + STK_ENTRY_IMAGE_OFFSET, base);
+    putBe32(c.data() + STK_ENTRY_TABLE_OFFSET + STK_ENTRY_TARGET_OFFSET, DEVICE_TARGET_ID);
+    std::copy(image.begin(), image.end(), c.begin() + base);
+    crcFix(c);
+
+    Result<ImageSelection> selection = imageSelect(c, DEVICE_TARGET_ID);
+    ASSERT_TRUE(selection.ok()) << selection.error();
+    EXPECT_EQ(selection->header.componentOffset(0), base);
+    EXPECT_EQ(verifyError(c), "accepted");
+
+    StringSink text;
+    ASSERT_TRUE(imageShow("c.stk", c, text).ok());
+    EXPECT_NE(text.text().find("Entry 1: offset 0x1000 (4096), target 0x00508541\n"), std::string::npos);
+    EXPECT_NE(text.text().find("Operational Code Offset........................0x1000 (4096)\n"), std::string::npos);
+
+    // Only the inner image's own CRC is outside the container's check.
+    c[base] ^= 0xFF;
+    crcFix(c);
+    EXPECT_EQ(verifyError(c), "accepted");
+}
+
+TEST(SwbootImageStkTest, EntriesOutsideTheHeaderLengthAreNotScanned) {
+    std::vector<uint8_t> other = built(sampleInput(20000, OTHER_TARGET));
+    std::vector<uint8_t> ours = built(sampleInput(20000));
+    Result<StkBuild> build = stkContainerBuild({{"other", other, {}}, {"ours", ours, {}}});
+    ASSERT_TRUE(build.ok()) << build.error();
+    std::vector<uint8_t> c = build->container;
+    ASSERT_EQ(verifyError(c), "accepted");
+    putBe32(c.data() + STK_HEADER_LENGTH_OFFSET, STK_ENTRY_TABLE_OFFSET + STK_ENTRY_SIZE);
+    crcFix(c);
+    EXPECT_NE(verifyError(c).find("no matching image"), std::string::npos);
+
+    c = build->container;
+    putBe32(c.data() + STK_ENTRY_COUNT_OFFSET, 0);
+    crcFix(c);
+    EXPECT_EQ(verifyError(c), "empty container");
+}
+
+TEST(SwbootImageStkTest, RefusedInputs) {
+    std::vector<uint8_t> image = built(sampleInput(20000));
+    Result<StkBuild> build = stkContainerBuild({{"a", image, OTHER_TARGET}});
+    ASSERT_FALSE(build.ok());
+    EXPECT_NE(build.error().find("differs"), std::string::npos);
+
+    std::vector<uint8_t> broken = image;
+    broken[IMAGE_HEADER_SIZE + 5] ^= 1;
+    EXPECT_FALSE(stkContainerBuild({{"broken", broken, {}}}).ok());
+    EXPECT_FALSE(stkContainerBuild({{"short", std::vector<uint8_t>(100, 0), {}}}).ok());
+
+    Result<StkBuild> inner = stkContainerBuild({{"a", image, {}}});
+    ASSERT_TRUE(inner.ok());
+    EXPECT_FALSE(stkContainerBuild({{"nested", inner->container, {}}}).ok());
+
+    std::vector<StkInput> nine(STK_ENTRIES_MAX + 1, StkInput{"a", image, {}});
+    EXPECT_FALSE(stkContainerBuild(nine).ok());
+    nine.pop_back();
+    EXPECT_TRUE(stkContainerBuild(nine).ok());
+
+    ImageBuildInput big = sampleInput(1000);
+    big.bootCode = std::vector<uint8_t>(IMAGE_SIZE_MAX / 2, 0);
+    std::vector<uint8_t> half = built(big);
+    EXPECT_FALSE(stkContainerBuild({{"x", half, {}}, {"y", half, {}}}).ok());
+}
+
+// --- Listing ----------------------------------------------------------
+
+TEST(SwbootImageShowTest, BootCodeLinesOnlyWithBootCode) {
+    ImageBuildInput input = sampleInput(5000);
+    StringSink plain;
+    std::vector<uint8_t> image = built(input);
+    ASSERT_TRUE(imageShow("plain.opr", image, plain).ok());
+    EXPECT_EQ(plain.text().rfind("plain.opr: OPR image, " + std::to_string(image.size()) + " bytes, CRC good\nCRC....", 0),
+              0u)
+        << plain.text();
+    EXPECT_EQ(plain.text().find("Boot Code"), std::string::npos);
+    EXPECT_NE(plain.text().find("VPD - rel 1 ver 0 maint_lvl 0 \n      Timestamp - Tue Oct 10 10:10:10 2006\n"
+                                "      File - switch-code.bin\n"),
+              std::string::npos);
+
+    input.bootCode = std::vector<uint8_t>(300, 1);
+    StringSink withBoot;
+    ASSERT_TRUE(imageShow("boot.opr", built(input), withBoot).ok());
+    EXPECT_NE(withBoot.text().find("Boot Code Size.................................0x12c (300)\n"),
+              std::string::npos);
+
+    image[IMAGE_HEADER_SIZE] ^= 1;
+    StringSink bad;
+    ASSERT_TRUE(imageShow("bad.opr", image, bad).ok());
+    EXPECT_NE(bad.text().find("bad.opr: OPR image, " + std::to_string(image.size()) + " bytes, CRC bad (computed 0x"),
+              std::string::npos);
+
+    StringSink ignored;
+    EXPECT_FALSE(imageShow("tiny", std::vector<uint8_t>(500, 0), ignored).ok());
+}
+
+// --- Files ------------------------------------------------------------
+
+TEST(SwbootImageFilesTest, ReplaceWritesWholeFilesOnly) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("swboot_image_test." + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "out.opr").string();
+    ASSERT_TRUE(fileReplace(path, {1, 2, 3}).ok());
+    ASSERT_TRUE(fileReplace(path, {4, 5}).ok());
+    Result<FileBytes> back = fileRead(path, 100);
+    ASSERT_TRUE(back.ok()) << back.error();
+    EXPECT_EQ(back->bytes, (std::vector<uint8_t>{4, 5}));
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+
+    Result<FileBytes> capped = fileRead(path, 1);
+    ASSERT_TRUE(capped.ok());
+    EXPECT_EQ(capped->bytes.size(), 1u);
+    EXPECT_EQ(capped->length, 2u);
+
+    EXPECT_FALSE(fileReplace((dir / "missing" / "out.opr").string(), {1}).ok());
+    EXPECT_FALSE(fileRead((dir / "missing.opr").string(), 100).ok());
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace swboot::tool
