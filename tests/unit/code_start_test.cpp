@@ -1,0 +1,234 @@
+// Starting the operational code: the road from the stored image to the
+// hand-over, the progress bar, and every way the inflation can fail.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "boot/code_start.h"
+#include "board/cpld.h"
+#include "image_builder.h"
+#include "stk_builder.h"
+#include "support/loader_on_board.h"
+#include "support/test_board.h"
+#include "support/test_images.h"
+
+using namespace testing_support;
+
+namespace {
+
+constexpr const char* DECOMPRESSION_FAILURE =
+    "\r\n\r\nThere was an error during decompression... resetting the switch\r\n";
+constexpr const char* SCALE_LINE = "                       50%                     100%\r\n";
+
+sim::BoardOptions withHandover(sim::OnHandover onHandover) {
+    sim::BoardOptions options;
+    options.onHandover = onHandover;
+    return options;
+}
+
+// The marks of the progress bar: the text between the scale line and the
+// line end that closes the bar.
+std::string progressBar(const std::string& output) {
+    size_t start = output.find(SCALE_LINE);
+    if (start == std::string::npos) {
+        return "(no scale line)";
+    }
+    start += std::strlen(SCALE_LINE);
+    return output.substr(start, output.find("\r\n", start) - start);
+}
+
+std::vector<uint8_t> ramBytes(TestBoard& board, uint32_t address, size_t length) {
+    auto view = board.board().ram().view(address, length);
+    return std::vector<uint8_t>(view.begin(), view.end());
+}
+
+bool faultLampsLit(TestBoard& board) {
+    for (const auto& w : board.board().cpld().writes()) {
+        if (w.reg == sim::Cpld::REG_LED1 && w.value == 0x60) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(CodeStart, BootsAGoodImageToTheHandOverWithTheCodeAtItsLoadAddress) {
+    TestBoard board(withHandover(sim::OnHandover::Exit));
+    board.formatVolume();
+    std::vector<uint8_t> code = patternBytes(300000, 7);
+    swboot::tool::ImageBuildInput input;
+    input.code = code;
+    input.bootCode = patternBytes(5000, 8);
+    input.loadAddress = 0x00100000;
+    input.timestamp = "Wed Jun 20 14:03:09 2007";
+    auto image = swboot::tool::oprImageBuild(input);
+    ASSERT_TRUE(image) << image.error();
+    board.writeFile("image1", image.value());
+
+    EXPECT_EQ(board.run(), 0);
+
+    const std::string& out = board.output();
+    EXPECT_NE(out.find("\r\n\r\nOperational Code Date: Wed Jun 20 14:03:09 2007\r\nUncompressing.....\r\n\r\n"),
+              std::string::npos);
+    EXPECT_EQ(progressBar(out).find_first_not_of('|'), std::string::npos);
+    EXPECT_EQ(ramBytes(board, 0x00100000, code.size()), code);
+
+    const auto& handover = board.board().core().lastHandover();
+    EXPECT_EQ(handover.entry, 0x00100000u);
+    EXPECT_EQ(handover.startMode, swboot::START_MODE_NORMAL);
+    EXPECT_EQ(handover.msr & (swboot::MSR_EE | swboot::MSR_CE), 0u);
+    EXPECT_EQ(handover.hid0, 0u);
+    EXPECT_TRUE(handover.icacheInvalidated);
+    EXPECT_NE(board.diagnosticsText().find("handover: entry=0x00100000 mode=1 msr=0x00001000 hid0=0x00000000"),
+              std::string::npos);
+    // The leftovers of code loading are gone before the code starts.
+    EXPECT_FALSE(board.fileExists("xcode.bin"));
+}
+
+TEST(CodeStart, ImageInsideAContainerAtAnOffsetBoots) {
+    TestBoard board(withHandover(sim::OnHandover::Exit));
+    board.formatVolume();
+    std::vector<uint8_t> code = patternBytes(70000, 3);
+    swboot::tool::ImageBuildInput other;
+    other.code = patternBytes(1000, 4);
+    other.loadAddress = 0x00200000;
+    other.target = 0x00508555;
+    swboot::tool::ImageBuildInput ours;
+    ours.code = code;
+    ours.loadAddress = 0x00300000;
+    auto first = swboot::tool::oprImageBuild(other);
+    auto second = swboot::tool::oprImageBuild(ours);
+    ASSERT_TRUE(first && second);
+    auto container = swboot::tool::stkContainerBuild({{"other", first.value(), std::nullopt},
+                                                      {"ours", second.value(), std::nullopt}});
+    ASSERT_TRUE(container) << container.error();
+    board.writeFile("image1", container->container);
+
+    EXPECT_EQ(board.run(), 0);
+    EXPECT_EQ(board.board().core().lastHandover().entry, 0x00300000u);
+    EXPECT_EQ(ramBytes(board, 0x00300000, code.size()), code);
+}
+
+TEST(CodeStart, ProgressBarMarksFollowTheEvenPercentagesReached) {
+    struct Case {
+        size_t streamSize;
+        size_t marks;
+    };
+    // 102400 bytes: 100 steps of 1024 reach 1..100 %, every even one marked.
+    // Larger: the first step is at 0 %, which is marked too.
+    // Under 1024: one step straight to 100 %.
+    for (Case c : {Case{102400, 50}, Case{204800, 51}, Case{500, 1}}) {
+        TestBoard board(withHandover(sim::OnHandover::Exit));
+        board.formatVolume();
+        ImageSpec spec;
+        spec.component0 = storedZlibStream(dataForStoredStreamOf(c.streamSize));
+        ASSERT_EQ(spec.component0.size(), c.streamSize);
+        board.writeFile("image1", oprImage(spec));
+        EXPECT_EQ(board.run(), 0);
+        EXPECT_EQ(progressBar(board.output()), std::string(c.marks, '|')) << c.streamSize << " bytes";
+    }
+}
+
+TEST(CodeStart, StartModesReachTheCode) {
+    TestBoard board(withHandover(sim::OnHandover::Return));
+    LoaderOnBoard loader(board);
+    ImageSpec spec;
+    spec.component0 = zlibStream(patternBytes(4000, 5));
+    board.writeFile("image1", oprImage(spec));
+
+    for (uint32_t mode : {swboot::START_MODE_NORMAL, swboot::START_MODE_SWITCH_DIAGNOSTICS}) {
+        int result = -1;
+        EXPECT_EQ(loader.runUntilEvent([&] { result = loader->codeStart.opCodeStart(mode); }), "");
+        EXPECT_EQ(result, static_cast<int>(mode));
+        EXPECT_EQ(board.board().core().lastHandover().startMode, mode);
+    }
+}
+
+// Every failure ends the same way: fault lamps, the message, two seconds,
+// and a reset -- never code entered.
+class CodeStartFailure : public ::testing::Test {
+protected:
+    void expectDecompressionFailure(const std::vector<uint8_t>& image, const char* why) {
+        TestBoard board(withHandover(sim::OnHandover::Exit));
+        LoaderOnBoard loader(board);
+        if (!image.empty()) {
+            board.writeFile("image1", image);
+        }
+        int64_t before = board.clock().nowMicros();
+        std::string ended = loader.runUntilEvent([&] { loader->codeStart.opCodeStart(1); });
+        EXPECT_EQ(ended, "reset: CPLD reset request") << why;
+        EXPECT_NE(board.output().find(DECOMPRESSION_FAILURE), std::string::npos) << why;
+        EXPECT_TRUE(faultLampsLit(board)) << why;
+        EXPECT_GE(board.clock().nowMicros() - before, 2000000) << why;
+        EXPECT_EQ(board.board().core().handoverCount(), 0) << why;
+    }
+};
+
+TEST_F(CodeStartFailure, ComponentOfSizeZero) {
+    ImageSpec spec;
+    auto image = oprImage(spec);  // component 0 empty
+    expectDecompressionFailure(image, "size 0");
+}
+
+TEST_F(CodeStartFailure, CorruptDeflateStream) {
+    ImageSpec spec;
+    spec.component0 = zlibStream(patternBytes(50000, 9));
+    for (size_t i = 100; i < 140; ++i) {
+        spec.component0[i] ^= 0x5A;
+    }
+    expectDecompressionFailure(oprImage(spec), "corrupt stream");
+}
+
+TEST_F(CodeStartFailure, MissingOrShortImageNeverInflatesWhatTheStagingAreaHolds) {
+    expectDecompressionFailure({}, "missing file");
+
+    ImageSpec spec;
+    spec.component0 = zlibStream(patternBytes(50000, 2));
+    auto image = oprImage(spec);
+    image.resize(swboot::IMAGE_HEADER_SIZE);
+    expectDecompressionFailure(image, "header only");
+    image.resize(60);
+    expectDecompressionFailure(image, "short header");
+}
+
+TEST_F(CodeStartFailure, ComponentBeyondTheBytesRead) {
+    ImageSpec spec;
+    spec.component0 = zlibStream(patternBytes(50000, 2));
+    auto image = oprImage(spec);
+    // Claim more compressed data than the file holds.
+    swboot::putBe32(image.data() + swboot::IMAGE_COMPONENT_TABLE_OFFSET + swboot::COMPONENT_SIZE_OFFSET,
+                    static_cast<uint32_t>(spec.component0.size() + 4096));
+    fixCrc(image);
+    expectDecompressionFailure(image, "component beyond the file");
+}
+
+TEST_F(CodeStartFailure, CodeThatWouldLandOnTheStagingAreaOrOutsideRam) {
+    ImageSpec spec;
+    spec.component0 = zlibStream(patternBytes(4000, 2));
+    spec.loadAddress = 0x02000100;
+    expectDecompressionFailure(oprImage(spec), "load address in the staging area");
+
+    spec.loadAddress = 0x10000000;
+    expectDecompressionFailure(oprImage(spec), "load address above RAM");
+
+    // Starts below the staging area but would run into it.
+    spec.component0 = zlibStream(std::vector<uint8_t>(0x3000, 0xAB));
+    spec.loadAddress = 0x02000000 - 0x1000;
+    expectDecompressionFailure(oprImage(spec), "code running into the staging area");
+}
+
+TEST(CodeStart, StagingAreaLeftoversAreNotStartedAfterTheImageIsDeleted) {
+    // A good image is started once (its file lands in the staging area),
+    // then deleted from the menu: starting again must fail, not reuse the
+    // bytes still in RAM.
+    TestBoard board(withHandover(sim::OnHandover::Return));
+    LoaderOnBoard loader(board);
+    ImageSpec spec;
+    spec.component0 = zlibStream(patternBytes(4000, 5));
+    board.writeFile("image1", oprImage(spec));
+    EXPECT_EQ(loader.runUntilEvent([&] { loader->codeStart.opCodeStart(1); }), "");
+    std::filesystem::remove(board.filePath("image1"));
+    EXPECT_EQ(loader->codeStart.opCodeInflate("image1", 0), 1);
+}
