@@ -24,7 +24,9 @@ constexpr size_t BACKUP_NAME_SIZE = 32;
 
 void Startup::halt() {
     loader_.io.flush();
-    loader_.p.cpu.halt();
+    for (;;) {
+        loader_.p.cpu.halt();  // the platform's halt does not return
+    }
 }
 
 void Startup::lampTest() {
