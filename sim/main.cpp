@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -17,9 +19,11 @@
 #include "board/board_profile.h"
 #include "host/diagnostics.h"
 #include "host/provision.h"
+#include "host/pty_line.h"
 #include "host/sim_board.h"
 #include "host/sim_clock.h"
 #include "host/stdio_line.h"
+#include "host/tcp_line.h"
 
 namespace {
 
@@ -69,6 +73,50 @@ sim::MemoryDump parseDump(const std::string& spec) {
     return dump;
 }
 
+// "tcp:PORT" gives the port; anything else that is not a console kind is
+// refused with the reason.
+std::string consoleKindCheck(const std::string& kind) {
+    if (kind == "stdio" || kind == "pty") {
+        return {};
+    }
+    if (kind.rfind("tcp:", 0) == 0) {
+        std::string port = kind.substr(4);
+        if (!port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos &&
+            std::stoul(port) <= 65535) {
+            return {};
+        }
+        return "tcp:PORT wants a port number 0 to 65535 (0 picks a free one), got '" + port + "'";
+    }
+    return "the console is stdio, pty or tcp:PORT, not '" + kind + "'";
+}
+
+// The console line chosen on the command line. Lines other than this
+// terminal wait for a program to connect before the board powers on.
+struct ConsoleLine {
+    std::unique_ptr<sim::SerialLine> line;
+    std::function<bool(const std::atomic<bool>&)> waitForClient;
+};
+
+ConsoleLine openConsole(const std::string& kind, sim::SimClock& clock, sim::Diagnostics& diagnostics,
+                        const std::filesystem::path& stateDir) {
+    ConsoleLine console;
+    if (kind == "pty") {
+        auto pty = std::make_unique<sim::PtyLine>(clock, diagnostics, stateDir / "console");
+        sim::PtyLine* line = pty.get();
+        console.waitForClient = [line](const std::atomic<bool>& stop) { return line->waitForClient(stop); };
+        console.line = std::move(pty);
+    } else if (kind.rfind("tcp:", 0) == 0) {
+        auto port = static_cast<uint16_t>(std::stoul(kind.substr(4)));
+        auto tcp = std::make_unique<sim::TcpLine>(clock, diagnostics, port);
+        sim::TcpLine* line = tcp.get();
+        console.waitForClient = [line](const std::atomic<bool>& stop) { return line->waitForClient(stop); };
+        console.line = std::move(tcp);
+    } else {
+        console.line = std::make_unique<sim::StdioLine>(clock, diagnostics);
+    }
+    return console;
+}
+
 // The profile in use: one given now is kept in the state directory, so that
 // the same board comes back next time without naming it again.
 sim::BoardProfile chooseProfile(const std::string& given, const std::filesystem::path& stateDir) {
@@ -101,6 +149,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> traces;
     std::vector<std::string> dumps;
     bool printProfile = false;
+    bool consoleNoWait = false;
     bool provisionForce = false;
     bool provisionIfNew = false;
 
@@ -112,9 +161,17 @@ int main(int argc, char** argv) {
     app.add_option("--profile", profileFile,
                    "Board profile (TOML) to use; it is kept in the state directory for later runs. Without it, "
                    "the state directory's profile, or the built-in 48-port board.");
-    app.add_option("--console", console, "Console line: stdio (this terminal)")
+    app.add_option("--console", console,
+                   "Console line: stdio (this terminal); pty (a new pseudo-terminal, its path printed as "
+                   "'console: /dev/pts/N' and linked as 'console' in the state directory, for picocom, "
+                   "minicom or lrzsz); tcp:PORT (a raw TCP port on 127.0.0.1, one client at a time; 0 picks "
+                   "a free port). With pty or tcp the board powers on when the first program connects; one "
+                   "that leaves is an unplugged cable, and the next one gets the line.")
         ->capture_default_str()
-        ->check(CLI::IsMember({"stdio"}));
+        ->check(consoleKindCheck, "stdio|pty|tcp:PORT");
+    app.add_flag("--no-wait", consoleNoWait,
+                 "With --console pty or tcp: power the board on at once instead of waiting for a program to "
+                 "connect");
     app.add_option("--clock", clockKind,
                    "real: board time is real time; virtual: delays and timeouts pass at once")
         ->capture_default_str()
@@ -202,9 +259,9 @@ int main(int argc, char** argv) {
             clock = std::make_unique<sim::RealClock>();
         }
         sim::Diagnostics diagnostics;
-        sim::StdioLine line(*clock, diagnostics);
-        sim::SimBoard board(options, *clock, line, diagnostics);
-        if (line.interactive()) {
+        ConsoleLine line = openConsole(console, *clock, diagnostics, options.stateDir);
+        sim::SimBoard board(options, *clock, *line.line, diagnostics);
+        if (!line.waitForClient && line.line->interactive()) {
             diagnostics.line("swboot-sim: board state in " + options.stateDir.string() +
                              "; Ctrl-A h for help, Ctrl-A x to quit");
         }
@@ -212,6 +269,16 @@ int main(int argc, char** argv) {
         signal(SIGTERM, onTerminate);
         signal(SIGINT, onTerminate);
         signal(SIGHUP, onTerminate);
+        if (line.waitForClient) {
+            diagnostics.line("swboot-sim: board state in " + options.stateDir.string() +
+                             (consoleNoWait ? "; the board is on" : "; the board powers on when a program connects to the console") +
+                             "; Ctrl-C here quits");
+            if (!consoleNoWait && !line.waitForClient(board.terminationFlag())) {
+                g_termination = nullptr;
+                diagnostics.line("board: power off (terminated before a program connected)");
+                return sim::EXIT_TERMINATED;
+            }
+        }
         int status = board.run();
         g_termination = nullptr;
         return status;
