@@ -1,0 +1,71 @@
+#include "support/boot_spine_fixture.h"
+
+#include <stdexcept>
+
+#include "board/board_events.h"
+
+namespace testing_support::boot {
+
+std::string plainText(const std::string& console) {
+    std::string text;
+    text.reserve(console.size());
+    for (char c : console) {
+        if (c != '\r') {
+            text += c;
+        }
+    }
+    return text;
+}
+
+DirectLoader::DirectLoader(TestBoard& board, bool formatVolume) : board_(board) {
+    if (formatVolume) {
+        board.formatVolume();
+    }
+    const swboot::Platform& p = board.board().platform();
+    if (p.volume.usrTffsConfig(0, 0, "/DskVol/") != swboot::OK || p.files.chdir("/DskVol/files") != swboot::OK) {
+        throw std::runtime_error("the test volume is not ready");
+    }
+    loader_ = std::make_unique<swboot::Loader>(p);
+    outputTaken_ = board.output().size();
+}
+
+std::string DirectLoader::run(const std::function<void()>& routine) {
+    std::string ended;
+    try {
+        routine();
+    } catch (const sim::BoardReset& e) {
+        ended = "reset: " + e.cause;
+    } catch (const sim::BoardPowerOff& e) {
+        ended = "power off: " + e.cause;
+    } catch (const sim::BoardMachineCheck& e) {
+        ended = "machine check: " + e.cause;
+    }
+    loader_->io.flush();
+    return ended;
+}
+
+std::string DirectLoader::takeOutput() {
+    const std::string& all = board_.output();
+    std::string fresh = all.substr(outputTaken_ < all.size() ? outputTaken_ : all.size());
+    outputTaken_ = all.size();
+    return plainText(fresh);
+}
+
+BootEnd bootOnPlatform(const swboot::Platform& platform) {
+    BootEnd end;
+    try {
+        swboot::Loader loader(platform);
+        loader.bootMain();
+        end.event = "returned";
+    } catch (const sim::BoardReset& e) {
+        end.event = "reset: " + e.cause;
+    } catch (const sim::BoardPowerOff& e) {
+        end.exitStatus = e.exitStatus;
+        end.event = "power off: " + e.cause;
+    } catch (const sim::BoardMachineCheck& e) {
+        end.event = "machine check: " + e.cause;
+    }
+    return end;
+}
+
+}  // namespace testing_support::boot

@@ -1,0 +1,252 @@
+// Console prompts and input: menu numbers, line cleaning, long lines,
+// yes/no answers and the baud-rate dialogue, typed on the scripted console.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "support/boot_spine_fixture.h"
+#include "support/test_board.h"
+
+namespace {
+
+using testing_support::boot::DirectLoader;
+using testing_support::TestBoard;
+
+// Reads one menu number after the operator typed the line.
+int numberFor(const std::string& typed) {
+    TestBoard board;
+    DirectLoader fixture(board);
+    board.type(typed);
+    int number = -1;
+    std::string ended = fixture.run([&] { number = fixture->input.menuNumberRead(); });
+    EXPECT_EQ(ended, "") << "typed \"" << typed << "\"";
+    return number;
+}
+
+std::string cleaned(const std::string& raw) {
+    char rawLine[swboot::CONSOLE_LINE_SIZE] = {};
+    char clean[swboot::CONSOLE_LINE_SIZE];
+    std::memset(clean, 0x7E, sizeof clean);
+    std::memcpy(rawLine, raw.data(), raw.size() < sizeof rawLine - 1 ? raw.size() : sizeof rawLine - 1);
+    swboot::ConsoleInput::consoleLineClean(rawLine, clean);
+    EXPECT_NE(std::memchr(clean, '\0', sizeof clean), nullptr) << "the cleaned line is not terminated";
+    return std::string(clean);
+}
+
+TEST(MenuNumberRead, NumbersAreTheLowEightBitsOfTheDecimalValue) {
+    const struct {
+        const char* typed;
+        int number;
+    } cases[] = {
+        {"7", 7},     {"256", 0},  {"263", 7},   {"-1", 255},  {"300", 44}, {"255", 255},
+        {"abc", 0},   {"", 0},     {"12abc", 12}, {"  15", 15}, {"+3", 3},   {"99", 99},
+        {"-256", 0},  {"1e3", 1},  {"0x10", 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(numberFor(c.typed), c.number) << "typed \"" << c.typed << "\"";
+    }
+}
+
+TEST(MenuNumberRead, AQuestionMarkFirstListsTheOptionsWhateverFollows) {
+    EXPECT_EQ(numberFor("?"), 99);
+    EXPECT_EQ(numberFor("?5"), 99);
+    EXPECT_EQ(numberFor("?abc"), 99);
+    // Only the raw line's first character counts: a "?" that cleaning
+    // would bring to the front does not, and one that cleaning would
+    // remove still does.
+    EXPECT_EQ(numberFor("x\b?"), 0);
+    EXPECT_EQ(numberFor("?\b7"), 99);
+    EXPECT_EQ(numberFor(" ?"), 0);
+}
+
+TEST(MenuNumberRead, BackspacesTypedAsDataAreApplied) {
+    EXPECT_EQ(numberFor("1\b2"), 2);
+    EXPECT_EQ(numberFor("12\b"), 1);
+    EXPECT_EQ(numberFor("15\b\b9"), 9);
+    EXPECT_EQ(numberFor("1\b\b3"), 0);  // the second backspace has nothing before it and stays
+    // A backspace at the start of the line is kept and is not a digit.
+    EXPECT_EQ(numberFor("\b5"), 0);
+}
+
+TEST(ConsoleLineClean, BackspaceRemovesTheCharacterBeforeIt) {
+    EXPECT_EQ(cleaned("1\b2"), "2");
+    EXPECT_EQ(cleaned("abc\b\bd"), "ad");
+    EXPECT_EQ(cleaned("12\b"), "1");
+    EXPECT_EQ(cleaned("ab\b\b"), "");
+    EXPECT_EQ(cleaned(""), "");
+}
+
+TEST(ConsoleLineClean, BackspaceWithNothingBeforeItIsKept) {
+    EXPECT_EQ(cleaned("\b"), "\b");
+    EXPECT_EQ(cleaned("\b5"), "\b5");
+    EXPECT_EQ(cleaned("a\b\bx"), "\bx");
+    // A kept backspace counts as a character: the next one removes it.
+    EXPECT_EQ(cleaned("\b\b"), "");
+    EXPECT_EQ(cleaned("\bz\b\b"), "");
+}
+
+TEST(ConsoleLineClean, AFullRawLineStaysInsideTheCleanedLine) {
+    std::string full(swboot::CONSOLE_LINE_SIZE - 1, '7');
+    EXPECT_EQ(cleaned(full), full);
+    std::string backspaces(swboot::CONSOLE_LINE_SIZE - 1, '\b');
+    EXPECT_EQ(cleaned(backspaces), "\b");
+}
+
+TEST(MenuNumberRead, TheExcessOfALongLineIsDiscardedAndNeverBecomesAnAnswer) {
+    TestBoard board;
+    DirectLoader fixture(board);
+    // 100 characters: "15", blanks up to 79 characters, then "99" and
+    // blanks; the "99" would list the options if it were read as a line.
+    std::string longLine = "15" + std::string(77, ' ') + "99" + std::string(19, ' ');
+    ASSERT_EQ(longLine.size(), 100u);
+    board.type(longLine);
+    board.type("2");
+    std::vector<int> numbers;
+    std::string ended = fixture.run([&] {
+        for (;;) {
+            numbers.push_back(fixture->input.menuNumberRead());
+        }
+    });
+    EXPECT_EQ(numbers, (std::vector<int>{15, 2}));
+    EXPECT_EQ(ended, "power off: end of console input");
+}
+
+TEST(MenuNumberRead, ALineKeepsItsFirstSeventyNineCharacters) {
+    TestBoard board;
+    DirectLoader fixture(board);
+    board.type(std::string(78, ' ') + "12");  // 80 characters: the "2" is the 80th
+    board.type(std::string(77, ' ') + "34");  // 79 characters: all kept
+    std::vector<int> numbers;
+    fixture.run([&] {
+        numbers.push_back(fixture->input.menuNumberRead());
+        numbers.push_back(fixture->input.menuNumberRead());
+    });
+    EXPECT_EQ(numbers, (std::vector<int>{1, 34}));
+}
+
+TEST(MenuAnswerRead, TheFirstCharacterOfTheCleanedAnswer) {
+    TestBoard board;
+    DirectLoader fixture(board);
+    const struct {
+        const char* typed;
+        char answer;
+    } cases[] = {
+        {"y", 'y'}, {"Yes", 'Y'}, {"n", 'n'}, {"", '\0'}, {"n\by", 'y'}, {"\by", '\b'}, {" y", ' '},
+    };
+    for (const auto& c : cases) {
+        board.type(c.typed);
+    }
+    for (const auto& c : cases) {
+        char answer = 'X';
+        std::string ended = fixture.run([&] { answer = fixture->input.menuAnswerRead(); });
+        EXPECT_EQ(ended, "");
+        EXPECT_EQ(answer, c.answer) << "typed \"" << c.typed << "\"";
+    }
+}
+
+const char BAUD_MENU[] =
+    "\n\nSelect baud rate:\n"
+    "1 - 1200\n2 - 2400\n3 - 4800\n4 - 9600\n5 - 19200\n6 - 38400\n7 - 57600\n8 - 115200\n"
+    "0 - no change\n"
+    "-> ";
+
+TEST(BaudRateMenu, ANumberAboveEightIsRefusedAndTheListShownAgain) {
+    TestBoard board;
+    DirectLoader fixture(board);
+    board.type("9");
+    board.type("0");
+    EXPECT_EQ(fixture.run([&] { fixture->input.baudRateMenu(); }), "");
+    std::string expected = std::string(BAUD_MENU) + "9\n" + "\nERROR: Invalid Option:\n\n" + BAUD_MENU + "0\n" +
+                           "\nBaud rate is not changed\n";
+    EXPECT_EQ(fixture.takeOutput(), expected);
+    EXPECT_EQ(fixture->consoleBaudRate, 9600u);
+    EXPECT_EQ(board.board().tty().speed(), 9600u);
+}
+
+TEST(BaudRateMenu, TextReadsAsNoChange) {
+    TestBoard board;
+    DirectLoader fixture(board);
+    board.type("fast");
+    EXPECT_EQ(fixture.run([&] { fixture->input.baudRateMenu(); }), "");
+    EXPECT_EQ(fixture.takeOutput(), std::string(BAUD_MENU) + "fast\n" + "\nBaud rate is not changed\n");
+}
+
+// Notes, for each piece of text the board sends, the board time and the
+// line speed at that moment.
+class LineWatcher : public sim::ScriptedLine::Peer {
+public:
+    explicit LineWatcher(TestBoard& board) : board_(board) { board.line().setPeer(this); }
+    ~LineWatcher() override { board_.line().setPeer(nullptr); }
+
+    struct Sent {
+        int64_t micros;
+        uint32_t speed;
+        std::string text;
+    };
+    void transmitted(sim::ScriptedLine& line, const uint8_t* data, size_t length) override {
+        sent.push_back({line.clock().nowMicros(), board_.board().tty().speed(),
+                        std::string(reinterpret_cast<const char*>(data), length)});
+    }
+    const Sent* find(const std::string& part) const {
+        for (const Sent& s : sent) {
+            if (s.text.find(part) != std::string::npos) {
+                return &s;
+            }
+        }
+        return nullptr;
+    }
+    std::vector<Sent> sent;
+
+private:
+    TestBoard& board_;
+};
+
+TEST(BaudRateMenu, EightSwitchesTo115200AfterTheNoticeAndOneSecond) {
+    TestBoard board;
+    DirectLoader fixture(board);
+    LineWatcher watcher(board);
+    board.type("8");
+    EXPECT_EQ(fixture.run([&] { fixture->input.baudRateMenu(); }), "");
+    EXPECT_EQ(fixture.takeOutput(), std::string(BAUD_MENU) + "8\n" +
+                                         "\nSetting baud rate to 115200, you must change your terminal baud rate.\n");
+    const LineWatcher::Sent* notice = watcher.find("Setting baud rate to 115200");
+    ASSERT_NE(notice, nullptr);
+    // The notice goes out at the old speed; the line changes a second of
+    // board time later.
+    EXPECT_EQ(notice->speed, 9600u);
+    EXPECT_GE(board.clock().nowMicros() - notice->micros, 1000000);
+    EXPECT_EQ(board.board().tty().speed(), 115200u);
+    EXPECT_EQ(fixture->consoleBaudRate, 115200u);
+}
+
+TEST(BaudRateMenu, EveryListedEntrySetsItsSpeed) {
+    const uint32_t speeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+    for (int n = 1; n <= 8; ++n) {
+        TestBoard board;
+        DirectLoader fixture(board);
+        board.type(std::to_string(n));
+        EXPECT_EQ(fixture.run([&] { fixture->input.baudRateMenu(); }), "");
+        EXPECT_EQ(board.board().tty().speed(), speeds[n - 1]) << "entry " << n;
+        EXPECT_EQ(fixture->consoleBaudRate, speeds[n - 1]) << "entry " << n;
+    }
+}
+
+TEST(BaudRateMenu, AFailedSpeedRequestIsReportedAndTheLineKeepsItsSpeed) {
+    TestBoard board;
+    DirectLoader fixture(board);
+    board.board().tty().setSpeedSetFault(true);
+    board.type("5");
+    EXPECT_EQ(fixture.run([&] { fixture->input.baudRateMenu(); }), "");
+    std::string text = fixture.takeOutput();
+    EXPECT_TRUE(std::regex_search(
+        text, std::regex("\nSetting baud rate to 19200, you must change your terminal baud rate.\n"
+                         "bootConfig:[0-9]+: Attempt to set baudrate to 19200 failed\n$")))
+        << text;
+    EXPECT_EQ(fixture->consoleBaudRate, 19200u);
+    EXPECT_EQ(board.board().tty().speed(), 9600u);
+}
+
+}  // namespace
