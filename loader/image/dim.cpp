@@ -404,7 +404,8 @@ int ImageDirectory::imageInstall(const char* receivedName, const char* imageName
     Files& files = l.p.files;
     int state = DIM_FIND_NOT_LISTED;
     dimImageFind(imageName, state);
-    if (state != DIM_FIND_LISTED) {
+    const bool wasListed = state == DIM_FIND_LISTED;
+    if (!wasListed) {
         char backup[DIM_FILE_NAME_SIZE] = {};
         if (dimBackupImageGet(backup) == DIM_OK) {
             files.remove(backup);
@@ -425,6 +426,9 @@ int ImageDirectory::imageInstall(const char* receivedName, const char* imageName
     if (files.stat(imageName, status) == OK) {
         files.remove(sideName);
         if (files.rename(imageName, sideName) != OK) {
+            if (!wasListed) {
+                dimImageRemove(imageName);
+            }
             l.io.printf(" Error renaming the file \n");
             return ERROR;
         }
@@ -436,9 +440,12 @@ int ImageDirectory::imageInstall(const char* receivedName, const char* imageName
         }
         return 0;
     }
+    // A name this install added leaves the directory again; a listed one
+    // keeps its entry, which still describes the file put back.
     if (hadOld) {
         files.rename(sideName, imageName);
-    } else {
+    }
+    if (!wasListed || !hadOld) {
         dimImageRemove(imageName);
     }
     l.io.printf(" Error renaming the file \n");

@@ -1,0 +1,519 @@
+// The image directory: "boot.dim" as read and rewritten, every operation's
+// result codes, the two-phase switch of the active image, the file listing,
+// activating the backup and installing received code.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/boot_spine_images.h"
+#include "support/boot_spine_fixture.h"
+#include "support/test_board.h"
+
+namespace {
+
+using namespace swboot;
+using testing_support::boot::goodImage;
+using testing_support::boot::ImageSpec;
+using testing_support::boot::DirectLoader;
+using testing_support::TestBoard;
+
+const std::string DEFAULT_DIM = "---IMAGE---\nactive\nactive\nimage1\n0\ndefault image\n";
+const std::string BACKUP_ENTRY = "---IMAGE---\nbackup\nbackup\nimage2\n0\n\n";
+const std::string TWO_IMAGES = DEFAULT_DIM + BACKUP_ENTRY;
+// image1 active now, image2 scheduled to become active at the next start.
+const std::string SWITCH_SCHEDULED =
+    "---IMAGE---\nactive\nbackup\nimage1\n0\ndefault image\n---IMAGE---\nbackup\nactive\nimage2\n0\n\n";
+
+class DimTest : public ::testing::Test {
+protected:
+    DimTest() : fixture(board) {}
+
+    ImageDirectory& dim() { return fixture->dim; }
+    // Calls a directory routine; its result.
+    template <typename F>
+    int call(F&& routine) {
+        int result = 12345;
+        EXPECT_EQ(fixture.run([&] { result = routine(); }), "");
+        return result;
+    }
+    int initialize() { return call([&] { return dim().dimInitialize(); }); }
+    int initializeFrom(const std::string& text) {
+        board.writeFile("boot.dim", text);
+        return initialize();
+    }
+    std::string file() { return board.fileExists("boot.dim") ? board.readText("boot.dim") : "(no file)"; }
+    std::string active() {
+        char name[DIM_FILE_NAME_SIZE] = "untouched";
+        int result = dim().dimActiveImageGet(name);
+        return result == DIM_OK ? std::string(name) : "(" + std::to_string(result) + ")";
+    }
+    std::string backup() {
+        char name[DIM_FILE_NAME_SIZE] = "untouched";
+        int result = dim().dimBackupImageGet(name);
+        return result == DIM_OK ? std::string(name) : "(" + std::to_string(result) + ")";
+    }
+    // "(status, nextStatus)" of the slot that lists the name.
+    std::string roles(const char* name) {
+        for (int i = 0; i < DIM_SLOTS; ++i) {
+            const DirectoryEntryFields& e = dim().slot(i);
+            if (std::string(e.fileName) == name) {
+                return std::string("(") + e.status + ", " + e.nextStatus + ")";
+            }
+        }
+        return "free";
+    }
+
+    TestBoard board;
+    DirectLoader fixture;
+};
+
+// ------------------------------------------------------------ dimInitialize
+
+TEST_F(DimTest, AMissingFileIsCreatedWithTheDefaultEntry) {
+    EXPECT_EQ(initialize(), 3);
+    EXPECT_EQ(file(), DEFAULT_DIM);
+    EXPECT_EQ(dim().entryCount(), 1);
+    EXPECT_EQ(active(), "image1");
+    EXPECT_STREQ(dim().slot(0).description, "default image");
+    EXPECT_STREQ(dim().slot(0).counter, "0");
+}
+
+TEST_F(DimTest, AnEmptyFileLeavesTheDirectoryEmpty) {
+    EXPECT_EQ(initializeFrom(""), 3);
+    EXPECT_EQ(dim().entryCount(), 0);
+    EXPECT_EQ(active(), "(-1)");
+    EXPECT_EQ(file(), "");
+}
+
+TEST_F(DimTest, AReadErrorLeavesTheDirectoryEmptyAndTheFileAlone) {
+    board.writeFile("boot.dim", TWO_IMAGES);
+    board.volume().injectFailure(sim::HostVolume::Operation::Read);
+    EXPECT_EQ(initialize(), 1);
+    EXPECT_EQ(dim().entryCount(), 0);
+    EXPECT_EQ(file(), TWO_IMAGES);
+}
+
+TEST_F(DimTest, AWellFormedFileIsReadAndRewrittenAsItWas) {
+    EXPECT_EQ(initializeFrom(TWO_IMAGES), 0);
+    EXPECT_EQ(dim().entryCount(), 2);
+    EXPECT_EQ(active(), "image1");
+    EXPECT_EQ(backup(), "image2");
+    EXPECT_EQ(file(), TWO_IMAGES);
+}
+
+TEST_F(DimTest, AScheduledEntryBecomesActiveAtInitialisation) {
+    EXPECT_EQ(initializeFrom(SWITCH_SCHEDULED), 0);
+    EXPECT_EQ(active(), "image2");
+    EXPECT_EQ(backup(), "image1");
+    EXPECT_EQ(file(), "---IMAGE---\nbackup\nbackup\nimage1\n0\ndefault image\n"
+                      "---IMAGE---\nactive\nactive\nimage2\n0\n\n");
+}
+
+TEST_F(DimTest, AThirdSectionIsIgnored) {
+    EXPECT_EQ(initializeFrom(TWO_IMAGES + "---IMAGE---\nactive\nactive\nimage1\n7\nthird\n"), 0);
+    EXPECT_EQ(dim().entryCount(), 2);
+    EXPECT_EQ(file(), TWO_IMAGES);
+}
+
+TEST_F(DimTest, ALastLineWithoutNewlineIsLost) {
+    EXPECT_EQ(initializeFrom("---IMAGE---\nactive\nactive\nimage1\n0\ndefault image"), 0);
+    EXPECT_STREQ(dim().slot(0).description, "");
+    EXPECT_EQ(file(), "---IMAGE---\nactive\nactive\nimage1\n0\n\n");
+}
+
+TEST_F(DimTest, ALineWithoutNewlineInItsFirst256CharactersEndsTheParse) {
+    const std::string head = "---IMAGE---\nactive\nactive\nimage1\n0\n";
+    EXPECT_EQ(initializeFrom(head + std::string(300, 'd') + "\n" + BACKUP_ENTRY), 0);
+    EXPECT_EQ(dim().entryCount(), 1);
+    EXPECT_EQ(file(), head + "\n");
+
+    // 255 characters and the newline still make a line; 256 do not.
+    EXPECT_EQ(initializeFrom(head + std::string(255, 'd') + "\n" + BACKUP_ENTRY), 0);
+    EXPECT_EQ(dim().entryCount(), 2);
+    EXPECT_EQ(std::string(dim().slot(0).description), std::string(255, 'd'));
+    EXPECT_EQ(initializeFrom(head + std::string(256, 'd') + "\n" + BACKUP_ENTRY), 0);
+    EXPECT_EQ(dim().entryCount(), 1);
+    EXPECT_EQ(file(), head + "\n");
+}
+
+TEST_F(DimTest, FieldsAreTruncatedAndStrayLinesIgnored) {
+    const std::string text = "stray line before the first entry\n"
+                             "---IMAGE---\n"
+                             "active-and-much-longer\n"   // 14 characters kept
+                             "active\n"
+                             "image1" + std::string(60, 'x') + "\n"  // 39 kept
+                             "123456\n"                   // 4 kept
+                             "default image\n"
+                             "a sixth line\n"
+                             "a seventh line\n";
+    EXPECT_EQ(initializeFrom(text), 0);
+    const DirectoryEntryFields& e = dim().slot(0);
+    EXPECT_STREQ(e.status, "active");  // nextStatus copied over the truncated status
+    EXPECT_EQ(std::string(e.fileName), "image1" + std::string(33, 'x'));
+    EXPECT_STREQ(e.counter, "1234");
+    EXPECT_STREQ(e.description, "default image");
+    EXPECT_EQ(file(), "---IMAGE---\nactive\nactive\nimage1" + std::string(33, 'x') + "\n1234\ndefault image\n");
+}
+
+TEST_F(DimTest, ARewriteThatCannotCreateTheFileIsMinusOne) {
+    initializeFrom(TWO_IMAGES);
+    board.volume().injectFailure(sim::HostVolume::Operation::Create);
+    EXPECT_EQ(call([&] { return dim().dimFileWrite(); }), -1);
+    EXPECT_EQ(call([&] { return dim().dimFileWrite(); }), static_cast<int>(TWO_IMAGES.size()));
+    EXPECT_EQ(file(), TWO_IMAGES);
+}
+
+// -------------------------------------------------------------- operations
+
+TEST_F(DimTest, ImageAdd) {
+    initializeFrom("");
+    // Only the two image names, exactly.
+    for (const char* name : {"image3", "Image1", "image1 ", ""}) {
+        EXPECT_EQ(call([&] { return dim().dimImageAdd(name); }), -3) << name;
+    }
+    EXPECT_EQ(file(), "");
+    // The first entry ever added is active in both states.
+    EXPECT_EQ(call([&] { return dim().dimImageAdd("image2"); }), 0);
+    EXPECT_EQ(roles("image2"), "(active, active)");
+    EXPECT_EQ(file(), "---IMAGE---\nactive\nactive\nimage2\n0\ndefault image\n");
+    // The second is the backup, without description.
+    EXPECT_EQ(call([&] { return dim().dimImageAdd("image1"); }), 0);
+    EXPECT_EQ(roles("image1"), "(backup, backup)");
+    EXPECT_EQ(file(), "---IMAGE---\nactive\nactive\nimage2\n0\ndefault image\n"
+                      "---IMAGE---\nbackup\nbackup\nimage1\n0\n\n");
+}
+
+TEST_F(DimTest, AddingAListedImageChangesAndWritesNothing) {
+    initializeFrom(DEFAULT_DIM);
+    board.volume().remove("boot.dim");
+    EXPECT_EQ(call([&] { return dim().dimImageAdd("image1"); }), 0);
+    EXPECT_FALSE(board.fileExists("boot.dim"));
+    EXPECT_EQ(dim().entryCount(), 1);
+}
+
+TEST_F(DimTest, AddingWithoutAFreeSlotIsMinusOne) {
+    initializeFrom(DEFAULT_DIM + "---IMAGE---\nbackup\nbackup\nimage9\n0\n\n");
+    EXPECT_EQ(call([&] { return dim().dimImageAdd("image2"); }), -1);
+    EXPECT_EQ(roles("image2"), "free");
+}
+
+TEST_F(DimTest, ImageRemove) {
+    initializeFrom("");
+    EXPECT_EQ(call([&] { return dim().dimImageRemove("image1"); }), 3);
+    initializeFrom(DEFAULT_DIM);
+    EXPECT_EQ(call([&] { return dim().dimImageRemove("image2"); }), 3);
+    EXPECT_EQ(call([&] { return dim().dimImageRemove("image1"); }), 8);
+    initializeFrom(TWO_IMAGES);
+    EXPECT_EQ(call([&] { return dim().dimImageActivate("image2"); }), 0);
+    EXPECT_EQ(call([&] { return dim().dimImageRemove("image2"); }), 7);
+    EXPECT_EQ(call([&] { return dim().dimImageRemove("image1"); }), 8);
+    EXPECT_EQ(file(), SWITCH_SCHEDULED);
+
+    initializeFrom(TWO_IMAGES);
+    EXPECT_EQ(call([&] { return dim().dimImageRemove("image2"); }), 0);
+    EXPECT_EQ(dim().entryCount(), 1);
+    EXPECT_EQ(roles("image2"), "free");
+    EXPECT_EQ(file(), DEFAULT_DIM);
+    // The freed slot takes the next image.
+    EXPECT_EQ(call([&] { return dim().dimImageAdd("image2"); }), 0);
+    EXPECT_EQ(file(), TWO_IMAGES);
+}
+
+TEST_F(DimTest, ImageActivate) {
+    initializeFrom("");
+    EXPECT_EQ(call([&] { return dim().dimImageActivate("image1"); }), 3);
+    initializeFrom(DEFAULT_DIM);
+    EXPECT_EQ(call([&] { return dim().dimImageActivate("image2"); }), 3);
+    EXPECT_EQ(call([&] { return dim().dimImageActivate("image3"); }), 3);
+    EXPECT_EQ(call([&] { return dim().dimImageActivate("image1"); }), 7);
+
+    initializeFrom("---IMAGE---\nactive\nactive\nimage1\n12\ndefault image\n"
+                   "---IMAGE---\nbackup\nbackup\nimage2\n34\n\n");
+    EXPECT_EQ(call([&] { return dim().dimImageActivate("image2"); }), 0);
+    EXPECT_EQ(file(), SWITCH_SCHEDULED);  // both counters back to "0"
+    EXPECT_EQ(roles("image1"), "(active, backup)");
+    EXPECT_EQ(roles("image2"), "(backup, active)");
+    // The switch shows only after the next initialisation.
+    EXPECT_EQ(active(), "image1");
+    EXPECT_EQ(call([&] { return dim().dimImageActivate("image2"); }), 7);
+    EXPECT_EQ(initialize(), 0);
+    EXPECT_EQ(active(), "image2");
+    // And back again.
+    EXPECT_EQ(call([&] { return dim().dimImageActivate("image1"); }), 0);
+    EXPECT_EQ(initialize(), 0);
+    EXPECT_EQ(active(), "image1");
+    EXPECT_EQ(file(), TWO_IMAGES);
+}
+
+TEST_F(DimTest, ActiveAndBackupNames) {
+    initializeFrom("");
+    EXPECT_EQ(active(), "(-1)");
+    EXPECT_EQ(backup(), "(-1)");
+    initializeFrom(DEFAULT_DIM);
+    EXPECT_EQ(backup(), "(-1)");
+    initializeFrom("---IMAGE---\nbackup\nbackup\nimage2\n0\n\n");
+    EXPECT_EQ(active(), "(-1)");
+    EXPECT_EQ(backup(), "image2");
+}
+
+TEST_F(DimTest, ImageFind) {
+    int state = 0;
+    initializeFrom("");
+    EXPECT_EQ(dim().dimImageFind("image1", state), 0);
+    EXPECT_EQ(state, 3);
+    initializeFrom(TWO_IMAGES);
+    EXPECT_EQ(dim().dimImageFind("image2", state), 0);
+    EXPECT_EQ(state, 2);
+    EXPECT_EQ(dim().dimImageFind("image3", state), 0);
+    EXPECT_EQ(state, 3);
+}
+
+TEST_F(DimTest, BackupState) {
+    initializeFrom("");
+    EXPECT_EQ(dim().dimBackupStateGet(), 1);
+    initializeFrom(DEFAULT_DIM);
+    EXPECT_EQ(dim().dimBackupStateGet(), 3);
+    initializeFrom(TWO_IMAGES);
+    EXPECT_EQ(dim().dimBackupStateGet(), 4);
+    call([&] { return dim().dimImageActivate("image2"); });
+    EXPECT_EQ(dim().dimBackupStateGet(), 5);
+}
+
+TEST_F(DimTest, RenameAndDescriptions) {
+    initializeFrom("");
+    char text[DIM_DESCRIPTION_SIZE] = "untouched";
+    EXPECT_EQ(call([&] { return dim().dimImageRename("image1", "image2"); }), 3);
+    EXPECT_EQ(call([&] { return dim().dimDescriptionSet("image1", "x"); }), 3);
+    EXPECT_EQ(dim().dimDescriptionGet("image1", text), 3);
+
+    initializeFrom(TWO_IMAGES);
+    EXPECT_EQ(call([&] { return dim().dimImageRename("image3", "image4"); }), 3);
+    const std::string longName(60, 'n');
+    EXPECT_EQ(call([&] { return dim().dimImageRename("image2", longName.c_str()); }), 0);
+    EXPECT_EQ(std::string(dim().slot(1).fileName), std::string(39, 'n'));
+    EXPECT_EQ(file(), DEFAULT_DIM + "---IMAGE---\nbackup\nbackup\n" + std::string(39, 'n') + "\n0\n\n");
+
+    const std::string longText(300, 't');
+    EXPECT_EQ(call([&] { return dim().dimDescriptionSet("image1", longText.c_str()); }), 0);
+    EXPECT_EQ(dim().dimDescriptionGet("image1", text), 0);
+    EXPECT_EQ(std::string(text), std::string(255, 't'));
+    // A 255-character description survives the file.
+    EXPECT_EQ(initialize(), 0);
+    EXPECT_EQ(dim().dimDescriptionGet("image1", text), 0);
+    EXPECT_EQ(std::string(text), std::string(255, 't'));
+}
+
+TEST_F(DimTest, ActiveCounter) {
+    int value = -7;
+    initializeFrom("");
+    EXPECT_EQ(dim().dimActiveCounterGet(value), -1);
+    EXPECT_EQ(call([&] { return dim().dimActiveCounterSet(3); }), -1);
+    initializeFrom("---IMAGE---\nbackup\nbackup\nimage2\n0\n\n");
+    EXPECT_EQ(dim().dimActiveCounterGet(value), -1);
+
+    initializeFrom(TWO_IMAGES);
+    EXPECT_EQ(call([&] { return dim().dimActiveCounterSet(42); }), 0);
+    EXPECT_EQ(dim().dimActiveCounterGet(value), 0);
+    EXPECT_EQ(value, 42);
+    EXPECT_EQ(file(), "---IMAGE---\nactive\nactive\nimage1\n42\ndefault image\n" + BACKUP_ENTRY);
+    // A counter too wide for its field still reads back as a number that fits.
+    EXPECT_EQ(call([&] { return dim().dimActiveCounterSet(123456); }), 0);
+    EXPECT_EQ(initialize(), 0);
+    EXPECT_EQ(dim().dimActiveCounterGet(value), 0);
+    EXPECT_LE(value, 9999);
+    EXPECT_GE(value, 0);
+}
+
+// The roles of each entry through a whole life: add, add, schedule,
+// initialise, remove.
+TEST_F(DimTest, StateTable) {
+    initializeFrom("");
+    call([&] { return dim().dimImageAdd("image1"); });
+    EXPECT_EQ(roles("image1"), "(active, active)");
+    call([&] { return dim().dimImageAdd("image2"); });
+    EXPECT_EQ(roles("image2"), "(backup, backup)");
+    call([&] { return dim().dimImageActivate("image2"); });
+    EXPECT_EQ(roles("image2"), "(backup, active)");
+    EXPECT_EQ(roles("image1"), "(active, backup)");
+    initialize();
+    EXPECT_EQ(roles("image2"), "(active, active)");
+    EXPECT_EQ(roles("image1"), "(backup, backup)");
+    EXPECT_EQ(call([&] { return dim().dimImageRemove("image1"); }), 0);
+    EXPECT_EQ(roles("image1"), "free");
+    EXPECT_EQ(file(), "---IMAGE---\nactive\nactive\nimage2\n0\n\n");
+}
+
+// ------------------------------------------------------------- dimFileShow
+
+TEST_F(DimTest, FileShowListsEveryLine) {
+    board.writeFile("boot.dim", TWO_IMAGES);
+    EXPECT_EQ(call([&] { return dim().dimFileShow(); }), 0);
+    std::string expected = "\nsize is " + std::to_string(TWO_IMAGES.size()) + " \n";
+    const char* lines[] = {"---IMAGE---", "active", "active", "image1", "0", "default image",
+                           "---IMAGE---", "backup", "backup", "image2", "0", ""};
+    int n = 0;
+    for (const char* line : lines) {
+        expected += "boot.dim " + std::to_string(++n) + " :\t\t " + line + " \n";
+    }
+    EXPECT_EQ(fixture.takeOutput(), expected);
+}
+
+TEST_F(DimTest, FileShowStopsWhereLineReadingStops) {
+    board.writeFile("boot.dim", "one\n" + std::string(300, 'x') + "\nthree\n");
+    EXPECT_EQ(call([&] { return dim().dimFileShow(); }), 0);
+    EXPECT_EQ(fixture.takeOutput(), "\nsize is 311 \nboot.dim 1 :\t\t one \n");
+    board.writeFile("boot.dim", "one\ntwo");
+    EXPECT_EQ(call([&] { return dim().dimFileShow(); }), 0);
+    EXPECT_EQ(fixture.takeOutput(), "\nsize is 7 \nboot.dim 1 :\t\t one \n");
+}
+
+TEST_F(DimTest, FileShowFailures) {
+    EXPECT_EQ(call([&] { return dim().dimFileShow(); }), -1);
+    EXPECT_EQ(fixture.takeOutput(), " boot.dim doesn't exist on the disk \n");
+    board.writeFile("boot.dim", "");
+    EXPECT_EQ(call([&] { return dim().dimFileShow(); }), -3);
+    EXPECT_EQ(fixture.takeOutput(), "\nsize is 0 \n boot.dim empty\n");
+    board.writeFile("boot.dim", TWO_IMAGES);
+    board.volume().injectFailure(sim::HostVolume::Operation::Read);
+    EXPECT_EQ(call([&] { return dim().dimFileShow(); }), -2);
+    EXPECT_EQ(fixture.takeOutput(), " boot.dim read error\n");
+    // Nothing was left open by the failures.
+    EXPECT_EQ(board.volume().openCount(), 0);
+}
+
+// ----------------------------------------------------- backupImageActivate
+
+TEST_F(DimTest, BackupActivationWithoutABackup) {
+    initializeFrom(DEFAULT_DIM);
+    EXPECT_EQ(call([&] { return dim().backupImageActivate(); }), 1);
+    EXPECT_EQ(fixture.takeOutput(), "No Backup Image available.\n");
+    EXPECT_EQ(file(), DEFAULT_DIM);
+}
+
+TEST_F(DimTest, BackupActivationOfAGoodBackup) {
+    initializeFrom(TWO_IMAGES);
+    board.writeFile("image1", goodImage({.codeSeed = 1}));
+    board.writeFile("image2", goodImage({.codeSeed = 2}));
+    std::strcpy(fixture->activeImageName, "image1");
+    EXPECT_EQ(call([&] { return dim().backupImageActivate(); }), 0);
+    EXPECT_EQ(fixture.takeOutput(), "Backup image - image2 activated.\n");
+    EXPECT_STREQ(fixture->activeImageName, "image2");
+    EXPECT_EQ(active(), "image2");
+    EXPECT_EQ(file(), "---IMAGE---\nbackup\nbackup\nimage1\n0\ndefault image\n"
+                      "---IMAGE---\nactive\nactive\nimage2\n0\n\n");
+}
+
+TEST_F(DimTest, BackupActivationOfABadBackupKeepsTheSwitchedRoles) {
+    initializeFrom(TWO_IMAGES);
+    board.writeFile("image1", goodImage());
+    board.writeFile("image2", "not an image");
+    std::strcpy(fixture->activeImageName, "image1");
+    EXPECT_EQ(call([&] { return dim().backupImageActivate(); }), 1);
+    EXPECT_EQ(fixture.takeOutput(), "Backup Image failed crc check. \n");
+    EXPECT_STREQ(fixture->activeImageName, "image1");
+    EXPECT_EQ(active(), "image2");
+    EXPECT_EQ(backup(), "image1");
+}
+
+// ------------------------------------------------------------ imageInstall
+
+class ImageInstallTest : public DimTest {
+protected:
+    int install(const char* received, const char* name) {
+        return call([&] { return dim().imageInstall(received, name); });
+    }
+    std::vector<uint8_t> oldCode = goodImage({.codeSeed = 1});
+    std::vector<uint8_t> newCode = goodImage({.codeSeed = 2});
+};
+
+TEST_F(ImageInstallTest, TheActiveImageIsReplacedInPlace) {
+    initializeFrom(TWO_IMAGES);
+    board.writeFile("image1", oldCode);
+    board.writeFile("image2", "backup code");
+    board.writeFile("xcode.bin", newCode);
+    EXPECT_EQ(install("xcode.bin", "image1"), 0);
+    EXPECT_EQ(board.readFile("image1"), newCode);
+    EXPECT_FALSE(board.fileExists("xcode.bin"));
+    EXPECT_FALSE(board.fileExists("image1.prev"));
+    EXPECT_EQ(board.readText("image2"), "backup code");
+    EXPECT_EQ(file(), TWO_IMAGES);
+    EXPECT_EQ(fixture.takeOutput(), "");
+}
+
+TEST_F(ImageInstallTest, AFailedMoveKeepsTheStoredCode) {
+    initializeFrom(TWO_IMAGES);
+    board.writeFile("image1", oldCode);
+    // The received file is not there, so it cannot be moved into place.
+    EXPECT_NE(install("xcode.bin", "image1"), 0);
+    EXPECT_EQ(fixture.takeOutput(), " Error renaming the file \n");
+    EXPECT_EQ(board.readFile("image1"), oldCode);
+    EXPECT_FALSE(board.fileExists("image1.prev"));
+    EXPECT_EQ(file(), TWO_IMAGES);
+}
+
+TEST_F(ImageInstallTest, AFailedMoveAsideLosesNeitherFile) {
+    initializeFrom(TWO_IMAGES);
+    board.writeFile("image1", oldCode);
+    board.writeFile("xcode.bin", newCode);
+    board.volume().injectFailure(sim::HostVolume::Operation::Rename);
+    EXPECT_NE(install("xcode.bin", "image1"), 0);
+    EXPECT_EQ(fixture.takeOutput(), " Error renaming the file \n");
+    EXPECT_EQ(board.readFile("image1"), oldCode);
+    EXPECT_EQ(board.readFile("xcode.bin"), newCode);
+    EXPECT_EQ(file(), TWO_IMAGES);
+}
+
+TEST_F(ImageInstallTest, IntoAnEmptyDirectoryTheImageBecomesTheDefault) {
+    initializeFrom("");
+    board.writeFile("xcode.bin", newCode);
+    EXPECT_EQ(install("xcode.bin", "image1"), 0);
+    EXPECT_EQ(board.readFile("image1"), newCode);
+    EXPECT_EQ(file(), DEFAULT_DIM);
+}
+
+TEST_F(ImageInstallTest, AnUnlistedNameDeletesTheBackupFileAndAddsTheEntry) {
+    initializeFrom(BACKUP_ENTRY);  // image2 the backup, image1 not listed
+    board.writeFile("image2", oldCode);
+    board.writeFile("xcode.bin", newCode);
+    EXPECT_EQ(install("xcode.bin", "image1"), 0);
+    EXPECT_FALSE(board.fileExists("image2"));
+    EXPECT_EQ(board.readFile("image1"), newCode);
+    EXPECT_EQ(roles("image2"), "(backup, backup)");  // its entry stays
+    EXPECT_EQ(roles("image1"), "(backup, backup)");
+    EXPECT_EQ(file(), BACKUP_ENTRY + "---IMAGE---\nbackup\nbackup\nimage1\n0\n\n");
+}
+
+TEST_F(ImageInstallTest, AFailedInstallOfAnUnlistedNameTakesTheEntryBackOut) {
+    initializeFrom(DEFAULT_DIM);
+    board.writeFile("image2", "stale code");  // a file the directory does not list
+    EXPECT_NE(install("xcode.bin", "image2"), 0);
+    EXPECT_EQ(fixture.takeOutput(), " Error renaming the file \n");
+    EXPECT_EQ(board.readText("image2"), "stale code");
+    EXPECT_EQ(roles("image2"), "free");
+    EXPECT_EQ(file(), DEFAULT_DIM);
+}
+
+TEST_F(ImageInstallTest, AFailedMoveAsideOfAnUnlistedNameTakesTheEntryBackOut) {
+    initializeFrom(DEFAULT_DIM);
+    board.writeFile("image2", "stale code");
+    board.writeFile("xcode.bin", newCode);
+    board.volume().injectFailure(sim::HostVolume::Operation::Rename);
+    EXPECT_NE(install("xcode.bin", "image2"), 0);
+    EXPECT_EQ(board.readText("image2"), "stale code");
+    EXPECT_EQ(board.readFile("xcode.bin"), newCode);
+    EXPECT_EQ(file(), DEFAULT_DIM);
+}
+
+TEST_F(ImageInstallTest, ANameTheDirectoryCannotHoldIsRefused) {
+    initializeFrom(DEFAULT_DIM);
+    board.writeFile("xcode.bin", newCode);
+    EXPECT_EQ(install("xcode.bin", "image3"), -3);
+    EXPECT_EQ(fixture.takeOutput(), "Error adding the image -3 \n");
+    EXPECT_EQ(board.readFile("xcode.bin"), newCode);
+    EXPECT_FALSE(board.fileExists("image3"));
+    EXPECT_EQ(file(), DEFAULT_DIM);
+}
+
+}  // namespace
