@@ -1,0 +1,519 @@
+// Startup and the boot decision, as whole boots of the test board: what
+// the console shows, what the lamps and displays are told, the files left
+// on the volume, and the two-second choice.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "boot/cpld_registers.h"
+#include "support/boot_spine_images.h"
+#include "support/boot_spine_fixture.h"
+#include "support/test_board.h"
+
+namespace {
+
+using namespace swboot;
+using testing_support::countOf;
+using testing_support::boot::goodImage;
+using testing_support::boot::ImageSpec;
+using testing_support::boot::plainText;
+using testing_support::TestBoard;
+
+const std::string DEFAULT_DIM = "---IMAGE---\nactive\nactive\nimage1\n0\ndefault image\n";
+const std::string TWO_IMAGES = DEFAULT_DIM + "---IMAGE---\nbackup\nbackup\nimage2\n0\n\n";
+
+const std::string BANNER = "Boot Menu Version 01.00.45 10-13-2006\n\n\n";
+const std::string OPTION_LIST =
+    "Options available\n"
+    "1  - Start operational code\n"
+    "2  - Change baud rate\n"
+    "3  - Retrieve event log using XMODEM\n"
+    "4  - Load new operational code using XMODEM\n"
+    "5  - Display operational code vital product data\n"
+    "6  - Run flash diagnostics\n"
+    "7  - Update boot code\n"
+    "8  - Delete operational code\n"
+    "9  - Reset the system\n"
+    "10 - Restore configuration to factory defaults (delete config files)\n"
+    "11 - Activate Backup Image\n";
+const std::string CHOICE =
+    "Select an option. If no selection in 2 seconds then\n"
+    "operational code will start.\n\n"
+    "1 - Start operational code.\n"
+    "2 - Start Boot Menu.\n"
+    "Select (1, 2):";
+
+// The console text with the mount's status number blanked, as the format
+// prints whatever the flash translation layer answered.
+std::string console(TestBoard& board) {
+    return std::regex_replace(plainText(board.output()), std::regex("returned 0x[0-9a-f]+"), "returned 0x?");
+}
+
+std::string after(const std::string& text, const std::string& mark) {
+    size_t at = text.find(mark);
+    return at == std::string::npos ? "(\"" + mark + "\" not shown)" : text.substr(at);
+}
+
+bool handedOver(TestBoard& board) { return board.board().core().handoverCount() == 1; }
+
+// A board with a volume, a good "image1" and the directory naming it.
+void prepareGoodBoard(TestBoard& board) {
+    board.formatVolume();
+    board.writeFile("image1", goodImage());
+    board.writeFile("boot.dim", DEFAULT_DIM);
+}
+
+TEST(Startup, AFreshBoardIsFormattedAndEntersTheMenuWithoutCode) {
+    TestBoard board;
+    EXPECT_EQ(board.run(), 0);  // the console ran out in the menu
+    const std::string expected = std::string(25, '\n') +
+                                 "usrTffsConfig returned 0x?, formatting...\n"
+                                 "\n\nTFFS Formatted....Device details...\n"
+                                 "dimInitialize returned 3 \n"
+                                 "adding the default image - image1 to the list\n" +
+                                 BANNER +
+                                 " active image failed crc check. activating backup image \n"
+                                 " Backup Image doesn't exist \n"
+                                 "Operational code CRC is invalid.\n" +
+                                 OPTION_LIST + "[Boot Menu] ";
+    EXPECT_EQ(console(board), expected);
+    EXPECT_TRUE(std::filesystem::is_directory(board.volume().hostRoot() / "files"));
+    EXPECT_EQ(board.readText("boot.dim"), DEFAULT_DIM);
+    EXPECT_EQ(board.board().cpld().reg(1), LED_PATTERN_FAULT);
+    EXPECT_FALSE(handedOver(board));
+}
+
+TEST(Startup, TheSecondBootFindsTheVolumeAndTheDirectory) {
+    TestBoard board;
+    board.type("9");
+    board.type("y");
+    EXPECT_EQ(board.run(), 0);
+    EXPECT_EQ(board.board().powerOnCount(), 2);
+    std::string second = after(console(board), "Are you SURE you want to reset");
+    EXPECT_EQ(countOf(second, "formatting"), 0u);
+    EXPECT_EQ(countOf(second, "dimInitialize returned"), 0u);
+    EXPECT_EQ(countOf(second, BANNER), 1u);
+    EXPECT_EQ(board.readText("boot.dim"), DEFAULT_DIM);
+}
+
+// Register, value pairs of the CPLD writes.
+std::vector<std::pair<int, int>> writesOf(const std::vector<sim::Cpld::Write>& writes, size_t count) {
+    std::vector<std::pair<int, int>> pairs;
+    for (size_t i = 0; i < count && i < writes.size(); ++i) {
+        pairs.emplace_back(writes[i].reg, writes[i].value);
+    }
+    return pairs;
+}
+
+TEST(Startup, LampTestWritesItsSequenceWithItsPauses) {
+    TestBoard board;
+    prepareGoodBoard(board);
+    board.type("2");
+    EXPECT_EQ(board.run(), 0);
+
+    std::vector<std::pair<int, int>> expected = {{0x0, 0x00}};
+    for (int reg : {1, 2}) {
+        for (int value : {0x10, 0x00, 0x01, 0x00}) {
+            expected.emplace_back(reg, value);
+        }
+    }
+    for (int reg : {1, 2}) {
+        for (int value : {0x20, 0x00, 0x02, 0x00}) {
+            expected.emplace_back(reg, value);
+        }
+    }
+    for (int reg : {0xE, 0xF}) {
+        for (int digit = 0; digit <= 15; ++digit) {
+            expected.emplace_back(reg, 0x10 + digit);
+        }
+    }
+    expected.insert(expected.end(), {{0x1, 0x50}, {0xE, 0x10}, {0xF, 0x10}, {0x3, 0x44}});
+    const std::vector<sim::Cpld::Write>& writes = board.board().cpld().writes();
+    // With good code nothing else touches the CPLD before the menu.
+    EXPECT_EQ(writesOf(writes, writes.size()), expected);
+
+    // Five ticks after each lamp write, three after each display write.
+    ASSERT_EQ(writes.size(), 53u);
+    for (size_t i = 1; i < 17; ++i) {
+        EXPECT_EQ(writes[i + 1].micros - writes[i].micros, 50000) << "after write " << i;
+    }
+    for (size_t i = 17; i < 49; ++i) {
+        EXPECT_EQ(writes[i + 1].micros - writes[i].micros, 30000) << "after write " << i;
+    }
+    EXPECT_EQ(writes[1].micros, writes[0].micros);
+    EXPECT_EQ(writes[52].micros, writes[49].micros);
+
+    sim::Cpld& cpld = board.board().cpld();
+    EXPECT_EQ(cpld.reg(0x1), 0x50);
+    EXPECT_EQ(cpld.reg(0x2), 0x00);
+    EXPECT_EQ(cpld.reg(0xE), 0x10);
+    EXPECT_EQ(cpld.reg(0xF), 0x10);
+    EXPECT_EQ(cpld.reg(0x3), 0x44);
+}
+
+// The number of switch chips that startup's scan counts on a board with
+// the given PCI functions.
+int switchChipsOn(const std::string& pciProfile) {
+    sim::BoardOptions options;
+    options.profile = sim::BoardProfile::parse("[board]\nname = \"test\"\n" + pciProfile, "test profile");
+    TestBoard board(options);
+    Loader loader(board.board().platform());
+    loader.startup.switchChipScan();
+    return loader.switchChipCount;
+}
+
+std::string chipAt(int bus, int device, int vendor, int deviceId, int function = 0) {
+    char text[160];
+    std::snprintf(text, sizeof text, "[[pci]]\nbus = %d\ndevice = %d\nfunction = %d\nvendor = 0x%x\ndevice_id = 0x%x\n",
+                  bus, device, function, vendor, deviceId);
+    return text;
+}
+
+TEST(SwitchChipScan, CountsTheBroadcomSwitchChipsOnFunctionZeroOfDevicesUpTo30) {
+    const std::string bridge = chipAt(0, 0, 0x1057, 0x000c);
+    EXPECT_EQ(switchChipsOn(""), 0);
+    EXPECT_EQ(switchChipsOn(bridge), 0);
+    EXPECT_EQ(switchChipsOn(bridge + chipAt(0, 2, 0x14e4, 0xb800)), 1);  // the fiber board
+    EXPECT_EQ(switchChipsOn(bridge + chipAt(0, 2, 0x14e4, 0xb504) + chipAt(0, 3, 0x14e4, 0xb504)), 2);
+    EXPECT_EQ(switchChipsOn(chipAt(0, 1, 0x14e4, 0xb304) + chipAt(1, 5, 0x14e4, 0xb404) +
+                            chipAt(255, 30, 0x14e4, 0xb504) + chipAt(7, 0, 0x14e4, 0xb800)),
+              4);
+    // Device 31 is never probed.
+    EXPECT_EQ(switchChipsOn(chipAt(0, 31, 0x14e4, 0xb504)), 0);
+    EXPECT_EQ(switchChipsOn(chipAt(0, 31, 0x14e4, 0xb504) + chipAt(3, 31, 0x14e4, 0xb800) +
+                            chipAt(0, 4, 0x14e4, 0xb800)),
+              1);
+    // Other parts of the same vendor, the same part numbers of another
+    // vendor, and chips on other functions do not count.
+    EXPECT_EQ(switchChipsOn(chipAt(0, 2, 0x14e4, 0xb305) + chipAt(0, 3, 0x14e4, 0x5695)), 0);
+    EXPECT_EQ(switchChipsOn(chipAt(0, 2, 0x14e5, 0xb504) + chipAt(0, 3, 0x1057, 0xb800)), 0);
+    EXPECT_EQ(switchChipsOn(chipAt(0, 2, 0x14e4, 0xb504, 1)), 0);
+}
+
+TEST(SwitchChipScan, TheBuiltInBoardHasTwoChips) {
+    TestBoard board;
+    Loader loader(board.board().platform());
+    loader.startup.switchChipScan();
+    EXPECT_EQ(loader.switchChipCount, 2);
+}
+
+TEST(Startup, CodeBinBecomesImage1WhenTheDirectoryIsMissing) {
+    TestBoard board;
+    board.formatVolume();
+    std::vector<uint8_t> code = goodImage();
+    board.writeFile("code.bin", code);
+    board.type("2");
+    EXPECT_EQ(board.run(), 0);
+    std::string text = console(board);
+    EXPECT_NE(text.find("dimInitialize returned 3 \nadding the default image - image1 to the list\n" + BANNER + CHOICE),
+              std::string::npos)
+        << text;
+    EXPECT_FALSE(board.fileExists("code.bin"));
+    EXPECT_EQ(board.readFile("image1"), code);
+    EXPECT_EQ(board.readText("boot.dim"), DEFAULT_DIM);
+    EXPECT_EQ(countOf(text, "failed crc check"), 0u);
+}
+
+TEST(Startup, CodeBinBecomesImage1WhenTheDirectoryCannotBeRead) {
+    for (bool readError : {true, false}) {
+        TestBoard board;
+        board.formatVolume();
+        std::vector<uint8_t> code = goodImage();
+        board.writeFile("code.bin", code);
+        board.writeFile("boot.dim", readError ? TWO_IMAGES : "");
+        if (readError) {
+            board.volume().injectFailure(sim::HostVolume::Operation::Read);
+        }
+        board.type("2");
+        EXPECT_EQ(board.run(), 0);
+        std::string text = console(board);
+        const std::string reported = readError ? "dimInitialize returned 1 \n" : "dimInitialize returned 3 \n";
+        EXPECT_NE(text.find(reported + "adding the default image - image1 to the list\n" + BANNER + CHOICE),
+                  std::string::npos)
+            << text;
+        EXPECT_FALSE(board.fileExists("code.bin"));
+        EXPECT_EQ(board.readFile("image1"), code);
+        EXPECT_EQ(board.readText("boot.dim"), DEFAULT_DIM);
+    }
+}
+
+TEST(Startup, WithoutCodeBinTheMissingDefaultImageIsStillListed) {
+    TestBoard board;
+    board.formatVolume();
+    board.writeFile("boot.dim", "");
+    EXPECT_EQ(board.run(), 0);
+    std::string text = console(board);
+    EXPECT_NE(text.find("dimInitialize returned 3 \nadding the default image - image1 to the list\n" + BANNER +
+                        " active image failed crc check. activating backup image \n"
+                        " Backup Image doesn't exist \n"
+                        "Operational code CRC is invalid.\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(board.readText("boot.dim"), DEFAULT_DIM);
+}
+
+// ------------------------------------------------------- the two-second choice
+
+TEST(AutoBoot, TwoEntersTheMenu) {
+    for (const char* typed : {"2", "22", "2x"}) {
+        TestBoard board;
+        prepareGoodBoard(board);
+        board.type(typed);
+        EXPECT_EQ(board.run(), 0);
+        std::string text = console(board);
+        EXPECT_EQ(after(text, BANNER), BANNER + CHOICE + typed + "\n\n" + OPTION_LIST + "[Boot Menu] ") << typed;
+        EXPECT_FALSE(handedOver(board)) << typed;
+    }
+}
+
+TEST(AutoBoot, AnyOtherAnswerAsksAgain) {
+    TestBoard board;
+    prepareGoodBoard(board);
+    board.type("x");
+    board.type("3");
+    board.type("2");
+    EXPECT_EQ(board.run(), 0);
+    EXPECT_EQ(after(console(board), BANNER),
+              BANNER + CHOICE + "x\n\n" + CHOICE + "3\n\n" + CHOICE + "2\n\n" + OPTION_LIST + "[Boot Menu] ");
+}
+
+void expectCodeStarted(TestBoard& board) {
+    EXPECT_TRUE(handedOver(board));
+    const sim::E500Core::Handover& h = board.board().core().lastHandover();
+    EXPECT_EQ(h.entry, testing_support::boot::TEST_LOAD_ADDRESS);
+    EXPECT_EQ(h.startMode, 1u);
+    EXPECT_EQ(countOf(board.output(), "Options available"), 0u);
+}
+
+TEST(AutoBoot, OneOrAnEmptyLineStartsTheCode) {
+    for (const char* typed : {"1", "", "1abc"}) {
+        TestBoard board;
+        prepareGoodBoard(board);
+        board.type(typed);
+        EXPECT_EQ(board.run(), 0);
+        EXPECT_NE(console(board).find(CHOICE + typed + "\n\n\n\nOperational Code Date: Fri Oct 13 10:00:00 2006\n"),
+                  std::string::npos)
+            << console(board);
+        expectCodeStarted(board);
+    }
+}
+
+TEST(AutoBoot, NothingTypedStartsTheCodeAfterTwoSeconds) {
+    TestBoard board;
+    prepareGoodBoard(board);
+    EXPECT_EQ(board.run(), 0);
+    EXPECT_NE(console(board).find(CHOICE + "\n\n\nOperational Code Date:"), std::string::npos) << console(board);
+    expectCodeStarted(board);
+}
+
+// Types an answer a given time after each choice prompt.
+class LateTypist : public sim::ScriptedLine::Peer {
+public:
+    struct Answer {
+        int64_t delayMicros;
+        std::string line;
+    };
+    LateTypist(TestBoard& board, std::vector<Answer> answers) : board_(board), answers_(std::move(answers)) {
+        board.line().setPeer(this);
+    }
+    ~LateTypist() override { board_.line().setPeer(nullptr); }
+    void transmitted(sim::ScriptedLine& line, const uint8_t* data, size_t length) override {
+        if (std::string(reinterpret_cast<const char*>(data), length).find("Select (1, 2):") == std::string::npos ||
+            next_ >= answers_.size()) {
+            return;
+        }
+        const Answer& a = answers_[next_++];
+        line.deliverAt(line.clock().nowMicros() + a.delayMicros, a.line + "\r");
+    }
+
+private:
+    TestBoard& board_;
+    std::vector<Answer> answers_;
+    size_t next_ = 0;
+};
+
+TEST(AutoBoot, EachAskingWaitsAFreshTwoSeconds) {
+    TestBoard board;
+    prepareGoodBoard(board);
+    // Each answer comes 1.9 s after its prompt: within a fresh wait, but
+    // the second comes 3.8 s after the first prompt.
+    LateTypist typist(board, {{1900000, "x"}, {1900000, "2"}});
+    EXPECT_EQ(board.run(), 0);
+    EXPECT_FALSE(handedOver(board));
+    EXPECT_EQ(after(console(board), BANNER), BANNER + CHOICE + "x\n\n" + CHOICE + "2\n\n" + OPTION_LIST + "[Boot Menu] ");
+}
+
+TEST(AutoBoot, AnAnswerAfterTwoSecondsIsTooLate) {
+    TestBoard board;
+    prepareGoodBoard(board);
+    LateTypist typist(board, {{2100000, "2"}});
+    EXPECT_EQ(board.run(), 0);
+    expectCodeStarted(board);
+}
+
+// ------------------------------------------------------- the boot decision
+
+TEST(BootDecision, ABadActiveImageFallsBackToAGoodBackup) {
+    TestBoard board;
+    board.formatVolume();
+    board.writeFile("boot.dim", TWO_IMAGES);
+    board.writeFile("image1", "damaged");
+    board.writeFile("image2", goodImage({.timestamp = "backup code"}));
+    board.type("2");
+    board.type("5");
+    EXPECT_EQ(board.run(), 0);
+    std::string text = console(board);
+    EXPECT_NE(text.find(BANNER + " active image failed crc check. activating backup image \n" + CHOICE + "2\n\n" +
+                        OPTION_LIST),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(countOf(text, "backup image failed crc check"), 0u);
+    EXPECT_EQ(board.readText("boot.dim"), "---IMAGE---\nbackup\nbackup\nimage1\n0\ndefault image\n"
+                                          "---IMAGE---\nactive\nactive\nimage2\n0\n\n");
+    // The menu works with the backup as the active image.
+    EXPECT_NE(text.find("File Name......................................image2\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Timestamp - backup code\n"), std::string::npos);
+    EXPECT_EQ(board.board().cpld().reg(1), LED_PATTERN_RUNNING);
+}
+
+TEST(BootDecision, TheBackupTakenStartsWhenNothingIsTyped) {
+    TestBoard board;
+    board.formatVolume();
+    board.writeFile("boot.dim", TWO_IMAGES);
+    board.writeFile("image1", "damaged");
+    board.writeFile("image2", goodImage({.timestamp = "backup code"}));
+    EXPECT_EQ(board.run(), 0);
+    expectCodeStarted(board);
+    EXPECT_NE(console(board).find("Operational Code Date: backup code\n"), std::string::npos);
+}
+
+TEST(BootDecision, BothImagesBadEnterTheMenuWithoutCode) {
+    TestBoard board;
+    board.formatVolume();
+    board.writeFile("boot.dim", TWO_IMAGES);
+    board.writeFile("image1", "damaged");
+    board.writeFile("image2", "damaged too");
+    board.type("1");
+    EXPECT_EQ(board.run(), 0);
+    EXPECT_EQ(after(console(board), BANNER),
+              BANNER + " active image failed crc check. activating backup image \n" +
+                  " backup image failed crc check. \n" + "Operational code CRC is invalid.\n" + OPTION_LIST +
+                  "[Boot Menu] 1\nERROR: Operational code CRC is not valid, you must load new code.\n\n[Boot Menu] ");
+    // The former backup stays the active image.
+    EXPECT_EQ(board.readText("boot.dim"), "---IMAGE---\nbackup\nbackup\nimage1\n0\ndefault image\n"
+                                          "---IMAGE---\nactive\nactive\nimage2\n0\n\n");
+    EXPECT_EQ(board.board().cpld().reg(1), LED_PATTERN_FAULT);
+    EXPECT_FALSE(handedOver(board));
+}
+
+// ---------------------------------------------------------------- failures
+
+TEST(Startup, AFailedSpeedRequestIsReportedAndStartupGoesOn) {
+    TestBoard board;
+    prepareGoodBoard(board);
+    board.board().tty().setSpeedSetFault(true);
+    board.type("2");
+    EXPECT_EQ(board.run(), 0);
+    std::string text = console(board);
+    EXPECT_TRUE(std::regex_search(
+        text, std::regex("^bootConfig:[0-9]+: Attempt to set baudrate to 9600 failed\n\n{25}Boot Menu Version")))
+        << text;
+    EXPECT_NE(text.find(CHOICE), std::string::npos);
+}
+
+TEST(Startup, TheConsoleRunsWithoutTheMonitorTrapAtNineSixHundred) {
+    TestBoard board;
+    prepareGoodBoard(board);
+    board.type("2");
+    EXPECT_EQ(board.run(), 0);
+    EXPECT_EQ(board.board().tty().optionsGet(), OPT_TERMINAL & ~OPT_MON_TRAP);
+    EXPECT_EQ(board.board().tty().speed(), 9600u);
+}
+
+// The board's volume with the flash translation layer's mount or format
+// made to fail.
+class FailingVolume : public Volume {
+public:
+    FailingVolume(Volume& real, int mountsThatWork, bool formatWorks)
+        : real_(real), mountsThatWork_(mountsThatWork), formatWorks_(formatWorks) {}
+    int usrTffsConfig(int drive, int removable, const char* name) override {
+        ++mounts;
+        if (mountsThatWork_ > 0) {
+            --mountsThatWork_;
+            return real_.usrTffsConfig(drive, removable, name);
+        }
+        return 0x1234;
+    }
+    int tffsDevFormat(int drive, const TffsFormatParams& params) override {
+        ++formats;
+        lastFormat = params;
+        return formatWorks_ ? real_.tffsDevFormat(drive, params) : 0x5678;
+    }
+    int dosFsChkDsk(const char* name, uint32_t mode) override { return real_.dosFsChkDsk(name, mode); }
+    int volumeShow(const char* name, int level) override { return real_.volumeShow(name, level); }
+    int statistics(int fd, VolumeStatistics& s) override { return real_.statistics(fd, s); }
+
+    int mounts = 0;
+    int formats = 0;
+    TffsFormatParams lastFormat;
+
+private:
+    Volume& real_;
+    int mountsThatWork_;
+    bool formatWorks_;
+};
+
+Platform withVolume(const Platform& p, Volume& volume) {
+    return Platform{p.console, p.clock, p.tasks, p.files, volume, p.bus, p.cpu, p.pci, p.memory};
+}
+
+TEST(Startup, AMountThatFailsAfterFormattingHalts) {
+    TestBoard board;
+    FailingVolume volume(board.volume(), 0, true);
+    testing_support::boot::BootEnd end = testing_support::boot::bootOnPlatform(withVolume(board.board().platform(), volume));
+    EXPECT_EQ(end.exitStatus, sim::EXIT_HALTED);
+    EXPECT_EQ(plainText(board.output()), std::string(25, '\n') +
+                                             "usrTffsConfig returned 0x1234, formatting...\n"
+                                             "usrTffsConfig returned 0x1234\n");
+    EXPECT_EQ(volume.mounts, 2);
+    EXPECT_EQ(volume.formats, 1);
+    // The standard format parameters.
+    EXPECT_EQ(volume.lastFormat.bootImageLength, 0u);
+    EXPECT_EQ(volume.lastFormat.percentUse, 99u);
+    EXPECT_EQ(volume.lastFormat.noOfSpareUnits, 1u);
+    EXPECT_EQ(volume.lastFormat.vmAddressingLimit, 0x10000u);
+    EXPECT_EQ(volume.lastFormat.noOfFatCopies, 2u);
+    EXPECT_EQ(volume.lastFormat.embeddedCisLength, 0u);
+    EXPECT_EQ(volume.lastFormat.formatFlags, 1u);
+    for (const sim::Cpld::Write& w : board.board().cpld().writes()) {
+        EXPECT_FALSE(w.reg == 0 && w.value == CPLD_RESET_REQUEST) << "a halt never resets the board";
+    }
+}
+
+TEST(Startup, AFormatThatFailsHalts) {
+    TestBoard board;
+    FailingVolume volume(board.volume(), 0, false);
+    testing_support::boot::BootEnd end = testing_support::boot::bootOnPlatform(withVolume(board.board().platform(), volume));
+    EXPECT_EQ(end.exitStatus, sim::EXIT_HALTED);
+    EXPECT_EQ(plainText(board.output()), std::string(25, '\n') +
+                                             "usrTffsConfig returned 0x1234, formatting...\n"
+                                             "tffsDevFormat returned 0x5678\n");
+    EXPECT_EQ(volume.mounts, 1);
+}
+
+TEST(Startup, AMountThatWorksTheFirstTimeFormatsNothing) {
+    TestBoard board;
+    prepareGoodBoard(board);
+    board.writeFile("keep.txt", "kept");
+    FailingVolume volume(board.volume(), 1, false);
+    board.type("2");
+    testing_support::boot::BootEnd end = testing_support::boot::bootOnPlatform(withVolume(board.board().platform(), volume));
+    EXPECT_EQ(end.event, "power off: end of console input");
+    EXPECT_EQ(volume.formats, 0);
+    EXPECT_EQ(board.readText("keep.txt"), "kept");
+    EXPECT_EQ(plainText(board.output()).find("formatting"), std::string::npos);
+}
+
+}  // namespace
