@@ -1,0 +1,374 @@
+// The Boot Menu as an operator sees it: boots of the test board driven
+// through the console, the exact texts of each option, and what the
+// options leave on the volume.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "boot/cpld_registers.h"
+#include "support/boot_spine_fixture.h"
+#include "support/boot_spine_images.h"
+#include "support/test_board.h"
+
+namespace {
+
+using namespace swboot;
+using testing_support::countOf;
+using testing_support::TestBoard;
+using testing_support::boot::goodImage;
+using testing_support::boot::ImageSpec;
+using testing_support::boot::plainText;
+
+const std::string DEFAULT_DIM = "---IMAGE---\nactive\nactive\nimage1\n0\ndefault image\n";
+const std::string TWO_IMAGES = DEFAULT_DIM + "---IMAGE---\nbackup\nbackup\nimage2\n0\n\n";
+
+const std::string OPTION_LIST =
+    "Options available\n"
+    "1  - Start operational code\n"
+    "2  - Change baud rate\n"
+    "3  - Retrieve event log using XMODEM\n"
+    "4  - Load new operational code using XMODEM\n"
+    "5  - Display operational code vital product data\n"
+    "6  - Run flash diagnostics\n"
+    "7  - Update boot code\n"
+    "8  - Delete operational code\n"
+    "9  - Reset the system\n"
+    "10 - Restore configuration to factory defaults (delete config files)\n"
+    "11 - Activate Backup Image\n";
+const std::string PROMPT = "[Boot Menu] ";
+const std::string NOT_VALID_1 = "ERROR: Operational code CRC is not valid, you must load new code.\n\n";
+const std::string NOT_VALID_5 = "\nERROR: Operational code CRC is not valid.\n";
+const std::string SHOWN = "The following image is in the Flash File System:";
+
+// A board that boots into the menu. With good code the operator answers
+// the two-second choice with 2 first.
+class MenuBoard {
+public:
+    enum class Code { None, Good, GoodWithBackup, GoodWithBadBackup };
+
+    explicit MenuBoard(Code code) : code_(code) {
+        board.formatVolume();
+        switch (code) {
+            case Code::None:
+                break;
+            case Code::Good:
+                board.writeFile("image1", goodImage());
+                board.writeFile("boot.dim", DEFAULT_DIM);
+                break;
+            case Code::GoodWithBackup:
+                board.writeFile("image1", goodImage({.codeSeed = 1}));
+                board.writeFile("image2", goodImage({.codeSeed = 2, .timestamp = "backup"}));
+                board.writeFile("boot.dim", TWO_IMAGES);
+                break;
+            case Code::GoodWithBadBackup:
+                board.writeFile("image1", goodImage());
+                board.writeFile("image2", "damaged");
+                board.writeFile("boot.dim", TWO_IMAGES);
+                break;
+        }
+        if (code != Code::None) {
+            board.type("2");
+        }
+    }
+
+    // Types the lines in turn and boots; the exit status.
+    int run(const std::vector<std::string>& lines) {
+        for (const std::string& line : lines) {
+            board.type(line);
+        }
+        return board.run();
+    }
+    // Everything from the first option list on, CRs taken out.
+    std::string menuText() {
+        std::string text = plainText(board.output());
+        size_t at = text.find(OPTION_LIST);
+        return at == std::string::npos ? "(no option list in: " + text + ")" : text.substr(at);
+    }
+    // What the menu showed after the option list, up to the end.
+    std::string afterList() { return menuText().substr(OPTION_LIST.size()); }
+    bool handedOver() { return board.board().core().handoverCount() > 0; }
+
+    TestBoard board;
+
+private:
+    Code code_;
+};
+
+TEST(BootMenu, TheListIsShownAtEntryAndForQuestionMarkAnd99) {
+    MenuBoard menu(MenuBoard::Code::Good);
+    EXPECT_EQ(menu.run({"?", "99", "?anything"}), 0);
+    EXPECT_EQ(menu.menuText(), OPTION_LIST + PROMPT + "?\n" + OPTION_LIST + PROMPT + "99\n" + OPTION_LIST + PROMPT +
+                                   "?anything\n" + OPTION_LIST + PROMPT);
+}
+
+TEST(BootMenu, UnlistedNumbersJustPromptAgain) {
+    MenuBoard menu(MenuBoard::Code::Good);
+    EXPECT_EQ(menu.run({"0", "16", "255", "", "256", "abc", "\x18"}), 0);
+    EXPECT_EQ(menu.afterList(), PROMPT + "0\n" + PROMPT + "16\n" + PROMPT + "255\n" + PROMPT + "\n" + PROMPT +
+                                    "256\n" + PROMPT + "abc\n" + PROMPT + "\x18\n" + PROMPT);
+    // Control-X is text here: startup took the console's monitor trap away.
+    EXPECT_EQ(menu.board.board().powerOnCount(), 1);
+    EXPECT_FALSE(menu.handedOver());
+}
+
+TEST(BootMenu, OptionOneStartsGoodCode) {
+    MenuBoard menu(MenuBoard::Code::Good);
+    EXPECT_EQ(menu.run({"1"}), 0);
+    EXPECT_TRUE(menu.handedOver());
+    EXPECT_EQ(menu.board.board().core().lastHandover().startMode, 1u);
+    EXPECT_NE(menu.afterList().find(PROMPT + "1\n\n\nOperational Code Date: Fri Oct 13 10:00:00 2006\n"),
+              std::string::npos);
+}
+
+TEST(BootMenu, OptionsOneAndFiveRefuseWithoutValidCode) {
+    MenuBoard menu(MenuBoard::Code::None);
+    EXPECT_EQ(menu.run({"1", "5"}), 0);
+    EXPECT_EQ(menu.afterList(), PROMPT + "1\n" + NOT_VALID_1 + PROMPT + "5\n" + NOT_VALID_5 + PROMPT);
+    EXPECT_FALSE(menu.handedOver());
+}
+
+TEST(BootMenu, OptionFiveShowsTheStoredHeader) {
+    MenuBoard menu(MenuBoard::Code::Good);
+    EXPECT_EQ(menu.run({"5"}), 0);
+    std::string text = menu.afterList();
+    EXPECT_EQ(text.find(PROMPT + "5\n\n\n\n" + SHOWN + "\n\nFile Name......................................image1\n"),
+              0u)
+        << text;
+    EXPECT_NE(text.find("      Timestamp - Fri Oct 13 10:00:00 2006\n      File - test operational code\n" + PROMPT),
+              std::string::npos)
+        << text;
+}
+
+TEST(BootMenu, OptionSevenRightAfterStartFindsNoBootCode) {
+    MenuBoard menu(MenuBoard::Code::Good);
+    menu.board.writeFile("bootcode.bin", "left over from an earlier load");
+    EXPECT_EQ(menu.run({"7"}), 0);
+    EXPECT_EQ(menu.afterList(), PROMPT + "7\n\nERROR: Could not open file bootcode.bin\n" + PROMPT);
+    EXPECT_FALSE(menu.board.fileExists("bootcode.bin"));
+}
+
+TEST(BootMenu, OptionEightKeepsTheCodeUnlessTheAnswerIsYes) {
+    const std::string question = "\nAre you SURE you want to delete operational code : image1 ? (y/n):";
+    MenuBoard menu(MenuBoard::Code::Good);
+    EXPECT_EQ(menu.run({"8", "n", "8", "", "8", "no thanks", "5"}), 0);
+    std::string text = menu.afterList();
+    EXPECT_EQ(text.find(PROMPT + "8\n" + question + "n\nCode not deleted.\n" + PROMPT + "8\n" + question +
+                        "\nCode not deleted.\n" + PROMPT + "8\n" + question + "no thanks\nCode not deleted.\n" +
+                        PROMPT + "5\n\n\n\n" + SHOWN),
+              0u)
+        << text;
+    EXPECT_TRUE(menu.board.fileExists("image1"));
+}
+
+TEST(BootMenu, OptionEightYesDeletesTheCodeAndOptionsOneAndFiveRefuse) {
+    for (const char* yes : {"Y", "y", "yes"}) {
+        MenuBoard menu(MenuBoard::Code::Good);
+        EXPECT_EQ(menu.run({"8", yes, "1", "5"}), 0);
+        EXPECT_EQ(menu.afterList(), PROMPT + "8\n" +
+                                        "\nAre you SURE you want to delete operational code : image1 ? (y/n):" + yes +
+                                        "\nOperational code deleted...\n" + PROMPT + "1\n" + NOT_VALID_1 + PROMPT +
+                                        "5\n" + NOT_VALID_5 + PROMPT);
+        EXPECT_FALSE(menu.board.fileExists("image1"));
+        EXPECT_EQ(menu.board.readText("boot.dim"), DEFAULT_DIM);  // the directory is not changed
+        EXPECT_FALSE(menu.handedOver());
+    }
+}
+
+TEST(BootMenu, OptionEightDeletesTheActiveImageByName) {
+    // image2 became active at startup because image1 was bad.
+    MenuBoard menu(MenuBoard::Code::None);
+    menu.board.writeFile("boot.dim", TWO_IMAGES);
+    menu.board.writeFile("image1", "damaged");
+    menu.board.writeFile("image2", goodImage());
+    menu.board.type("2");
+    EXPECT_EQ(menu.run({"8", "y"}), 0);
+    EXPECT_NE(menu.afterList().find("delete operational code : image2 ? (y/n):y\nOperational code deleted...\n"),
+              std::string::npos);
+    EXPECT_FALSE(menu.board.fileExists("image2"));
+    EXPECT_TRUE(menu.board.fileExists("image1"));
+}
+
+TEST(BootMenu, OptionNineResetsOnlyOnYes) {
+    const std::string question = "\nAre you SURE you want to reset the system? (y/n):";
+    {
+        MenuBoard menu(MenuBoard::Code::None);
+        EXPECT_EQ(menu.run({"9", "n", "9", ""}), 0);
+        EXPECT_EQ(menu.afterList(), PROMPT + "9\n" + question + "n\n" + PROMPT + "9\n" + question + "\n" + PROMPT);
+        EXPECT_EQ(menu.board.board().powerOnCount(), 1);
+    }
+    {
+        MenuBoard menu(MenuBoard::Code::None);
+        EXPECT_EQ(menu.run({"9", "y"}), 0);
+        std::string text = plainText(menu.board.output());
+        EXPECT_EQ(countOf(text, "Boot Menu Version 01.00.45 10-13-2006\n"), 2u);
+        EXPECT_EQ(menu.board.board().powerOnCount(), 2);
+        EXPECT_EQ(menu.board.board().lastResetCause(), "CPLD reset request");
+        EXPECT_NE(text.find(question + "y\n"), std::string::npos);
+        // The second boot found the directory the first one wrote.
+        EXPECT_EQ(countOf(text, "dimInitialize returned"), 1u);
+    }
+}
+
+TEST(BootMenu, OptionTenDeletesConfigurationFilesOnly) {
+    MenuBoard menu(MenuBoard::Code::Good);
+    TestBoard& b = menu.board;
+    for (const char* name : {"startup-config", "stack.cfg", "old-startup-config.txt", "a.cfg.bak", "notes.txt",
+                             "cfg.txt", "config", "startupconfig"}) {
+        b.writeFile(name, "x");
+    }
+    std::filesystem::create_directory(b.filePath("saved.cfg"));
+    std::filesystem::create_directory(b.filePath("configs"));
+    b.writeFile("configs/startup-config", "not in the current directory");
+    EXPECT_EQ(menu.run({"10"}), 0);
+    EXPECT_EQ(menu.afterList(), PROMPT + "10\n" + PROMPT);  // nothing printed
+    for (const char* gone : {"startup-config", "stack.cfg", "old-startup-config.txt", "a.cfg.bak"}) {
+        EXPECT_FALSE(b.fileExists(gone)) << gone;
+    }
+    for (const char* kept : {"notes.txt", "cfg.txt", "config", "startupconfig", "saved.cfg", "configs/startup-config",
+                             "image1", "boot.dim"}) {
+        EXPECT_TRUE(b.fileExists(kept)) << kept;
+    }
+}
+
+TEST(BootMenu, OptionTenKeepsADirectoryNamedStartupConfig) {
+    MenuBoard menu(MenuBoard::Code::Good);
+    std::filesystem::create_directory(menu.board.filePath("startup-config"));
+    menu.board.writeFile("stack.cfg", "x");
+    EXPECT_EQ(menu.run({"10"}), 0);
+    EXPECT_TRUE(std::filesystem::is_directory(menu.board.filePath("startup-config")));
+    EXPECT_FALSE(menu.board.fileExists("stack.cfg"));
+}
+
+TEST(BootMenu, OptionElevenActivatesAGoodBackupButOptionOneStillRefuses) {
+    MenuBoard menu(MenuBoard::Code::GoodWithBackup);
+    EXPECT_EQ(menu.run({"8", "y", "11", "1", "5"}), 0);
+    std::string text = menu.afterList();
+    EXPECT_NE(text.find(PROMPT + "11\nBackup image - image2 activated.\n" + PROMPT + "1\n" + NOT_VALID_1 + PROMPT +
+                        "5\n" + NOT_VALID_5 + PROMPT),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(menu.board.readText("boot.dim"), "---IMAGE---\nbackup\nbackup\nimage1\n0\ndefault image\n"
+                                               "---IMAGE---\nactive\nactive\nimage2\n0\n\n");
+    EXPECT_FALSE(menu.handedOver());
+}
+
+TEST(BootMenu, OptionElevenMakesTheBackupTheImageOfLaterOptions) {
+    MenuBoard menu(MenuBoard::Code::GoodWithBackup);
+    EXPECT_EQ(menu.run({"11", "5", "8", "n", "1"}), 0);
+    std::string text = menu.afterList();
+    EXPECT_NE(text.find("File Name......................................image2\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("delete operational code : image2 ? (y/n):"), std::string::npos) << text;
+    EXPECT_NE(text.find("Operational Code Date: backup\n"), std::string::npos) << text;
+    EXPECT_TRUE(menu.handedOver());
+}
+
+TEST(BootMenu, OptionElevenFailures) {
+    {
+        MenuBoard menu(MenuBoard::Code::Good);
+        EXPECT_EQ(menu.run({"11"}), 0);
+        EXPECT_EQ(menu.afterList(),
+                  PROMPT + "11\nNo Backup Image available.\nFailed to activate Backup Image.\n" + PROMPT);
+    }
+    {
+        MenuBoard menu(MenuBoard::Code::GoodWithBadBackup);
+        EXPECT_EQ(menu.run({"11"}), 0);
+        EXPECT_EQ(menu.afterList(),
+                  PROMPT + "11\nBackup Image failed crc check. \nFailed to activate Backup Image.\n" + PROMPT);
+    }
+}
+
+TEST(BootMenu, OptionTwelveCreatesATestFile) {
+    MenuBoard menu(MenuBoard::Code::Good);
+    EXPECT_EQ(menu.run({"12"}), 0);
+    EXPECT_EQ(menu.afterList(),
+              PROMPT + "12\n/DskVol/files\nAttempting to create test file...\n/DskVol/files\n" + PROMPT);
+    EXPECT_TRUE(menu.board.fileExists("testfile"));
+}
+
+TEST(BootMenu, OptionTwelveReportsAFailedCreate) {
+    MenuBoard menu(MenuBoard::Code::Good);
+    menu.board.type("12");
+    // Fail only the menu's own create: startup has rewritten boot.dim
+    // already when the menu reads its first choice.
+    class FailCreateAtTwelve : public sim::ScriptedLine::Peer {
+    public:
+        explicit FailCreateAtTwelve(TestBoard& b) : b_(b) {}
+        void transmitted(sim::ScriptedLine&, const uint8_t* data, size_t length) override {
+            const std::string sent(reinterpret_cast<const char*>(data), length);
+            if (sent.find("Attempting to create test file") != std::string::npos) {
+                b_.volume().injectFailure(sim::HostVolume::Operation::Create);
+            }
+        }
+        TestBoard& b_;
+    } peer(menu.board);
+    menu.board.line().setPeer(&peer);
+    EXPECT_EQ(menu.board.run(), 0);
+    menu.board.line().setPeer(nullptr);
+    EXPECT_EQ(menu.afterList(), PROMPT + "12\n/DskVol/files\nAttempting to create test file...\ncreat returned ERROR.\n"
+                                         "/DskVol/files\n" + PROMPT);
+    EXPECT_FALSE(menu.board.fileExists("testfile"));
+}
+
+TEST(BootMenu, OptionThirteenPrintsTheCurrentDirectory) {
+    MenuBoard menu(MenuBoard::Code::Good);
+    EXPECT_EQ(menu.run({"13"}), 0);
+    EXPECT_EQ(menu.afterList(), PROMPT + "13\n/DskVol/files\n" + PROMPT);
+}
+
+TEST(BootMenu, OptionFourteenListsTheVolumeAndStaysAtItsRoot) {
+    MenuBoard menu(MenuBoard::Code::Good);
+    EXPECT_EQ(menu.run({"14", "15", "13"}), 0);
+    std::string text = menu.afterList();
+    EXPECT_EQ(text.find(PROMPT + "14\n/DskVol/files\n/DskVol/\n"), 0u) << text;
+    EXPECT_TRUE(std::regex_search(text, std::regex("\ndrwxrwxrwx .* files/\n"))) << text;
+    EXPECT_TRUE(std::regex_search(text, std::regex("\n-rwxrwxrwx .* boot\\.dim\n"))) << text;
+    // Later file names are taken from the volume's root.
+    EXPECT_NE(text.find(PROMPT + "15\n boot.dim doesn't exist on the disk \n" + PROMPT + "13\n/DskVol/\n" + PROMPT),
+              std::string::npos)
+        << text;
+}
+
+TEST(BootMenu, OptionFifteenShowsTheDirectoryFile) {
+    MenuBoard menu(MenuBoard::Code::Good);
+    EXPECT_EQ(menu.run({"15"}), 0);
+    std::string expected = PROMPT + "15\n\nsize is " + std::to_string(DEFAULT_DIM.size()) + " \n";
+    int n = 0;
+    for (const char* line : {"---IMAGE---", "active", "active", "image1", "0", "default image"}) {
+        expected += "boot.dim " + std::to_string(++n) + " :\t\t " + line + " \n";
+    }
+    EXPECT_EQ(menu.afterList(), expected + PROMPT);
+}
+
+TEST(BootMenu, BaudRateOptionChangesTheLineUntilTheNextReset) {
+    MenuBoard menu(MenuBoard::Code::None);
+    EXPECT_EQ(menu.run({"2", "8", "9", "y"}), 0);
+    std::string text = menu.afterList();
+    EXPECT_NE(text.find("\nSetting baud rate to 115200, you must change your terminal baud rate.\n" + PROMPT + "9\n"),
+              std::string::npos)
+        << text;
+    // The second boot is back at 9600.
+    EXPECT_EQ(menu.board.board().powerOnCount(), 2);
+    EXPECT_EQ(menu.board.board().tty().speed(), 9600u);
+}
+
+TEST(BootMenu, ALongAnswerIsOneAnswer) {
+    MenuBoard menu(MenuBoard::Code::Good);
+    // "13" and blanks to 79 characters, then "99" and blanks to 100.
+    std::string line = "13" + std::string(77, ' ') + "99" + std::string(19, ' ');
+    EXPECT_EQ(menu.run({line, "15"}), 0);
+    std::string text = menu.afterList();
+    EXPECT_EQ(countOf(text, "Options available"), 0u) << text;
+    EXPECT_NE(text.find("/DskVol/files\n" + PROMPT + "15\n\nsize is"), std::string::npos) << text;
+}
+
+TEST(BootMenu, EnteringWithoutCodeShowsTheFaultLamps) {
+    MenuBoard menu(MenuBoard::Code::None);
+    EXPECT_EQ(menu.run({}), 0);
+    EXPECT_EQ(menu.board.board().cpld().reg(1), LED_PATTERN_FAULT);
+    EXPECT_EQ(countOf(plainText(menu.board.output()), "Operational code CRC is invalid.\n" + OPTION_LIST), 1u);
+}
+
+}  // namespace
