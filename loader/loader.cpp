@@ -7,6 +7,7 @@ Loader::Loader(const Platform& platform)
       io(platform.console),
       dim(*this),
       images(*this),
+      xmodem(*this),
       shell(*this),
       input(*this),
       codeStart(*this),

@@ -14,6 +14,7 @@
 #include "image/dim.h"
 #include "image/image_store.h"
 #include "platform/platform.h"
+#include "transfer/xmodem.h"
 
 namespace swboot {
 
@@ -39,6 +40,7 @@ public:
 
     ImageDirectory dim;
     ImageStore images;
+    Xmodem xmodem;
     Shell shell;
     ConsoleInput input;
     CodeStart codeStart;

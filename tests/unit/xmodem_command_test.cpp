@@ -1,0 +1,326 @@
+// The xmodem command itself: the argument string and its option letters,
+// the usage text, the fatal argument errors in their order, the console
+// taken into raw mode and given back (also on the termination signal), the
+// line speed, and the small reports (sector labels, estimates, rates).
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <functional>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "board/board_events.h"
+#include "support/loader_on_board.h"
+#include "support/test_board.h"
+#include "support/test_images.h"
+#include "support/xmodem_peer.h"
+#include "transfer/xmodem.h"
+
+namespace {
+
+using namespace testing_support;
+using swboot::OPT_MON_TRAP;
+using swboot::OPT_TERMINAL;
+
+const std::string USAGE =
+    "Usage:  \txmodem  -[rb!rt!ra!sb!st!sa][options] filename... 0\n\r"
+    "Major Commands --"
+    "\n\r\trb <-- Receive Binary"
+    "\n\r\trt <-- Receive Text"
+    "\n\r\tra <-- Receive Apple macintosh text"
+    "\n\r\tsb <-- Send Binary"
+    "\n\r\tst <-- Send Text"
+    "\n\r\tsa <-- Send Apple macintosh text"
+    "\n\rOptions --"
+    "\n\r\ty  <-- Use YMODEM Batch Mode on transmit"
+    "\n\r\tg  <-- Select YMODEM-G Mode on receive"
+    "\n\r\tm  <-- Use MODEM7 Batch Mode on transmit"
+    "\n\r\tk  <-- Use 1K packets on transmit"
+    "\n\r\tc  <-- Select CRC mode on receive"
+    "\n\r\tt  <-- Indicate a TOO BUSY Unix system"
+    "\n\r\td  <-- Delete xmodem.log file before starting"
+    "\n\r\tl  <-- (ell) Turn OFF Log File Entries"
+    "\n\r\tx  <-- Include copious debugging information in log file"
+    "\n\r\tp  <-- Use with SunOS tip ~C command"
+    "\n\r\tw  <-- Wait before initial handshake"
+    "\n\r\te  <-- Supress EOT confirmation"
+    "\n\r\tn  <-- Allow mid-transfer CAN-CAN aborts"
+    "\n\r";
+
+class StringSink : public swboot::TextSink {
+public:
+    int vprintf(const char* format, va_list args) override {
+        char buffer[512];
+        int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+        text += buffer;
+        return n;
+    }
+    std::string text;
+};
+
+// Watches the console while the transfer runs.
+class ConsoleWatcher : public LinePeer {
+public:
+    ConsoleWatcher(TestBoard& board, std::function<void()> onFirstByte = nullptr)
+        : LinePeer(board.line(), false), board_(board), onFirstByte_(std::move(onFirstByte)) {}
+    uint32_t optionsSeen = 0xFFFFFFFF;
+    swboot::TerminationHandler* handlerSeen = nullptr;
+
+protected:
+    void onByte(uint8_t) override {
+        if (heard().size() == 1) {
+            optionsSeen = board_.board().tty().optionsGet();
+            handlerSeen = board_.board().tasks().terminationHandler();
+            if (onFirstByte_) {
+                onFirstByte_();
+            }
+        }
+    }
+
+private:
+    TestBoard& board_;
+    std::function<void()> onFirstByte_;
+};
+
+class XmodemCommandTest : public ::testing::Test {
+protected:
+    int xmodem(const std::string& arguments) { return loader->xmodem.xmodem(arguments.c_str()); }
+    uint32_t consoleOptions() { return board.board().tty().optionsGet(); }
+
+    TestBoard board;
+    LoaderOnBoard loader{board};
+};
+
+TEST_F(XmodemCommandTest, NoWordsPrintTheUsageAndLeaveTheConsoleAlone) {
+    for (const char* arguments : {"", "     "}) {
+        board.line().clearOutput();
+        ConsoleWatcher watcher(board);
+        EXPECT_EQ(xmodem(arguments), -1);
+        EXPECT_EQ(board.output(), cookedText(USAGE)) << "arguments \"" << arguments << "\"";
+        EXPECT_EQ(consoleOptions(), OPT_TERMINAL);
+        EXPECT_EQ(board.board().tasks().terminationHandler(), nullptr);
+    }
+}
+
+TEST_F(XmodemCommandTest, OverlongOrWordyArgumentStringsAreRefusedBeforeTouchingTheConsole) {
+    const std::string tooLong = "rb " + std::string(77, 'n');  // 80 characters
+    EXPECT_EQ(xmodem(tooLong), -1);
+    EXPECT_EQ(board.output(), cookedText("ERROR: xmodem argument string of 80 characters refused (at most 79).\n"));
+    EXPECT_EQ(consoleOptions(), OPT_TERMINAL);
+
+    std::string nineteenWords = "rb";
+    for (int i = 2; i <= 19; ++i) {
+        nineteenWords += " f" + std::to_string(i);
+    }
+    board.line().clearOutput();
+    EXPECT_EQ(xmodem(nineteenWords), -1);
+    EXPECT_EQ(board.output(), cookedText("ERROR: xmodem argument string of 19 words refused (at most 18).\n"));
+    EXPECT_EQ(consoleOptions(), OPT_TERMINAL);
+}
+
+TEST_F(XmodemCommandTest, ArgumentStringsAtTheLimitsAreTaken) {
+    // 79 option letters and 18 words get as far as the checks of the
+    // letters: neither r nor s.
+    const std::string neither = "\r\nXMODEM Fatal Error - Either Send or Receive Function must be chosen!\n\r";
+    EXPECT_EQ(xmodem(std::string(79, 'b')), -1);
+    EXPECT_EQ(board.output(), cookedText(neither));
+
+    std::string eighteenWords = "b";
+    for (int i = 2; i <= 18; ++i) {
+        eighteenWords += " w" + std::to_string(i);
+    }
+    board.line().clearOutput();
+    EXPECT_EQ(xmodem(eighteenWords), -1);
+    EXPECT_EQ(board.output(), cookedText(neither));
+}
+
+TEST_F(XmodemCommandTest, FatalArgumentErrorsComeInTheirOrderAndRestoreTheConsole) {
+    struct Case {
+        const char* arguments;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"rs", "XMODEM Fatal Error- Both Send and Receive Functions Specified"},
+        {"-rsmg x", "XMODEM Fatal Error- Both Send and Receive Functions Specified"},
+        {"mg", "XMODEM Fatal Error - Both YMODEM and MODEM7 Batch Protocols Specified"},
+        {"rmy", "XMODEM Fatal Error - Both YMODEM and MODEM7 Batch Protocols Specified"},
+        {"b", "XMODEM Fatal Error - Either Send or Receive Function must be chosen!"},
+        {"mb", "XMODEM Fatal Error - Either Send or Receive Function must be chosen!"},
+        {"sb", "XMODEM Fatal Error - No file specified to send"},
+        {"-sby", "XMODEM Fatal Error - No file specified to send"},
+    };
+    for (const Case& c : cases) {
+        board.line().clearOutput();
+        EXPECT_EQ(xmodem(c.arguments), -1) << c.arguments;
+        EXPECT_EQ(board.output(), cookedText(std::string("\r\n") + c.message + "\n\r")) << c.arguments;
+        EXPECT_EQ(consoleOptions(), OPT_TERMINAL) << c.arguments;
+    }
+}
+
+TEST_F(XmodemCommandTest, UnknownLettersAreReportedAndIgnored) {
+    // "a" (Apple text) is not a letter of this system: reported, and the
+    // receive goes on in text mode. The sender never answers.
+    EXPECT_EQ(xmodem("ra notes.txt"), -1);
+    std::string output = board.output();
+    EXPECT_EQ(output.find(cookedText("Invalid Flag a ignored\n\r")), 0u) << output;
+    EXPECT_NE(output.find(cookedText("Ready to RECEIVE File notes.txt in text mode\n\r")), std::string::npos);
+
+    board.line().clearOutput();
+    EXPECT_EQ(xmodem("-RBzQ x"), -1);
+    output = board.output();
+    EXPECT_NE(output.find(cookedText("Invalid Flag z ignored\n\rInvalid Flag Q ignored\n\r")), std::string::npos);
+    EXPECT_NE(output.find(cookedText("Ready to RECEIVE File x in binary mode\n\r")), std::string::npos);
+    EXPECT_TRUE(loader->xmodem.settings().receive);
+    EXPECT_EQ(loader->xmodem.settings().mode, 'b');
+}
+
+TEST_F(XmodemCommandTest, OptionLettersSetTheirSettings) {
+    EXPECT_EQ(xmodem("-cbrkenpwxxltd x"), -1);
+    const swboot::XmodemSettings& s = loader->xmodem.settings();
+    EXPECT_TRUE(s.crc && s.oneK && s.acceptFirstEot && s.cancan && s.tip && s.wait);
+    EXPECT_EQ(s.debugLevel, 2);
+    EXPECT_FALSE(s.log);
+    EXPECT_FALSE(s.ymodem || s.ymodemG || s.modem7 || s.batch || s.send);
+
+    // g brings YMODEM, CAN-CAN aborts and CRC along; settings start afresh.
+    EXPECT_EQ(xmodem("rg x"), -1);
+    const swboot::XmodemSettings& g = loader->xmodem.settings();
+    EXPECT_TRUE(g.ymodemG && g.ymodem && g.cancan && g.crc);
+    EXPECT_FALSE(g.oneK || g.tip || g.wait || g.acceptFirstEot);
+    EXPECT_EQ(g.mode, 't');
+}
+
+TEST_F(XmodemCommandTest, ReceiveWithoutNameAsksForCrcAndWritesXmodemIn) {
+    std::vector<uint8_t> data = patternBytes(200);
+    XmodemSenderPeer peer(board.line(), XmodemSenderPeer::Protocol::Xmodem, {PeerFile{"", data, ""}});
+    EXPECT_EQ(xmodem("rb"), 0);
+    EXPECT_TRUE(peer.crcUsed());
+    EXPECT_EQ(peer.heard().front(), 'C');
+    EXPECT_EQ(board.readFile("xmodem.in"), padded(data, 256, PEER_SUB));
+    EXPECT_EQ(board.output().find(cookedText("Ready for xbatch RECEIVE in binary mode\n\r"
+                                             "Send several Control-X characters to cancel before transfer starts.\n\r")),
+              0u)
+        << board.output();
+}
+
+TEST_F(XmodemCommandTest, ExistingTargetIsAnnouncedAsOverwritten) {
+    board.writeFile("old.bin", "old");
+    XmodemSenderPeer peer(board.line(), XmodemSenderPeer::Protocol::Xmodem, {PeerFile{"", {1, 2, 3}, ""}});
+    EXPECT_EQ(xmodem("rbe old.bin"), 0);
+    EXPECT_EQ(board.output().find(cookedText("Warning -- Target File Exists and is Being Overwritten\n\r"
+                                             "Ready to RECEIVE File old.bin in binary mode\n\r")),
+              0u);
+    EXPECT_EQ(board.readFile("old.bin").size(), 128u);
+}
+
+TEST_F(XmodemCommandTest, TransferRunsRawWithTheMonitorTrapOffAndGivesTheConsoleBack) {
+    ConsoleWatcher watcher(board);
+    EXPECT_EQ(xmodem("rbc x"), -1);  // nobody sends
+    EXPECT_EQ(watcher.optionsSeen, swboot::OPT_RAW);
+    EXPECT_EQ(watcher.handlerSeen, &loader->xmodem);
+    EXPECT_EQ(consoleOptions(), OPT_TERMINAL);
+    EXPECT_EQ(board.board().tasks().terminationHandler(), nullptr);
+}
+
+TEST_F(XmodemCommandTest, SavedOptionsAreRestoredAsTheyWere) {
+    const uint32_t custom = swboot::OPT_ECHO | swboot::OPT_CRMOD | OPT_MON_TRAP;
+    board.board().tty().optionsSet(custom);
+    EXPECT_EQ(xmodem("mb"), -1);  // a fatal error after the monitor trap went off
+    EXPECT_EQ(consoleOptions(), custom);
+}
+
+TEST_F(XmodemCommandTest, TerminationSignalReportsAndRestoresTheConsole) {
+    ConsoleWatcher watcher(board, [this] { board.board().requestTermination(); });
+    std::string ended = loader.runUntilEvent([this] { xmodem("-cbrke x"); });
+    EXPECT_EQ(ended.rfind("power off", 0), 0u) << ended;
+    EXPECT_NE(board.output().find(cookedText("\r\nKill signal; bailing out\n\r")), std::string::npos);
+    EXPECT_EQ(consoleOptions(), OPT_TERMINAL);
+    EXPECT_EQ(board.board().tasks().terminationHandler(), nullptr);
+}
+
+TEST_F(XmodemCommandTest, LineSpeedComesFromTheDriverOrIsTakenAs9600) {
+    // The pause before raw mode is 2048000 / speed milliseconds, so the
+    // first request shows which speed the command went by.
+    struct Case {
+        bool queryFails;
+        uint32_t reported;
+        uint32_t expected;
+    };
+    for (Case c : {Case{false, 0, 9600}, Case{true, 0, 9600}, Case{false, 115200, 115200}}) {
+        TestBoard fresh;
+        LoaderOnBoard freshLoader(fresh);
+        fresh.board().tty().setSpeedQueryFault(c.queryFails, c.reported);
+        ConsoleWatcher watcher(fresh);
+        EXPECT_EQ(freshLoader->xmodem.xmodem("-cbrke x"), -1);
+        EXPECT_EQ(freshLoader->consoleBaudRate, c.expected);
+        ASSERT_FALSE(watcher.heardAt().empty());
+        EXPECT_EQ(watcher.heardAt().front(), static_cast<int64_t>(2048000 / c.expected) * 1000);
+    }
+}
+
+TEST(XmodemReportTest, SectorLabelsNameTheSectorsOfABlock) {
+    char label[48];
+    swboot::xmodemSectorLabel(label, sizeof label, 16, 1024, true);
+    EXPECT_STREQ(label, "17-24");
+    swboot::xmodemSectorLabel(label, sizeof label, 16, 128, true);
+    EXPECT_STREQ(label, "17");
+    swboot::xmodemSectorLabel(label, sizeof label, 24, 1024, false);
+    EXPECT_STREQ(label, "17-24");
+    swboot::xmodemSectorLabel(label, sizeof label, 0, 1024, false);
+    EXPECT_STREQ(label, "0");
+}
+
+TEST(XmodemReportTest, EstimatedTransmissionTime) {
+    StringSink sink;
+    swboot::xmodemEstimatedTime(100, 9600, sink);
+    EXPECT_EQ(sink.text, "Estimated transmission time 15 seconds \n\r");
+
+    // 1 hour, 1 minute and 1 second: singular units get a blank instead of
+    // the "s"; whole days are dropped.
+    sink.text.clear();
+    swboot::xmodemEstimatedTime(24700, 9600, sink);  // 24700 * 1422 / 9600 + 1 = 3659
+    EXPECT_EQ(sink.text, "Estimated transmission time 1 hour  59 seconds \n\r");
+    sink.text.clear();
+    swboot::xmodemEstimatedTime(1, 1200, sink);  // 1422 / 1200 + 1 = 2
+    EXPECT_EQ(sink.text, "Estimated transmission time 2 seconds \n\r");
+    sink.text.clear();
+    swboot::xmodemEstimatedTime(0, 9600, sink);
+    EXPECT_EQ(sink.text, "");
+}
+
+TEST(XmodemReportTest, TransferRateReport) {
+    StringSink sink;
+    swboot::xmodemTransferRate(0, 0, sink);
+    EXPECT_EQ(sink.text, "");
+    swboot::xmodemTransferRate(10, 0, sink);
+    EXPECT_EQ(sink.text, "10 Sectors Transfered in 0 seconds\n\r");
+    sink.text.clear();
+    swboot::xmodemTransferRate(100, 61, sink);
+    EXPECT_EQ(sink.text,
+              "100 Sectors Transfered in 1 minute  1 second  \n\rTransfer Rate = 209 Characters per Second\n\r");
+    sink.text.clear();
+    swboot::xmodemTransferRate(5, -3, sink);
+    EXPECT_EQ(sink.text, "5 Sectors Transfered in 0 seconds\n\r");
+}
+
+TEST(XmodemReportTest, ModeNames) {
+    EXPECT_STREQ(swboot::xmodemModeName('t'), "text");
+    EXPECT_STREQ(swboot::xmodemModeName('T'), "text");
+    EXPECT_STREQ(swboot::xmodemModeName('b'), "binary");
+    EXPECT_STREQ(swboot::xmodemModeName('B'), "binary");
+    EXPECT_STREQ(swboot::xmodemModeName('a'), "");
+}
+
+TEST(XmodemCrcTest, TableMatchesTheBitwiseDefinition) {
+    swboot::XmodemCrc crc;
+    const uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(crc.compute(check, sizeof check), 0x31C3);  // the CRC-16/XMODEM check value
+    std::vector<uint8_t> bytes(1024);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<uint8_t>(i * 131 + 7);
+    }
+    EXPECT_EQ(crc.compute(bytes.data(), bytes.size()), crc16Reference(bytes.data(), bytes.size()));
+}
+
+}  // namespace

@@ -1,0 +1,338 @@
+// The receiving side of the xmodem command against scripted senders on
+// virtual time: request modes, the timeout and error limits, duplicates and
+// phase errors, cancels, EOT confirmation, text conversion, YMODEM headers
+// and batches, YMODEM-G, MODEM7 names, and where received data may go.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/loader_on_board.h"
+#include "support/test_board.h"
+#include "support/test_images.h"
+#include "support/xmodem_peer.h"
+
+namespace {
+
+using namespace testing_support;
+using Protocol = XmodemSenderPeer::Protocol;
+using Step = ScriptPeer::Step;
+
+std::vector<uint8_t> bytesOf(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+
+std::vector<uint8_t> concat(std::vector<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> all;
+    for (const auto& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+// Board time at which the board sent the text (its first byte).
+int64_t timeOfText(const LinePeer& peer, const std::string& text) {
+    const auto& heard = peer.heard();
+    auto at = std::search(heard.begin(), heard.end(), text.begin(), text.end());
+    return at == heard.end() ? -1 : peer.heardAt()[static_cast<size_t>(at - heard.begin())];
+}
+
+class XmodemReceiveTest : public ::testing::Test {
+protected:
+    int xmodem(const std::string& arguments) { return loader->xmodem.xmodem(arguments.c_str()); }
+    bool outputHas(const std::string& text) { return board.output().find(text) != std::string::npos; }
+    std::vector<uint8_t> block(int number, const std::vector<uint8_t>& data, bool crc = true) {
+        return xmodemBlock(number, padded(data, data.size() > 128 ? 1024 : 128, PEER_SUB), crc);
+    }
+
+    TestBoard board;
+    LoaderOnBoard loader{board};
+};
+
+TEST_F(XmodemReceiveTest, ChecksumModeUnlessCrcIsAsked) {
+    std::vector<uint8_t> data = patternBytes(300);
+    XmodemSenderPeer peer(board.line(), Protocol::Xmodem, {PeerFile{"", data, ""}});
+    EXPECT_EQ(xmodem("rb plain.bin"), 0);
+    EXPECT_TRUE(peer.finished());
+    EXPECT_EQ(peer.heard().front(), PEER_NAK);
+    EXPECT_FALSE(peer.crcUsed());
+    EXPECT_EQ(board.readFile("plain.bin"), padded(data, 384, PEER_SUB));
+}
+
+TEST_F(XmodemReceiveTest, CrcWithOneKRequestsTakesOneKBlocks) {
+    std::vector<uint8_t> data = patternBytes(5000);
+    XmodemSenderPeer peer(board.line(), Protocol::Xmodem, {PeerFile{"", data, ""}}, 1024);
+    EXPECT_EQ(xmodem("-cbrke code.bin"), 0);
+    ASSERT_GE(peer.heard().size(), 2u);
+    EXPECT_EQ(peer.heard()[0], 'C');
+    EXPECT_EQ(peer.heard()[1], 'K');
+    EXPECT_EQ(board.readFile("code.bin"), padded(data, 5120, PEER_SUB));
+    // Every block and the EOT acknowledged, nothing refused.
+    EXPECT_EQ(peer.countOf(PEER_ACK), 6u);
+    EXPECT_EQ(peer.countOf(PEER_NAK), 0u);
+}
+
+TEST_F(XmodemReceiveTest, SilentSenderIsGivenUpAfterTenTimeoutsOfGrowingLength) {
+    ScriptPeer peer(board.line(), {});
+    EXPECT_EQ(xmodem("-cbrk x.bin"), -1);
+    std::vector<int64_t> requests = peer.timesOf('C');
+    ASSERT_EQ(requests.size(), 10u);
+    for (size_t i = 1; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i] - requests[i - 1], static_cast<int64_t>(i) * MICROS_PER_SECOND) << "request " << i;
+    }
+    const std::string message = "\r\nABORTED -- Remote system is not sending file\n\r";
+    EXPECT_TRUE(outputHas(cookedText(message)));
+    EXPECT_EQ(timeOfText(peer, "ABORTED"), requests.front() + 55 * MICROS_PER_SECOND);
+    EXPECT_FALSE(board.fileExists("x.bin"));
+}
+
+TEST_F(XmodemReceiveTest, RepeatedBlockIsAcknowledgedAndWrittenOnce) {
+    std::vector<uint8_t> data = patternBytes(3 * 128);
+    XmodemSenderPeer peer(board.line(), Protocol::Xmodem, {PeerFile{"", data, ""}});
+    peer.duplicateBlocks = {2};
+    EXPECT_EQ(xmodem("-cbrke dup.bin"), 0);
+    EXPECT_TRUE(peer.finished());
+    EXPECT_EQ(board.readFile("dup.bin"), data);
+    EXPECT_EQ(peer.countOf(PEER_ACK), 5u);  // three blocks, the repeat, the EOT
+}
+
+TEST_F(XmodemReceiveTest, BadBlocksAreRefusedUntilGoodAndTenInARowAbort) {
+    std::vector<uint8_t> data = patternBytes(2 * 128);
+    {
+        XmodemSenderPeer peer(board.line(), Protocol::Xmodem, {PeerFile{"", data, ""}});
+        peer.corruptOnce = {2};
+        EXPECT_EQ(xmodem("-cbrke once.bin"), 0);
+        EXPECT_EQ(peer.naksHeard(), 1u);
+        EXPECT_EQ(board.readFile("once.bin"), data);
+    }
+    std::vector<uint8_t> bad = block(2, patternBytes(128, 9));
+    bad.back() ^= 1;
+    std::vector<Step> steps{{'C', block(1, data)}, {PEER_ACK, bad}};
+    for (int i = 0; i < 9; ++i) {
+        steps.push_back({PEER_NAK, bad});
+    }
+    ScriptPeer peer(board.line(), steps);
+    board.line().clearOutput();
+    EXPECT_EQ(xmodem("-cbrke ten.bin"), -1);
+    EXPECT_TRUE(peer.done());
+    EXPECT_EQ(peer.countOf(PEER_NAK), 9u);
+    EXPECT_EQ(peer.countOf(PEER_CAN), 5u);
+    EXPECT_TRUE(outputHas(cookedText("\r\nABORTED -- Too Many Errors -- Deleting File\n\r")));
+    EXPECT_FALSE(board.fileExists("ten.bin"));
+}
+
+TEST_F(XmodemReceiveTest, PhaseErrorAbortsAndDeletesThePartialFile) {
+    std::vector<uint8_t> first = patternBytes(128);
+    ScriptPeer peer(board.line(), {{'C', block(1, first)}, {PEER_ACK, block(3, first)}});
+    EXPECT_EQ(xmodem("-cbrkep phase.bin"), -1);
+    EXPECT_TRUE(outputHas("Phase Error - Expected packet is 2\n"));
+    EXPECT_EQ(peer.countOf(PEER_CAN), 5u);
+    EXPECT_TRUE(outputHas(cookedText("\r\nABORTED -- Too Many Errors -- Deleting File\n\r")));
+    EXPECT_FALSE(board.fileExists("phase.bin"));
+}
+
+TEST_F(XmodemReceiveTest, SingleCanBeforeTheFirstBlockIsOnlyAnError) {
+    std::vector<uint8_t> data = patternBytes(128);
+    ScriptPeer peer(board.line(), {{'C', {PEER_CAN}}, {'C', block(1, data)}, {PEER_ACK, {PEER_EOT}}});
+    EXPECT_EQ(xmodem("-cbrkep can.bin"), 0);
+    EXPECT_TRUE(peer.done());
+    EXPECT_TRUE(outputHas("Received single CAN character\n"));
+    EXPECT_EQ(board.readFile("can.bin"), data);
+}
+
+TEST_F(XmodemReceiveTest, CanCanBeforeTheFirstBlockCancels) {
+    ScriptPeer peer(board.line(), {{'C', {PEER_CAN, PEER_CAN}}});
+    EXPECT_EQ(xmodem("-cbrke can.bin"), -1);
+    EXPECT_TRUE(outputHas(cookedText("\r\nReception Canceled by CAN-CAN\n\r")));
+    EXPECT_FALSE(board.fileExists("can.bin"));
+}
+
+TEST_F(XmodemReceiveTest, CanCanInsideTheTransferIsNoiseUnlessCanCanAbortsAreAllowed) {
+    std::vector<uint8_t> one = patternBytes(128, 1);
+    std::vector<uint8_t> two = patternBytes(128, 2);
+    std::vector<Step> steps{{'C', block(1, one)},
+                            {PEER_ACK, concat({{PEER_CAN, PEER_CAN}, block(2, two)})},
+                            {PEER_ACK, {PEER_EOT}}};
+    {
+        ScriptPeer peer(board.line(), steps);
+        EXPECT_EQ(xmodem("-cbrke noise.bin"), 0);
+        EXPECT_EQ(board.readFile("noise.bin"), concat({one, two}));
+    }
+    ScriptPeer peer(board.line(), steps);
+    board.line().clearOutput();
+    EXPECT_EQ(xmodem("-cbrken cancel.bin"), -1);
+    EXPECT_TRUE(outputHas(cookedText("\r\nReception Canceled by CAN-CAN; partial file deleted\n\r")));
+    EXPECT_FALSE(board.fileExists("cancel.bin"));
+}
+
+TEST_F(XmodemReceiveTest, FirstEotIsTakenAtOnceOnlyWithTheEOption) {
+    std::vector<uint8_t> data = patternBytes(128);
+    {
+        ScriptPeer peer(board.line(), {{'C', block(1, data)}, {PEER_ACK, {PEER_EOT}}});
+        EXPECT_EQ(xmodem("-cbrke first.bin"), 0);
+        EXPECT_EQ(peer.countOf(PEER_NAK), 0u);
+    }
+    {
+        // Without e the EOT is asked for again with a NAK.
+        ScriptPeer peer(board.line(), {{'C', block(1, data)}, {PEER_ACK, {PEER_EOT}}, {PEER_NAK, {PEER_EOT}}});
+        EXPECT_EQ(xmodem("-cbrk second.bin"), 0);
+        EXPECT_TRUE(peer.done());
+        EXPECT_EQ(peer.countOf(PEER_ACK), 2u);
+        EXPECT_EQ(board.readFile("second.bin"), data);
+    }
+}
+
+TEST_F(XmodemReceiveTest, LoneEotFollowedBySilenceIsNotTheEnd) {
+    std::vector<uint8_t> data = patternBytes(128);
+    ScriptPeer peer(board.line(), {{'C', block(1, data)}, {PEER_ACK, {PEER_EOT}}});
+    EXPECT_EQ(xmodem("-cbrkp lone.bin"), -1);
+    EXPECT_TRUE(outputHas("Spurious EOT detected; ignored\n"));
+    EXPECT_TRUE(outputHas("Timeout on Sector 2\n"));
+    EXPECT_TRUE(outputHas(cookedText("\r\nABORTED -- Remote system is not sending file\n\r")));
+    // The timeout limit is the one failure that keeps what arrived.
+    EXPECT_EQ(board.readFile("lone.bin"), data);
+}
+
+TEST_F(XmodemReceiveTest, TextModeDropsCarriageReturnsAndEverythingFromSub) {
+    std::vector<uint8_t> first = concat({bytesOf("line one\r\nline two\r\n"), {0xC1, PEER_SUB}, bytesOf("junk")});
+    std::vector<uint8_t> second = bytesOf("more\r\n");
+    ScriptPeer peer(board.line(), {{PEER_NAK, block(1, first, false)},
+                                   {PEER_ACK, block(2, second, false)},
+                                   {PEER_ACK, {PEER_EOT}},
+                                   {PEER_NAK, {PEER_EOT}}});
+    EXPECT_EQ(xmodem("rt notes.txt"), 0);
+    EXPECT_EQ(board.readText("notes.txt"), "line one\nline two\nAmore\n");
+}
+
+TEST_F(XmodemReceiveTest, YmodemLengthTrimsTheLastBlock) {
+    std::vector<uint8_t> data = patternBytes(1000);
+    XmodemSenderPeer peer(board.line(), Protocol::Ymodem, {PeerFile{"ydata.bin", data, "1000 0 100644"}});
+    EXPECT_EQ(xmodem("rb"), 0);
+    EXPECT_TRUE(peer.finished());
+    EXPECT_EQ(board.readFile("ydata.bin"), data);
+}
+
+TEST_F(XmodemReceiveTest, YmodemBatchTakesEveryFileAndEndsOnTheEmptyName) {
+    std::vector<uint8_t> one = patternBytes(700, 3);
+    std::vector<uint8_t> two = patternBytes(2100, 4);
+    XmodemSenderPeer peer(board.line(), Protocol::Ymodem,
+                          {PeerFile{"ONE.BIN", one, ""}, PeerFile{"two.bin.", two, ""}}, 1024);
+    EXPECT_EQ(xmodem("rbk"), 0);
+    EXPECT_TRUE(peer.finished());
+    // Names come small, without a final dot.
+    EXPECT_EQ(board.readFile("one.bin"), one);
+    EXPECT_EQ(board.readFile("two.bin"), two);
+}
+
+TEST_F(XmodemReceiveTest, EmptyYmodemNameIsAcknowledgedAndEndsTheBatch) {
+    ScriptPeer peer(board.line(), {{'C', xmodemBlock(0, std::vector<uint8_t>(128, 0), true)}});
+    EXPECT_EQ(xmodem("rb"), 0);
+    EXPECT_EQ(peer.countOf(PEER_ACK), 1u);
+    EXPECT_FALSE(board.fileExists("xmodem.in"));
+}
+
+TEST_F(XmodemReceiveTest, YmodemGStreamsWithoutAcknowledgements) {
+    std::vector<uint8_t> data = patternBytes(3000);
+    XmodemSenderPeer peer(board.line(), Protocol::Ymodem, {PeerFile{"stream.bin", data, ""}}, 1024);
+    EXPECT_EQ(xmodem("rbg"), 0);
+    EXPECT_TRUE(peer.finished());
+    EXPECT_TRUE(peer.streamed());
+    EXPECT_EQ(peer.heard().front(), 'G');
+    EXPECT_EQ(board.readFile("stream.bin"), data);
+    // Only the confirmed EOT and the closing header were acknowledged.
+    EXPECT_EQ(peer.countOf(PEER_ACK), 2u);
+}
+
+TEST_F(XmodemReceiveTest, NamedReceiveKeepsItsTargetWhateverTheSenderCallsTheFile) {
+    const std::string directory = "---IMAGE---\nactive\nactive\nimage1\n0\ndefault image\n";
+    board.writeFile("boot.dim", directory);
+    std::vector<uint8_t> data = patternBytes(500);
+    XmodemSenderPeer peer(board.line(), Protocol::Ymodem, {PeerFile{"boot.dim", data, ""}});
+    EXPECT_EQ(xmodem("-cbrkep xcode.bin"), 0);
+    EXPECT_TRUE(peer.finished());
+    EXPECT_EQ(board.readText("boot.dim"), directory);
+    EXPECT_EQ(board.readFile("xcode.bin"), data);
+    // The sender's name is still reported.
+    EXPECT_TRUE(outputHas("YMODEM file name: boot.dim\n"));
+}
+
+TEST_F(XmodemReceiveTest, BatchNamesStayInTheCurrentDirectory) {
+    board.writeFile("vpd.bin", "vital");
+    {
+        // "/" turns into ":", which no file name on the volume can hold.
+        XmodemSenderPeer peer(board.line(), Protocol::Ymodem, {PeerFile{"../files/vpd.bin", {1, 2, 3}, ""}});
+        EXPECT_EQ(xmodem("rb"), -1);
+        EXPECT_TRUE(outputHas(cookedText("\r\nCan't create file for receive\n\r")));
+        EXPECT_EQ(peer.countOf(PEER_CAN), 3u);
+    }
+    for (const char* name : {".", ".."}) {
+        XmodemSenderPeer peer(board.line(), Protocol::Ymodem, {PeerFile{name, {1, 2, 3}, ""}});
+        board.line().clearOutput();
+        EXPECT_EQ(xmodem("rb"), -1) << name;
+        EXPECT_TRUE(outputHas("Refused file name from sender")) << name;
+    }
+    EXPECT_EQ(board.readText("vpd.bin"), "vital");
+}
+
+TEST_F(XmodemReceiveTest, HeaderNamesAreCutToTheNameBuffer) {
+    std::vector<uint8_t> data = patternBytes(128);
+    {
+        // No 0 byte in the whole header.
+        XmodemSenderPeer peer(board.line(), Protocol::Ymodem, {PeerFile{"", data, ""}});
+        peer.rawHeader = std::vector<uint8_t>(128, 'n');
+        EXPECT_EQ(xmodem("rb"), 0);
+        EXPECT_EQ(board.readFile(std::string(127, 'n')), data);
+    }
+    {
+        // A 1024-byte header with a name far longer than the buffer.
+        XmodemSenderPeer peer(board.line(), Protocol::Ymodem, {PeerFile{"", data, ""}});
+        peer.rawHeader = ymodemHeaderData(std::string(300, 'q'), "128", 1024);
+        EXPECT_EQ(xmodem("rb"), 0);
+        EXPECT_EQ(board.readFile(std::string(127, 'q')), data);
+    }
+}
+
+TEST_F(XmodemReceiveTest, Modem7NameIsTakenCharacterByCharacter) {
+    const std::string form = "FOO     TXT";
+    uint8_t sum = PEER_SUB;
+    for (char c : form) {
+        sum = static_cast<uint8_t>(sum + c);
+    }
+    std::vector<uint8_t> data = patternBytes(128);
+    std::vector<Step> steps{{PEER_NAK, {PEER_ACK, static_cast<uint8_t>(form[0])}}};
+    for (size_t i = 1; i < form.size(); ++i) {
+        steps.push_back({PEER_ACK, {static_cast<uint8_t>(form[i])}});
+    }
+    steps.push_back({PEER_ACK, {PEER_SUB}});
+    steps.push_back({sum, {PEER_ACK}});
+    steps.push_back({PEER_NAK, block(1, data, false)});
+    steps.push_back({PEER_ACK, {PEER_EOT}});
+    steps.push_back({PEER_NAK, {PEER_EOT}});
+    // The next file's request: the batch ends instead of a name.
+    steps.push_back({PEER_ACK, {}});
+    steps.push_back({PEER_NAK, {PEER_ACK, PEER_EOT}});
+    ScriptPeer peer(board.line(), steps);
+    EXPECT_EQ(xmodem("rbmp"), 0);
+    EXPECT_TRUE(peer.done());
+    EXPECT_TRUE(outputHas("MODEM7 file name: foo.txt\n"));
+    EXPECT_TRUE(outputHas("MODEM7 Batch Receive Complete\n"));
+    EXPECT_EQ(board.readFile("foo.txt"), data);
+}
+
+TEST_F(XmodemReceiveTest, SenderDeafToCrcGetsChecksumRequestsFromTheThirtiethAttempt) {
+    // Each request is answered with a lone CAN: an error that is no
+    // timeout, so the opening goes on until the requests change.
+    std::vector<Step> steps;
+    for (int i = 0; i < 30; ++i) {
+        steps.push_back({'C', {PEER_CAN}});
+    }
+    std::vector<uint8_t> data = patternBytes(128);
+    steps.push_back({PEER_NAK, block(1, data, false)});
+    steps.push_back({PEER_ACK, {PEER_EOT}});
+    ScriptPeer peer(board.line(), steps);
+    EXPECT_EQ(xmodem("-cbrkep swap.bin"), 0);
+    EXPECT_TRUE(peer.done());
+    EXPECT_TRUE(outputHas("Sender not accepting CRC request, changing to checksum\n"));
+    EXPECT_EQ(board.readFile("swap.bin"), data);
+}
+
+}  // namespace
