@@ -109,6 +109,13 @@ void xmodemEstimatedTime(long sectors, uint32_t lineSpeed, TextSink& out);
 // "... Sectors Transfered in ..." and the rate; nothing for 0 sectors.
 void xmodemTransferRate(long sectors, long seconds, TextSink& out);
 
+// Fills the data of a YMODEM header block (room for 1024 bytes): the part
+// of the path after its last "/" with ":" made "/" and capitals made
+// small, a 0 byte, the header text, 0 bytes, and the record count low byte
+// first in the block's last two bytes. Returns the block size: 128, or
+// 1024 when the name and text reach byte 125.
+int ymodemHeaderBuild(uint8_t* data, const char* path, const char* text, long records);
+
 class Xmodem : public TerminationHandler {
 public:
     explicit Xmodem(Loader& loader);

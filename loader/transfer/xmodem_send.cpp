@@ -269,36 +269,47 @@ bool Xmodem::blockFill(int blockSize) {
     return true;
 }
 
-int Xmodem::ymodemHeaderFill(const char* name) {
-    uint8_t* data = blockBuffer_ + XMODEM_BLOCK_HEADER_SIZE;
+int ymodemHeaderBuild(uint8_t* data, const char* path, const char* text, long records) {
     std::memset(data, 0, XMODEM_1K_BLOCK_SIZE);
-    if (!tx_.batchEnd) {
-        size_t length = 0;
-        for (const char* p = baseName(name); *p != '\0' && length < XMODEM_FILE_NAME_SIZE - 1; ++p) {
+    size_t length = 0;
+    if (path[0] != '\0') {
+        for (const char* p = baseName(path); *p != '\0' && length < XMODEM_FILE_NAME_SIZE - 1; ++p) {
             char c = *p == ':' ? '/' : static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
             data[length++] = static_cast<uint8_t>(c);
         }
         ++length;  // the name's 0 byte
-        char text[96];
-        std::snprintf(text, sizeof text, "%lu %lo %o 0 %d %ld 0", static_cast<unsigned long>(tx_.size),
-                      static_cast<unsigned long>(tx_.mtime), static_cast<unsigned>(tx_.mode),
-                      static_cast<int>(batchFilesLeft_), batchBytesLeft_);
-        std::memcpy(data + length, text, std::strlen(text));
-        debugLine(1, "DEBUG: YMODEM header information: %s %s\n\r", reinterpret_cast<const char*>(data), text);
-
-        --batchFilesLeft_;
-        batchBytesLeft_ -= tx_.size;
-        if (batchFilesLeft_ <= 0 || batchBytesLeft_ < 0) {
-            batchBytesLeft_ = 0;
+        size_t textLength = std::strlen(text);
+        if (textLength > XMODEM_1K_BLOCK_SIZE - 3 - length) {
+            textLength = XMODEM_1K_BLOCK_SIZE - 3 - length;
         }
+        std::memcpy(data + length, text, textLength);
     }
-    int blockSize = XMODEM_SECTOR_SIZE;
-    if (data[YMODEM_HEADER_FIT_LIMIT] != 0) {
-        blockSize = XMODEM_1K_BLOCK_SIZE;
+    int blockSize = data[YMODEM_HEADER_FIT_LIMIT] != 0 ? XMODEM_1K_BLOCK_SIZE : XMODEM_SECTOR_SIZE;
+    data[blockSize - 2] = static_cast<uint8_t>(records & 0xFF);
+    data[blockSize - 1] = static_cast<uint8_t>((records >> 8) & 0xFF);
+    return blockSize;
+}
+
+int Xmodem::ymodemHeaderFill(const char* name) {
+    uint8_t* data = blockBuffer_ + XMODEM_BLOCK_HEADER_SIZE;
+    if (tx_.batchEnd) {
+        // The batch closes with a block of zeros.
+        return ymodemHeaderBuild(data, "", "", 0);
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "%lu %lo %o 0 %d %ld 0", static_cast<unsigned long>(tx_.size),
+                  static_cast<unsigned long>(tx_.mtime), static_cast<unsigned>(tx_.mode),
+                  static_cast<int>(batchFilesLeft_), batchBytesLeft_);
+    int blockSize = ymodemHeaderBuild(data, name, text, tx_.records);
+    debugLine(1, "DEBUG: YMODEM header information: %s %s\n\r", reinterpret_cast<const char*>(data), text);
+    if (blockSize == XMODEM_1K_BLOCK_SIZE) {
         debugLine(1, "DEBUG: YMODEM header sent in 1024 byte packet\n\r");
     }
-    data[blockSize - 2] = static_cast<uint8_t>(tx_.records & 0xFF);
-    data[blockSize - 1] = static_cast<uint8_t>((tx_.records >> 8) & 0xFF);
+    --batchFilesLeft_;
+    batchBytesLeft_ -= tx_.size;
+    if (batchFilesLeft_ <= 0 || batchBytesLeft_ < 0) {
+        batchBytesLeft_ = 0;
+    }
     return blockSize;
 }
 

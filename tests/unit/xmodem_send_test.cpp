@@ -1,0 +1,397 @@
+// The sending side of the xmodem command against a scripted receiver on
+// virtual time: the receiver's choice of checksum, CRC, 1K and G, the
+// fall back to 128-byte blocks, block and EOT retries, YMODEM headers and
+// batches, MODEM7 names and text-mode line ends.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/loader_on_board.h"
+#include "support/test_board.h"
+#include "support/test_images.h"
+#include "support/xmodem_peer.h"
+#include "transfer/xmodem.h"
+
+namespace {
+
+using namespace testing_support;
+using Request = XmodemReceiverPeer::Request;
+
+constexpr int64_t FIRST_REQUEST_AT = MICROS_PER_SECOND;
+
+struct HeaderFields {
+    unsigned long size = 0;
+    unsigned long mtime = 0;
+    unsigned mode = 0;
+    int serial = -1;
+    int filesLeft = -1;
+    long bytesLeft = -1;
+    int type = -1;
+};
+
+HeaderFields headerFields(const std::string& text) {
+    HeaderFields f;
+    std::sscanf(text.c_str(), "%lu %lo %o %d %d %ld %d", &f.size, &f.mtime, &f.mode, &f.serial, &f.filesLeft,
+                &f.bytesLeft, &f.type);
+    return f;
+}
+
+// The n bytes the board sent right before the text.
+std::vector<uint8_t> bytesBefore(const LinePeer& peer, const std::string& text, size_t n) {
+    const auto& heard = peer.heard();
+    auto at = std::search(heard.begin(), heard.end(), text.begin(), text.end());
+    if (at - heard.begin() < static_cast<long>(n)) {
+        return {};
+    }
+    return std::vector<uint8_t>(at - static_cast<long>(n), at);
+}
+
+std::vector<uint8_t> concat(std::vector<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> all;
+    for (const auto& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+std::vector<uint8_t> trimmed(std::vector<uint8_t> data, size_t length) {
+    data.resize(length);
+    return data;
+}
+
+class XmodemSendTest : public ::testing::Test {
+protected:
+    int xmodem(const std::string& arguments) { return loader->xmodem.xmodem(arguments.c_str()); }
+    bool outputHas(const std::string& text) { return board.output().find(text) != std::string::npos; }
+    std::vector<uint8_t> plant(const std::string& name, size_t size, uint32_t seed = 1) {
+        std::vector<uint8_t> data = patternBytes(size, seed);
+        board.writeFile(name, data);
+        return data;
+    }
+
+    TestBoard board;
+    LoaderOnBoard loader{board};
+};
+
+TEST_F(XmodemSendTest, NakGetsChecksumBlocksPaddedWithSub) {
+    std::vector<uint8_t> data = plant("data.bin", 300);
+    XmodemReceiverPeer peer(board.line(), Request::Checksum);
+    peer.start(FIRST_REQUEST_AT);
+    EXPECT_EQ(xmodem("sb data.bin"), 0);
+    ASSERT_EQ(peer.blocks().size(), 3u);
+    for (const auto& block : peer.blocks()) {
+        EXPECT_EQ(block.start, PEER_SOH);
+        EXPECT_EQ(block.checkLength, 1u);
+        EXPECT_TRUE(block.checkValid);
+    }
+    EXPECT_EQ(peer.blocks()[2].data, padded(std::vector<uint8_t>(data.begin() + 256, data.end()), 128, PEER_SUB));
+    EXPECT_EQ(peer.eotsHeard(), 1u);
+    ASSERT_EQ(peer.files().size(), 1u);
+    EXPECT_EQ(peer.files()[0].data, padded(data, 384, PEER_SUB));
+}
+
+TEST_F(XmodemSendTest, CGetsCrcBlocks) {
+    std::vector<uint8_t> data = plant("data.bin", 1000);
+    XmodemReceiverPeer peer(board.line(), Request::Crc);
+    peer.start(FIRST_REQUEST_AT);
+    EXPECT_EQ(xmodem("sb data.bin"), 0);
+    ASSERT_EQ(peer.blocks().size(), 8u);
+    for (const auto& block : peer.blocks()) {
+        EXPECT_EQ(block.checkLength, 2u);
+        EXPECT_TRUE(block.checkValid);
+    }
+    EXPECT_EQ(peer.files()[0].data, padded(data, 1024, PEER_SUB));
+}
+
+TEST_F(XmodemSendTest, GGetsCrcBlocksWithoutWaitingForAcknowledgements) {
+    std::vector<uint8_t> data = plant("data.bin", 1000);
+    XmodemReceiverPeer peer(board.line(), Request::G);
+    peer.start(FIRST_REQUEST_AT);
+    EXPECT_EQ(xmodem("sb data.bin"), 0);
+    // The peer acknowledges no block: a sender that waited would have sent
+    // each block again after its timeout.
+    ASSERT_EQ(peer.blocks().size(), 8u);
+    EXPECT_EQ(peer.blocks()[0].checkLength, 2u);
+    EXPECT_EQ(peer.files()[0].data, padded(data, 1024, PEER_SUB));
+}
+
+TEST_F(XmodemSendTest, YmodemReceiverAskingForOneKGetsOneKDataBlocks) {
+    std::vector<uint8_t> data = plant("big.bin", 5000);
+    XmodemReceiverPeer peer(board.line(), Request::Crc1K, true);
+    peer.start(FIRST_REQUEST_AT);
+    EXPECT_EQ(xmodem("sby big.bin"), 0);
+    ASSERT_EQ(peer.blocks().size(), 1u + 5u + 1u);  // header, data, closing header
+    EXPECT_EQ(peer.blocks()[0].start, PEER_SOH);
+    EXPECT_EQ(peer.blocks()[0].number, 0);
+    for (size_t i = 1; i <= 5; ++i) {
+        EXPECT_EQ(peer.blocks()[i].start, PEER_STX) << i;
+    }
+    ASSERT_EQ(peer.files().size(), 1u);
+    EXPECT_EQ(peer.files()[0].name, "big.bin");
+    HeaderFields fields = headerFields(peer.files()[0].headerText);
+    EXPECT_EQ(fields.size, 5000u);
+    EXPECT_EQ(trimmed(peer.files()[0].data, fields.size), data);
+    EXPECT_TRUE(peer.batchClosed());
+}
+
+TEST_F(XmodemSendTest, YmodemReceiverAskingOnlyForCrcGets128ByteBlocks) {
+    std::vector<uint8_t> data = plant("big.bin", 5000);
+    XmodemReceiverPeer peer(board.line(), Request::Crc, true);
+    peer.start(FIRST_REQUEST_AT);
+    EXPECT_EQ(xmodem("sby big.bin"), 0);
+    ASSERT_EQ(peer.blocks().size(), 1u + 40u + 1u);
+    EXPECT_EQ(peer.blocks()[40].start, PEER_SOH);
+    EXPECT_EQ(trimmed(peer.files()[0].data, 5000), data);
+}
+
+TEST_F(XmodemSendTest, OneKBlocksFallBackTo128ForTheTail) {
+    {
+        // 5 records: no more than 7 are left at the first block.
+        std::vector<uint8_t> data = plant("small.bin", 600);
+        XmodemReceiverPeer peer(board.line(), Request::Crc);
+        peer.start(FIRST_REQUEST_AT);
+        EXPECT_EQ(xmodem("sbk small.bin"), 0);
+        ASSERT_EQ(peer.blocks().size(), 5u);
+        for (const auto& block : peer.blocks()) {
+            EXPECT_EQ(block.start, PEER_SOH);
+        }
+        EXPECT_EQ(peer.files()[0].data, padded(data, 640, PEER_SUB));
+    }
+    {
+        // 12 records: one 1K block, then 4 left.
+        std::vector<uint8_t> data = plant("mid.bin", 1500);
+        XmodemReceiverPeer peer(board.line(), Request::Crc);
+        peer.start(board.clock().nowMicros() + FIRST_REQUEST_AT);
+        EXPECT_EQ(xmodem("sbk mid.bin"), 0);
+        ASSERT_EQ(peer.blocks().size(), 5u);
+        EXPECT_EQ(peer.blocks()[0].start, PEER_STX);
+        for (size_t i = 1; i < 5; ++i) {
+            EXPECT_EQ(peer.blocks()[i].start, PEER_SOH) << i;
+            EXPECT_EQ(peer.blocks()[i].number, static_cast<int>(i) + 1);
+        }
+        EXPECT_EQ(peer.files()[0].data, padded(data, 1536, PEER_SUB));
+    }
+}
+
+TEST_F(XmodemSendTest, OneKBlocksFallBackTo128AfterExcessiveErrors) {
+    std::vector<uint8_t> data = plant("big.bin", 8192);
+    XmodemReceiverPeer peer(board.line(), Request::Crc);
+    peer.nakTransmissions = {0, 1, 2, 3, 4, 5};
+    peer.start(FIRST_REQUEST_AT);
+    EXPECT_EQ(xmodem("sbkp big.bin"), 0);
+    EXPECT_TRUE(outputHas("Reducing packet size to 128 due to excessive errors\n"));
+    ASSERT_GE(peer.blocks().size(), 8u);
+    for (size_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(peer.blocks()[i].start, PEER_STX);
+        EXPECT_EQ(peer.blocks()[i].number, 1);
+    }
+    EXPECT_EQ(peer.blocks()[7].start, PEER_SOH);
+    EXPECT_EQ(peer.blocks()[7].number, 2);
+    EXPECT_EQ(peer.blocks().size(), 7u + 56u);
+    EXPECT_EQ(peer.files()[0].data, data);
+}
+
+TEST_F(XmodemSendTest, RefusedBlocksAreSentAgainUpToTenTimes) {
+    std::vector<uint8_t> data = plant("data.bin", 200);
+    {
+        XmodemReceiverPeer peer(board.line(), Request::Crc);
+        peer.nakTransmissions = {0, 1};
+        peer.start(FIRST_REQUEST_AT);
+        EXPECT_EQ(xmodem("sb data.bin"), 0);
+        EXPECT_EQ(peer.blocks().size(), 4u);
+        EXPECT_EQ(peer.files()[0].data, padded(data, 256, PEER_SUB));
+    }
+    XmodemReceiverPeer peer(board.line(), Request::Crc);
+    peer.nakTransmissions = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    peer.start(board.clock().nowMicros() + FIRST_REQUEST_AT);
+    board.line().clearOutput();
+    EXPECT_EQ(xmodem("sb data.bin"), -1);
+    EXPECT_EQ(peer.blocks().size(), 10u);
+    EXPECT_EQ(bytesBefore(peer, "Too many errors", 8), concat({std::vector<uint8_t>(5, PEER_CAN), {'\r', '\r', '\n'}}));
+    EXPECT_TRUE(outputHas(cookedText("\r\nToo many errors in transmission\n\r")));
+}
+
+TEST_F(XmodemSendTest, EndOfFileCountsOnlyWhenOneOfTheFirstFiveEotsIsAcknowledged) {
+    plant("data.bin", 100);
+    {
+        XmodemReceiverPeer peer(board.line(), Request::Crc);
+        peer.eotAcknowledged = 5;
+        peer.start(FIRST_REQUEST_AT);
+        EXPECT_EQ(xmodem("sbp data.bin"), 0);
+        EXPECT_EQ(peer.eotsHeard(), 5u);
+        EXPECT_TRUE(outputHas("EOT not ACKed, try 2\n"));
+        EXPECT_TRUE(outputHas("EOT not ACKed, try 4\n"));
+        EXPECT_FALSE(outputHas("EOT not ACKed, try 5\n"));
+        EXPECT_TRUE(outputHas("Send Complete\n1 Sectors Transfered in 0 seconds\n\r"));
+    }
+    {
+        XmodemReceiverPeer peer(board.line(), Request::Crc);
+        peer.eotAcknowledged = 6;
+        peer.start(board.clock().nowMicros() + FIRST_REQUEST_AT);
+        board.line().clearOutput();
+        EXPECT_EQ(xmodem("sb data.bin"), -1);
+        EXPECT_EQ(peer.eotsHeard(), 6u);
+        EXPECT_TRUE(outputHas(cookedText("\r\nRemote System Not Responding on Completion\n\r")));
+    }
+    {
+        // A receiver that asks for the EOT again, as most do.
+        XmodemReceiverPeer peer(board.line(), Request::Crc);
+        peer.eotAcknowledged = 0;
+        peer.start(board.clock().nowMicros() + FIRST_REQUEST_AT);
+        EXPECT_EQ(xmodem("sb data.bin"), 0);
+        EXPECT_EQ(peer.eotsHeard(), 2u);
+    }
+}
+
+TEST_F(XmodemSendTest, YmodemHeaderKeepsTheRecordsInTheLastTwoBytes) {
+    std::vector<uint8_t> data = plant("Short.Bin", 300);
+    XmodemReceiverPeer peer(board.line(), Request::Crc, true);
+    peer.start(FIRST_REQUEST_AT);
+    EXPECT_EQ(xmodem("sby Short.Bin"), 0);
+    const auto& header = peer.blocks()[0];
+    EXPECT_EQ(header.start, PEER_SOH);
+    EXPECT_EQ(header.number, 0);
+    EXPECT_EQ(header.data[126], 3);
+    EXPECT_EQ(header.data[127], 0);
+    EXPECT_EQ(peer.files()[0].name, "short.bin");
+    EXPECT_EQ(trimmed(peer.files()[0].data, 300), data);
+}
+
+TEST(YmodemHeaderTest, NameAndTextBeyondByte125TakeAOneKBlock) {
+    uint8_t data[1024];
+    const std::string name(100, 'N');
+    // The text's last byte at 124: it still fits.
+    EXPECT_EQ(swboot::ymodemHeaderBuild(data, ("dir/" + name).c_str(), std::string(24, '7').c_str(), 300), 128);
+    EXPECT_EQ(data[125], 0);
+    EXPECT_EQ(data[126], 300 & 0xFF);
+    EXPECT_EQ(data[127], 300 >> 8);
+
+    EXPECT_EQ(swboot::ymodemHeaderBuild(data, ("dir/" + name).c_str(), std::string(25, '7').c_str(), 300), 1024);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data)), std::string(100, 'n'));
+    EXPECT_EQ(data[100], 0);
+    EXPECT_EQ(data[125], '7');
+    EXPECT_EQ(data[126], 0);
+    EXPECT_EQ(data[1022], 300 & 0xFF);
+    EXPECT_EQ(data[1023], 300 >> 8);
+}
+
+TEST(YmodemHeaderTest, NameTakesThePartAfterTheLastSlashWithColonsAsSlashes) {
+    uint8_t data[1024];
+    EXPECT_EQ(swboot::ymodemHeaderBuild(data, "/DskVol/files/Log:Old.TXT", "12 0", 1), 128);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data)), "log/old.txt");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data + 12)), "12 0");
+    // The closing header: all zeros.
+    EXPECT_EQ(swboot::ymodemHeaderBuild(data, "", "", 0), 128);
+    EXPECT_EQ(std::vector<uint8_t>(data, data + 128), std::vector<uint8_t>(128, 0));
+}
+
+TEST_F(XmodemSendTest, YmodemHeadersCountTheBatchDown) {
+    std::vector<uint8_t> a = plant("a.bin", 300, 1);
+    std::vector<uint8_t> b = plant("b.bin", 500, 2);
+    XmodemReceiverPeer peer(board.line(), Request::Crc, true);
+    peer.start(FIRST_REQUEST_AT);
+    EXPECT_EQ(xmodem("sbyp a.bin gone.bin b.bin"), 0);
+    EXPECT_TRUE(outputHas("\nFile gone.bin not found\n"));
+    EXPECT_TRUE(outputHas(cookedText("Batch Send Complete\n")));
+    ASSERT_EQ(peer.files().size(), 2u);
+    EXPECT_TRUE(peer.batchClosed());
+
+    swboot::FileStatus status;
+    ASSERT_EQ(loader->p.files.stat("a.bin", status), swboot::OK);
+    HeaderFields first = headerFields(peer.files()[0].headerText);
+    EXPECT_EQ(first.size, 300u);
+    EXPECT_EQ(static_cast<int64_t>(first.mtime), status.mtime);
+    EXPECT_EQ(first.mode, status.mode);
+    EXPECT_EQ(first.serial, 0);
+    EXPECT_EQ(first.filesLeft, 2);
+    EXPECT_EQ(first.bytesLeft, 800);
+    EXPECT_EQ(first.type, 0);
+    HeaderFields second = headerFields(peer.files()[1].headerText);
+    EXPECT_EQ(second.filesLeft, 1);
+    EXPECT_EQ(second.bytesLeft, 500);
+    EXPECT_EQ(trimmed(peer.files()[0].data, 300), a);
+    EXPECT_EQ(trimmed(peer.files()[1].data, 500), b);
+}
+
+TEST_F(XmodemSendTest, Modem7NamesGoFirstAndAnEotClosesTheBatch) {
+    std::vector<uint8_t> one = plant("verylongname.c", 100, 1);
+    std::vector<uint8_t> two = plant(".hidden.tar.gz", 200, 2);
+    XmodemReceiverPeer peer(board.line(), Request::Checksum, false, true);
+    peer.start(FIRST_REQUEST_AT);
+    EXPECT_EQ(xmodem("sbm verylongname.c .hidden.tar.gz"), 0);
+    ASSERT_EQ(peer.files().size(), 2u);
+    EXPECT_EQ(peer.files()[0].name, "VERYLONGC  ");
+    EXPECT_EQ(peer.files()[1].name, "HIDDEN  TAR");
+    EXPECT_EQ(peer.files()[0].data, padded(one, 128, PEER_SUB));
+    EXPECT_EQ(peer.files()[1].data, padded(two, 256, PEER_SUB));
+    EXPECT_TRUE(peer.batchClosed());
+}
+
+TEST_F(XmodemSendTest, TextModeSplitsCrLfAtTheBlockEnd) {
+    board.writeFile("text.txt", std::string(127, 'x') + "\n");
+    XmodemReceiverPeer peer(board.line(), Request::Crc);
+    peer.start(FIRST_REQUEST_AT);
+    EXPECT_EQ(xmodem("st text.txt"), 0);
+    ASSERT_EQ(peer.blocks().size(), 2u);
+    EXPECT_EQ(peer.blocks()[0].data.back(), '\r');
+    EXPECT_EQ(peer.blocks()[0].data[126], 'x');
+    EXPECT_EQ(peer.blocks()[1].data[0], '\n');
+    EXPECT_EQ(peer.blocks()[1].data[1], PEER_SUB);
+    EXPECT_TRUE(outputHas(cookedText("File text.txt Ready to SEND in text mode\n\r")));
+}
+
+TEST_F(XmodemSendTest, TextModeYmodemSizeCountsTheAddedCarriageReturns) {
+    board.writeFile("t.txt", std::string("a\nb\nc\n"));
+    XmodemReceiverPeer peer(board.line(), Request::Crc, true);
+    peer.start(FIRST_REQUEST_AT);
+    EXPECT_EQ(xmodem("sty t.txt"), 0);
+    ASSERT_EQ(peer.files().size(), 1u);
+    HeaderFields fields = headerFields(peer.files()[0].headerText);
+    EXPECT_EQ(fields.size, 9u);
+    EXPECT_EQ(fields.bytesLeft, 9);
+    const std::vector<uint8_t> expected{'a', '\r', '\n', 'b', '\r', '\n', 'c', '\r', '\n'};
+    EXPECT_EQ(trimmed(peer.files()[0].data, 9), expected);
+}
+
+TEST_F(XmodemSendTest, SingleSendAnnouncesTheFileAndItsEstimate) {
+    plant("data.bin", 12700);
+    XmodemReceiverPeer peer(board.line(), Request::Crc);
+    peer.start(FIRST_REQUEST_AT);
+    EXPECT_EQ(xmodem("sb data.bin"), 0);
+    EXPECT_EQ(board.output().find(cookedText("File data.bin Ready to SEND in binary mode\n\r"
+                                             "Estimated File Size 13K, 100 Sectors, 12700 Bytes\n\r"
+                                             "Estimated transmission time 15 seconds \n\r"
+                                             "Send several Control-X characters to cancel before transfer starts.\n\r")),
+              0u);
+}
+
+TEST_F(XmodemSendTest, MissingOrEmptyFilesAreNotSent) {
+    EXPECT_EQ(xmodem("sb missing.bin"), -1);
+    EXPECT_EQ(board.output(), cookedText("\r\nCan't find requested file\n\r"));
+    board.writeFile("empty.bin", std::string());
+    board.line().clearOutput();
+    EXPECT_EQ(xmodem("sb empty.bin"), -1);
+    EXPECT_EQ(board.output(), cookedText("\r\nRequested file size is 0\n\r"));
+    EXPECT_EQ(board.board().tty().optionsGet(), swboot::OPT_TERMINAL);
+}
+
+TEST_F(XmodemSendTest, CanCanDuringTheHandshakeCancels) {
+    plant("data.bin", 100);
+    ScriptPeer listener(board.line(), {});
+    board.line().deliverAt(FIRST_REQUEST_AT, std::vector<uint8_t>{PEER_CAN, PEER_CAN});
+    EXPECT_EQ(xmodem("sb data.bin"), -1);
+    EXPECT_TRUE(outputHas(cookedText("\r\nSend Canceled by CAN-CAN\n\r")));
+}
+
+TEST_F(XmodemSendTest, SilentReceiverIsGivenUp) {
+    plant("data.bin", 100);
+    ScriptPeer listener(board.line(), {});
+    EXPECT_EQ(xmodem("sb data.bin"), -1);
+    EXPECT_TRUE(outputHas(cookedText("\r\nRemote System Not Responding\n\r")));
+    EXPECT_EQ(listener.countOf(PEER_SOH), 0u);
+}
+
+}  // namespace
