@@ -8,6 +8,7 @@ Loader::Loader(const Platform& platform)
       dim(*this),
       images(*this),
       xmodem(*this),
+      codeLoad(*this),
       shell(*this),
       input(*this),
       codeStart(*this),

@@ -11,6 +11,7 @@
 #include "boot/shell.h"
 #include "boot/startup.h"
 #include "common/stdio.h"
+#include "image/code_load.h"
 #include "image/dim.h"
 #include "image/image_store.h"
 #include "platform/platform.h"
@@ -41,6 +42,7 @@ public:
     ImageDirectory dim;
     ImageStore images;
     Xmodem xmodem;
+    CodeLoad codeLoad;
     Shell shell;
     ConsoleInput input;
     CodeStart codeStart;

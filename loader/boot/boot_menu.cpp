@@ -87,7 +87,12 @@ void BootMenu::choice(unsigned number, int& codeInvalid) {
             notInThisBuild("Event log retrieval");
             break;
         case 4:
-            notInThisBuild("Loading code with XMODEM");
+            if (l.codeLoad.codeLoadXmodem(DEVICE_TARGET_ID) != 0) {
+                codeInvalid = 1;
+                io.printf("Error loading code...\n");
+            } else {
+                codeInvalid = l.images.activeImageCrcCheck();
+            }
             break;
         case 5:
             if (codeInvalid) {

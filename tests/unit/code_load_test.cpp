@@ -1,0 +1,300 @@
+// Loading new operational code over the console line: a terminal program
+// sends an image, the loader checks it and installs it under the active
+// image's name. What every failure leaves on the volume is compared byte
+// for byte with what was there before.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "image/code_load.h"
+#include "support/boot_spine_fixture.h"
+#include "support/boot_spine_images.h"
+#include "support/loader_on_board.h"
+#include "support/test_board.h"
+#include "support/xmodem_peer.h"
+
+namespace {
+
+using namespace testing_support;
+using boot::goodImage;
+using boot::ImageSpec;
+using boot::plainText;
+using Protocol = XmodemSenderPeer::Protocol;
+
+const std::string DIRECTORY =
+    "---IMAGE---\nbackup\nbackup\nimage1\n2\nold image\n"
+    "---IMAGE---\nactive\nactive\nimage2\n3\ncurrent image\n";
+const char* const STORED_FILES[] = {"image1", "image2", "boot.dim"};
+
+class CodeLoadTest : public ::testing::Test {
+protected:
+    CodeLoadTest() {
+        board.writeFile("image1", goodImage({.codeSeed = 1, .timestamp = "image one"}));
+        board.writeFile("image2", goodImage({.codeSeed = 2, .timestamp = "image two"}));
+        board.writeFile("boot.dim", DIRECTORY);
+        loader->dim.dimInitialize();
+        before = stored();
+    }
+
+    std::map<std::string, std::vector<uint8_t>> stored() {
+        std::map<std::string, std::vector<uint8_t>> files;
+        for (const char* name : STORED_FILES) {
+            files[name] = board.fileExists(name) ? board.readFile(name) : std::vector<uint8_t>{};
+        }
+        return files;
+    }
+
+    // Sends the file with XMODEM-1K, as "sx -k" does.
+    int load(const std::vector<uint8_t>& file) {
+        XmodemSenderPeer peer(board.line(), Protocol::Xmodem, {PeerFile{"", file, ""}}, 1024);
+        return loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID);
+    }
+    std::string text() { return plainText(board.output()); }
+    bool textHas(const std::string& part) { return text().find(part) != std::string::npos; }
+
+    TestBoard board;
+    LoaderOnBoard loader{board};
+    std::map<std::string, std::vector<uint8_t>> before;
+};
+
+TEST_F(CodeLoadTest, GoodImageReplacesTheActiveImageOnly) {
+    std::vector<uint8_t> image = goodImage({.codeSeed = 3, .bootCode = true, .bootCodeBytes = 3000});
+    EXPECT_EQ(load(image), 0);
+    std::string shown = text();
+    const std::string expectedStart =
+        "Ready to receive the file with XMODEM/CRC....\n"
+        "Ready to RECEIVE File xcode.bin in binary mode\n"
+        "Send several Control-X characters to cancel before transfer starts.\n";
+    EXPECT_EQ(shown.find(expectedStart), 0u) << shown;
+    const std::string afterTransfer =
+        "\n\nXMODEM transfer complete, checking CRC....\n"
+        "Verified operational code CRC.\n"
+        "\n\nThe following code has been uploaded:\n\n"
+        "CRC............................................";
+    EXPECT_NE(shown.find(afterTransfer), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Target Device..................................0x00508541\n"), std::string::npos);
+    EXPECT_NE(shown.find("Boot Code Size.................................0xbb8 (3000)\n"), std::string::npos);
+    EXPECT_NE(shown.find("Extracting boot code from image...\n"
+                         "Storing Operational code in Flash. This may take several minutes...\n\n"),
+              std::string::npos);
+
+    // The received bytes (padded to whole blocks) under the active name.
+    std::vector<uint8_t> received = padded(image, (image.size() + 1023) / 1024 * 1024, PEER_SUB);
+    EXPECT_EQ(board.readFile("image2"), received);
+    EXPECT_EQ(board.readFile("image1"), before["image1"]);
+    EXPECT_EQ(board.readFile("boot.dim"), before["boot.dim"]);
+    EXPECT_FALSE(board.fileExists("xcode.bin"));
+    EXPECT_EQ(board.readFile("bootcode.bin"), std::vector<uint8_t>(3000, 0x5A));
+    EXPECT_EQ(loader->images.activeImageCrcCheck(), 0);
+}
+
+TEST_F(CodeLoadTest, BadCrcIsRefusedBeforeTheHeaderIsShown) {
+    std::vector<uint8_t> image = goodImage({.codeSeed = 3});
+    image[image.size() / 2] ^= 0x01;
+    EXPECT_EQ(load(image), 1);
+    EXPECT_TRUE(textHas("\n\nXMODEM transfer complete, checking CRC....\nERROR: Operational code CRC is not valid.\n"));
+    EXPECT_FALSE(textHas("The following code has been uploaded"));
+    EXPECT_FALSE(board.fileExists("xcode.bin"));
+    EXPECT_EQ(stored(), before);
+}
+
+TEST_F(CodeLoadTest, SizeBelowTheHeaderIsRefused) {
+    std::vector<uint8_t> image = goodImage({.codeSeed = 3});
+    swboot::putBe32(image.data() + swboot::IMAGE_SIZE_OFFSET, 1219);
+    boot::crcRestore(image);
+    EXPECT_EQ(load(image), 1);
+    EXPECT_TRUE(textHas("Verified operational code CRC.\nERROR: Code image size of 1219 bytes is invalid.\n"));
+    EXPECT_FALSE(textHas("The following code has been uploaded"));
+    EXPECT_FALSE(board.fileExists("xcode.bin"));
+    EXPECT_EQ(stored(), before);
+}
+
+TEST_F(CodeLoadTest, OtherTargetIsRefusedWithItsIdInHex) {
+    EXPECT_EQ(load(goodImage({.target = 0x00508555})), 1);
+    EXPECT_TRUE(textHas("Verified operational code CRC.\n"
+                        "ERROR: Operational code target 508555 does not match this device.\n"));
+    EXPECT_FALSE(board.fileExists("xcode.bin"));
+    EXPECT_EQ(stored(), before);
+}
+
+TEST_F(CodeLoadTest, ContainerWithAMatchingImageIsInstalledWhole) {
+    std::vector<uint8_t> other = goodImage({.codeSeed = 4, .target = 0x00508555});
+    std::vector<uint8_t> ours = goodImage({.codeSeed = 5, .bootCode = true, .bootCodeBytes = 500});
+    const uint32_t otherAt = 400;
+    const uint32_t oursAt = static_cast<uint32_t>((otherAt + other.size() + 3) / 4 * 4);
+    std::vector<uint8_t> container =
+        boot::stkFront({{otherAt, 0x00508555}, {oursAt, swboot::DEVICE_TARGET_ID}});
+    boot::placeAt(container, otherAt, other);
+    boot::placeAt(container, oursAt, ours);
+    boot::stkFinish(container);
+
+    EXPECT_EQ(load(container), 0);
+    // The header shown is the matching image's, its offsets counted from
+    // the start of the container.
+    uint32_t codeOffset = swboot::getBe32(ours.data() + 32) + oursAt;
+    char line[96];
+    std::snprintf(line, sizeof line, "Operational Code Offset........................0x%x (%d)\n", codeOffset,
+                  static_cast<int>(codeOffset));
+    EXPECT_TRUE(textHas(line)) << text();
+    EXPECT_TRUE(textHas("Target Device..................................0x00508541\n"));
+    EXPECT_EQ(board.readFile("bootcode.bin"), std::vector<uint8_t>(500, 0x5A));
+    EXPECT_EQ(board.readFile("image2"), padded(container, (container.size() + 1023) / 1024 * 1024, PEER_SUB));
+    EXPECT_EQ(board.readFile("boot.dim"), before["boot.dim"]);
+}
+
+TEST_F(CodeLoadTest, ImageWithoutBootCodeShowsZeroLinesAndStoresNoBootCode) {
+    EXPECT_EQ(load(goodImage({.codeSeed = 6})), 0);
+    EXPECT_TRUE(textHas("Boot Code Version..............................0\n"
+                        "Boot Code Size.................................0x0 (0)\n"
+                        "Boot Code Offset...............................0x0 (0)\n"
+                        "Boot Code FLASH flag...........................0\n"
+                        "Boot Code CRC..................................0x0\n\n"));
+    EXPECT_FALSE(textHas("Extracting boot code"));
+    EXPECT_FALSE(board.fileExists("bootcode.bin"));
+}
+
+TEST_F(CodeLoadTest, ShorterBootCodeOfASecondLoadReplacesTheFirst) {
+    EXPECT_EQ(load(goodImage({.codeSeed = 7, .bootCode = true, .bootCodeBytes = 3000})), 0);
+    EXPECT_EQ(board.readFile("bootcode.bin").size(), 3000u);
+    EXPECT_EQ(load(goodImage({.codeSeed = 8, .bootCode = true, .bootCodeBytes = 1000})), 0);
+    EXPECT_EQ(board.readFile("bootcode.bin"), std::vector<uint8_t>(1000, 0x5A));
+}
+
+TEST_F(CodeLoadTest, FailedInstallKeepsTheStoredCode) {
+    board.volume().injectFailure(sim::HostVolume::Operation::Rename);
+    EXPECT_EQ(load(goodImage({.codeSeed = 9})), 1);
+    EXPECT_TRUE(textHas("ERROR: Operational code update failed.\n"));
+    EXPECT_FALSE(board.fileExists("xcode.bin"));
+    EXPECT_EQ(stored(), before);
+    EXPECT_EQ(loader->images.activeImageCrcCheck(), 0);
+}
+
+TEST_F(CodeLoadTest, NoMemoryForTheBootCodeStopsBeforeTheInstall) {
+    board.board().heap().setAllocationLimit(100);
+    EXPECT_EQ(load(goodImage({.codeSeed = 10, .bootCode = true, .bootCodeBytes = 700})), 1);
+    EXPECT_TRUE(textHas("Extracting boot code from image...\n"
+                        "\nERROR!!\nCould not allocate temporary memory buffer for Boot Code copy.!\n"));
+    EXPECT_FALSE(board.fileExists("xcode.bin"));
+    EXPECT_FALSE(board.fileExists("bootcode.bin"));
+    EXPECT_EQ(stored(), before);
+}
+
+TEST_F(CodeLoadTest, CancelBeforeTheFirstBlockChangesNothingStored) {
+    ScriptPeer peer(board.line(), {{'C', {PEER_CAN, PEER_CAN}}});
+    EXPECT_EQ(loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID), 1);
+    EXPECT_TRUE(textHas("\nReception Canceled by CAN-CAN\n"));
+    EXPECT_TRUE(textHas("Error while receiving file with XMODEM.\n"));
+    EXPECT_FALSE(board.fileExists("xcode.bin"));
+    EXPECT_EQ(stored(), before);
+}
+
+TEST_F(CodeLoadTest, InterruptedTransferLeavesWhatArrivedInTheReceiveFileOnly) {
+    std::vector<uint8_t> image = goodImage({.codeSeed = 12});
+    std::vector<uint8_t> first(image.begin(), image.begin() + 1024);
+    // The sender gives up after one block: its cancel inside the transfer
+    // is taken for noise, and the receive ends on the timeout limit.
+    ScriptPeer peer(board.line(), {{'C', xmodemBlock(1, first, true)}, {PEER_ACK, {PEER_CAN, PEER_CAN}}});
+    EXPECT_EQ(loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID), 1);
+    EXPECT_TRUE(textHas("ABORTED -- Remote system is not sending file\n"));
+    EXPECT_TRUE(textHas("Error while receiving file with XMODEM.\n"));
+    EXPECT_EQ(board.readFile("xcode.bin"), first);
+    EXPECT_EQ(stored(), before);
+}
+
+TEST_F(CodeLoadTest, YmodemSenderCannotChooseWhereTheCodeGoes) {
+    std::vector<uint8_t> image = goodImage({.codeSeed = 13});
+    {
+        // A damaged image announced as the active image's file.
+        std::vector<uint8_t> damaged = image;
+        damaged[2000] ^= 0xFF;
+        XmodemSenderPeer peer(board.line(), Protocol::Ymodem, {PeerFile{"image2", damaged, ""}}, 1024);
+        EXPECT_EQ(loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID), 1);
+        EXPECT_EQ(stored(), before);
+    }
+    {
+        // A good image announced as the image directory: installed as code.
+        XmodemSenderPeer peer(board.line(), Protocol::Ymodem, {PeerFile{"boot.dim", image, ""}}, 1024);
+        EXPECT_EQ(loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID), 0);
+        EXPECT_TRUE(peer.finished());
+        EXPECT_EQ(board.readFile("boot.dim"), before["boot.dim"]);
+        EXPECT_EQ(board.readFile("image2"), image);  // trimmed to the announced length
+        EXPECT_EQ(board.readFile("image1"), before["image1"]);
+    }
+}
+
+TEST_F(CodeLoadTest, TooShortToReadIsReportedAndKept) {
+    XmodemSenderPeer peer(board.line(), Protocol::Ymodem, {PeerFile{"x", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, ""}});
+    EXPECT_EQ(loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID), 2);
+    EXPECT_TRUE(textHas("ERROR: Can't read file xcode.bin\n"));
+    EXPECT_EQ(board.readFile("xcode.bin").size(), 10u);
+    EXPECT_EQ(stored(), before);
+}
+
+// Boot Menu option 4 on a board booted into the menu: the operator types
+// the next choice once the terminal program is done.
+class OperatorAfterTransfer : public XmodemSenderPeer {
+public:
+    OperatorAfterTransfer(TestBoard& board, std::vector<uint8_t> file, std::string next)
+        : XmodemSenderPeer(board.line(), Protocol::Xmodem, {PeerFile{"", std::move(file), ""}}, 1024),
+          board_(board),
+          next_(std::move(next)) {}
+
+protected:
+    void onByte(uint8_t byte) override {
+        XmodemSenderPeer::onByte(byte);
+        if (finished() && !typed_) {
+            typed_ = true;
+            board_.type(next_);
+        }
+    }
+
+private:
+    TestBoard& board_;
+    std::string next_;
+    bool typed_ = false;
+};
+
+const std::string MENU_DIRECTORY = "---IMAGE---\nactive\nactive\nimage1\n0\ndefault image\n";
+
+TEST(CodeLoadMenu, OptionFourLoadsGoodCodeAndTheMenuTakesItAsValid) {
+    TestBoard board;
+    board.formatVolume();
+    board.writeFile("boot.dim", MENU_DIRECTORY);
+    // No code yet: the menu starts with the code taken as invalid.
+    board.type("4");
+    std::vector<uint8_t> image = goodImage({.codeSeed = 14, .timestamp = "loaded"});
+    OperatorAfterTransfer peer(board, image, "5");
+    peer.listenFrom(0);
+    EXPECT_EQ(board.run(), 0);
+    std::string shown = plainText(board.output());
+    EXPECT_NE(shown.find("Operational code CRC is invalid.\n"), std::string::npos);
+    EXPECT_EQ(shown.find("Error loading code...\n"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("The following image is in the Flash File System:"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Timestamp - loaded\n"), std::string::npos);
+    EXPECT_EQ(board.readFile("image1"), padded(image, (image.size() + 1023) / 1024 * 1024, PEER_SUB));
+}
+
+TEST(CodeLoadMenu, OptionFourWithBadCodeMarksTheCodeInvalid) {
+    TestBoard board;
+    board.formatVolume();
+    board.writeFile("image1", goodImage({.codeSeed = 15}));
+    board.writeFile("boot.dim", MENU_DIRECTORY);
+    board.type("2");
+    board.type("4");
+    std::vector<uint8_t> image = goodImage({.codeSeed = 16});
+    image[1500] ^= 0x10;
+    OperatorAfterTransfer peer(board, image, "1");
+    peer.listenFrom(0);
+    EXPECT_EQ(board.run(), 0);
+    std::string shown = plainText(board.output());
+    EXPECT_NE(shown.find("ERROR: Operational code CRC is not valid.\nError loading code...\n[Boot Menu] "),
+              std::string::npos)
+        << shown;
+    EXPECT_NE(shown.find("ERROR: Operational code CRC is not valid, you must load new code.\n\n"), std::string::npos);
+    EXPECT_FALSE(board.board().core().handoverCount() > 0);
+}
+
+}  // namespace
