@@ -40,6 +40,10 @@ void ConsoleTty::optionsSet(uint32_t options) {
         queue_.insert(queue_.end(), editLine_.begin(), editLine_.end());
         editLine_.clear();
         completeLines_ = 0;
+    } else if (!wasLine && (options_ & OPT_LINE) != 0) {
+        // Entering line mode: bytes that arrived in raw mode are still
+        // waiting; each line end among them ends a line for the reader.
+        completeLines_ = static_cast<size_t>(std::count(queue_.begin(), queue_.end(), '\n'));
     }
 }
 
@@ -165,7 +169,9 @@ long ConsoleTty::read(uint8_t* buffer, size_t length) {
         queue_.pop_front();
         buffer[n++] = byte;
         if ((options_ & OPT_LINE) && byte == '\n') {
-            --completeLines_;
+            if (completeLines_ > 0) {
+                --completeLines_;
+            }
             break;
         }
     }

@@ -1,0 +1,181 @@
+// The simulated console driver: line mode, echo, carriage return handling,
+// raw mode, the input flush, the option bits and the speeds, driven from a
+// scripted line on virtual time.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "board/board_events.h"
+#include "host/console_tty.h"
+#include "host/scripted_line.h"
+#include "host/sim_clock.h"
+#include "platform/status.h"
+
+namespace {
+
+using namespace swboot;
+
+class ConsoleTtyTest : public ::testing::Test {
+protected:
+    ConsoleTtyTest() { tty.powerUp(); }
+
+    // Bytes that have arrived on the line (not typing that waits to be
+    // asked for).
+    void arrive(const std::string& bytes) { line.deliver(std::vector<uint8_t>(bytes.begin(), bytes.end())); }
+    // One read of at most the given count.
+    std::string readOnce(size_t length = 4096) {
+        std::vector<uint8_t> buffer(length);
+        long n = tty.read(buffer.data(), buffer.size());
+        EXPECT_GE(n, 0);
+        return std::string(buffer.begin(), buffer.begin() + (n > 0 ? n : 0));
+    }
+    bool readableNow() { return tty.waitReadable(0) == 1; }
+    std::string sent() { return line.output(); }
+    void send(const std::string& text) {
+        tty.write(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    }
+
+    sim::VirtualClock clock;
+    sim::ScriptedLine line{clock};
+    sim::ConsoleTty tty{line, clock};
+};
+
+TEST_F(ConsoleTtyTest, LineModeDeliversWholeLinesAndEchoes) {
+    arrive("ab");
+    EXPECT_FALSE(readableNow());  // no line end yet
+    EXPECT_EQ(sent(), "ab");
+    arrive("c\rde\r");
+    EXPECT_TRUE(readableNow());
+    EXPECT_EQ(readOnce(), "abc\n");  // one line per read, CR delivered as LF
+    EXPECT_EQ(readOnce(), "de\n");
+    EXPECT_FALSE(readableNow());
+    EXPECT_EQ(sent(), "abc\r\nde\r\n");
+}
+
+TEST_F(ConsoleTtyTest, AShortReadLeavesTheRestOfTheLine) {
+    arrive("hello\r");
+    EXPECT_EQ(readOnce(3), "hel");
+    EXPECT_TRUE(readableNow());
+    EXPECT_EQ(readOnce(), "lo\n");
+    EXPECT_FALSE(readableNow());
+}
+
+TEST_F(ConsoleTtyTest, OutputLineFeedsGoOutAsCarriageReturnLineFeed) {
+    send("one\ntwo\n\n");
+    EXPECT_EQ(sent(), "one\r\ntwo\r\n\r\n");
+}
+
+TEST_F(ConsoleTtyTest, SevenBitsAndFlowControlInTerminalMode) {
+    arrive("\xB1" "a\x11" "b\x13\r");
+    EXPECT_EQ(readOnce(), "1ab\n");
+}
+
+TEST_F(ConsoleTtyTest, TheLineBeingTypedIsLimited) {
+    arrive(std::string(sim::ConsoleTty::EDIT_LINE_MAX + 100, 'a') + "\r");
+    std::string all;
+    while (all.empty() || all.back() != '\n') {
+        all += readOnce();
+    }
+    EXPECT_EQ(all, std::string(sim::ConsoleTty::EDIT_LINE_MAX, 'a') + "\n");
+    // What was dropped was not echoed either.
+    EXPECT_EQ(sent(), std::string(sim::ConsoleTty::EDIT_LINE_MAX, 'a') + "\r\n");
+}
+
+TEST_F(ConsoleTtyTest, RawModePassesBytesUnchanged) {
+    tty.optionsSet(OPT_RAW);
+    const std::string bytes("\r\n\x18\x11\x13\xB1\x08z", 8);
+    arrive(bytes);
+    EXPECT_TRUE(readableNow());
+    EXPECT_EQ(readOnce(), bytes);
+    EXPECT_EQ(sent(), "");  // no echo
+    send("x\ny");
+    EXPECT_EQ(sent(), "x\ny");
+}
+
+TEST_F(ConsoleTtyTest, LeavingLineModeHandsOverThePartLine) {
+    arrive("par");
+    EXPECT_FALSE(readableNow());
+    tty.optionsSet(OPT_RAW);
+    EXPECT_TRUE(readableNow());
+    EXPECT_EQ(readOnce(), "par");
+}
+
+TEST_F(ConsoleTtyTest, LinesLeftFromRawModeAreReadAsLines) {
+    // A transfer in raw mode leaves bytes behind; back in line mode each of
+    // their line ends still ends a line, and nothing is lost.
+    tty.optionsSet(OPT_RAW);
+    arrive("ab\ncd");
+    EXPECT_TRUE(readableNow());
+    tty.optionsSet(OPT_TERMINAL);
+    EXPECT_TRUE(readableNow());
+    EXPECT_EQ(readOnce(), "ab\n");
+    EXPECT_FALSE(readableNow());
+    arrive("ef\r");
+    EXPECT_EQ(readOnce(), "cdef\n");
+    EXPECT_FALSE(readableNow());
+}
+
+TEST_F(ConsoleTtyTest, FlushInputDropsQueuedAndPartLines) {
+    arrive("old line\rpart");
+    EXPECT_TRUE(readableNow());
+    EXPECT_EQ(tty.flushInput(), OK);
+    EXPECT_FALSE(readableNow());
+    arrive("new\r");
+    EXPECT_EQ(readOnce(), "new\n");
+}
+
+TEST_F(ConsoleTtyTest, ControlXResetsOnlyWithTheMonitorTrap) {
+    arrive("\x18");
+    EXPECT_THROW(tty.waitReadable(0), sim::BoardReset);
+
+    tty.powerUp();
+    tty.optionsSet(OPT_TERMINAL & ~OPT_MON_TRAP);
+    arrive("\x18\r");
+    EXPECT_EQ(readOnce(), "\x18\n");
+}
+
+TEST_F(ConsoleTtyTest, EndOfInputTimesOutOrPowersOff) {
+    const int64_t before = clock.nowMicros();
+    EXPECT_EQ(tty.waitReadable(2000000), 0);
+    EXPECT_EQ(clock.nowMicros() - before, 2000000);
+    EXPECT_THROW(tty.waitReadable(-1), sim::BoardPowerOff);
+}
+
+TEST_F(ConsoleTtyTest, TypingWaitsForAReader) {
+    line.type("typed\r");
+    // Time passing in a delay does not make the operator type.
+    tty.idleUntil(clock.nowMicros() + 1000000);
+    EXPECT_EQ(sent(), "");
+    EXPECT_EQ(readOnce(), "typed\n");
+}
+
+TEST_F(ConsoleTtyTest, OnlyTheTableSpeedsAreAccepted) {
+    EXPECT_EQ(tty.speed(), 9600u);
+    EXPECT_EQ(tty.baudRateSet(14400), ERROR);
+    EXPECT_EQ(tty.speed(), 9600u);
+    for (const BaudRateEntry& entry : BAUD_RATE_TABLE) {
+        EXPECT_EQ(tty.baudRateSet(entry.speed), OK);
+        uint32_t speed = 0;
+        EXPECT_EQ(tty.baudRateGet(speed), OK);
+        EXPECT_EQ(speed, entry.speed);
+    }
+    tty.setSpeedSetFault(true);
+    EXPECT_EQ(tty.baudRateSet(9600), ERROR);
+    EXPECT_EQ(tty.speed(), 115200u);
+    tty.setSpeedQueryFault(true);
+    uint32_t speed = 1;
+    EXPECT_EQ(tty.baudRateGet(speed), ERROR);
+}
+
+TEST_F(ConsoleTtyTest, PowerUpRestoresTheTerminal) {
+    tty.optionsSet(OPT_RAW);
+    tty.baudRateSet(115200);
+    arrive("left over");
+    EXPECT_TRUE(readableNow());
+    tty.powerUp();
+    EXPECT_EQ(tty.optionsGet(), OPT_TERMINAL);
+    EXPECT_EQ(tty.speed(), 9600u);
+    EXPECT_FALSE(readableNow());
+}
+
+}  // namespace
