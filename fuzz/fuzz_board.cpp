@@ -1,0 +1,87 @@
+#include "fuzz_board.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+#include "board/board_events.h"
+#include "platform/files.h"
+#include "platform/status.h"
+#include "platform/volume.h"
+
+namespace fuzzing {
+
+FuzzBoard& FuzzBoard::instance() {
+    static FuzzBoard board;
+    return board;
+}
+
+FuzzBoard::FuzzBoard() {
+    char pattern[] = "/tmp/swboot-fuzz-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        throw std::runtime_error("cannot make a state directory for the fuzz board");
+    }
+    state_ = pattern;
+    sim::BoardOptions options;
+    options.stateDir = state_;
+    options.flashInMemory = true;
+    diagnostics_.setQuiet(true);
+    board_ = std::make_unique<sim::SimBoard>(std::move(options), clock_, line_, diagnostics_);
+
+    sim::HostVolume& volume = board_->volume();
+    swboot::TffsFormatParams params;
+    if (volume.tffsDevFormat(0, params) != swboot::OK || volume.usrTffsConfig(0, 0, "/DskVol/") != swboot::OK ||
+        volume.mkdir("/DskVol/files") != swboot::OK || volume.chdir("/DskVol/files") != swboot::OK) {
+        throw std::runtime_error("cannot prepare the fuzz board's volume");
+    }
+}
+
+FuzzBoard::~FuzzBoard() {
+    board_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(state_, ignored);
+}
+
+void FuzzBoard::plant(const char* name, const uint8_t* data, size_t size) {
+    std::ofstream out(board_->volume().hostRoot() / "files" / name, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (!out) {
+        propertyBroken("cannot plant a file on the fuzz board's volume");
+    }
+}
+
+void FuzzBoard::quietConsole() {
+    uint8_t discard[4096];
+    for (;;) {
+        long n = line_.receive(discard, sizeof discard);
+        if (n < 0) {
+            break;
+        }
+        if (n == 0) {
+            line_.waitInput(clock_.nowMicros(), true);
+        }
+    }
+    board_->tty().powerUp();
+    line_.clearOutput();
+}
+
+void FuzzBoard::run(const std::function<void()>& routine) {
+    try {
+        routine();
+    } catch (const sim::BoardReset&) {
+    } catch (const sim::BoardPowerOff&) {
+    } catch (const sim::BoardMachineCheck&) {
+    }
+    quietConsole();
+}
+
+void propertyBroken(const char* what) {
+    std::fprintf(stderr, "fuzz property broken: %s\n", what);
+    std::fflush(stderr);
+    std::abort();
+}
+
+}  // namespace fuzzing

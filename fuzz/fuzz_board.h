@@ -1,0 +1,56 @@
+// The simulated board shared by every input of a fuzz target: virtual
+// time, a scripted console, the flash in memory and the volume in a
+// temporary directory, formatted and mounted once, with "/DskVol/files" as
+// the current directory. Each input gets a fresh loader on it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "host/diagnostics.h"
+#include "host/scripted_line.h"
+#include "host/sim_board.h"
+#include "host/sim_clock.h"
+
+namespace fuzzing {
+
+class FuzzBoard {
+public:
+    // The board of this process, made on first use.
+    static FuzzBoard& instance();
+
+    sim::SimBoard& board() { return *board_; }
+    sim::ScriptedLine& line() { return line_; }
+    const swboot::Platform& platform() { return board_->platform(); }
+
+    // Replaces a file of "files/" on the volume with the bytes.
+    void plant(const char* name, const uint8_t* data, size_t size);
+    // Types the bytes on the console as they stand, as one piece.
+    void type(std::string_view bytes) { line_.type(bytes); }
+
+    // Runs the routine; a board event (reset, power-off, machine check)
+    // ends it like a return. Afterwards the console is quiet again:
+    // unread input is dropped and the line's record is emptied.
+    void run(const std::function<void()>& routine);
+
+private:
+    FuzzBoard();
+    ~FuzzBoard();
+    void quietConsole();
+
+    std::filesystem::path state_;
+    sim::VirtualClock clock_;
+    sim::ScriptedLine line_{clock_};
+    sim::Diagnostics diagnostics_;
+    std::unique_ptr<sim::SimBoard> board_;
+};
+
+// Stops the process loudly when a property a target checks does not hold.
+[[noreturn]] void propertyBroken(const char* what);
+
+}  // namespace fuzzing

@@ -1,0 +1,65 @@
+// Fuzz target: an image file from outside (an OPR image or an STK
+// container) stored as the active image and read the ways the loader
+// reads it -- the header, the file CRC, the active image's check and the
+// header display.
+//
+// Properties checked beyond the sanitizers: a failed header read leaves
+// the caller's header alone; an OPR image's header is the file's first
+// 1220 bytes (its offsets rebased by 0); the streamed file CRC equals the
+// CRC computed in memory; a good check means a Size in range that the
+// file holds.
+#include <cstdint>
+#include <cstring>
+
+#include "fuzz_board.h"
+#include "image/image_crc.h"
+#include "image/image_format.h"
+#include "loader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace swboot;
+    fuzzing::FuzzBoard& fb = fuzzing::FuzzBoard::instance();
+    fb.plant("image1", data, size);
+    fb.run([&] {
+        Loader loader(fb.platform());
+
+        ImageHeader header;
+        std::memset(header.bytes, 0xA5, sizeof header.bytes);
+        const ImageHeader before = header;
+        if (loader.images.imageHeaderRead("image1", header) != OK) {
+            if (std::memcmp(header.bytes, before.bytes, sizeof header.bytes) != 0) {
+                fuzzing::propertyBroken("a failed header read changed the caller's header");
+            }
+        } else if (size >= STK_FIXED_PART_SIZE && !stkSignaturePresent(data)) {
+            uint8_t expected[IMAGE_HEADER_SIZE] = {};
+            std::memcpy(expected, data, size < IMAGE_HEADER_SIZE ? size : IMAGE_HEADER_SIZE);
+            if (std::memcmp(header.bytes, expected, sizeof expected) != 0) {
+                fuzzing::propertyBroken("an OPR image's header differs from the file's first bytes");
+            }
+        }
+
+        if (size >= 2) {
+            ImageCrc crc;
+            uint16_t inMemory = crc.compute(data + 2, size - 2);
+            uint16_t streamed = loader.images.fileCrc16("image1", static_cast<uint32_t>(size));
+            if (streamed != inMemory) {
+                fuzzing::propertyBroken("the streamed file CRC differs from the CRC in memory");
+            }
+        }
+
+        int check = loader.images.activeImageCrcCheck();
+        if (check != 0 && check != 1) {
+            fuzzing::propertyBroken("activeImageCrcCheck gave neither 0 nor 1");
+        }
+        if (check == 0) {
+            uint32_t length = size >= 16 ? imageCheckedLength(data) : 0;
+            if (length < IMAGE_HEADER_SIZE || length > IMAGE_SIZE_MAX || length > size) {
+                fuzzing::propertyBroken("a good check for a Size out of range or beyond the file");
+            }
+        }
+
+        loader.images.imageHeaderShow();
+        loader.io.flush();
+    });
+    return 0;
+}
