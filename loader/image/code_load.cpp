@@ -12,6 +12,7 @@ namespace swboot {
 namespace {
 
 constexpr size_t PREFIX_SIZE = 16;
+constexpr int BOOT_CODE_FILE_MODE = 0644;
 
 // Reads until the count is reached or the file ends; the bytes read.
 long readFully(Files& files, int fd, uint8_t* buffer, size_t length) {
@@ -136,7 +137,7 @@ int CodeLoad::bootCodeExtract(uint32_t offset, uint32_t size) {
     }
     // The boot code file holds exactly this image's boot code: an earlier,
     // longer one must not leave a tail behind.
-    FileHandle out(files, files.open(CODE_LOAD_BOOT_CODE_FILE, OPEN_CREAT | OPEN_WRONLY | OPEN_TRUNC, 0644));
+    FileHandle out(files, files.open(CODE_LOAD_BOOT_CODE_FILE, OPEN_CREAT | OPEN_WRONLY | OPEN_TRUNC, BOOT_CODE_FILE_MODE));
     if (out.isOpen() && got > 0) {
         files.write(out.fd(), buffer.data(), static_cast<size_t>(got));
     }

@@ -16,14 +16,15 @@ constexpr const char* COMMAND_NAME = "xmodem";
 
 constexpr int WAIT_OPTION_SECONDS = 15;
 constexpr int WIND_UP_SECONDS = 5;
-// Pauses before raw mode, in milliseconds times the line speed: about 2
-// and 4 seconds' worth of characters at 1024 bits per second.
+// Pauses before raw mode: these divided by the line speed give
+// milliseconds (213 and 426 ms at 9600 bits per second), time for the
+// operator to start the terminal program's transfer.
 constexpr int64_t RECEIVE_PAUSE_NUMERATOR = 2048000;
 constexpr int64_t SEND_PAUSE_NUMERATOR = 4096000;
 // Transmission time of one sector in bit times: 133 bytes of 10 bits and
 // some slack for the acknowledgement and turnaround.
 constexpr long SECTOR_BIT_TIMES = 1422;
-constexpr int64_t MICROS_PER_SECOND = 1000000;
+constexpr long BYTES_PER_K = 1024;
 constexpr int64_t NANOS_PER_MILLI = 1000000;
 constexpr size_t TEXT_LINE_SIZE = 512;
 
@@ -176,7 +177,6 @@ int Xmodem::run(const char* arguments) {
     rx_ = ReceiveState{};
     tx_ = SendState{};
     fileName_[0] = '\0';
-    senderName_[0] = '\0';
     nameGiven_ = false;
     fileBufferFill_ = 0;
     fileBufferPosition_ = 0;
@@ -409,7 +409,7 @@ int Xmodem::singleSendFlow() {
     logLine("Sending in %s mode\n", xmodemModeName(s_.mode));
     l_.io.printf("File %s Ready to SEND", name);
     modeSuffix();
-    l_.io.printf("Estimated File Size %ldK, %ld Sectors, %ld Bytes\n\r", size / 1024 + 1,
+    l_.io.printf("Estimated File Size %ldK, %ld Sectors, %ld Bytes\n\r", size / BYTES_PER_K + 1,
                  size / XMODEM_SECTOR_SIZE + 1, size);
     estimatedTime(size / XMODEM_SECTOR_SIZE + 1, Stream::Output);
     controlXHint();
@@ -557,7 +557,7 @@ int Xmodem::readbyte(int seconds) {
         return XMODEM_TIMEOUT;
     }
     Console& console = l_.p.console;
-    if (console.waitReadable(static_cast<int64_t>(seconds) * MICROS_PER_SECOND) != 1) {
+    if (console.waitReadable(static_cast<int64_t>(seconds) * XMODEM_MICROS_PER_SECOND) != 1) {
         debugLine(1, "DEBUG: readbyte TIMEOUT after %d seconds\n\r", seconds);
         return XMODEM_TIMEOUT;
     }
@@ -637,19 +637,6 @@ void Xmodem::tipLine(const char* format, ...) {
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     l_.io.eprintf("%s", text);
-}
-
-void Xmodem::streamPrintf(Stream stream, const char* format, ...) {
-    char text[TEXT_LINE_SIZE];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    if (stream == Stream::Error) {
-        l_.io.eprintf("%s", text);
-    } else {
-        l_.io.printf("%s", text);
-    }
 }
 
 void Xmodem::estimatedTime(long sectors, Stream stream) {

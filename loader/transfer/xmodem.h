@@ -38,6 +38,7 @@ inline constexpr uint8_t XMODEM_LF = 0x0A;
 
 // readbyte's answer when nothing arrived in time.
 inline constexpr int XMODEM_TIMEOUT = -1;
+inline constexpr int64_t XMODEM_MICROS_PER_SECOND = 1000000;
 
 inline constexpr int XMODEM_SECTOR_SIZE = 128;
 inline constexpr int XMODEM_1K_BLOCK_SIZE = 1024;
@@ -205,7 +206,6 @@ private:
     void logLine(const char* format, ...) SWBOOT_PRINTF(2, 3);
     void debugLine(int level, const char* format, ...) SWBOOT_PRINTF(3, 4);
     void tipLine(const char* format, ...) SWBOOT_PRINTF(2, 3);
-    void streamPrintf(Stream stream, const char* format, ...) SWBOOT_PRINTF(3, 4);
     void estimatedTime(long sectors, Stream stream);
     void transferRate(long sectors, Stream stream);
     const char* label(long sectors, int blockSize, bool next);
@@ -255,9 +255,8 @@ private:
     int argc_ = 0;
 
     char fileName_[XMODEM_FILE_NAME_SIZE] = {};
-    // A name the sender announced, shown but not used as the target of a
-    // named receive.
-    char senderName_[XMODEM_FILE_NAME_SIZE] = {};
+    // The operator named the file to receive: names announced by the
+    // sender are shown but never used.
     bool nameGiven_ = false;
     uint8_t blockBuffer_[XMODEM_BLOCK_HEADER_SIZE + XMODEM_1K_BLOCK_SIZE + XMODEM_BLOCK_CHECK_SIZE_MAX] = {};
     uint8_t fileBuffer_[XMODEM_FILE_BUFFER_SIZE] = {};

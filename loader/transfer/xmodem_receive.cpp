@@ -187,7 +187,7 @@ int Xmodem::readbuf(int blockSize, int timeoutSeconds, bool text, long sectors, 
     uint8_t chunk[XMODEM_1K_BLOCK_SIZE];
     while (got < blockSize) {
         if (terminated_ ||
-            console.waitReadable(static_cast<int64_t>(timeoutSeconds) * 1000000) != 1) {
+            console.waitReadable(static_cast<int64_t>(timeoutSeconds) * XMODEM_MICROS_PER_SECOND) != 1) {
             return ERROR;
         }
         long n = console.read(chunk, static_cast<size_t>(blockSize - got));
@@ -535,7 +535,6 @@ Xmodem::Step Xmodem::modem7NameReceive(int& result) {
 }
 
 Xmodem::Step Xmodem::senderNameTake(const char* name, int& result) {
-    textCopy(senderName_, sizeof senderName_, name);
     if (nameGiven_) {
         // The operator named the target: the data go there and nowhere
         // else, whatever the sender calls its file.

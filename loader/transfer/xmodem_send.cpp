@@ -42,6 +42,7 @@ constexpr uint8_t BIT7_MASK = 0x7F;
 constexpr size_t YMODEM_HEADER_FIT_LIMIT = 125;
 // handshake(): the MODEM7 batch end went through.
 constexpr int HANDSHAKE_BATCH_CLOSED = 1;
+constexpr long BYTES_PER_K = 1024;
 
 bool cancelByte(int c) { return c != XMODEM_TIMEOUT && (c & BIT7_MASK) == XMODEM_CAN; }
 
@@ -96,7 +97,7 @@ int Xmodem::send(const char* name) {
     tx_.records = tx_.size / XMODEM_SECTOR_SIZE + 1;
     if (!tx_.batchEnd && s_.tip) {
         l_.io.eprintf("File Name: %s\n\r", name);
-        l_.io.eprintf("File Size %ldK, %ld Records, %ld Bytes\n\r", tx_.size / 1024 + 1, tx_.records, tx_.size);
+        l_.io.eprintf("File Size %ldK, %ld Records, %ld Bytes\n\r", tx_.size / BYTES_PER_K + 1, tx_.records, tx_.size);
         estimatedTime(tx_.records, Stream::Error);
     }
     if (s_.oneK && !tx_.batchEnd) {
