@@ -387,8 +387,8 @@ TEST_F(ImageStoreTest, AComponentCountAboveSixteenRebasesOnlyTheTable) {
     ImageHeader header;
     ASSERT_EQ(headerRead("image1", header), OK);
     for (size_t i = 0; i < IMAGE_COMPONENTS_MAX; ++i) {
-        const uint32_t own =
-            getBe32(image.data() + IMAGE_COMPONENT_TABLE_OFFSET + COMPONENT_DESCRIPTOR_SIZE * i + COMPONENT_DATA_OFFSET);
+        const uint32_t own = getBe32(image.data() + IMAGE_COMPONENT_TABLE_OFFSET + COMPONENT_DESCRIPTOR_SIZE * i +
+                                     COMPONENT_DATA_OFFSET);
         EXPECT_EQ(header.componentOffset(i), own + 4096u) << "descriptor " << i;
     }
     // Nothing after the component table moved.

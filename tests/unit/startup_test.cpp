@@ -16,6 +16,8 @@ namespace {
 
 using namespace swboot;
 using testing_support::countOf;
+using testing_support::boot::BootEnd;
+using testing_support::boot::bootOnPlatform;
 using testing_support::boot::goodImage;
 using testing_support::boot::ImageSpec;
 using testing_support::boot::plainText;
@@ -342,7 +344,8 @@ TEST(AutoBoot, EachAskingWaitsAFreshTwoSeconds) {
     LateTypist typist(board, {{1900000, "x"}, {1900000, "2"}});
     EXPECT_EQ(board.run(), 0);
     EXPECT_FALSE(handedOver(board));
-    EXPECT_EQ(after(console(board), BANNER), BANNER + CHOICE + "x\n\n" + CHOICE + "2\n\n" + OPTION_LIST + "[Boot Menu] ");
+    EXPECT_EQ(after(console(board), BANNER),
+              BANNER + CHOICE + "x\n\n" + CHOICE + "2\n\n" + OPTION_LIST + "[Boot Menu] ");
 }
 
 TEST(AutoBoot, AnAnswerAfterTwoSecondsIsTooLate) {
@@ -472,7 +475,7 @@ Platform withVolume(const Platform& p, Volume& volume) {
 TEST(Startup, AMountThatFailsAfterFormattingHalts) {
     TestBoard board;
     FailingVolume volume(board.volume(), 0, true);
-    testing_support::boot::BootEnd end = testing_support::boot::bootOnPlatform(withVolume(board.board().platform(), volume));
+    BootEnd end = bootOnPlatform(withVolume(board.board().platform(), volume));
     EXPECT_EQ(end.exitStatus, sim::EXIT_HALTED);
     EXPECT_EQ(plainText(board.output()), std::string(25, '\n') +
                                              "usrTffsConfig returned 0x1234, formatting...\n"
@@ -495,7 +498,7 @@ TEST(Startup, AMountThatFailsAfterFormattingHalts) {
 TEST(Startup, AFormatThatFailsHalts) {
     TestBoard board;
     FailingVolume volume(board.volume(), 0, false);
-    testing_support::boot::BootEnd end = testing_support::boot::bootOnPlatform(withVolume(board.board().platform(), volume));
+    BootEnd end = bootOnPlatform(withVolume(board.board().platform(), volume));
     EXPECT_EQ(end.exitStatus, sim::EXIT_HALTED);
     EXPECT_EQ(plainText(board.output()), std::string(25, '\n') +
                                              "usrTffsConfig returned 0x1234, formatting...\n"
@@ -509,7 +512,7 @@ TEST(Startup, AMountThatWorksTheFirstTimeFormatsNothing) {
     board.writeFile("keep.txt", "kept");
     FailingVolume volume(board.volume(), 1, false);
     board.type("2");
-    testing_support::boot::BootEnd end = testing_support::boot::bootOnPlatform(withVolume(board.board().platform(), volume));
+    BootEnd end = bootOnPlatform(withVolume(board.board().platform(), volume));
     EXPECT_EQ(end.event, "power off: end of console input");
     EXPECT_EQ(volume.formats, 0);
     EXPECT_EQ(board.readText("keep.txt"), "kept");
