@@ -379,10 +379,10 @@ int Xmodem::receiveFlow() {
     sleepMillis(speedMillis(RECEIVE_PAUSE_NUMERATOR));
     rawModeEnter();
 
-    int result;
-    do {
-        result = receive();
-    } while (result != XMODEM_RECEIVE_DONE && result != XMODEM_RECEIVE_FAILED);
+    int result = receive(false);
+    while (result != XMODEM_RECEIVE_DONE && result != XMODEM_RECEIVE_FAILED) {
+        result = receive(true);
+    }
 
     inputFlush();
     consoleRestore(false);

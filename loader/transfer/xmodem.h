@@ -211,11 +211,14 @@ private:
     const char* label(long sectors, int blockSize, bool next);
 
     // Receiver (xmodem_receive.cpp). receive() takes one file into the
-    // file name buffer: XMODEM_RECEIVE_FAILED, _DONE or _MORE.
-    int receive();
+    // file name buffer: XMODEM_RECEIVE_FAILED, _DONE or _MORE. A call that
+    // continues a batch expects a header or the batch end next.
+    int receive(bool continuing);
     bool startByteIs(int c) const;
     int startByteWait();
-    void dataRequestSend(bool opening);
+    // The request for data: "G", "C" (with "K" for 1K blocks unless told
+    // not to) or NAK; a MODEM7 opening asks with NAK.
+    void dataRequestSend(bool opening, bool oneKRequest = true);
     int readbuf(int blockSize, int timeoutSeconds, bool text, long sectors, uint16_t& check, int& kept);
     bool checkValueRead(uint16_t computed, int& received);
     Step cancelCheck(int& result);

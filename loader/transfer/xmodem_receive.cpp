@@ -63,7 +63,7 @@ bool senderNameUsable(const char* name) {
 
 }  // namespace
 
-int Xmodem::receive() {
+int Xmodem::receive(bool continuing) {
     tipLine("----\nXMODEM File Receive Function\n");
     if (s_.crc) {
         tipLine("CRC mode requested on command line\n");
@@ -78,7 +78,11 @@ int Xmodem::receive() {
     ymodemCount_ = 0;
     ymodemLengthAnnounced_ = false;
     inputFlush();
-    dataRequestSend(true);
+    // Inside a batch the next block is a header (or the batch end), not
+    // data: the 1K request waits for the data request after the header. A
+    // sender that knows no "K" would otherwise read it where it waits for
+    // the header's ACK and send the header again.
+    dataRequestSend(true, !continuing);
 
     for (;;) {
         int c = startByteWait();
@@ -163,12 +167,12 @@ int Xmodem::startByteWait() {
     }
 }
 
-void Xmodem::dataRequestSend(bool opening) {
+void Xmodem::dataRequestSend(bool opening, bool oneKRequest) {
     if (s_.ymodemG) {
         sendbyte(XMODEM_G_REQUEST);
     } else if (s_.crc && !(opening && s_.modem7)) {
         sendbyte(XMODEM_CRC_REQUEST);
-        if (s_.oneK) {
+        if (s_.oneK && oneKRequest) {
             sendbyte(XMODEM_1K_REQUEST);
         }
     } else {
@@ -356,6 +360,8 @@ Xmodem::Step Xmodem::dataBlock(int blockNumber, int& result) {
 
 Xmodem::Step Xmodem::ymodemHeader(int& result) {
     tipLine("YMODEM Batch Protocol\n");
+    // The same header again: the sender did not take the answer to it.
+    const bool repeated = rx_.fileOpen && rx_.sectors == 0;
     // The header is not file data: no length applies to it.
     ymodemLengthAnnounced_ = false;
     ymodemCount_ = 0;
@@ -448,7 +454,11 @@ Xmodem::Step Xmodem::ymodemHeader(int& result) {
         inputFlush();
         sendbyte(XMODEM_ACK);
     }
-    dataRequestSend(false);
+    // A sender that knows no "K" reads it where it waits for the header's
+    // ACK, takes the "C" behind it for a NAK and sends the header again;
+    // answering every repeat with "K" again would keep it doing so for
+    // ever. Repeats are answered without it.
+    dataRequestSend(false, !repeated);
     rx_.startupAttempts = 0;
     rx_.startTimeout = START_TIMEOUT_FIRST;
     return Step::Next;

@@ -242,6 +242,29 @@ TEST_F(XmodemReceiveTest, YmodemGStreamsWithoutAcknowledgements) {
     EXPECT_EQ(peer.countOf(PEER_ACK), 2u);
 }
 
+TEST_F(XmodemReceiveTest, OneKRequestIsNotRepeatedWhereAHeaderIsDue) {
+    // A sender that takes the "K" behind "C" for garbage where it waits for
+    // the header's ACK, and the "C" after the ACK for a NAK, sends the
+    // header again; the repeats must not get a "K" of their own, or the
+    // same thing happens for ever.
+    std::vector<uint8_t> data = patternBytes(128);
+    std::vector<uint8_t> header = xmodemBlock(0, ymodemHeaderData("sent.bin", "128", 128), true);
+    ScriptPeer peer(board.line(), {{'C', header},
+                                   {'C', header},
+                                   {'C', header},
+                                   {'C', block(1, data)},
+                                   {PEER_ACK, {PEER_EOT}},
+                                   {'C', xmodemBlock(0, std::vector<uint8_t>(128, 0), true)}});
+    EXPECT_EQ(xmodem("-cbrke xcode.bin"), 0);
+    EXPECT_TRUE(peer.done());
+    // The batch goes on with a header, not data: its next opening asks
+    // without "K" as well.
+    const std::vector<uint8_t> answers{'C', 'K', PEER_ACK, 'C', 'K', PEER_ACK, 'C', PEER_ACK, 'C',
+                                       PEER_ACK, PEER_ACK, 'C', PEER_ACK};
+    EXPECT_EQ(peer.heard(), answers);
+    EXPECT_EQ(board.readFile("xcode.bin"), data);
+}
+
 TEST_F(XmodemReceiveTest, NamedReceiveKeepsItsTargetWhateverTheSenderCallsTheFile) {
     const std::string directory = "---IMAGE---\nactive\nactive\nimage1\n0\ndefault image\n";
     board.writeFile("boot.dim", directory);
