@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 #include <system_error>
@@ -173,7 +174,7 @@ bool PtyLine::waitForClient(const std::atomic<bool>& stop) {
     return false;
 }
 
-long PtyLine::receive(uint8_t* buffer, size_t length) {
+long PtyLine::readMaster(uint8_t* buffer, size_t length) {
     short events = look();
     if ((events & POLLIN) == 0) {
         return 0;
@@ -188,7 +189,26 @@ long PtyLine::receive(uint8_t* buffer, size_t length) {
     return 0;
 }
 
+long PtyLine::receive(uint8_t* buffer, size_t length) {
+    if (!arrivedBeforeSend_.empty()) {
+        size_t n = std::min(length, arrivedBeforeSend_.size());
+        std::copy_n(arrivedBeforeSend_.begin(), n, buffer);
+        arrivedBeforeSend_.erase(arrivedBeforeSend_.begin(), arrivedBeforeSend_.begin() + static_cast<long>(n));
+        return static_cast<long>(n);
+    }
+    if (sentSinceReceive_) {
+        // The first look after sending finds only what came before it:
+        // an answer cannot arrive in the same instant the question left.
+        sentSinceReceive_ = false;
+        return 0;
+    }
+    return readMaster(buffer, length);
+}
+
 void PtyLine::waitInput(int64_t deadlineMicros, bool /*readerWaiting*/) {
+    if (!arrivedBeforeSend_.empty() || sentSinceReceive_) {
+        return;  // there is something to receive (or to look at) already
+    }
     look();
     if (clock_.isVirtual()) {
         struct pollfd p {master_, POLLIN, 0};
@@ -214,7 +234,7 @@ void PtyLine::waitInput(int64_t deadlineMicros, bool /*readerWaiting*/) {
         return;
     }
     struct pollfd p {master_, POLLIN, 0};
-    poll(&p, 1, timeoutMs);
+    poll(&p, 1, timeoutMs < 0 || timeoutMs > WAIT_SLICE_MS ? WAIT_SLICE_MS : timeoutMs);
 }
 
 void PtyLine::transmit(const uint8_t* data, size_t length) {
@@ -222,6 +242,17 @@ void PtyLine::transmit(const uint8_t* data, size_t length) {
     if (!connected_) {
         return;  // nobody on the line: the bytes are lost
     }
+    // What has arrived so far was received before these bytes left; the
+    // far end's answer to them comes after (see receive).
+    uint8_t buffer[4096];
+    while (arrivedBeforeSend_.size() < ARRIVED_KEPT_MAX) {
+        long n = readMaster(buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        arrivedBeforeSend_.insert(arrivedBeforeSend_.end(), buffer, buffer + n);
+    }
+    sentSinceReceive_ = true;
     using Steady = std::chrono::steady_clock;
     size_t done = 0;
     Steady::time_point lastProgress = Steady::now();

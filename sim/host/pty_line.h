@@ -7,12 +7,20 @@
 // running, what it sends meanwhile is lost, and the next program to open the
 // terminal gets the line. The terminal is kept raw (no echo, no character
 // translation), and it reports the line speed the board set last.
+//
+// Bytes take no time on this line, but they keep their order: what the far
+// end sends in answer to a transmission is never received before the
+// transmission is over. The board's first look at its input after sending
+// finds only what had arrived before; so a driver that flushes its input
+// right after sending a block (as a real UART's driver may, knowing the
+// block takes a while on the wire) cannot throw the answer away.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "host/diagnostics.h"
 #include "host/serial_line.h"
@@ -28,6 +36,11 @@ public:
     // A program that has the terminal open but reads nothing for this long
     // is treated as gone for what the board sends.
     static constexpr int STALL_LIMIT_MS = 10000;
+    // The longest single wait: a termination request that came just before
+    // a wait is seen this soon (the signal may have missed the wait).
+    static constexpr int WAIT_SLICE_MS = 100;
+    // At most this much input is taken in ahead when the board sends.
+    static constexpr size_t ARRIVED_KEPT_MAX = 65536;
 
     // Opens a new pseudo-terminal and prints "console: /dev/pts/N" on the
     // diagnostics. With a link path, also links it to the terminal
@@ -57,6 +70,8 @@ private:
     // Returns the poll events seen.
     short look();
     void clientLeft();
+    // Reads what has arrived on the master side, without waiting.
+    long readMaster(uint8_t* buffer, size_t length);
     void applyLineSettings();
 
     SimClock& clock_;
@@ -67,6 +82,8 @@ private:
     bool connected_ = false;
     bool stalled_ = false;  // the program stopped reading; output is dropped
     uint32_t speed_ = 9600;
+    std::vector<uint8_t> arrivedBeforeSend_;  // taken in when the board last sent
+    bool sentSinceReceive_ = false;
 };
 
 }  // namespace sim

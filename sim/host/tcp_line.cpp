@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 
@@ -74,6 +75,9 @@ void TcpLine::acceptWaiting() {
         if (fd < 0) {
             return;  // nobody else waiting (or a client that gave up already)
         }
+        if (client_ >= 0 && clientHasLeft()) {
+            dropClient("disconnected");
+        }
         if (client_ >= 0) {
             send(fd, BUSY_TEXT, strlen(BUSY_TEXT), MSG_NOSIGNAL);
             close(fd);
@@ -87,6 +91,13 @@ void TcpLine::acceptWaiting() {
         stalled_ = false;
         diagnostics_.line("console: client " + peerName(address) + " connected");
     }
+}
+
+bool TcpLine::clientHasLeft() {
+    // A client that closed its end just before the next one connected has
+    // not been noticed yet: it must not keep the line from the newcomer.
+    struct pollfd p {client_, POLLRDHUP, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
 void TcpLine::dropClient(const char* why) {
@@ -115,6 +126,22 @@ bool TcpLine::waitForClient(const std::atomic<bool>& stop) {
 }
 
 long TcpLine::receive(uint8_t* buffer, size_t length) {
+    if (!arrivedBeforeSend_.empty()) {
+        size_t n = std::min(length, arrivedBeforeSend_.size());
+        std::copy_n(arrivedBeforeSend_.begin(), n, buffer);
+        arrivedBeforeSend_.erase(arrivedBeforeSend_.begin(), arrivedBeforeSend_.begin() + static_cast<long>(n));
+        return static_cast<long>(n);
+    }
+    if (sentSinceReceive_) {
+        // The first look after sending finds only what came before it:
+        // an answer cannot arrive in the same instant the question left.
+        sentSinceReceive_ = false;
+        return 0;
+    }
+    return readClient(buffer, length);
+}
+
+long TcpLine::readClient(uint8_t* buffer, size_t length) {
     acceptWaiting();
     if (client_ < 0) {
         return 0;
@@ -132,6 +159,9 @@ long TcpLine::receive(uint8_t* buffer, size_t length) {
 }
 
 void TcpLine::waitInput(int64_t deadlineMicros, bool /*readerWaiting*/) {
+    if (!arrivedBeforeSend_.empty() || sentSinceReceive_) {
+        return;  // there is something to receive (or to look at) already
+    }
     struct pollfd p[2] = {{listener_, POLLIN, 0}, {client_, POLLIN, 0}};
     nfds_t count = client_ >= 0 ? 2 : 1;
     if (clock_.isVirtual()) {
@@ -142,14 +172,29 @@ void TcpLine::waitInput(int64_t deadlineMicros, bool /*readerWaiting*/) {
             clock_.passUntil(deadlineMicros);
             return;
         }
-        poll(p, count, -1);
+        poll(p, count, WAIT_SLICE_MS);
         return;
     }
-    poll(p, count, deadlineMicros < 0 ? -1 : millisUntil(clock_, deadlineMicros));
+    int timeoutMs = deadlineMicros < 0 ? WAIT_SLICE_MS : millisUntil(clock_, deadlineMicros);
+    poll(p, count, timeoutMs > WAIT_SLICE_MS ? WAIT_SLICE_MS : timeoutMs);
 }
 
 void TcpLine::transmit(const uint8_t* data, size_t length) {
     acceptWaiting();
+    if (client_ < 0) {
+        return;  // nobody on the line: the bytes are lost
+    }
+    // What has arrived so far was received before these bytes left; the
+    // client's answer to them comes after (see receive).
+    uint8_t buffer[4096];
+    while (arrivedBeforeSend_.size() < ARRIVED_KEPT_MAX) {
+        long n = readClient(buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        arrivedBeforeSend_.insert(arrivedBeforeSend_.end(), buffer, buffer + n);
+    }
+    sentSinceReceive_ = true;
     using Steady = std::chrono::steady_clock;
     size_t done = 0;
     Steady::time_point lastProgress = Steady::now();

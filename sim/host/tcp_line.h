@@ -6,11 +6,15 @@
 // a one-line refusal and is closed. A client that goes away is an unplugged
 // cable: the board keeps running, its output is lost, and the next client to
 // connect gets the line.
+//
+// As on the pseudo-terminal line, the client's answer to a transmission is
+// never received in the same look at the input that follows the sending.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "host/diagnostics.h"
 #include "host/serial_line.h"
@@ -24,6 +28,11 @@ public:
     static constexpr const char* BUSY_TEXT = "swboot-sim: the console is in use by another client\r\n";
     // A client that takes nothing for this long loses what the board sends.
     static constexpr int STALL_LIMIT_MS = 10000;
+    // The longest single wait: a termination request that came just before
+    // a wait is seen this soon (the signal may have missed the wait).
+    static constexpr int WAIT_SLICE_MS = 100;
+    // At most this much input is taken in ahead when the board sends.
+    static constexpr size_t ARRIVED_KEPT_MAX = 65536;
 
     // Listens on 127.0.0.1 at the port (0: a free port) and prints
     // "console: tcp 127.0.0.1:PORT" on the diagnostics. Throws
@@ -49,6 +58,9 @@ private:
     // Takes in clients waiting to connect: the first gets the line, the
     // others are refused.
     void acceptWaiting();
+    bool clientHasLeft();
+    // Reads what the client has sent, without waiting.
+    long readClient(uint8_t* buffer, size_t length);
     void dropClient(const char* why);
 
     SimClock& clock_;
@@ -57,6 +69,8 @@ private:
     int client_ = -1;
     uint16_t port_ = 0;
     bool stalled_ = false;
+    std::vector<uint8_t> arrivedBeforeSend_;  // taken in when the board last sent
+    bool sentSinceReceive_ = false;
 };
 
 }  // namespace sim
