@@ -1,0 +1,80 @@
+#include "harness/pty_board.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/console.h"
+#include "platform/files.h"
+#include "platform/status.h"
+
+namespace interop {
+
+PtyBoard::PtyBoard() {
+    diagnostics_.setQuiet(true);
+    diagnostics_.setCapture(true);
+    line_ = std::make_unique<sim::PtyLine>(clock_, diagnostics_);
+    sim::BoardOptions options;
+    options.stateDir = state_.path() / "state";
+    options.flashInMemory = true;
+    board_ = std::make_unique<sim::SimBoard>(std::move(options), clock_, *line_, diagnostics_);
+
+    sim::HostVolume& volume = board_->volume();
+    swboot::TffsFormatParams params;
+    if (volume.tffsDevFormat(0, params) != 0 || volume.usrTffsConfig(0, 0, "/DskVol/") != 0) {
+        throw std::runtime_error("cannot format the board's volume");
+    }
+    volume.mkdir("/DskVol/files");
+    volume.powerUp();
+    const swboot::Platform& p = board_->platform();
+    if (p.volume.usrTffsConfig(0, 0, "/DskVol/") != swboot::OK || p.files.chdir("/DskVol/files") != swboot::OK) {
+        throw std::runtime_error("the board's volume is not ready");
+    }
+    // The console as the Boot Menu leaves it: terminal options without the
+    // monitor trap, 9600 baud.
+    board_->tty().powerUp();
+    board_->tty().optionsSet(swboot::OPT_TERMINAL & ~swboot::OPT_MON_TRAP);
+    loader_ = std::make_unique<swboot::Loader>(p);
+}
+
+PtyBoard::~PtyBoard() = default;
+
+int PtyBoard::xmodem(const std::string& arguments) {
+    int result = loader_->xmodem.xmodem(arguments.c_str());
+    loader_->io.flush();
+    return result;
+}
+
+std::filesystem::path PtyBoard::filePath(const std::string& name) const {
+    return board_->volume().hostRoot() / "files" / name;
+}
+
+void PtyBoard::writeFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+    writeHostFile(filePath(name), bytes);
+}
+
+std::vector<uint8_t> PtyBoard::readFile(const std::string& name) const { return readHostFile(filePath(name)); }
+
+bool PtyBoard::fileExists(const std::string& name) const { return std::filesystem::exists(filePath(name)); }
+
+std::vector<std::string> PtyBoard::fileNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(board_->volume().hostRoot() / "files")) {
+        names.push_back(entry.path().filename().string());
+    }
+    return names;
+}
+
+std::string PtyBoard::diagnostics() const {
+    std::string text;
+    for (const std::string& line : diagnostics_.captured()) {
+        text += line + "\n";
+    }
+    return text;
+}
+
+}  // namespace interop

@@ -1,0 +1,66 @@
+// Shared pieces of the lrzsz interoperability tests: finding the programs,
+// and checking the bytes that arrived.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "harness/line_peer.h"
+
+namespace interop {
+
+// The loader's last line before a transfer starts, as it comes down the
+// line (the console driver sends its line feed as CR LF); a person starts
+// the terminal program's transfer when it appears.
+inline constexpr const char* CONTROL_X_HINT = "Send several Control-X characters to cancel before transfer starts.\r\n\r";
+
+inline constexpr uint8_t PAD_BYTE = 0x1A;  // SUB fills a plain XMODEM file's last block
+inline constexpr size_t RECORD = 128;
+
+// The names that are missing from PATH, for a skip message; empty when all
+// are there.
+inline std::string missingPrograms(const std::vector<std::string>& names) {
+    std::string missing;
+    for (const std::string& name : names) {
+        if (!programAvailable(name)) {
+            missing += (missing.empty() ? "" : ", ") + name;
+        }
+    }
+    return missing;
+}
+
+#define SKIP_WITHOUT(...)                                                                              \
+    do {                                                                                               \
+        std::string missing_ = ::interop::missingPrograms({__VA_ARGS__});                              \
+        if (!missing_.empty()) {                                                                       \
+            GTEST_SKIP() << "not installed: " << missing_ << " (Debian packages lrzsz and socat)";     \
+        }                                                                                              \
+    } while (0)
+
+// A plain XMODEM receiver cannot know the length: the file is the original
+// followed by the SUB padding of its last block, which is shorter than the
+// given block size.
+inline void expectPaddedCopy(const std::vector<uint8_t>& received, const std::vector<uint8_t>& original,
+                             size_t lastBlockMax) {
+    ASSERT_GE(received.size(), original.size()) << "the file arrived short";
+    EXPECT_EQ(received.size() % RECORD, 0u) << "not whole blocks";
+    EXPECT_LT(received.size() - original.size(), lastBlockMax) << "more padding than one last block holds";
+    EXPECT_TRUE(std::equal(original.begin(), original.end(), received.begin())) << "the data differ";
+    for (size_t i = original.size(); i < received.size(); ++i) {
+        if (received[i] != PAD_BYTE) {
+            ADD_FAILURE() << "padding byte " << i << " is " << int(received[i]);
+            break;
+        }
+    }
+}
+
+// Exactly the original (YMODEM carries the length).
+inline void expectExactCopy(const std::vector<uint8_t>& received, const std::vector<uint8_t>& original) {
+    ASSERT_EQ(received.size(), original.size());
+    EXPECT_TRUE(received == original) << "the data differ";
+}
+
+}  // namespace interop
