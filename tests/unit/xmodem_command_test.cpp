@@ -259,6 +259,13 @@ TEST_F(XmodemCommandTest, LineSpeedComesFromTheDriverOrIsTakenAs9600) {
     }
 }
 
+TEST_F(XmodemCommandTest, WaitOptionHoldsTheFirstRequestFifteenSeconds) {
+    ConsoleWatcher watcher(board);
+    EXPECT_EQ(xmodem("-cbrkew x"), -1);
+    ASSERT_FALSE(watcher.heardAt().empty());
+    EXPECT_EQ(watcher.heardAt().front(), 15 * MICROS_PER_SECOND + 213000);
+}
+
 TEST(XmodemReportTest, SectorLabelsNameTheSectorsOfABlock) {
     char label[48];
     swboot::xmodemSectorLabel(label, sizeof label, 16, 1024, true);
@@ -302,14 +309,6 @@ TEST(XmodemReportTest, TransferRateReport) {
     sink.text.clear();
     swboot::xmodemTransferRate(5, -3, sink);
     EXPECT_EQ(sink.text, "5 Sectors Transfered in 0 seconds\n\r");
-}
-
-TEST(XmodemReportTest, ModeNames) {
-    EXPECT_STREQ(swboot::xmodemModeName('t'), "text");
-    EXPECT_STREQ(swboot::xmodemModeName('T'), "text");
-    EXPECT_STREQ(swboot::xmodemModeName('b'), "binary");
-    EXPECT_STREQ(swboot::xmodemModeName('B'), "binary");
-    EXPECT_STREQ(swboot::xmodemModeName('a'), "");
 }
 
 TEST(XmodemCrcTest, TableMatchesTheBitwiseDefinition) {

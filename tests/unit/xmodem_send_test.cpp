@@ -294,6 +294,7 @@ TEST_F(XmodemSendTest, YmodemHeadersCountTheBatchDown) {
     XmodemReceiverPeer peer(board.line(), Request::Crc, true);
     peer.start(FIRST_REQUEST_AT);
     EXPECT_EQ(xmodem("sbyp a.bin gone.bin b.bin"), 0);
+    EXPECT_EQ(board.output().find(cookedText("Ready to YMODEM xbatch SEND in binary mode\n\r")), 0u);
     EXPECT_TRUE(outputHas("\nFile gone.bin not found\n"));
     EXPECT_TRUE(outputHas(cookedText("Batch Send Complete\n")));
     ASSERT_EQ(peer.files().size(), 2u);
@@ -322,6 +323,7 @@ TEST_F(XmodemSendTest, Modem7NamesGoFirstAndAnEotClosesTheBatch) {
     XmodemReceiverPeer peer(board.line(), Request::Checksum, false, true);
     peer.start(FIRST_REQUEST_AT);
     EXPECT_EQ(xmodem("sbm verylongname.c .hidden.tar.gz"), 0);
+    EXPECT_EQ(board.output().find(cookedText("Ready to MODEM7 xbatch SEND in binary mode\n\r")), 0u);
     ASSERT_EQ(peer.files().size(), 2u);
     EXPECT_EQ(peer.files()[0].name, "VERYLONGC  ");
     EXPECT_EQ(peer.files()[1].name, "HIDDEN  TAR");
