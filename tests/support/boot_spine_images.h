@@ -15,6 +15,7 @@
 #include "image/image_crc.h"
 #include "image/image_format.h"
 #include "image_builder.h"
+#include "support/test_images.h"
 
 namespace testing_support::boot {
 
@@ -54,17 +55,6 @@ inline std::vector<uint8_t> goodImage(const ImageSpec& spec = {}) {
         throw std::runtime_error("test image: " + built.error());
     }
     return built.value();
-}
-
-// Stores the CRC of bytes 2 up to Size-1 (the container's Size for a
-// container) at offset 0, as a good file carries it.
-inline void crcRestore(std::vector<uint8_t>& file) {
-    uint32_t size = file.size() >= 16 ? swboot::imageCheckedLength(file.data()) : 0;
-    if (size < 2 || size > file.size()) {
-        throw std::runtime_error("crcRestore: the Size field does not fit the file");
-    }
-    swboot::ImageCrc crc;
-    swboot::putBe16(file.data(), crc.compute(file.data() + 2, size - 2));
 }
 
 // Writes bytes at a position of the file, growing it as needed.
@@ -108,7 +98,7 @@ inline std::vector<uint8_t> stkFront(const std::vector<StkEntrySpec>& entries) {
 // Sets the container's Size to the file's length and its CRC.
 inline void stkFinish(std::vector<uint8_t>& file) {
     swboot::putBe32(file.data() + swboot::STK_SIZE_OFFSET, static_cast<uint32_t>(file.size()));
-    crcRestore(file);
+    fixCrc(file);
 }
 
 }  // namespace testing_support::boot

@@ -17,9 +17,10 @@ LoaderOnBoard::LoaderOnBoard(TestBoard& board, bool formatVolume) : board_(board
         throw std::runtime_error("the test volume is not ready");
     }
     swboot::textCopy(loader_->activeImageName, sizeof loader_->activeImageName, "image1");
+    outputTaken_ = board.output().size();
 }
 
-std::string LoaderOnBoard::runUntilEvent(const std::function<void()>& routine) {
+std::string LoaderOnBoard::run(const std::function<void()>& routine) {
     std::string ended;
     try {
         routine();
@@ -32,6 +33,41 @@ std::string LoaderOnBoard::runUntilEvent(const std::function<void()>& routine) {
     }
     loader_->io.flush();
     return ended;
+}
+
+std::string LoaderOnBoard::takeOutput() {
+    const std::string& all = board_.output();
+    std::string fresh = all.substr(outputTaken_ < all.size() ? outputTaken_ : all.size());
+    outputTaken_ = all.size();
+    return plainText(fresh);
+}
+
+std::string plainText(const std::string& console) {
+    std::string text;
+    text.reserve(console.size());
+    for (char c : console) {
+        if (c != '\r') {
+            text += c;
+        }
+    }
+    return text;
+}
+
+BootEnd bootOnPlatform(const swboot::Platform& platform) {
+    BootEnd end;
+    try {
+        swboot::Loader loader(platform);
+        loader.bootMain();
+        end.event = "returned";
+    } catch (const sim::BoardReset& e) {
+        end.event = "reset: " + e.cause;
+    } catch (const sim::BoardPowerOff& e) {
+        end.exitStatus = e.exitStatus;
+        end.event = "power off: " + e.cause;
+    } catch (const sim::BoardMachineCheck& e) {
+        end.event = "machine check: " + e.cause;
+    }
+    return end;
 }
 
 }  // namespace testing_support

@@ -1,7 +1,8 @@
 // A loader instance on a test board, in the state startup leaves it in --
 // volume mounted, current directory "/DskVol/files", "image1" the active
-// image name -- without running bootMain, so that a test can call one
-// routine at a time.
+// image name, the image directory not loaded -- without running bootMain,
+// so that a test can call one routine at a time; and a run of bootMain on
+// a platform the test composed itself.
 #pragma once
 
 #include <functional>
@@ -24,11 +25,29 @@ public:
     // Runs a routine that may end in a board event; returns what ended it:
     // "" when it returned, else "reset: ...", "power off: ...", "machine
     // check: ...". Output written before the event is flushed to the line.
-    std::string runUntilEvent(const std::function<void()>& routine);
+    std::string run(const std::function<void()>& routine);
+    // Console text (CRs taken out) since the loader was made or since the
+    // previous call.
+    std::string takeOutput();
 
 private:
     TestBoard& board_;
     std::unique_ptr<swboot::Loader> loader_;
+    size_t outputTaken_ = 0;
 };
+
+// The console sends every line feed as CR LF and echoes a typed Enter as
+// CR LF; this gives the text with the CRs taken out, as printf wrote it.
+std::string plainText(const std::string& console);
+
+// What ended a run of bootMain on a platform composed by the test.
+struct BootEnd {
+    int exitStatus = 0;   // as SimBoard::run reports it
+    std::string event;    // "reset: ...", "power off: ...", "machine check: ..."
+};
+
+// Runs bootMain of a fresh loader on the given platform (the test board's
+// services with some of them replaced), once, until a board event ends it.
+BootEnd bootOnPlatform(const swboot::Platform& platform);
 
 }  // namespace testing_support

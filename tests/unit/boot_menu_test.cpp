@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "boot/cpld_registers.h"
-#include "support/boot_spine_fixture.h"
+#include "support/loader_on_board.h"
 #include "support/boot_spine_images.h"
 #include "support/test_board.h"
 
@@ -20,7 +20,7 @@ using testing_support::countOf;
 using testing_support::TestBoard;
 using testing_support::boot::goodImage;
 using testing_support::boot::ImageSpec;
-using testing_support::boot::plainText;
+using testing_support::plainText;
 
 const std::string DEFAULT_DIM = "---IMAGE---\nactive\nactive\nimage1\n0\ndefault image\n";
 const std::string TWO_IMAGES = DEFAULT_DIM + "---IMAGE---\nbackup\nbackup\nimage2\n0\n\n";

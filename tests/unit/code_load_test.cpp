@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "image/code_load.h"
-#include "support/boot_spine_fixture.h"
+#include "support/loader_on_board.h"
 #include "support/boot_spine_images.h"
 #include "support/loader_on_board.h"
 #include "support/test_board.h"
@@ -21,7 +21,7 @@ namespace {
 using namespace testing_support;
 using boot::goodImage;
 using boot::ImageSpec;
-using boot::plainText;
+using testing_support::plainText;
 using Protocol = XmodemSenderPeer::Protocol;
 
 const std::string DIRECTORY =
@@ -104,7 +104,7 @@ TEST_F(CodeLoadTest, BadCrcIsRefusedBeforeTheHeaderIsShown) {
 TEST_F(CodeLoadTest, SizeBelowTheHeaderIsRefused) {
     std::vector<uint8_t> image = goodImage({.codeSeed = 3});
     swboot::putBe32(image.data() + swboot::IMAGE_SIZE_OFFSET, 1219);
-    boot::crcRestore(image);
+    fixCrc(image);
     EXPECT_EQ(load(image), 1);
     EXPECT_TRUE(textHas("Verified operational code CRC.\nERROR: Code image size of 1219 bytes is invalid.\n"));
     EXPECT_FALSE(textHas("The following code has been uploaded"));

@@ -140,7 +140,7 @@ TEST(CodeStart, StartModesReachTheCode) {
 
     for (uint32_t mode : {swboot::START_MODE_NORMAL, swboot::START_MODE_SWITCH_DIAGNOSTICS}) {
         int result = -1;
-        EXPECT_EQ(loader.runUntilEvent([&] { result = loader->codeStart.opCodeStart(mode); }), "");
+        EXPECT_EQ(loader.run([&] { result = loader->codeStart.opCodeStart(mode); }), "");
         EXPECT_EQ(result, static_cast<int>(mode));
         EXPECT_EQ(board.board().core().lastHandover().startMode, mode);
     }
@@ -157,7 +157,7 @@ protected:
             board.writeFile("image1", image);
         }
         int64_t before = board.clock().nowMicros();
-        std::string ended = loader.runUntilEvent([&] { loader->codeStart.opCodeStart(1); });
+        std::string ended = loader.run([&] { loader->codeStart.opCodeStart(1); });
         EXPECT_EQ(ended, "reset: CPLD reset request") << why;
         EXPECT_NE(board.output().find(DECOMPRESSION_FAILURE), std::string::npos) << why;
         EXPECT_TRUE(faultLampsLit(board)) << why;
@@ -228,7 +228,7 @@ TEST(CodeStart, StagingAreaLeftoversAreNotStartedAfterTheImageIsDeleted) {
     ImageSpec spec;
     spec.component0 = zlibStream(patternBytes(4000, 5));
     board.writeFile("image1", oprImage(spec));
-    EXPECT_EQ(loader.runUntilEvent([&] { loader->codeStart.opCodeStart(1); }), "");
+    EXPECT_EQ(loader.run([&] { loader->codeStart.opCodeStart(1); }), "");
     std::filesystem::remove(board.filePath("image1"));
     EXPECT_EQ(loader->codeStart.opCodeInflate("image1", 0), 1);
 }

@@ -7,18 +7,18 @@
 #include <string>
 #include <vector>
 
-#include "support/boot_spine_fixture.h"
+#include "support/loader_on_board.h"
 #include "support/test_board.h"
 
 namespace {
 
-using testing_support::boot::DirectLoader;
+using testing_support::LoaderOnBoard;
 using testing_support::TestBoard;
 
 // Reads one menu number after the operator typed the line.
 int numberFor(const std::string& typed) {
     TestBoard board;
-    DirectLoader fixture(board);
+    LoaderOnBoard fixture(board);
     board.type(typed);
     int number = -1;
     std::string ended = fixture.run([&] { number = fixture->input.menuNumberRead(); });
@@ -97,7 +97,7 @@ TEST(ConsoleLineClean, AFullRawLineStaysInsideTheCleanedLine) {
 
 TEST(MenuNumberRead, TheExcessOfALongLineIsDiscardedAndNeverBecomesAnAnswer) {
     TestBoard board;
-    DirectLoader fixture(board);
+    LoaderOnBoard fixture(board);
     // 100 characters: "15", blanks up to 79 characters, then "99" and
     // blanks; the "99" would list the options if it were read as a line.
     std::string longLine = "15" + std::string(77, ' ') + "99" + std::string(19, ' ');
@@ -116,7 +116,7 @@ TEST(MenuNumberRead, TheExcessOfALongLineIsDiscardedAndNeverBecomesAnAnswer) {
 
 TEST(MenuNumberRead, ALineKeepsItsFirstSeventyNineCharacters) {
     TestBoard board;
-    DirectLoader fixture(board);
+    LoaderOnBoard fixture(board);
     board.type(std::string(78, ' ') + "12");  // 80 characters: the "2" is the 80th
     board.type(std::string(77, ' ') + "34");  // 79 characters: all kept
     std::vector<int> numbers;
@@ -129,7 +129,7 @@ TEST(MenuNumberRead, ALineKeepsItsFirstSeventyNineCharacters) {
 
 TEST(MenuAnswerRead, TheFirstCharacterOfTheCleanedAnswer) {
     TestBoard board;
-    DirectLoader fixture(board);
+    LoaderOnBoard fixture(board);
     const struct {
         const char* typed;
         char answer;
@@ -155,7 +155,7 @@ const char BAUD_MENU[] =
 
 TEST(BaudRateMenu, ANumberAboveEightIsRefusedAndTheListShownAgain) {
     TestBoard board;
-    DirectLoader fixture(board);
+    LoaderOnBoard fixture(board);
     board.type("9");
     board.type("0");
     EXPECT_EQ(fixture.run([&] { fixture->input.baudRateMenu(); }), "");
@@ -168,7 +168,7 @@ TEST(BaudRateMenu, ANumberAboveEightIsRefusedAndTheListShownAgain) {
 
 TEST(BaudRateMenu, TextReadsAsNoChange) {
     TestBoard board;
-    DirectLoader fixture(board);
+    LoaderOnBoard fixture(board);
     board.type("fast");
     EXPECT_EQ(fixture.run([&] { fixture->input.baudRateMenu(); }), "");
     EXPECT_EQ(fixture.takeOutput(), std::string(BAUD_MENU) + "fast\n" + "\nBaud rate is not changed\n");
@@ -206,7 +206,7 @@ private:
 
 TEST(BaudRateMenu, EightSwitchesTo115200AfterTheNoticeAndOneSecond) {
     TestBoard board;
-    DirectLoader fixture(board);
+    LoaderOnBoard fixture(board);
     LineWatcher watcher(board);
     board.type("8");
     EXPECT_EQ(fixture.run([&] { fixture->input.baudRateMenu(); }), "");
@@ -226,7 +226,7 @@ TEST(BaudRateMenu, EveryListedEntrySetsItsSpeed) {
     const uint32_t speeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
     for (int n = 1; n <= 8; ++n) {
         TestBoard board;
-        DirectLoader fixture(board);
+        LoaderOnBoard fixture(board);
         board.type(std::to_string(n));
         EXPECT_EQ(fixture.run([&] { fixture->input.baudRateMenu(); }), "");
         EXPECT_EQ(board.board().tty().speed(), speeds[n - 1]) << "entry " << n;
@@ -236,7 +236,7 @@ TEST(BaudRateMenu, EveryListedEntrySetsItsSpeed) {
 
 TEST(BaudRateMenu, AFailedSpeedRequestIsReportedAndTheLineKeepsItsSpeed) {
     TestBoard board;
-    DirectLoader fixture(board);
+    LoaderOnBoard fixture(board);
     board.board().tty().setSpeedSetFault(true);
     board.type("5");
     EXPECT_EQ(fixture.run([&] { fixture->input.baudRateMenu(); }), "");

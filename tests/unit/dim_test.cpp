@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "support/boot_spine_images.h"
-#include "support/boot_spine_fixture.h"
+#include "support/loader_on_board.h"
 #include "support/test_board.h"
 
 namespace {
@@ -16,7 +16,7 @@ namespace {
 using namespace swboot;
 using testing_support::boot::goodImage;
 using testing_support::boot::ImageSpec;
-using testing_support::boot::DirectLoader;
+using testing_support::LoaderOnBoard;
 using testing_support::TestBoard;
 
 const std::string DEFAULT_DIM = "---IMAGE---\nactive\nactive\nimage1\n0\ndefault image\n";
@@ -66,7 +66,7 @@ protected:
     }
 
     TestBoard board;
-    DirectLoader fixture;
+    LoaderOnBoard fixture;
 };
 
 // ------------------------------------------------------------ dimInitialize

@@ -10,16 +10,16 @@
 #include <vector>
 
 #include "support/boot_spine_images.h"
-#include "support/boot_spine_fixture.h"
+#include "support/loader_on_board.h"
 #include "support/test_board.h"
 
 namespace {
 
 using namespace swboot;
-using testing_support::boot::crcRestore;
+using testing_support::fixCrc;
 using testing_support::boot::goodImage;
 using testing_support::boot::ImageSpec;
-using testing_support::boot::DirectLoader;
+using testing_support::LoaderOnBoard;
 using testing_support::boot::placeAt;
 using testing_support::boot::stkFinish;
 using testing_support::boot::StkEntrySpec;
@@ -98,7 +98,7 @@ protected:
     }
 
     TestBoard board;
-    DirectLoader fixture;
+    LoaderOnBoard fixture;
 };
 
 TEST_F(ImageStoreTest, FileCrcCoversBytesTwoUpToTheLength) {
@@ -178,7 +178,7 @@ std::vector<uint8_t> sizedFile(uint32_t size) {
     std::vector<uint8_t> file(size, 0);
     putBe32(file.data() + IMAGE_SIZE_OFFSET, size);
     file[100] = 0x42;
-    crcRestore(file);
+    fixCrc(file);
     return file;
 }
 
@@ -279,7 +279,7 @@ TEST_F(ImageStoreTest, ContainerSignatureNeedsBothWords) {
     // 0xAA55 at bytes 2-3 alone: still an OPR image, checked by its own Size.
     std::vector<uint8_t> image = goodImage();
     putBe16(image.data() + 2, STK_SIGNATURE_16);
-    crcRestore(image);
+    fixCrc(image);
     board.writeFile("image1", image);
     ImageHeader header;
     EXPECT_EQ(headerRead("image1", header), OK);

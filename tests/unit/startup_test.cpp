@@ -9,18 +9,18 @@
 
 #include "boot/cpld_registers.h"
 #include "support/boot_spine_images.h"
-#include "support/boot_spine_fixture.h"
+#include "support/loader_on_board.h"
 #include "support/test_board.h"
 
 namespace {
 
 using namespace swboot;
 using testing_support::countOf;
-using testing_support::boot::BootEnd;
-using testing_support::boot::bootOnPlatform;
+using testing_support::BootEnd;
+using testing_support::bootOnPlatform;
 using testing_support::boot::goodImage;
 using testing_support::boot::ImageSpec;
-using testing_support::boot::plainText;
+using testing_support::plainText;
 using testing_support::TestBoard;
 
 const std::string DEFAULT_DIM = "---IMAGE---\nactive\nactive\nimage1\n0\ndefault image\n";

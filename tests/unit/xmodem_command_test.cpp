@@ -232,7 +232,7 @@ TEST_F(XmodemCommandTest, SavedOptionsAreRestoredAsTheyWere) {
 
 TEST_F(XmodemCommandTest, TerminationSignalReportsAndRestoresTheConsole) {
     ConsoleWatcher watcher(board, [this] { board.board().requestTermination(); });
-    std::string ended = loader.runUntilEvent([this] { xmodem("-cbrke x"); });
+    std::string ended = loader.run([this] { xmodem("-cbrke x"); });
     EXPECT_EQ(ended.rfind("power off", 0), 0u) << ended;
     EXPECT_NE(board.output().find(cookedText("\r\nKill signal; bailing out\n\r")), std::string::npos);
     EXPECT_EQ(consoleOptions(), OPT_TERMINAL);
