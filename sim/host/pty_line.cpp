@@ -175,12 +175,14 @@ bool PtyLine::waitForClient(const std::atomic<bool>& stop) {
 }
 
 long PtyLine::readMaster(uint8_t* buffer, size_t length) {
-    short events = look();
-    if ((events & POLLIN) == 0) {
+    if (!connected_ && (look() & POLLIN) == 0) {
         return 0;
     }
     ssize_t n = ::read(master_, buffer, length);
     if (n > 0) {
+        if (!connected_) {
+            look();  // a program came and wrote
+        }
         return static_cast<long>(n);
     }
     if (n < 0 && errno == EIO && connected_) {
