@@ -101,10 +101,9 @@ TEST_F(CodeLoad, ImageSentWithSx1kIsInstalledAndBooted) {
 
 TEST_F(CodeLoad, ImageSentWithSbIsInstalledAndBooted) {
     SKIP_WITHOUT("sb", "socat");
-    // YMODEM names the file it sends: the code load looks for xcode.bin.
-    std::vector<uint8_t> image = buildImage("xcode.bin");
+    std::vector<uint8_t> image = buildImage("image.bin");
     ASSERT_FALSE(image.empty());
-    ASSERT_NO_FATAL_FAILURE(loadAndBoot("sb " + (dir.path() / "xcode.bin").string()));
+    ASSERT_NO_FATAL_FAILURE(loadAndBoot("sb " + (dir.path() / "image.bin").string()));
     expectExactCopy(installed, image);
 }
 

@@ -123,14 +123,15 @@ TEST_F(LoaderReceives, YmodemGFromSb) {
     EXPECT_LT(toSender, size_t(16)) << "G mode: no acknowledgement per block";
 }
 
-// Code load letters with sb: the YMODEM header names the file, so the
-// sender's file must be called xcode.bin for the code load to find it.
+// Code load letters with sb: the data land in the file the command names,
+// whatever the YMODEM header calls them, and carry their exact length.
 TEST_F(LoaderReceives, CodeLoadLettersFromSb) {
     SKIP_WITHOUT("sb");
-    auto data = hostFile("xcode.bin", 70000, 10);
-    ASSERT_EQ(receive("-cbrke xcode.bin", {"sb", "xcode.bin"}), 0) << sender.summary();
+    auto data = hostFile("image.bin", 70000, 10);
+    ASSERT_EQ(receive("-cbrke xcode.bin", {"sb", "image.bin"}), 0) << sender.summary();
     EXPECT_EQ(sender.exitStatus, 0) << sender.summary();
     expectExactCopy(board.readFile("xcode.bin"), data);
+    EXPECT_FALSE(board.fileExists("image.bin"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "harness/line_peer.h"
 
 #include <errno.h>
+#include <stdlib.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -25,7 +26,7 @@ constexpr size_t RELAY_CHUNK = 65536;
 // How often the relay looks at the clock while nothing moves.
 constexpr int RELAY_TICK_MS = 50;
 // How much of what the board sent the program is kept for failure reports.
-constexpr size_t TAIL_KEPT = 2048;
+constexpr size_t TAIL_KEPT = 512;
 
 void keepTail(std::string& tail, const char* data, size_t length) {
     tail.append(data, length);
@@ -104,14 +105,44 @@ bool programAvailable(const std::string& name) {
     return false;
 }
 
+PtyPair openPtyPair() {
+    PtyPair pair;
+    pair.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128];
+    if (pair.master < 0 || grantpt(pair.master) != 0 || unlockpt(pair.master) != 0 ||
+        ptsname_r(pair.master, name, sizeof name) != 0) {
+        std::string reason = strerror(errno);
+        if (pair.master >= 0) {
+            close(pair.master);
+        }
+        throw std::runtime_error("cannot open a pseudo-terminal: " + reason);
+    }
+    pair.slavePath = name;
+    struct termios settings {};
+    if (tcgetattr(pair.master, &settings) == 0) {
+        cfmakeraw(&settings);
+        tcsetattr(pair.master, TCSANOW, &settings);
+    }
+    return pair;
+}
+
 LinePeer::LinePeer(const std::string& terminalPath, PeerOptions options) : options_(std::move(options)) {
-    // A program that exits while the relay still has bytes for it must not
-    // take the test process down with it.
-    signal(SIGPIPE, SIG_IGN);
     terminal_ = open(terminalPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (terminal_ < 0) {
         throw std::runtime_error("cannot open " + terminalPath + ": " + strerror(errno));
     }
+    start();
+}
+
+LinePeer::LinePeer(int terminalFd, PeerOptions options) : options_(std::move(options)), terminal_(terminalFd) {
+    fcntl(terminal_, F_SETFL, fcntl(terminal_, F_GETFL) | O_NONBLOCK);
+    start();
+}
+
+void LinePeer::start() {
+    // A program that exits while the relay still has bytes for it must not
+    // take the test process down with it.
+    signal(SIGPIPE, SIG_IGN);
     struct termios settings {};
     if (tcgetattr(terminal_, &settings) == 0) {
         cfmakeraw(&settings);

@@ -66,12 +66,24 @@ struct PeerResult {
 // True when a program can be found on PATH.
 bool programAvailable(const std::string& name);
 
+// A new pseudo-terminal, raw: the master side's descriptor and the slave
+// side's path; for two lrzsz programs talking to each other over the same
+// kind of line the board has. Throws std::runtime_error on failure.
+struct PtyPair {
+    int master = -1;
+    std::string slavePath;
+};
+PtyPair openPtyPair();
+
 class LinePeer {
 public:
     // Opens the terminal (raw) and starts the relay; the program starts at
     // once or when PeerOptions::startAfter has been seen. Throws
     // std::runtime_error when the terminal cannot be opened.
     LinePeer(const std::string& terminalPath, PeerOptions options);
+    // The same on a descriptor already open (a pseudo-terminal's master
+    // side, say); the peer owns it from now on.
+    LinePeer(int terminalFd, PeerOptions options);
     // Kills a program still running.
     ~LinePeer();
     LinePeer(const LinePeer&) = delete;
@@ -82,6 +94,7 @@ public:
     PeerResult finish();
 
 private:
+    void start();
     void relay();
     bool spawn();
 
