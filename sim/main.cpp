@@ -57,16 +57,16 @@ uint32_t parseNumber(const std::string& text, const char* what) {
     }
 }
 
-sim::MemoryDump parseDump(const std::string& spec) {
-    size_t first = spec.find(':');
-    size_t second = first == std::string::npos ? std::string::npos : spec.find(':', first + 1);
+sim::MemoryDump parseDump(const std::string& text) {
+    size_t first = text.find(':');
+    size_t second = first == std::string::npos ? std::string::npos : text.find(':', first + 1);
     if (second == std::string::npos) {
-        throw CLI::ValidationError("--dump-memory wants ADDR:LENGTH:FILE, got '" + spec + "'");
+        throw CLI::ValidationError("--dump-memory wants ADDR:LENGTH:FILE, got '" + text + "'");
     }
     sim::MemoryDump dump;
-    dump.address = parseNumber(spec.substr(0, first), "dump address");
-    dump.length = parseNumber(spec.substr(first + 1, second - first - 1), "dump length");
-    dump.file = spec.substr(second + 1);
+    dump.address = parseNumber(text.substr(0, first), "dump address");
+    dump.length = parseNumber(text.substr(first + 1, second - first - 1), "dump length");
+    dump.file = text.substr(second + 1);
     if (dump.file.empty()) {
         throw CLI::ValidationError("--dump-memory needs a file name");
     }

@@ -108,6 +108,11 @@ void StdioLine::waitInput(int64_t deadlineMicros, bool /*readerWaiting*/) {
             timeoutMs = left <= 0 ? 0 : static_cast<int>((left + 999) / 1000);
         }
     }
+    // Waits are sliced so that a termination request arriving just before
+    // one is still seen soon.
+    if (timeoutMs < 0 || timeoutMs > WAIT_SLICE_MS) {
+        timeoutMs = WAIT_SLICE_MS;
+    }
     struct pollfd p {inFd_, POLLIN, 0};
     int ready = poll(&p, 1, timeoutMs);
     if (ready == 0 && deadlineMicros >= 0 && clock_.isVirtual()) {

@@ -18,6 +18,7 @@ namespace sim {
 class StdioLine : public SerialLine {
 public:
     static constexpr uint8_t ESCAPE = 0x01;  // Ctrl-A
+    static constexpr int WAIT_SLICE_MS = 100;
 
     // Uses the given descriptors; escape keys are on when the input is a
     // terminal unless told otherwise.

@@ -34,22 +34,22 @@ struct ImageSpec {
 };
 
 // A valid OPR image as the loader would start it.
-inline std::vector<uint8_t> goodImage(const ImageSpec& spec = {}) {
+inline std::vector<uint8_t> goodImage(const ImageSpec& layout = {}) {
     swboot::tool::ImageBuildInput input;
-    input.code.resize(spec.codeBytes);
-    uint32_t x = spec.codeSeed * 2654435761u + 12345u;
+    input.code.resize(layout.codeBytes);
+    uint32_t x = layout.codeSeed * 2654435761u + 12345u;
     for (uint8_t& b : input.code) {
         x = x * 1103515245u + 12345u;
         b = static_cast<uint8_t>(x >> 16);
     }
-    if (spec.bootCode) {
-        input.bootCode = std::vector<uint8_t>(spec.bootCodeBytes, 0x5A);
+    if (layout.bootCode) {
+        input.bootCode = std::vector<uint8_t>(layout.bootCodeBytes, 0x5A);
     }
     input.loadAddress = TEST_LOAD_ADDRESS;
-    input.target = spec.target;
-    input.vpd = spec.vpd;
-    input.timestamp = spec.timestamp;
-    input.name = spec.name;
+    input.target = layout.target;
+    input.vpd = layout.vpd;
+    input.timestamp = layout.timestamp;
+    input.name = layout.name;
     auto built = swboot::tool::oprImageBuild(input);
     if (!built) {
         throw std::runtime_error("test image: " + built.error());

@@ -73,32 +73,32 @@ std::vector<uint8_t> patternBytes(size_t size, uint32_t seed) {
     return bytes;
 }
 
-std::vector<uint8_t> oprImage(const ImageSpec& spec) {
+std::vector<uint8_t> oprImage(const ImageSpec& layout) {
     std::vector<uint8_t> file(IMAGE_HEADER_SIZE, 0);
     uint8_t* h = file.data();
-    putBe32(h + IMAGE_TARGET_OFFSET, spec.target);
-    uint32_t components = spec.bootCode ? 2 : 1;
+    putBe32(h + IMAGE_TARGET_OFFSET, layout.target);
+    uint32_t components = layout.bootCode ? 2 : 1;
     putBe32(h + IMAGE_COMPONENT_COUNT_OFFSET, components);
     uint8_t* d0 = h + IMAGE_COMPONENT_TABLE_OFFSET;
-    putBe32(d0 + COMPONENT_SIZE_OFFSET, static_cast<uint32_t>(spec.component0.size()));
+    putBe32(d0 + COMPONENT_SIZE_OFFSET, static_cast<uint32_t>(layout.component0.size()));
     putBe32(d0 + COMPONENT_DATA_OFFSET, 0);
-    putBe32(d0 + COMPONENT_LOAD_ADDRESS_OFFSET, spec.loadAddress);
-    if (spec.bootCode) {
+    putBe32(d0 + COMPONENT_LOAD_ADDRESS_OFFSET, layout.loadAddress);
+    if (layout.bootCode) {
         uint8_t* d1 = d0 + COMPONENT_DESCRIPTOR_SIZE;
         putBe32(d1 + COMPONENT_VERSION_OFFSET, 7);
-        putBe32(d1 + COMPONENT_SIZE_OFFSET, static_cast<uint32_t>(spec.bootCode->size()));
-        putBe32(d1 + COMPONENT_DATA_OFFSET, static_cast<uint32_t>(spec.component0.size()));
+        putBe32(d1 + COMPONENT_SIZE_OFFSET, static_cast<uint32_t>(layout.bootCode->size()));
+        putBe32(d1 + COMPONENT_DATA_OFFSET, static_cast<uint32_t>(layout.component0.size()));
         putBe32(d1 + COMPONENT_FLASH_FLAG_OFFSET, 1);
     }
     for (int i = 0; i < 4; ++i) {
-        h[IMAGE_VPD_REL_OFFSET + i] = spec.vpd[i];
+        h[IMAGE_VPD_REL_OFFSET + i] = layout.vpd[i];
     }
-    std::copy_n(spec.timestamp.begin(), std::min(spec.timestamp.size(), IMAGE_TIMESTAMP_SIZE - 1),
+    std::copy_n(layout.timestamp.begin(), std::min(layout.timestamp.size(), IMAGE_TIMESTAMP_SIZE - 1),
                 h + IMAGE_TIMESTAMP_OFFSET);
-    std::copy_n(spec.fileText.begin(), std::min(spec.fileText.size(), IMAGE_FILE_SIZE - 1), h + IMAGE_FILE_OFFSET);
-    file.insert(file.end(), spec.component0.begin(), spec.component0.end());
-    if (spec.bootCode) {
-        file.insert(file.end(), spec.bootCode->begin(), spec.bootCode->end());
+    std::copy_n(layout.fileText.begin(), std::min(layout.fileText.size(), IMAGE_FILE_SIZE - 1), h + IMAGE_FILE_OFFSET);
+    file.insert(file.end(), layout.component0.begin(), layout.component0.end());
+    if (layout.bootCode) {
+        file.insert(file.end(), layout.bootCode->begin(), layout.bootCode->end());
     }
     putBe32(file.data() + IMAGE_SIZE_OFFSET, static_cast<uint32_t>(file.size()));
     fixCrc(file);

@@ -34,7 +34,7 @@ struct ImageSpec {
 };
 
 // An OPR image with a correct Size and CRC.
-std::vector<uint8_t> oprImage(const ImageSpec& spec);
+std::vector<uint8_t> oprImage(const ImageSpec& layout);
 // Sets bytes 0-1 to the CRC of bytes 2..Size-1 (Size from the image or
 // container header).
 void fixCrc(std::vector<uint8_t>& file);

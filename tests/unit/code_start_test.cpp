@@ -122,10 +122,10 @@ TEST(CodeStart, ProgressBarMarksFollowTheEvenPercentagesReached) {
     for (Case c : {Case{102400, 50}, Case{204800, 51}, Case{500, 1}}) {
         TestBoard board(withHandover(sim::OnHandover::Exit));
         board.formatVolume();
-        ImageSpec spec;
-        spec.component0 = storedZlibStream(dataForStoredStreamOf(c.streamSize));
-        ASSERT_EQ(spec.component0.size(), c.streamSize);
-        board.writeFile("image1", oprImage(spec));
+        ImageSpec layout;
+        layout.component0 = storedZlibStream(dataForStoredStreamOf(c.streamSize));
+        ASSERT_EQ(layout.component0.size(), c.streamSize);
+        board.writeFile("image1", oprImage(layout));
         EXPECT_EQ(board.run(), 0);
         EXPECT_EQ(progressBar(board.output()), std::string(c.marks, '|')) << c.streamSize << " bytes";
     }
@@ -134,9 +134,9 @@ TEST(CodeStart, ProgressBarMarksFollowTheEvenPercentagesReached) {
 TEST(CodeStart, StartModesReachTheCode) {
     TestBoard board(withHandover(sim::OnHandover::Return));
     LoaderOnBoard loader(board);
-    ImageSpec spec;
-    spec.component0 = zlibStream(patternBytes(4000, 5));
-    board.writeFile("image1", oprImage(spec));
+    ImageSpec layout;
+    layout.component0 = zlibStream(patternBytes(4000, 5));
+    board.writeFile("image1", oprImage(layout));
 
     for (uint32_t mode : {swboot::START_MODE_NORMAL, swboot::START_MODE_SWITCH_DIAGNOSTICS}) {
         int result = -1;
@@ -167,26 +167,26 @@ protected:
 };
 
 TEST_F(CodeStartFailure, ComponentOfSizeZero) {
-    ImageSpec spec;
-    auto image = oprImage(spec);  // component 0 empty
+    ImageSpec layout;
+    auto image = oprImage(layout);  // component 0 empty
     expectDecompressionFailure(image, "size 0");
 }
 
 TEST_F(CodeStartFailure, CorruptDeflateStream) {
-    ImageSpec spec;
-    spec.component0 = zlibStream(patternBytes(50000, 9));
+    ImageSpec layout;
+    layout.component0 = zlibStream(patternBytes(50000, 9));
     for (size_t i = 100; i < 140; ++i) {
-        spec.component0[i] ^= 0x5A;
+        layout.component0[i] ^= 0x5A;
     }
-    expectDecompressionFailure(oprImage(spec), "corrupt stream");
+    expectDecompressionFailure(oprImage(layout), "corrupt stream");
 }
 
 TEST_F(CodeStartFailure, MissingOrShortImageNeverInflatesWhatTheStagingAreaHolds) {
     expectDecompressionFailure({}, "missing file");
 
-    ImageSpec spec;
-    spec.component0 = zlibStream(patternBytes(50000, 2));
-    auto image = oprImage(spec);
+    ImageSpec layout;
+    layout.component0 = zlibStream(patternBytes(50000, 2));
+    auto image = oprImage(layout);
     image.resize(swboot::IMAGE_HEADER_SIZE);
     expectDecompressionFailure(image, "header only");
     image.resize(60);
@@ -194,29 +194,29 @@ TEST_F(CodeStartFailure, MissingOrShortImageNeverInflatesWhatTheStagingAreaHolds
 }
 
 TEST_F(CodeStartFailure, ComponentBeyondTheBytesRead) {
-    ImageSpec spec;
-    spec.component0 = zlibStream(patternBytes(50000, 2));
-    auto image = oprImage(spec);
+    ImageSpec layout;
+    layout.component0 = zlibStream(patternBytes(50000, 2));
+    auto image = oprImage(layout);
     // Claim more compressed data than the file holds.
     swboot::putBe32(image.data() + swboot::IMAGE_COMPONENT_TABLE_OFFSET + swboot::COMPONENT_SIZE_OFFSET,
-                    static_cast<uint32_t>(spec.component0.size() + 4096));
+                    static_cast<uint32_t>(layout.component0.size() + 4096));
     fixCrc(image);
     expectDecompressionFailure(image, "component beyond the file");
 }
 
 TEST_F(CodeStartFailure, CodeThatWouldLandOnTheStagingAreaOrOutsideRam) {
-    ImageSpec spec;
-    spec.component0 = zlibStream(patternBytes(4000, 2));
-    spec.loadAddress = 0x02000100;
-    expectDecompressionFailure(oprImage(spec), "load address in the staging area");
+    ImageSpec layout;
+    layout.component0 = zlibStream(patternBytes(4000, 2));
+    layout.loadAddress = 0x02000100;
+    expectDecompressionFailure(oprImage(layout), "load address in the staging area");
 
-    spec.loadAddress = 0x10000000;
-    expectDecompressionFailure(oprImage(spec), "load address above RAM");
+    layout.loadAddress = 0x10000000;
+    expectDecompressionFailure(oprImage(layout), "load address above RAM");
 
     // Starts below the staging area but would run into it.
-    spec.component0 = zlibStream(std::vector<uint8_t>(0x3000, 0xAB));
-    spec.loadAddress = 0x02000000 - 0x1000;
-    expectDecompressionFailure(oprImage(spec), "code running into the staging area");
+    layout.component0 = zlibStream(std::vector<uint8_t>(0x3000, 0xAB));
+    layout.loadAddress = 0x02000000 - 0x1000;
+    expectDecompressionFailure(oprImage(layout), "code running into the staging area");
 }
 
 TEST(CodeStart, StagingAreaLeftoversAreNotStartedAfterTheImageIsDeleted) {
@@ -225,9 +225,9 @@ TEST(CodeStart, StagingAreaLeftoversAreNotStartedAfterTheImageIsDeleted) {
     // bytes still in RAM.
     TestBoard board(withHandover(sim::OnHandover::Return));
     LoaderOnBoard loader(board);
-    ImageSpec spec;
-    spec.component0 = zlibStream(patternBytes(4000, 5));
-    board.writeFile("image1", oprImage(spec));
+    ImageSpec layout;
+    layout.component0 = zlibStream(patternBytes(4000, 5));
+    board.writeFile("image1", oprImage(layout));
     EXPECT_EQ(loader.run([&] { loader->codeStart.opCodeStart(1); }), "");
     std::filesystem::remove(board.filePath("image1"));
     EXPECT_EQ(loader->codeStart.opCodeInflate("image1", 0), 1);

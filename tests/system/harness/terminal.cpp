@@ -200,6 +200,10 @@ int ChildProcess::wait(std::chrono::milliseconds timeout) {
         pid_t reaped = waitpid(pid_, &status, WNOHANG);
         if (reaped == pid_) {
             pid_ = -1;
+            // Its last diagnostics may still be in the pipe: collect them
+            // before the caller looks.
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait_until(lock, deadline, [&] { return ended_; });
             return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         }
         if (Steady::now() >= deadline) {
