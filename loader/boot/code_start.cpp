@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "boot/cpld_registers.h"
+#include "common/file_io.h"
 #include "common/handles.h"
 #include "loader.h"
 
@@ -72,13 +73,7 @@ int CodeStart::opCodeInflate(const char* fileName, uint32_t component) {
         if (!file.isOpen()) {
             return 1;
         }
-        while (loaded < staging.size()) {
-            long n = files.read(file.fd(), staging.data() + loaded, staging.size() - loaded);
-            if (n <= 0) {
-                break;
-            }
-            loaded += static_cast<size_t>(n);
-        }
+        loaded = static_cast<size_t>(readFully(files, file.fd(), staging.data(), staging.size()));
     }
 
     uint32_t size = header.componentSize(component);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/file_io.h"
 #include "common/handles.h"
 #include "common/text.h"
 #include "image/image_lines.h"
@@ -13,20 +14,6 @@ namespace {
 
 constexpr size_t PREFIX_SIZE = 16;
 constexpr int BOOT_CODE_FILE_MODE = 0644;
-
-// Reads until the count is reached or the file ends; the bytes read.
-long readFully(Files& files, int fd, uint8_t* buffer, size_t length) {
-    size_t done = 0;
-    while (done < length) {
-        long n = files.read(fd, buffer + done, length - done);
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<long>(done);
-}
-
 }  // namespace
 
 int CodeLoad::codeLoadXmodem(uint32_t targetDeviceId) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/file_io.h"
 #include "common/handles.h"
 #include "common/text.h"
 #include "loader.h"
@@ -46,24 +47,6 @@ void fieldStore(DirectoryEntryFields& entry, int field, const char* text) {
             break;
     }
 }
-
-long readFully(Files& files, int fd, uint8_t* buffer, size_t length, bool& failed) {
-    size_t done = 0;
-    failed = false;
-    while (done < length) {
-        long n = files.read(fd, buffer + done, length - done);
-        if (n < 0) {
-            failed = true;
-            break;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<long>(done);
-}
-
 }  // namespace
 
 template <typename F>
@@ -120,7 +103,7 @@ int ImageDirectory::dimInitialize() {
             return DIM_NOT_FOUND;
         }
         bool failed = false;
-        length = readFully(files, file.fd(), reinterpret_cast<uint8_t*>(buffer), DIM_FILE_MAX, failed);
+        length = readFully(files, file.fd(), reinterpret_cast<uint8_t*>(buffer), DIM_FILE_MAX, &failed);
         if (failed) {
             return DIM_READ_ERROR;
         }
@@ -363,7 +346,7 @@ int ImageDirectory::dimFileShow() {
     }
     char buffer[DIM_FILE_MAX + 1] = {};
     bool failed = false;
-    long length = readFully(files, file.fd(), reinterpret_cast<uint8_t*>(buffer), DIM_FILE_MAX, failed);
+    long length = readFully(files, file.fd(), reinterpret_cast<uint8_t*>(buffer), DIM_FILE_MAX, &failed);
     if (failed) {
         io.printf(" boot.dim read error\n");
         return -2;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/file_io.h"
 #include "common/handles.h"
 #include "common/text.h"
 #include "image/image_lines.h"
@@ -12,20 +13,6 @@ namespace swboot {
 namespace {
 
 constexpr size_t CHECK_PREFIX_SIZE = 16;
-
-// Reads until the count is reached or the file ends; the bytes read.
-long readFully(Files& files, int fd, uint8_t* buffer, size_t length) {
-    size_t done = 0;
-    while (done < length) {
-        long n = files.read(fd, buffer + done, length - done);
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<long>(done);
-}
-
 }  // namespace
 
 uint16_t ImageStore::fileCrc16(const char* name, uint32_t length) {
