@@ -192,23 +192,11 @@ long PtyLine::readMaster(uint8_t* buffer, size_t length) {
 }
 
 long PtyLine::receive(uint8_t* buffer, size_t length) {
-    if (!arrivedBeforeSend_.empty()) {
-        size_t n = std::min(length, arrivedBeforeSend_.size());
-        std::copy_n(arrivedBeforeSend_.begin(), n, buffer);
-        arrivedBeforeSend_.erase(arrivedBeforeSend_.begin(), arrivedBeforeSend_.begin() + static_cast<long>(n));
-        return static_cast<long>(n);
-    }
-    if (sentSinceReceive_) {
-        // The first look after sending finds only what came before it:
-        // an answer cannot arrive in the same instant the question left.
-        sentSinceReceive_ = false;
-        return 0;
-    }
-    return readMaster(buffer, length);
+    return order_.receive(buffer, length, [this](uint8_t* b, size_t n) { return readMaster(b, n); });
 }
 
 void PtyLine::waitInput(int64_t deadlineMicros, bool /*readerWaiting*/) {
-    if (!arrivedBeforeSend_.empty() || sentSinceReceive_) {
+    if (order_.pending()) {
         return;  // there is something to receive (or to look at) already
     }
     look();
@@ -244,17 +232,7 @@ void PtyLine::transmit(const uint8_t* data, size_t length) {
     if (!connected_) {
         return;  // nobody on the line: the bytes are lost
     }
-    // What has arrived so far was received before these bytes left; the
-    // far end's answer to them comes after (see receive).
-    uint8_t buffer[4096];
-    while (arrivedBeforeSend_.size() < ARRIVED_KEPT_MAX) {
-        long n = readMaster(buffer, sizeof buffer);
-        if (n <= 0) {
-            break;
-        }
-        arrivedBeforeSend_.insert(arrivedBeforeSend_.end(), buffer, buffer + n);
-    }
-    sentSinceReceive_ = true;
+    order_.sending([this](uint8_t* b, size_t n) { return readMaster(b, n); });
     using Steady = std::chrono::steady_clock;
     size_t done = 0;
     Steady::time_point lastProgress = Steady::now();

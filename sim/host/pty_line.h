@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "host/answer_order.h"
 #include "host/diagnostics.h"
 #include "host/serial_line.h"
 #include "host/sim_clock.h"
@@ -39,8 +40,6 @@ public:
     // The longest single wait: a termination request that came just before
     // a wait is seen this soon (the signal may have missed the wait).
     static constexpr int WAIT_SLICE_MS = 100;
-    // At most this much input is taken in ahead when the board sends.
-    static constexpr size_t ARRIVED_KEPT_MAX = 65536;
 
     // Opens a new pseudo-terminal and prints "console: /dev/pts/N" on the
     // diagnostics. With a link path, also links it to the terminal
@@ -82,8 +81,7 @@ private:
     bool connected_ = false;
     bool stalled_ = false;  // the program stopped reading; output is dropped
     uint32_t speed_ = 9600;
-    std::vector<uint8_t> arrivedBeforeSend_;  // taken in when the board last sent
-    bool sentSinceReceive_ = false;
+    AnswerOrder order_;
 };
 
 }  // namespace sim

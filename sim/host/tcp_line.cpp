@@ -126,19 +126,7 @@ bool TcpLine::waitForClient(const std::atomic<bool>& stop) {
 }
 
 long TcpLine::receive(uint8_t* buffer, size_t length) {
-    if (!arrivedBeforeSend_.empty()) {
-        size_t n = std::min(length, arrivedBeforeSend_.size());
-        std::copy_n(arrivedBeforeSend_.begin(), n, buffer);
-        arrivedBeforeSend_.erase(arrivedBeforeSend_.begin(), arrivedBeforeSend_.begin() + static_cast<long>(n));
-        return static_cast<long>(n);
-    }
-    if (sentSinceReceive_) {
-        // The first look after sending finds only what came before it:
-        // an answer cannot arrive in the same instant the question left.
-        sentSinceReceive_ = false;
-        return 0;
-    }
-    return readClient(buffer, length);
+    return order_.receive(buffer, length, [this](uint8_t* b, size_t n) { return readClient(b, n); });
 }
 
 long TcpLine::readClient(uint8_t* buffer, size_t length) {
@@ -159,7 +147,7 @@ long TcpLine::readClient(uint8_t* buffer, size_t length) {
 }
 
 void TcpLine::waitInput(int64_t deadlineMicros, bool /*readerWaiting*/) {
-    if (!arrivedBeforeSend_.empty() || sentSinceReceive_) {
+    if (order_.pending()) {
         return;  // there is something to receive (or to look at) already
     }
     struct pollfd p[2] = {{listener_, POLLIN, 0}, {client_, POLLIN, 0}};
@@ -184,17 +172,7 @@ void TcpLine::transmit(const uint8_t* data, size_t length) {
     if (client_ < 0) {
         return;  // nobody on the line: the bytes are lost
     }
-    // What has arrived so far was received before these bytes left; the
-    // client's answer to them comes after (see receive).
-    uint8_t buffer[4096];
-    while (arrivedBeforeSend_.size() < ARRIVED_KEPT_MAX) {
-        long n = readClient(buffer, sizeof buffer);
-        if (n <= 0) {
-            break;
-        }
-        arrivedBeforeSend_.insert(arrivedBeforeSend_.end(), buffer, buffer + n);
-    }
-    sentSinceReceive_ = true;
+    order_.sending([this](uint8_t* b, size_t n) { return readClient(b, n); });
     using Steady = std::chrono::steady_clock;
     size_t done = 0;
     Steady::time_point lastProgress = Steady::now();

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "host/answer_order.h"
 #include "host/diagnostics.h"
 #include "host/serial_line.h"
 #include "host/sim_clock.h"
@@ -31,8 +32,6 @@ public:
     // The longest single wait: a termination request that came just before
     // a wait is seen this soon (the signal may have missed the wait).
     static constexpr int WAIT_SLICE_MS = 100;
-    // At most this much input is taken in ahead when the board sends.
-    static constexpr size_t ARRIVED_KEPT_MAX = 65536;
 
     // Listens on 127.0.0.1 at the port (0: a free port) and prints
     // "console: tcp 127.0.0.1:PORT" on the diagnostics. Throws
@@ -69,8 +68,7 @@ private:
     int client_ = -1;
     uint16_t port_ = 0;
     bool stalled_ = false;
-    std::vector<uint8_t> arrivedBeforeSend_;  // taken in when the board last sent
-    bool sentSinceReceive_ = false;
+    AnswerOrder order_;
 };
 
 }  // namespace sim
