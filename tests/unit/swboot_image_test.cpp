@@ -20,9 +20,12 @@
 #include "image_verify.h"
 #include "stk_builder.h"
 #include "string_sink.h"
+#include "support/boot_spine_images.h"
 
 namespace swboot::tool {
 namespace {
+
+using testing_support::fixCrc;
 
 constexpr uint32_t LOAD_ADDRESS = 0x00010000;
 constexpr uint32_t OTHER_TARGET = 0x00508555;
@@ -59,16 +62,26 @@ uint16_t crcOf(const uint8_t* data, size_t length) {
     return crc.compute(data, length);
 }
 
-// Rewrites the stored CRC after a test changed the file, so that the
-// check under test is the one that fails.
-void crcFix(std::vector<uint8_t>& file) {
-    const uint32_t length = imageCheckedLength(file.data());
-    putBe16(file.data(), crcOf(file.data() + 2, length - 2));
-}
-
 std::string verifyError(const std::vector<uint8_t>& file, uint32_t target = DEVICE_TARGET_ID) {
     Result<VerifyReport> report = imageVerify(file, target);
     return report.ok() ? std::string("accepted") : report.error();
+}
+
+::testing::AssertionResult refusedFor(const std::vector<uint8_t>& file, const std::string& reason,
+                                      uint32_t target = DEVICE_TARGET_ID) {
+    const std::string error = verifyError(file, target);
+    if (error.find(reason) != std::string::npos) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "refused for \"" << reason << "\" expected, got: " << error;
+}
+
+// The file with a 32-bit field set and the CRC repaired, so that the check
+// under test is the one that fails.
+std::vector<uint8_t> withField(std::vector<uint8_t> file, size_t offset, uint32_t value) {
+    putBe32(file.data() + offset, value);
+    fixCrc(file);
+    return file;
 }
 
 // What zlib makes of the bytes in one call, as a yardstick for the
@@ -88,27 +101,6 @@ uint64_t inflatedLength(std::span<const uint8_t> stream) {
 
 uint8_t* descriptor(std::vector<uint8_t>& image, size_t index) {
     return image.data() + IMAGE_COMPONENT_TABLE_OFFSET + COMPONENT_DESCRIPTOR_SIZE * index;
-}
-
-// --- The image CRC-16 ---------------------------------------------------
-
-TEST(SwbootImageCrcTest, CheckValues) {
-    const char* digits = "123456789";
-    EXPECT_EQ(crcOf(reinterpret_cast<const uint8_t*>(digits), 9), 0x40DE);
-    EXPECT_EQ(crcOf(reinterpret_cast<const uint8_t*>("abc"), 3), 0x20FE);
-    EXPECT_EQ(crcOf(nullptr, 0), 0);
-    const std::vector<uint8_t> zeros(1000, 0);
-    EXPECT_EQ(crcOf(zeros.data(), zeros.size()), 0);
-}
-
-TEST(SwbootImageCrcTest, TableEntriesShowThroughTwoZeroBytes) {
-    // A byte followed by two zero bytes leaves exactly its table entry.
-    const uint8_t one[] = {1, 0, 0};
-    const uint8_t two[] = {2, 0, 0};
-    const uint8_t all[] = {255, 0, 0};
-    EXPECT_EQ(crcOf(one, 3), 0xA097);
-    EXPECT_EQ(crcOf(two, 3), 0xE1B9);
-    EXPECT_EQ(crcOf(all, 3), 0xF087);
 }
 
 // --- Building OPR images ----------------------------------------------
@@ -259,95 +251,43 @@ TEST_F(SwbootImageVerifyTest, AnyChangedByteUnderTheCrcIsCaught) {
                             image.size() - 1}) {
         std::vector<uint8_t> changed = image;
         changed[position] ^= 0x01;
-        EXPECT_NE(verifyError(changed).find("CRC mismatch"), std::string::npos) << position;
+        EXPECT_TRUE(refusedFor(changed, "CRC mismatch")) << position;
     }
-    // Bytes past Size are not covered.
-    std::vector<uint8_t> longer = image;
-    longer.resize(image.size() + 100, 0xEE);
-    EXPECT_EQ(verifyError(longer), "accepted");
 }
 
-TEST_F(SwbootImageVerifyTest, SizeFieldLimits) {
-    std::vector<uint8_t> tooSmall(IMAGE_HEADER_SIZE - 1, 0);
-    putBe32(tooSmall.data() + IMAGE_SIZE_OFFSET, IMAGE_HEADER_SIZE - 1);
-    crcFix(tooSmall);
-    EXPECT_NE(verifyError(tooSmall).find("Size"), std::string::npos);
-
-    std::vector<uint8_t> tooLarge = image;
-    putBe32(tooLarge.data() + IMAGE_SIZE_OFFSET, IMAGE_SIZE_MAX + 1);
-    EXPECT_NE(verifyError(tooLarge).find("outside"), std::string::npos);
-
+TEST_F(SwbootImageVerifyTest, RefusesWhatTheLoaderRefusesAndTakesWhatItStarts) {
+    const size_t code = IMAGE_COMPONENT_TABLE_OFFSET;
+    const size_t boot = code + COMPONENT_DESCRIPTOR_SIZE;
+    const uint32_t codeSize = getBe32(image.data() + code + COMPONENT_SIZE_OFFSET);
+    EXPECT_TRUE(refusedFor(image, "Target Device 0x00508541", OTHER_TARGET));
+    EXPECT_TRUE(refusedFor({image.begin(), image.end() - 1}, "shorter than"));
+    EXPECT_TRUE(refusedFor(std::vector<uint8_t>(15, 0), "too short"));
+    EXPECT_TRUE(refusedFor(withField(std::vector<uint8_t>(IMAGE_HEADER_SIZE - 1, 0), IMAGE_SIZE_OFFSET,
+                                     IMAGE_HEADER_SIZE - 1),
+                           "Size"));
+    EXPECT_TRUE(refusedFor(withField(image, IMAGE_SIZE_OFFSET, IMAGE_SIZE_MAX + 1), "outside"));
+    EXPECT_TRUE(refusedFor(withField(image, IMAGE_COMPONENT_COUNT_OFFSET, IMAGE_COMPONENTS_MAX + 1),
+                           "Number of Components"));
+    EXPECT_TRUE(refusedFor(withField(image, code + COMPONENT_SIZE_OFFSET, 0), "Size is 0"));
+    EXPECT_TRUE(refusedFor(withField(image, code + COMPONENT_SIZE_OFFSET, codeSize + 1), "beyond the end of the file"));
+    EXPECT_TRUE(refusedFor(withField(image, code + COMPONENT_DATA_OFFSET, IMAGE_SIZE_MAX), "first 16 MiB"));
+    EXPECT_TRUE(refusedFor(withField(withField(image, boot + COMPONENT_SIZE_OFFSET, 1), boot + COMPONENT_DATA_OFFSET,
+                                     static_cast<uint32_t>(image.size())),
+                           "boot code"));
+    const size_t load = code + COMPONENT_LOAD_ADDRESS_OFFSET;
+    EXPECT_TRUE(refusedFor(withField(image, load, STAGING_AREA_BASE + 0x1000), "load address 0x02001000"));
+    // 100000 bytes of code fit below the staging area from 100000 below it on.
+    EXPECT_TRUE(refusedFor(withField(image, load, STAGING_AREA_BASE - 99999), "more than 99999 bytes"));
+    EXPECT_EQ(verifyError(withField(image, load, STAGING_AREA_BASE - 100000)), "accepted");
     // Size 1220: the CRC covers the header only; the code after it still starts.
-    std::vector<uint8_t> headerOnly = image;
-    putBe32(headerOnly.data() + IMAGE_SIZE_OFFSET, IMAGE_HEADER_SIZE);
-    crcFix(headerOnly);
-    EXPECT_EQ(verifyError(headerOnly), "accepted");
+    EXPECT_EQ(verifyError(withField(image, IMAGE_SIZE_OFFSET, IMAGE_HEADER_SIZE)), "accepted");
 
-    EXPECT_NE(verifyError(std::vector<uint8_t>(15, 0)).find("too short"), std::string::npos);
-}
-
-TEST_F(SwbootImageVerifyTest, TruncatedFileFails) {
-    std::vector<uint8_t> truncated(image.begin(), image.end() - 1);
-    EXPECT_NE(verifyError(truncated).find("shorter than"), std::string::npos);
-}
-
-TEST_F(SwbootImageVerifyTest, WrongTarget) {
-    EXPECT_NE(verifyError(image, OTHER_TARGET).find("Target Device 0x00508541"), std::string::npos);
-}
-
-TEST_F(SwbootImageVerifyTest, HeaderFieldsTheLoaderRefuses) {
-    std::vector<uint8_t> changed = image;
-    putBe32(changed.data() + IMAGE_COMPONENT_COUNT_OFFSET, IMAGE_COMPONENTS_MAX + 1);
-    crcFix(changed);
-    EXPECT_NE(verifyError(changed).find("Number of Components"), std::string::npos);
-
-    changed = image;
-    putBe32(descriptor(changed, 0) + COMPONENT_SIZE_OFFSET, 0);
-    crcFix(changed);
-    EXPECT_NE(verifyError(changed).find("Size is 0"), std::string::npos);
-}
-
-TEST_F(SwbootImageVerifyTest, ComponentDataMustLieInTheFile) {
-    std::vector<uint8_t> changed = image;
-    const uint32_t size = getBe32(descriptor(changed, 0) + COMPONENT_SIZE_OFFSET);
-    putBe32(descriptor(changed, 0) + COMPONENT_SIZE_OFFSET, size + 1);
-    crcFix(changed);
-    EXPECT_NE(verifyError(changed).find("beyond the end of the file"), std::string::npos);
-
-    changed = image;
-    putBe32(descriptor(changed, 0) + COMPONENT_DATA_OFFSET, IMAGE_SIZE_MAX);
-    crcFix(changed);
-    EXPECT_NE(verifyError(changed).find("first 16 MiB"), std::string::npos);
-
-    changed = image;
-    putBe32(descriptor(changed, 1) + COMPONENT_SIZE_OFFSET, 1);
-    putBe32(descriptor(changed, 1) + COMPONENT_DATA_OFFSET, static_cast<uint32_t>(image.size()));
-    crcFix(changed);
-    EXPECT_NE(verifyError(changed).find("boot code"), std::string::npos);
-}
-
-TEST_F(SwbootImageVerifyTest, LoadAddressAndRoomForTheCode) {
-    std::vector<uint8_t> changed = image;
-    putBe32(descriptor(changed, 0) + COMPONENT_LOAD_ADDRESS_OFFSET, STAGING_AREA_BASE + 0x1000);
-    crcFix(changed);
-    EXPECT_NE(verifyError(changed).find("load address 0x02001000"), std::string::npos);
-
-    // 100000 bytes of code do not fit below the staging area from here.
-    putBe32(descriptor(changed, 0) + COMPONENT_LOAD_ADDRESS_OFFSET, STAGING_AREA_BASE - 99999);
-    crcFix(changed);
-    EXPECT_NE(verifyError(changed).find("more than 99999 bytes"), std::string::npos);
-    putBe32(descriptor(changed, 0) + COMPONENT_LOAD_ADDRESS_OFFSET, STAGING_AREA_BASE - 100000);
-    crcFix(changed);
-    EXPECT_EQ(verifyError(changed), "accepted");
-}
-
-TEST_F(SwbootImageVerifyTest, CorruptDeflateStream) {
-    std::vector<uint8_t> changed = image;
+    std::vector<uint8_t> corrupt = image;
     for (size_t i = 0; i < 64; ++i) {
-        changed[IMAGE_HEADER_SIZE + 200 + i] ^= 0xA5;
+        corrupt[IMAGE_HEADER_SIZE + 200 + i] ^= 0xA5;
     }
-    crcFix(changed);
-    EXPECT_NE(verifyError(changed).find("does not inflate"), std::string::npos);
+    fixCrc(corrupt);
+    EXPECT_TRUE(refusedFor(corrupt, "does not inflate"));
 }
 
 TEST_F(SwbootImageVerifyTest, ComponentEndingBeforeItsStreamEndStillStarts) {
@@ -355,7 +295,7 @@ TEST_F(SwbootImageVerifyTest, ComponentEndingBeforeItsStreamEndStillStarts) {
     // or not, and never looks at the bytes after it.
     std::vector<uint8_t> changed = image;
     putBe32(descriptor(changed, 0) + COMPONENT_SIZE_OFFSET, 3000);
-    crcFix(changed);
+    fixCrc(changed);
     Result<VerifyReport> report = imageVerify(changed, DEVICE_TARGET_ID);
     ASSERT_TRUE(report.ok()) << report.error();
     EXPECT_FALSE(report->streamEnded);
@@ -365,7 +305,7 @@ TEST_F(SwbootImageVerifyTest, ComponentEndingBeforeItsStreamEndStillStarts) {
 TEST_F(SwbootImageVerifyTest, HalfASignatureIsStillAnImage) {
     std::vector<uint8_t> changed = image;
     putBe16(changed.data() + 2, STK_SIGNATURE_16);
-    crcFix(changed);
+    fixCrc(changed);
     Result<VerifyReport> report = imageVerify(changed, DEVICE_TARGET_ID);
     ASSERT_TRUE(report.ok()) << report.error();
     EXPECT_FALSE(report->container);
@@ -399,7 +339,7 @@ TEST(SwbootImageStkTest, EachTargetFindsItsImage) {
     EXPECT_TRUE(report->container);
     EXPECT_EQ(report->entryIndex, 1u);
     EXPECT_EQ(report->inflatedSize, 70000u);
-    EXPECT_NE(verifyError(c, 0x00508599).find("no matching image"), std::string::npos);
+    EXPECT_TRUE(refusedFor(c, "no matching image", 0x00508599));
 }
 
 TEST(SwbootImageStkTest, FirstOfTwoMatchingEntriesIsChosen) {
@@ -417,16 +357,9 @@ TEST(SwbootImageStkTest, FirstOfTwoMatchingEntriesIsChosen) {
 TEST(SwbootImageStkTest, OffsetsAreRebasedByTheEntryOffset) {
     std::vector<uint8_t> image = built(sampleInput(20000));
     const uint32_t base = 4096;
-    std::vector<uint8_t> c(base + image.size(), 0);
-    putBe16(c.data() + 2, STK_SIGNATURE_16);
-    putBe32(c.data() + 4, STK_SIGNATURE_32);
-    putBe32(c.data() + STK_ENTRY_COUNT_OFFSET, 1);
-    putBe32(c.data() + STK_SIZE_OFFSET, static_cast<uint32_t>(c.size()));
-    putBe32(c.data() + STK_HEADER_LENGTH_OFFSET, STK_ENTRY_TABLE_OFFSET + STK_ENTRY_SIZE);
-    putBe32(c.data() + STK_ENTRY_TABLE_OFFSET + STK_ENTRY_IMAGE_OFFSET, base);
-    putBe32(c.data() + STK_ENTRY_TABLE_OFFSET + STK_ENTRY_TARGET_OFFSET, DEVICE_TARGET_ID);
-    std::copy(image.begin(), image.end(), c.begin() + base);
-    crcFix(c);
+    std::vector<uint8_t> c = testing_support::boot::stkFront({{base, DEVICE_TARGET_ID}});
+    testing_support::boot::placeAt(c, base, image);
+    testing_support::boot::stkFinish(c);
 
     Result<ImageSelection> selection = imageSelect(c, DEVICE_TARGET_ID);
     ASSERT_TRUE(selection.ok()) << selection.error();
@@ -440,7 +373,7 @@ TEST(SwbootImageStkTest, OffsetsAreRebasedByTheEntryOffset) {
 
     // Only the inner image's own CRC is outside the container's check.
     c[base] ^= 0xFF;
-    crcFix(c);
+    fixCrc(c);
     EXPECT_EQ(verifyError(c), "accepted");
 }
 
@@ -452,12 +385,12 @@ TEST(SwbootImageStkTest, EntriesOutsideTheHeaderLengthAreNotScanned) {
     std::vector<uint8_t> c = build->container;
     ASSERT_EQ(verifyError(c), "accepted");
     putBe32(c.data() + STK_HEADER_LENGTH_OFFSET, STK_ENTRY_TABLE_OFFSET + STK_ENTRY_SIZE);
-    crcFix(c);
-    EXPECT_NE(verifyError(c).find("no matching image"), std::string::npos);
+    fixCrc(c);
+    EXPECT_TRUE(refusedFor(c, "no matching image"));
 
     c = build->container;
     putBe32(c.data() + STK_ENTRY_COUNT_OFFSET, 0);
-    crcFix(c);
+    fixCrc(c);
     EXPECT_EQ(verifyError(c), "empty container");
 }
 
