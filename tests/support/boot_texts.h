@@ -1,0 +1,33 @@
+// Texts the boot spine tests compare against: image directories as
+// "boot.dim" holds them, and the Boot Menu's own lines.
+#pragma once
+
+#include <string>
+
+namespace testing_support::boot {
+
+// image1 active and no backup: the directory a fresh board writes.
+inline const std::string DEFAULT_DIM = "---IMAGE---\nactive\nactive\nimage1\n0\ndefault image\n";
+inline const std::string BACKUP_ENTRY = "---IMAGE---\nbackup\nbackup\nimage2\n0\n\n";
+inline const std::string TWO_IMAGES = DEFAULT_DIM + BACKUP_ENTRY;
+// TWO_IMAGES with the roles swapped: image2 active, image1 the backup.
+inline const std::string SWAPPED_IMAGES =
+    "---IMAGE---\nbackup\nbackup\nimage1\n0\ndefault image\n---IMAGE---\nactive\nactive\nimage2\n0\n\n";
+
+inline const std::string BANNER = "Boot Menu Version 01.00.45 10-13-2006\n\n\n";
+inline const std::string OPTION_LIST =
+    "Options available\n"
+    "1  - Start operational code\n"
+    "2  - Change baud rate\n"
+    "3  - Retrieve event log using XMODEM\n"
+    "4  - Load new operational code using XMODEM\n"
+    "5  - Display operational code vital product data\n"
+    "6  - Run flash diagnostics\n"
+    "7  - Update boot code\n"
+    "8  - Delete operational code\n"
+    "9  - Reset the system\n"
+    "10 - Restore configuration to factory defaults (delete config files)\n"
+    "11 - Activate Backup Image\n";
+inline const std::string PROMPT = "[Boot Menu] ";
+
+}  // namespace testing_support::boot
