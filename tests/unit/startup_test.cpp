@@ -3,43 +3,27 @@
 // on the volume, and the two-second choice.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "boot/cpld_registers.h"
 #include "support/boot_spine_images.h"
+#include "support/boot_texts.h"
 #include "support/loader_on_board.h"
 #include "support/test_board.h"
 
 namespace {
 
 using namespace swboot;
+using namespace testing_support::boot;
 using testing_support::countOf;
 using testing_support::BootEnd;
 using testing_support::bootOnPlatform;
-using testing_support::boot::goodImage;
-using testing_support::boot::ImageSpec;
 using testing_support::plainText;
 using testing_support::TestBoard;
 
-const std::string DEFAULT_DIM = "---IMAGE---\nactive\nactive\nimage1\n0\ndefault image\n";
-const std::string TWO_IMAGES = DEFAULT_DIM + "---IMAGE---\nbackup\nbackup\nimage2\n0\n\n";
-
-const std::string BANNER = "Boot Menu Version 01.00.45 10-13-2006\n\n\n";
-const std::string OPTION_LIST =
-    "Options available\n"
-    "1  - Start operational code\n"
-    "2  - Change baud rate\n"
-    "3  - Retrieve event log using XMODEM\n"
-    "4  - Load new operational code using XMODEM\n"
-    "5  - Display operational code vital product data\n"
-    "6  - Run flash diagnostics\n"
-    "7  - Update boot code\n"
-    "8  - Delete operational code\n"
-    "9  - Reset the system\n"
-    "10 - Restore configuration to factory defaults (delete config files)\n"
-    "11 - Activate Backup Image\n";
 const std::string CHOICE =
     "Select an option. If no selection in 2 seconds then\n"
     "operational code will start.\n\n"
@@ -146,13 +130,6 @@ TEST(Startup, LampTestWritesItsSequenceWithItsPauses) {
     }
     EXPECT_EQ(writes[1].micros, writes[0].micros);
     EXPECT_EQ(writes[52].micros, writes[49].micros);
-
-    sim::Cpld& cpld = board.board().cpld();
-    EXPECT_EQ(cpld.reg(0x1), 0x50);
-    EXPECT_EQ(cpld.reg(0x2), 0x00);
-    EXPECT_EQ(cpld.reg(0xE), 0x10);
-    EXPECT_EQ(cpld.reg(0xF), 0x10);
-    EXPECT_EQ(cpld.reg(0x3), 0x44);
 }
 
 // The number of switch chips that startup's scan counts on a board with
@@ -173,7 +150,7 @@ std::string chipAt(int bus, int device, int vendor, int deviceId, int function =
     return text;
 }
 
-TEST(SwitchChipScan, CountsTheBroadcomSwitchChipsOnFunctionZeroOfDevicesUpTo30) {
+TEST(SwitchChipScan, CountsTheBroadcomSwitchChipsOnFunctionZeroOfDevicesUpTo30AndFindsTwoBuiltIn) {
     const std::string bridge = chipAt(0, 0, 0x1057, 0x000c);
     EXPECT_EQ(switchChipsOn(""), 0);
     EXPECT_EQ(switchChipsOn(bridge), 0);
@@ -192,68 +169,43 @@ TEST(SwitchChipScan, CountsTheBroadcomSwitchChipsOnFunctionZeroOfDevicesUpTo30) 
     EXPECT_EQ(switchChipsOn(chipAt(0, 2, 0x14e4, 0xb305) + chipAt(0, 3, 0x14e4, 0x5695)), 0);
     EXPECT_EQ(switchChipsOn(chipAt(0, 2, 0x14e5, 0xb504) + chipAt(0, 3, 0x1057, 0xb800)), 0);
     EXPECT_EQ(switchChipsOn(chipAt(0, 2, 0x14e4, 0xb504, 1)), 0);
-}
-
-TEST(SwitchChipScan, TheBuiltInBoardHasTwoChips) {
-    TestBoard board;
-    Loader loader(board.board().platform());
+    TestBoard builtIn;
+    Loader loader(builtIn.board().platform());
     loader.startup.switchChipScan();
     EXPECT_EQ(loader.switchChipCount, 2);
 }
 
-TEST(Startup, CodeBinBecomesImage1WhenTheDirectoryIsMissing) {
-    TestBoard board;
-    board.formatVolume();
-    std::vector<uint8_t> code = goodImage();
-    board.writeFile("code.bin", code);
-    board.type("2");
-    EXPECT_EQ(board.run(), 0);
-    std::string text = console(board);
-    EXPECT_NE(text.find("dimInitialize returned 3 \nadding the default image - image1 to the list\n" + BANNER + CHOICE),
-              std::string::npos)
-        << text;
-    EXPECT_FALSE(board.fileExists("code.bin"));
-    EXPECT_EQ(board.readFile("image1"), code);
-    EXPECT_EQ(board.readText("boot.dim"), DEFAULT_DIM);
-    EXPECT_EQ(countOf(text, "failed crc check"), 0u);
-}
-
-TEST(Startup, CodeBinBecomesImage1WhenTheDirectoryCannotBeRead) {
-    for (bool readError : {true, false}) {
+TEST(Startup, CodeBinBecomesImage1WhenTheDirectoryIsMissingEmptyOrUnreadable) {
+    struct Case {
+        const char* what;
+        std::optional<std::string> directory;
+        bool readFails;
+        std::string reported;
+    };
+    for (const Case& c : {Case{"missing", std::nullopt, false, "3"}, Case{"empty", "", false, "3"},
+                          Case{"unreadable", TWO_IMAGES, true, "1"}}) {
+        SCOPED_TRACE(c.what);
         TestBoard board;
         board.formatVolume();
-        std::vector<uint8_t> code = goodImage();
+        const std::vector<uint8_t> code = goodImage();
         board.writeFile("code.bin", code);
-        board.writeFile("boot.dim", readError ? TWO_IMAGES : "");
-        if (readError) {
+        if (c.directory) {
+            board.writeFile("boot.dim", *c.directory);
+        }
+        if (c.readFails) {
             board.volume().injectFailure(sim::HostVolume::Operation::Read);
         }
         board.type("2");
         EXPECT_EQ(board.run(), 0);
-        std::string text = console(board);
-        const std::string reported = readError ? "dimInitialize returned 1 \n" : "dimInitialize returned 3 \n";
-        EXPECT_NE(text.find(reported + "adding the default image - image1 to the list\n" + BANNER + CHOICE),
+        const std::string text = console(board);
+        EXPECT_NE(text.find("dimInitialize returned " + c.reported + " \nadding the default image - image1 to the list\n" +
+                            BANNER + CHOICE),
                   std::string::npos)
             << text;
         EXPECT_FALSE(board.fileExists("code.bin"));
         EXPECT_EQ(board.readFile("image1"), code);
         EXPECT_EQ(board.readText("boot.dim"), DEFAULT_DIM);
     }
-}
-
-TEST(Startup, WithoutCodeBinTheMissingDefaultImageIsStillListed) {
-    TestBoard board;
-    board.formatVolume();
-    board.writeFile("boot.dim", "");
-    EXPECT_EQ(board.run(), 0);
-    std::string text = console(board);
-    EXPECT_NE(text.find("dimInitialize returned 3 \nadding the default image - image1 to the list\n" + BANNER +
-                        " active image failed crc check. activating backup image \n"
-                        " Backup Image doesn't exist \n"
-                        "Operational code CRC is invalid.\n"),
-              std::string::npos)
-        << text;
-    EXPECT_EQ(board.readText("boot.dim"), DEFAULT_DIM);
 }
 
 // ------------------------------------------------------- the two-second choice
@@ -358,12 +310,17 @@ TEST(AutoBoot, AnAnswerAfterTwoSecondsIsTooLate) {
 
 // ------------------------------------------------------- the boot decision
 
-TEST(BootDecision, ABadActiveImageFallsBackToAGoodBackup) {
-    TestBoard board;
+// image1 active but damaged, image2 a good backup.
+void prepareBadActiveGoodBackup(TestBoard& board) {
     board.formatVolume();
     board.writeFile("boot.dim", TWO_IMAGES);
     board.writeFile("image1", "damaged");
     board.writeFile("image2", goodImage({.timestamp = "backup code"}));
+}
+
+TEST(BootDecision, ABadActiveImageFallsBackToAGoodBackup) {
+    TestBoard board;
+    prepareBadActiveGoodBackup(board);
     board.type("2");
     board.type("5");
     EXPECT_EQ(board.run(), 0);
@@ -373,8 +330,7 @@ TEST(BootDecision, ABadActiveImageFallsBackToAGoodBackup) {
               std::string::npos)
         << text;
     EXPECT_EQ(countOf(text, "backup image failed crc check"), 0u);
-    EXPECT_EQ(board.readText("boot.dim"), "---IMAGE---\nbackup\nbackup\nimage1\n0\ndefault image\n"
-                                          "---IMAGE---\nactive\nactive\nimage2\n0\n\n");
+    EXPECT_EQ(board.readText("boot.dim"), SWAPPED_IMAGES);
     // The menu works with the backup as the active image.
     EXPECT_NE(text.find("File Name......................................image2\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Timestamp - backup code\n"), std::string::npos);
@@ -383,10 +339,7 @@ TEST(BootDecision, ABadActiveImageFallsBackToAGoodBackup) {
 
 TEST(BootDecision, TheBackupTakenStartsWhenNothingIsTyped) {
     TestBoard board;
-    board.formatVolume();
-    board.writeFile("boot.dim", TWO_IMAGES);
-    board.writeFile("image1", "damaged");
-    board.writeFile("image2", goodImage({.timestamp = "backup code"}));
+    prepareBadActiveGoodBackup(board);
     EXPECT_EQ(board.run(), 0);
     expectCodeStarted(board);
     EXPECT_NE(console(board).find("Operational Code Date: backup code\n"), std::string::npos);
@@ -405,8 +358,7 @@ TEST(BootDecision, BothImagesBadEnterTheMenuWithoutCode) {
                   " backup image failed crc check. \n" + "Operational code CRC is invalid.\n" + OPTION_LIST +
                   "[Boot Menu] 1\nERROR: Operational code CRC is not valid, you must load new code.\n\n[Boot Menu] ");
     // The former backup stays the active image.
-    EXPECT_EQ(board.readText("boot.dim"), "---IMAGE---\nbackup\nbackup\nimage1\n0\ndefault image\n"
-                                          "---IMAGE---\nactive\nactive\nimage2\n0\n\n");
+    EXPECT_EQ(board.readText("boot.dim"), SWAPPED_IMAGES);
     EXPECT_EQ(board.board().cpld().reg(1), LED_PATTERN_FAULT);
     EXPECT_FALSE(handedOver(board));
 }
@@ -435,18 +387,13 @@ TEST(Startup, TheConsoleRunsWithoutTheMonitorTrapAtNineSixHundred) {
     EXPECT_EQ(board.board().tty().speed(), 9600u);
 }
 
-// The board's volume with the flash translation layer's mount or format
-// made to fail.
+// The board's volume with the flash translation layer's mount failing,
+// and its format too if asked.
 class FailingVolume : public Volume {
 public:
-    FailingVolume(Volume& real, int mountsThatWork, bool formatWorks)
-        : real_(real), mountsThatWork_(mountsThatWork), formatWorks_(formatWorks) {}
-    int usrTffsConfig(int drive, int removable, const char* name) override {
+    FailingVolume(Volume& real, bool formatWorks) : real_(real), formatWorks_(formatWorks) {}
+    int usrTffsConfig(int, int, const char*) override {
         ++mounts;
-        if (mountsThatWork_ > 0) {
-            --mountsThatWork_;
-            return real_.usrTffsConfig(drive, removable, name);
-        }
         return 0x1234;
     }
     int tffsDevFormat(int drive, const TffsFormatParams& params) override {
@@ -464,7 +411,6 @@ public:
 
 private:
     Volume& real_;
-    int mountsThatWork_;
     bool formatWorks_;
 };
 
@@ -474,7 +420,7 @@ Platform withVolume(const Platform& p, Volume& volume) {
 
 TEST(Startup, AMountThatFailsAfterFormattingHalts) {
     TestBoard board;
-    FailingVolume volume(board.volume(), 0, true);
+    FailingVolume volume(board.volume(), true);
     BootEnd end = bootOnPlatform(withVolume(board.board().platform(), volume));
     EXPECT_EQ(end.exitStatus, sim::EXIT_HALTED);
     EXPECT_EQ(plainText(board.output()), std::string(25, '\n') +
@@ -497,26 +443,13 @@ TEST(Startup, AMountThatFailsAfterFormattingHalts) {
 
 TEST(Startup, AFormatThatFailsHalts) {
     TestBoard board;
-    FailingVolume volume(board.volume(), 0, false);
+    FailingVolume volume(board.volume(), false);
     BootEnd end = bootOnPlatform(withVolume(board.board().platform(), volume));
     EXPECT_EQ(end.exitStatus, sim::EXIT_HALTED);
     EXPECT_EQ(plainText(board.output()), std::string(25, '\n') +
                                              "usrTffsConfig returned 0x1234, formatting...\n"
                                              "tffsDevFormat returned 0x5678\n");
     EXPECT_EQ(volume.mounts, 1);
-}
-
-TEST(Startup, AMountThatWorksTheFirstTimeFormatsNothing) {
-    TestBoard board;
-    prepareGoodBoard(board);
-    board.writeFile("keep.txt", "kept");
-    FailingVolume volume(board.volume(), 1, false);
-    board.type("2");
-    BootEnd end = bootOnPlatform(withVolume(board.board().platform(), volume));
-    EXPECT_EQ(end.event, "power off: end of console input");
-    EXPECT_EQ(volume.formats, 0);
-    EXPECT_EQ(board.readText("keep.txt"), "kept");
-    EXPECT_EQ(plainText(board.output()).find("formatting"), std::string::npos);
 }
 
 }  // namespace
