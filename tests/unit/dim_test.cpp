@@ -4,24 +4,22 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "support/boot_spine_images.h"
+#include "support/boot_texts.h"
 #include "support/loader_on_board.h"
 #include "support/test_board.h"
 
 namespace {
 
 using namespace swboot;
-using testing_support::boot::goodImage;
-using testing_support::boot::ImageSpec;
+using namespace testing_support::boot;
 using testing_support::LoaderOnBoard;
 using testing_support::TestBoard;
 
-const std::string DEFAULT_DIM = "---IMAGE---\nactive\nactive\nimage1\n0\ndefault image\n";
-const std::string BACKUP_ENTRY = "---IMAGE---\nbackup\nbackup\nimage2\n0\n\n";
-const std::string TWO_IMAGES = DEFAULT_DIM + BACKUP_ENTRY;
 // image1 active now, image2 scheduled to become active at the next start.
 const std::string SWITCH_SCHEDULED =
     "---IMAGE---\nactive\nbackup\nimage1\n0\ndefault image\n---IMAGE---\nbackup\nactive\nimage2\n0\n\n";
@@ -80,11 +78,42 @@ TEST_F(DimTest, AMissingFileIsCreatedWithTheDefaultEntry) {
     EXPECT_STREQ(dim().slot(0).counter, "0");
 }
 
-TEST_F(DimTest, AnEmptyFileLeavesTheDirectoryEmpty) {
-    EXPECT_EQ(initializeFrom(""), 3);
-    EXPECT_EQ(dim().entryCount(), 0);
-    EXPECT_EQ(active(), "(-1)");
-    EXPECT_EQ(file(), "");
+TEST_F(DimTest, FilesAreReadAsFarAsTheyParseAndRewrittenFromWhatWasRead) {
+    const std::string head = "---IMAGE---\nactive\nactive\nimage1\n0\n";
+    const std::string x33(33, 'x');
+    const struct {
+        const char* what;
+        std::string text;
+        int result;
+        int entries;
+        std::string rewritten;
+    } cases[] = {
+        {"empty", "", 3, 0, ""},
+        {"well formed", TWO_IMAGES, 0, 2, TWO_IMAGES},
+        {"switch scheduled", SWITCH_SCHEDULED, 0, 2, SWAPPED_IMAGES},
+        {"third section", TWO_IMAGES + "---IMAGE---\nactive\nactive\nimage1\n7\nthird\n", 0, 2, TWO_IMAGES},
+        {"last line without newline", head + "default image", 0, 1, head + "\n"},
+        // A line needs its newline within 256 characters, or the parse ends.
+        {"300-character line", head + std::string(300, 'd') + "\n" + BACKUP_ENTRY, 0, 1, head + "\n"},
+        {"256-character line", head + std::string(256, 'd') + "\n" + BACKUP_ENTRY, 0, 1, head + "\n"},
+        {"255-character line", head + std::string(255, 'd') + "\n" + BACKUP_ENTRY, 0, 2,
+         head + std::string(255, 'd') + "\n" + BACKUP_ENTRY},
+        // Status 14 characters, name 39, counter 4; nextStatus is copied over
+        // the cut status; lines outside the six of an entry are ignored.
+        {"long fields and stray lines",
+         "stray line\n---IMAGE---\nactive-and-much-longer\nactive\nimage1" + std::string(60, 'x') +
+             "\n123456\ndefault image\na sixth line\na seventh line\n",
+         0, 1, "---IMAGE---\nactive\nactive\nimage1" + x33 + "\n1234\ndefault image\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(initializeFrom(c.text), c.result);
+        EXPECT_EQ(dim().entryCount(), c.entries);
+        EXPECT_EQ(file(), c.rewritten);
+    }
+    initializeFrom(SWITCH_SCHEDULED);
+    EXPECT_EQ(active(), "image2");
+    EXPECT_EQ(backup(), "image1");
 }
 
 TEST_F(DimTest, AReadErrorLeavesTheDirectoryEmptyAndTheFileAlone) {
@@ -92,69 +121,8 @@ TEST_F(DimTest, AReadErrorLeavesTheDirectoryEmptyAndTheFileAlone) {
     board.volume().injectFailure(sim::HostVolume::Operation::Read);
     EXPECT_EQ(initialize(), 1);
     EXPECT_EQ(dim().entryCount(), 0);
+    EXPECT_EQ(active(), "(-1)");
     EXPECT_EQ(file(), TWO_IMAGES);
-}
-
-TEST_F(DimTest, AWellFormedFileIsReadAndRewrittenAsItWas) {
-    EXPECT_EQ(initializeFrom(TWO_IMAGES), 0);
-    EXPECT_EQ(dim().entryCount(), 2);
-    EXPECT_EQ(active(), "image1");
-    EXPECT_EQ(backup(), "image2");
-    EXPECT_EQ(file(), TWO_IMAGES);
-}
-
-TEST_F(DimTest, AScheduledEntryBecomesActiveAtInitialisation) {
-    EXPECT_EQ(initializeFrom(SWITCH_SCHEDULED), 0);
-    EXPECT_EQ(active(), "image2");
-    EXPECT_EQ(backup(), "image1");
-    EXPECT_EQ(file(), "---IMAGE---\nbackup\nbackup\nimage1\n0\ndefault image\n"
-                      "---IMAGE---\nactive\nactive\nimage2\n0\n\n");
-}
-
-TEST_F(DimTest, AThirdSectionIsIgnored) {
-    EXPECT_EQ(initializeFrom(TWO_IMAGES + "---IMAGE---\nactive\nactive\nimage1\n7\nthird\n"), 0);
-    EXPECT_EQ(dim().entryCount(), 2);
-    EXPECT_EQ(file(), TWO_IMAGES);
-}
-
-TEST_F(DimTest, ALastLineWithoutNewlineIsLost) {
-    EXPECT_EQ(initializeFrom("---IMAGE---\nactive\nactive\nimage1\n0\ndefault image"), 0);
-    EXPECT_STREQ(dim().slot(0).description, "");
-    EXPECT_EQ(file(), "---IMAGE---\nactive\nactive\nimage1\n0\n\n");
-}
-
-TEST_F(DimTest, ALineWithoutNewlineInItsFirst256CharactersEndsTheParse) {
-    const std::string head = "---IMAGE---\nactive\nactive\nimage1\n0\n";
-    EXPECT_EQ(initializeFrom(head + std::string(300, 'd') + "\n" + BACKUP_ENTRY), 0);
-    EXPECT_EQ(dim().entryCount(), 1);
-    EXPECT_EQ(file(), head + "\n");
-
-    // 255 characters and the newline still make a line; 256 do not.
-    EXPECT_EQ(initializeFrom(head + std::string(255, 'd') + "\n" + BACKUP_ENTRY), 0);
-    EXPECT_EQ(dim().entryCount(), 2);
-    EXPECT_EQ(std::string(dim().slot(0).description), std::string(255, 'd'));
-    EXPECT_EQ(initializeFrom(head + std::string(256, 'd') + "\n" + BACKUP_ENTRY), 0);
-    EXPECT_EQ(dim().entryCount(), 1);
-    EXPECT_EQ(file(), head + "\n");
-}
-
-TEST_F(DimTest, FieldsAreTruncatedAndStrayLinesIgnored) {
-    const std::string text = "stray line before the first entry\n"
-                             "---IMAGE---\n"
-                             "active-and-much-longer\n"   // 14 characters kept
-                             "active\n"
-                             "image1" + std::string(60, 'x') + "\n"  // 39 kept
-                             "123456\n"                   // 4 kept
-                             "default image\n"
-                             "a sixth line\n"
-                             "a seventh line\n";
-    EXPECT_EQ(initializeFrom(text), 0);
-    const DirectoryEntryFields& e = dim().slot(0);
-    EXPECT_STREQ(e.status, "active");  // nextStatus copied over the truncated status
-    EXPECT_EQ(std::string(e.fileName), "image1" + std::string(33, 'x'));
-    EXPECT_STREQ(e.counter, "1234");
-    EXPECT_STREQ(e.description, "default image");
-    EXPECT_EQ(file(), "---IMAGE---\nactive\nactive\nimage1" + std::string(33, 'x') + "\n1234\ndefault image\n");
 }
 
 TEST_F(DimTest, ARewriteThatCannotCreateTheFileIsMinusOne) {
@@ -326,25 +294,6 @@ TEST_F(DimTest, ActiveCounter) {
     EXPECT_GE(value, 0);
 }
 
-// The roles of each entry through a whole life: add, add, schedule,
-// initialise, remove.
-TEST_F(DimTest, StateTable) {
-    initializeFrom("");
-    call([&] { return dim().dimImageAdd("image1"); });
-    EXPECT_EQ(roles("image1"), "(active, active)");
-    call([&] { return dim().dimImageAdd("image2"); });
-    EXPECT_EQ(roles("image2"), "(backup, backup)");
-    call([&] { return dim().dimImageActivate("image2"); });
-    EXPECT_EQ(roles("image2"), "(backup, active)");
-    EXPECT_EQ(roles("image1"), "(active, backup)");
-    initialize();
-    EXPECT_EQ(roles("image2"), "(active, active)");
-    EXPECT_EQ(roles("image1"), "(backup, backup)");
-    EXPECT_EQ(call([&] { return dim().dimImageRemove("image1"); }), 0);
-    EXPECT_EQ(roles("image1"), "free");
-    EXPECT_EQ(file(), "---IMAGE---\nactive\nactive\nimage2\n0\n\n");
-}
-
 // ------------------------------------------------------------- dimFileShow
 
 TEST_F(DimTest, FileShowListsEveryLine) {
@@ -401,8 +350,7 @@ TEST_F(DimTest, BackupActivationOfAGoodBackup) {
     EXPECT_EQ(fixture.takeOutput(), "Backup image - image2 activated.\n");
     EXPECT_STREQ(fixture->activeImageName, "image2");
     EXPECT_EQ(active(), "image2");
-    EXPECT_EQ(file(), "---IMAGE---\nbackup\nbackup\nimage1\n0\ndefault image\n"
-                      "---IMAGE---\nactive\nactive\nimage2\n0\n\n");
+    EXPECT_EQ(file(), SWAPPED_IMAGES);
 }
 
 TEST_F(DimTest, BackupActivationOfABadBackupKeepsTheSwitchedRoles) {
@@ -442,27 +390,38 @@ TEST_F(ImageInstallTest, TheActiveImageIsReplacedInPlace) {
     EXPECT_EQ(fixture.takeOutput(), "");
 }
 
-TEST_F(ImageInstallTest, AFailedMoveKeepsTheStoredCode) {
-    initializeFrom(TWO_IMAGES);
-    board.writeFile("image1", oldCode);
-    // The received file is not there, so it cannot be moved into place.
-    EXPECT_NE(install("xcode.bin", "image1"), 0);
-    EXPECT_EQ(fixture.takeOutput(), " Error renaming the file \n");
-    EXPECT_EQ(board.readFile("image1"), oldCode);
-    EXPECT_FALSE(board.fileExists("image1.prev"));
-    EXPECT_EQ(file(), TWO_IMAGES);
-}
-
-TEST_F(ImageInstallTest, AFailedMoveAsideLosesNeitherFile) {
-    initializeFrom(TWO_IMAGES);
-    board.writeFile("image1", oldCode);
-    board.writeFile("xcode.bin", newCode);
-    board.volume().injectFailure(sim::HostVolume::Operation::Rename);
-    EXPECT_NE(install("xcode.bin", "image1"), 0);
-    EXPECT_EQ(fixture.takeOutput(), " Error renaming the file \n");
-    EXPECT_EQ(board.readFile("image1"), oldCode);
-    EXPECT_EQ(board.readFile("xcode.bin"), newCode);
-    EXPECT_EQ(file(), TWO_IMAGES);
+// The move into place fails when nothing was received; the move aside of
+// the older file when the volume refuses a rename. Either way both files
+// stay, and an entry added for an unlisted name is taken back out.
+TEST_F(ImageInstallTest, AFailedMoveLosesNoFileAndLeavesTheDirectoryAsItWas) {
+    const struct {
+        const char* what;
+        std::string directory;
+        const char* name;
+        bool received;
+    } cases[] = {
+        {"listed, nothing received", TWO_IMAGES, "image1", false},
+        {"listed, move aside refused", TWO_IMAGES, "image1", true},
+        {"unlisted, nothing received", DEFAULT_DIM, "image2", false},
+        {"unlisted, move aside refused", DEFAULT_DIM, "image2", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        initializeFrom(c.directory);
+        board.writeFile(c.name, oldCode);
+        std::filesystem::remove(board.filePath("xcode.bin"));
+        if (c.received) {
+            board.writeFile("xcode.bin", newCode);
+            board.volume().injectFailure(sim::HostVolume::Operation::Rename);
+        }
+        EXPECT_NE(install("xcode.bin", c.name), 0);
+        EXPECT_EQ(fixture.takeOutput(), " Error renaming the file \n");
+        EXPECT_EQ(board.readFile(c.name), oldCode);
+        EXPECT_EQ(board.fileExists("xcode.bin"), c.received);
+        EXPECT_FALSE(board.fileExists(std::string(c.name) + ".prev"));
+        EXPECT_EQ(file(), c.directory);
+        EXPECT_EQ(roles("image2"), c.directory == TWO_IMAGES ? "(backup, backup)" : "free");
+    }
 }
 
 TEST_F(ImageInstallTest, IntoAnEmptyDirectoryTheImageBecomesTheDefault) {
@@ -483,27 +442,6 @@ TEST_F(ImageInstallTest, AnUnlistedNameDeletesTheBackupFileAndAddsTheEntry) {
     EXPECT_EQ(roles("image2"), "(backup, backup)");  // its entry stays
     EXPECT_EQ(roles("image1"), "(backup, backup)");
     EXPECT_EQ(file(), BACKUP_ENTRY + "---IMAGE---\nbackup\nbackup\nimage1\n0\n\n");
-}
-
-TEST_F(ImageInstallTest, AFailedInstallOfAnUnlistedNameTakesTheEntryBackOut) {
-    initializeFrom(DEFAULT_DIM);
-    board.writeFile("image2", "stale code");  // a file the directory does not list
-    EXPECT_NE(install("xcode.bin", "image2"), 0);
-    EXPECT_EQ(fixture.takeOutput(), " Error renaming the file \n");
-    EXPECT_EQ(board.readText("image2"), "stale code");
-    EXPECT_EQ(roles("image2"), "free");
-    EXPECT_EQ(file(), DEFAULT_DIM);
-}
-
-TEST_F(ImageInstallTest, AFailedMoveAsideOfAnUnlistedNameTakesTheEntryBackOut) {
-    initializeFrom(DEFAULT_DIM);
-    board.writeFile("image2", "stale code");
-    board.writeFile("xcode.bin", newCode);
-    board.volume().injectFailure(sim::HostVolume::Operation::Rename);
-    EXPECT_NE(install("xcode.bin", "image2"), 0);
-    EXPECT_EQ(board.readText("image2"), "stale code");
-    EXPECT_EQ(board.readFile("xcode.bin"), newCode);
-    EXPECT_EQ(file(), DEFAULT_DIM);
 }
 
 TEST_F(ImageInstallTest, ANameTheDirectoryCannotHoldIsRefused) {
