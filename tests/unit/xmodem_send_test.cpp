@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -49,14 +51,6 @@ std::vector<uint8_t> bytesBefore(const LinePeer& peer, const std::string& text, 
     return std::vector<uint8_t>(at - static_cast<long>(n), at);
 }
 
-std::vector<uint8_t> concat(std::vector<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> all;
-    for (const auto& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
-
 std::vector<uint8_t> trimmed(std::vector<uint8_t> data, size_t length) {
     data.resize(length);
     return data;
@@ -71,88 +65,65 @@ protected:
         board.writeFile(name, data);
         return data;
     }
+    // A new receiver (replacing the last) that asks a second from now, and
+    // an empty record of the console.
+    XmodemReceiverPeer& receiver(Request request, bool ymodem = false, bool modem7 = false) {
+        peer_.reset();
+        peer_.emplace(board.line(), request, ymodem, modem7);
+        peer_->start(board.clock().nowMicros() + FIRST_REQUEST_AT);
+        board.line().clearOutput();
+        return *peer_;
+    }
 
     TestBoard board;
     LoaderOnBoard loader{board};
+    std::optional<XmodemReceiverPeer> peer_;
 };
 
-TEST_F(XmodemSendTest, NakGetsChecksumBlocksPaddedWithSub) {
-    std::vector<uint8_t> data = plant("data.bin", 300);
-    XmodemReceiverPeer peer(board.line(), Request::Checksum);
-    peer.start(FIRST_REQUEST_AT);
-    EXPECT_EQ(xmodem("sb data.bin"), 0);
-    ASSERT_EQ(peer.blocks().size(), 3u);
-    for (const auto& block : peer.blocks()) {
-        EXPECT_EQ(block.start, PEER_SOH);
-        EXPECT_EQ(block.checkLength, 1u);
-        EXPECT_TRUE(block.checkValid);
-    }
-    EXPECT_EQ(peer.blocks()[2].data, padded(std::vector<uint8_t>(data.begin() + 256, data.end()), 128, PEER_SUB));
-    EXPECT_EQ(peer.eotsHeard(), 1u);
-    ASSERT_EQ(peer.files().size(), 1u);
-    EXPECT_EQ(peer.files()[0].data, padded(data, 384, PEER_SUB));
-}
-
-TEST_F(XmodemSendTest, CGetsCrcBlocks) {
-    std::vector<uint8_t> data = plant("data.bin", 1000);
-    XmodemReceiverPeer peer(board.line(), Request::Crc);
-    peer.start(FIRST_REQUEST_AT);
-    EXPECT_EQ(xmodem("sb data.bin"), 0);
-    ASSERT_EQ(peer.blocks().size(), 8u);
-    for (const auto& block : peer.blocks()) {
-        EXPECT_EQ(block.checkLength, 2u);
-        EXPECT_TRUE(block.checkValid);
-    }
-    EXPECT_EQ(peer.files()[0].data, padded(data, 1024, PEER_SUB));
-}
-
-TEST_F(XmodemSendTest, GGetsCrcBlocksWithoutWaitingForAcknowledgements) {
-    std::vector<uint8_t> data = plant("data.bin", 1000);
-    XmodemReceiverPeer peer(board.line(), Request::G);
-    peer.start(FIRST_REQUEST_AT);
-    EXPECT_EQ(xmodem("sb data.bin"), 0);
-    // The peer acknowledges no block: a sender that waited would have sent
+TEST_F(XmodemSendTest, TheReceiversRequestChoosesChecksumCrcOrStreaming) {
+    // G: the peer acknowledges no block; a sender that waited would send
     // each block again after its timeout.
-    ASSERT_EQ(peer.blocks().size(), 8u);
-    EXPECT_EQ(peer.blocks()[0].checkLength, 2u);
-    EXPECT_EQ(peer.files()[0].data, padded(data, 1024, PEER_SUB));
-}
-
-TEST_F(XmodemSendTest, YmodemReceiverAskingForOneKGetsOneKDataBlocks) {
-    std::vector<uint8_t> data = plant("big.bin", 5000);
-    XmodemReceiverPeer peer(board.line(), Request::Crc1K, true);
-    peer.start(FIRST_REQUEST_AT);
-    EXPECT_EQ(xmodem("sby big.bin"), 0);
-    ASSERT_EQ(peer.blocks().size(), 1u + 5u + 1u);  // header, data, closing header
-    EXPECT_EQ(peer.blocks()[0].start, PEER_SOH);
-    EXPECT_EQ(peer.blocks()[0].number, 0);
-    for (size_t i = 1; i <= 5; ++i) {
-        EXPECT_EQ(peer.blocks()[i].start, PEER_STX) << i;
+    for (auto [request, check] : {std::pair{Request::Checksum, 1u}, std::pair{Request::Crc, 2u}, std::pair{Request::G, 2u}}) {
+        SCOPED_TRACE(static_cast<int>(request));
+        std::vector<uint8_t> data = plant("data.bin", 300);
+        XmodemReceiverPeer& peer = receiver(request);
+        EXPECT_EQ(xmodem("sb data.bin"), 0);
+        ASSERT_EQ(peer.blocks().size(), 3u);
+        for (const auto& block : peer.blocks()) {
+            EXPECT_EQ(block.start, PEER_SOH);
+            EXPECT_EQ(block.checkLength, check);
+            EXPECT_TRUE(block.checkValid);
+        }
+        EXPECT_EQ(peer.eotsHeard(), 1u);
+        ASSERT_EQ(peer.files().size(), 1u);
+        EXPECT_EQ(peer.files()[0].data, padded(data, 384, PEER_SUB));
     }
-    ASSERT_EQ(peer.files().size(), 1u);
-    EXPECT_EQ(peer.files()[0].name, "big.bin");
-    HeaderFields fields = headerFields(peer.files()[0].headerText);
-    EXPECT_EQ(fields.size, 5000u);
-    EXPECT_EQ(trimmed(peer.files()[0].data, fields.size), data);
-    EXPECT_TRUE(peer.batchClosed());
 }
 
-TEST_F(XmodemSendTest, YmodemReceiverAskingOnlyForCrcGets128ByteBlocks) {
-    std::vector<uint8_t> data = plant("big.bin", 5000);
-    XmodemReceiverPeer peer(board.line(), Request::Crc, true);
-    peer.start(FIRST_REQUEST_AT);
-    EXPECT_EQ(xmodem("sby big.bin"), 0);
-    ASSERT_EQ(peer.blocks().size(), 1u + 40u + 1u);
-    EXPECT_EQ(peer.blocks()[40].start, PEER_SOH);
-    EXPECT_EQ(trimmed(peer.files()[0].data, 5000), data);
+TEST_F(XmodemSendTest, YmodemSendsOneKBlocksOnlyToAReceiverAskingForThem) {
+    for (auto [request, blocks, start] : {std::tuple{Request::Crc1K, 5u, PEER_STX}, std::tuple{Request::Crc, 40u, PEER_SOH}}) {
+        std::vector<uint8_t> data = plant("big.bin", 5000);
+        XmodemReceiverPeer& peer = receiver(request, true);
+        EXPECT_EQ(xmodem("sby big.bin"), 0);
+        ASSERT_EQ(peer.blocks().size(), 1u + blocks + 1u);  // header, data, closing header
+        EXPECT_EQ(peer.blocks()[0].start, PEER_SOH);
+        EXPECT_EQ(peer.blocks()[0].number, 0);
+        for (size_t i = 1; i <= blocks; ++i) {
+            EXPECT_EQ(peer.blocks()[i].start, start) << i;
+        }
+        ASSERT_EQ(peer.files().size(), 1u);
+        EXPECT_EQ(peer.files()[0].name, "big.bin");
+        EXPECT_EQ(headerFields(peer.files()[0].headerText).size, 5000u);
+        EXPECT_EQ(trimmed(peer.files()[0].data, 5000), data);
+        EXPECT_TRUE(peer.batchClosed());
+    }
 }
 
 TEST_F(XmodemSendTest, OneKBlocksFallBackTo128ForTheTail) {
     {
         // 5 records: no more than 7 are left at the first block.
         std::vector<uint8_t> data = plant("small.bin", 600);
-        XmodemReceiverPeer peer(board.line(), Request::Crc);
-        peer.start(FIRST_REQUEST_AT);
+        XmodemReceiverPeer& peer = receiver(Request::Crc);
         EXPECT_EQ(xmodem("sbk small.bin"), 0);
         ASSERT_EQ(peer.blocks().size(), 5u);
         for (const auto& block : peer.blocks()) {
@@ -163,8 +134,7 @@ TEST_F(XmodemSendTest, OneKBlocksFallBackTo128ForTheTail) {
     {
         // 12 records: one 1K block, then 4 left.
         std::vector<uint8_t> data = plant("mid.bin", 1500);
-        XmodemReceiverPeer peer(board.line(), Request::Crc);
-        peer.start(board.clock().nowMicros() + FIRST_REQUEST_AT);
+        XmodemReceiverPeer& peer = receiver(Request::Crc);
         EXPECT_EQ(xmodem("sbk mid.bin"), 0);
         ASSERT_EQ(peer.blocks().size(), 5u);
         EXPECT_EQ(peer.blocks()[0].start, PEER_STX);
@@ -178,9 +148,8 @@ TEST_F(XmodemSendTest, OneKBlocksFallBackTo128ForTheTail) {
 
 TEST_F(XmodemSendTest, OneKBlocksFallBackTo128AfterExcessiveErrors) {
     std::vector<uint8_t> data = plant("big.bin", 8192);
-    XmodemReceiverPeer peer(board.line(), Request::Crc);
+    XmodemReceiverPeer& peer = receiver(Request::Crc);
     peer.nakTransmissions = {0, 1, 2, 3, 4, 5};
-    peer.start(FIRST_REQUEST_AT);
     EXPECT_EQ(xmodem("sbkp big.bin"), 0);
     EXPECT_TRUE(outputHas("Reducing packet size to 128 due to excessive errors\n"));
     ASSERT_GE(peer.blocks().size(), 8u);
@@ -197,29 +166,26 @@ TEST_F(XmodemSendTest, OneKBlocksFallBackTo128AfterExcessiveErrors) {
 TEST_F(XmodemSendTest, RefusedBlocksAreSentAgainUpToTenTimes) {
     std::vector<uint8_t> data = plant("data.bin", 200);
     {
-        XmodemReceiverPeer peer(board.line(), Request::Crc);
+        XmodemReceiverPeer& peer = receiver(Request::Crc);
         peer.nakTransmissions = {0, 1};
-        peer.start(FIRST_REQUEST_AT);
         EXPECT_EQ(xmodem("sb data.bin"), 0);
         EXPECT_EQ(peer.blocks().size(), 4u);
         EXPECT_EQ(peer.files()[0].data, padded(data, 256, PEER_SUB));
     }
-    XmodemReceiverPeer peer(board.line(), Request::Crc);
+    XmodemReceiverPeer& peer = receiver(Request::Crc);
     peer.nakTransmissions = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-    peer.start(board.clock().nowMicros() + FIRST_REQUEST_AT);
-    board.line().clearOutput();
     EXPECT_EQ(xmodem("sb data.bin"), -1);
     EXPECT_EQ(peer.blocks().size(), 10u);
-    EXPECT_EQ(bytesBefore(peer, "Too many errors", 8), concat({std::vector<uint8_t>(5, PEER_CAN), {'\r', '\r', '\n'}}));
+    EXPECT_EQ(bytesBefore(peer, "Too many errors", 8),
+              (std::vector<uint8_t>{PEER_CAN, PEER_CAN, PEER_CAN, PEER_CAN, PEER_CAN, '\r', '\r', '\n'}));
     EXPECT_TRUE(outputHas(cookedText("\r\nToo many errors in transmission\n\r")));
 }
 
 TEST_F(XmodemSendTest, EndOfFileCountsOnlyWhenOneOfTheFirstFiveEotsIsAcknowledged) {
     plant("data.bin", 100);
     {
-        XmodemReceiverPeer peer(board.line(), Request::Crc);
+        XmodemReceiverPeer& peer = receiver(Request::Crc);
         peer.eotAcknowledged = 5;
-        peer.start(FIRST_REQUEST_AT);
         EXPECT_EQ(xmodem("sbp data.bin"), 0);
         EXPECT_EQ(peer.eotsHeard(), 5u);
         EXPECT_TRUE(outputHas("EOT not ACKed, try 2\n"));
@@ -228,36 +194,19 @@ TEST_F(XmodemSendTest, EndOfFileCountsOnlyWhenOneOfTheFirstFiveEotsIsAcknowledge
         EXPECT_TRUE(outputHas("Send Complete\n1 Sectors Transfered in 0 seconds\n\r"));
     }
     {
-        XmodemReceiverPeer peer(board.line(), Request::Crc);
+        XmodemReceiverPeer& peer = receiver(Request::Crc);
         peer.eotAcknowledged = 6;
-        peer.start(board.clock().nowMicros() + FIRST_REQUEST_AT);
-        board.line().clearOutput();
         EXPECT_EQ(xmodem("sb data.bin"), -1);
         EXPECT_EQ(peer.eotsHeard(), 6u);
         EXPECT_TRUE(outputHas(cookedText("\r\nRemote System Not Responding on Completion\n\r")));
     }
     {
         // A receiver that asks for the EOT again, as most do.
-        XmodemReceiverPeer peer(board.line(), Request::Crc);
+        XmodemReceiverPeer& peer = receiver(Request::Crc);
         peer.eotAcknowledged = 0;
-        peer.start(board.clock().nowMicros() + FIRST_REQUEST_AT);
         EXPECT_EQ(xmodem("sb data.bin"), 0);
         EXPECT_EQ(peer.eotsHeard(), 2u);
     }
-}
-
-TEST_F(XmodemSendTest, YmodemHeaderKeepsTheRecordsInTheLastTwoBytes) {
-    std::vector<uint8_t> data = plant("Short.Bin", 300);
-    XmodemReceiverPeer peer(board.line(), Request::Crc, true);
-    peer.start(FIRST_REQUEST_AT);
-    EXPECT_EQ(xmodem("sby Short.Bin"), 0);
-    const auto& header = peer.blocks()[0];
-    EXPECT_EQ(header.start, PEER_SOH);
-    EXPECT_EQ(header.number, 0);
-    EXPECT_EQ(header.data[126], 3);
-    EXPECT_EQ(header.data[127], 0);
-    EXPECT_EQ(peer.files()[0].name, "short.bin");
-    EXPECT_EQ(trimmed(peer.files()[0].data, 300), data);
 }
 
 TEST(YmodemHeaderTest, NameAndTextBeyondByte125TakeAOneKBlock) {
@@ -289,11 +238,10 @@ TEST(YmodemHeaderTest, NameTakesThePartAfterTheLastSlashWithColonsAsSlashes) {
 }
 
 TEST_F(XmodemSendTest, YmodemHeadersCountTheBatchDown) {
-    std::vector<uint8_t> a = plant("a.bin", 300, 1);
+    std::vector<uint8_t> a = plant("A.Bin", 300, 1);
     std::vector<uint8_t> b = plant("b.bin", 500, 2);
-    XmodemReceiverPeer peer(board.line(), Request::Crc, true);
-    peer.start(FIRST_REQUEST_AT);
-    EXPECT_EQ(xmodem("sbyp a.bin gone.bin b.bin"), 0);
+    XmodemReceiverPeer& peer = receiver(Request::Crc, true);
+    EXPECT_EQ(xmodem("sbyp A.Bin gone.bin b.bin"), 0);
     EXPECT_EQ(board.output().find(cookedText("Ready to YMODEM xbatch SEND in binary mode\n\r")), 0u);
     EXPECT_TRUE(outputHas("\nFile gone.bin not found\n"));
     EXPECT_TRUE(outputHas(cookedText("Batch Send Complete\n")));
@@ -301,7 +249,11 @@ TEST_F(XmodemSendTest, YmodemHeadersCountTheBatchDown) {
     EXPECT_TRUE(peer.batchClosed());
 
     swboot::FileStatus status;
-    ASSERT_EQ(loader->p.files.stat("a.bin", status), swboot::OK);
+    ASSERT_EQ(loader->p.files.stat("A.Bin", status), swboot::OK);
+    // Names go small; the header's last two bytes hold the record count.
+    EXPECT_EQ(peer.files()[0].name, "a.bin");
+    EXPECT_EQ(peer.blocks()[0].data[126], 3);
+    EXPECT_EQ(peer.blocks()[0].data[127], 0);
     HeaderFields first = headerFields(peer.files()[0].headerText);
     EXPECT_EQ(first.size, 300u);
     EXPECT_EQ(static_cast<int64_t>(first.mtime), status.mtime);
@@ -320,8 +272,7 @@ TEST_F(XmodemSendTest, YmodemHeadersCountTheBatchDown) {
 TEST_F(XmodemSendTest, Modem7NamesGoFirstAndAnEotClosesTheBatch) {
     std::vector<uint8_t> one = plant("verylongname.c", 100, 1);
     std::vector<uint8_t> two = plant(".hidden.tar.gz", 200, 2);
-    XmodemReceiverPeer peer(board.line(), Request::Checksum, false, true);
-    peer.start(FIRST_REQUEST_AT);
+    XmodemReceiverPeer& peer = receiver(Request::Checksum, false, true);
     EXPECT_EQ(xmodem("sbm verylongname.c .hidden.tar.gz"), 0);
     EXPECT_EQ(board.output().find(cookedText("Ready to MODEM7 xbatch SEND in binary mode\n\r")), 0u);
     ASSERT_EQ(peer.files().size(), 2u);
@@ -334,8 +285,7 @@ TEST_F(XmodemSendTest, Modem7NamesGoFirstAndAnEotClosesTheBatch) {
 
 TEST_F(XmodemSendTest, TextModeSplitsCrLfAtTheBlockEnd) {
     board.writeFile("text.txt", std::string(127, 'x') + "\n");
-    XmodemReceiverPeer peer(board.line(), Request::Crc);
-    peer.start(FIRST_REQUEST_AT);
+    XmodemReceiverPeer& peer = receiver(Request::Crc);
     EXPECT_EQ(xmodem("st text.txt"), 0);
     ASSERT_EQ(peer.blocks().size(), 2u);
     EXPECT_EQ(peer.blocks()[0].data.back(), '\r');
@@ -347,8 +297,7 @@ TEST_F(XmodemSendTest, TextModeSplitsCrLfAtTheBlockEnd) {
 
 TEST_F(XmodemSendTest, TextModeYmodemSizeCountsTheAddedCarriageReturns) {
     board.writeFile("t.txt", std::string("a\nb\nc\n"));
-    XmodemReceiverPeer peer(board.line(), Request::Crc, true);
-    peer.start(FIRST_REQUEST_AT);
+    XmodemReceiverPeer& peer = receiver(Request::Crc, true);
     EXPECT_EQ(xmodem("sty t.txt"), 0);
     ASSERT_EQ(peer.files().size(), 1u);
     HeaderFields fields = headerFields(peer.files()[0].headerText);
@@ -360,8 +309,7 @@ TEST_F(XmodemSendTest, TextModeYmodemSizeCountsTheAddedCarriageReturns) {
 
 TEST_F(XmodemSendTest, SingleSendAnnouncesTheFileAndItsEstimate) {
     plant("data.bin", 12700);
-    XmodemReceiverPeer peer(board.line(), Request::Crc);
-    peer.start(FIRST_REQUEST_AT);
+    XmodemReceiverPeer& peer = receiver(Request::Crc);
     EXPECT_EQ(xmodem("sb data.bin"), 0);
     EXPECT_EQ(board.output().find(cookedText("File data.bin Ready to SEND in binary mode\n\r"
                                              "Estimated File Size 13K, 100 Sectors, 12700 Bytes\n\r"
