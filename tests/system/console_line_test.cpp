@@ -2,11 +2,7 @@
 // terminal program would: bytes unchanged both ways, the unplugged cable,
 // the next program getting the line, the state-directory link, the speed,
 // and the console driver's flushes on top of a real terminal.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,6 +13,7 @@
 #include <string>
 
 #include "harness/files.h"
+#include "harness/terminal.h"
 #include "host/console_tty.h"
 #include "host/diagnostics.h"
 #include "host/pty_line.h"
@@ -27,70 +24,10 @@
 
 namespace {
 
+using interop::Conversation;
 using interop::ScratchDir;
-
-// A program's end of a pseudo-terminal or socket.
-class FarEnd {
-public:
-    explicit FarEnd(int fd) : fd_(fd) {}
-    ~FarEnd() { hangUp(); }
-    FarEnd(const FarEnd&) = delete;
-    FarEnd& operator=(const FarEnd&) = delete;
-
-    static FarEnd openTerminal(const std::string& path) {
-        int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd >= 0) {
-            struct termios settings {};
-            tcgetattr(fd, &settings);
-            cfmakeraw(&settings);
-            tcsetattr(fd, TCSANOW, &settings);
-        }
-        return FarEnd(fd);
-    }
-    static FarEnd connectTcp(uint16_t port) {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
-        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-            close(fd);
-            fd = -1;
-        }
-        return FarEnd(fd);
-    }
-    FarEnd(FarEnd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-
-    int fd() const { return fd_; }
-    bool isOpen() const { return fd_ >= 0; }
-    void send(const std::string& bytes) { ASSERT_EQ(write(fd_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
-    // Everything that arrives until the line has been quiet for a while (or
-    // the other side closed).
-    std::string drain(int quietMs = 200) {
-        std::string got;
-        char buffer[4096];
-        for (;;) {
-            struct pollfd p {fd_, POLLIN, 0};
-            if (poll(&p, 1, quietMs) <= 0) {
-                return got;
-            }
-            ssize_t n = read(fd_, buffer, sizeof buffer);
-            if (n <= 0) {
-                return got;
-            }
-            got.append(buffer, static_cast<size_t>(n));
-        }
-    }
-    void hangUp() {
-        if (fd_ >= 0) {
-            close(fd_);
-            fd_ = -1;
-        }
-    }
-
-private:
-    int fd_;
-};
+using interop::TcpClient;
+using interop::Terminal;
 
 // What the line has received, waiting up to two seconds for the count.
 template <typename Line>
@@ -115,6 +52,36 @@ void transmitText(sim::SerialLine& line, const std::string& text) {
 }
 
 const std::string ALL_AWKWARD_BYTES = std::string("a\r\nb\n\r\x00\x03\x04\x11\x13\x18\x1a\x7f\xff", 15);
+
+// Bytes pass unchanged both ways, without echo or line-end translation; a
+// far end that leaves is an unplugged cable (no end of input, the board
+// keeps running), and the next one gets the line without what was sent
+// while nobody was there.
+template <typename Line, typename Connect>
+void expectAPlainCableThatCanBeUnplugged(Line& line, Connect connect) {
+    EXPECT_FALSE(line.connected());
+    transmitText(line, "before anybody\r\n");
+    {
+        auto first = connect();
+        EXPECT_TRUE(line.connected());
+        first.type(ALL_AWKWARD_BYTES);
+        EXPECT_EQ(receiveFrom(line, ALL_AWKWARD_BYTES.size()), ALL_AWKWARD_BYTES);
+        transmitText(line, ALL_AWKWARD_BYTES);
+        EXPECT_EQ(first.drain(), ALL_AWKWARD_BYTES);
+        first.type("bye");
+        EXPECT_EQ(receiveFrom(line, 3), "bye");
+    }
+    uint8_t buffer[16];
+    EXPECT_EQ(line.receive(buffer, sizeof buffer), 0);
+    EXPECT_FALSE(line.connected());
+    transmitText(line, "while unplugged");
+    auto next = connect();
+    EXPECT_TRUE(line.connected());
+    transmitText(line, "two");
+    EXPECT_EQ(next.drain(), "two");
+    next.type("again");
+    EXPECT_EQ(receiveFrom(line, 5), "again");
+}
 
 // ---------------------------------------------------------------------------
 // Pseudo-terminal
@@ -153,40 +120,9 @@ TEST_F(PtyLineTest, RefusesToReplaceSomethingThatIsNotALink) {
     EXPECT_EQ(interop::readHostFile(link), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
 }
 
-TEST_F(PtyLineTest, PassesEveryByteUnchangedBothWaysWithoutEcho) {
+TEST_F(PtyLineTest, IsAPlainCableThatCanBeUnplugged) {
     sim::PtyLine line(clock, diagnostics);
-    FarEnd program = FarEnd::openTerminal(line.path());
-    ASSERT_TRUE(program.isOpen());
-    program.send(ALL_AWKWARD_BYTES);
-    EXPECT_EQ(receiveFrom(line, ALL_AWKWARD_BYTES.size()), ALL_AWKWARD_BYTES);
-    transmitText(line, ALL_AWKWARD_BYTES);
-    EXPECT_EQ(program.drain(), ALL_AWKWARD_BYTES) << "no echo of the program's bytes, no CR/LF translation";
-}
-
-TEST_F(PtyLineTest, AProgramThatLeavesIsAnUnpluggedCableAndTheNextOneGetsTheLine) {
-    sim::PtyLine line(clock, diagnostics);
-    EXPECT_FALSE(line.connected());
-    transmitText(line, "before anybody\r\n");  // nobody there: lost
-
-    FarEnd first = FarEnd::openTerminal(line.path());
-    EXPECT_TRUE(line.connected());
-    transmitText(line, "one");
-    EXPECT_EQ(first.drain(), "one");
-    first.send("typed");
-    EXPECT_EQ(receiveFrom(line, 5), "typed");
-    first.hangUp();
-    EXPECT_FALSE(line.connected());
-
-    transmitText(line, "while unplugged");
-    uint8_t buffer[16];
-    EXPECT_EQ(line.receive(buffer, sizeof buffer), 0) << "no end of input: the board keeps running";
-
-    FarEnd second = FarEnd::openTerminal(line.path());
-    EXPECT_TRUE(line.connected());
-    transmitText(line, "two");
-    EXPECT_EQ(second.drain(), "two") << "nothing sent while unplugged reaches the next program";
-    second.send("again");
-    EXPECT_EQ(receiveFrom(line, 5), "again");
+    expectAPlainCableThatCanBeUnplugged(line, [&] { return Terminal(line.path()); });
 }
 
 TEST_F(PtyLineTest, TheNextProgramFindsARawLineWhateverTheLastOneLeft) {
@@ -203,7 +139,10 @@ TEST_F(PtyLineTest, TheNextProgramFindsARawLineWhateverTheLastOneLeft) {
         close(fd);
     }
     EXPECT_FALSE(line.connected());
-    FarEnd next(open(line.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    // Opened as it is, not made raw as a Terminal would.
+    struct AsItIs : Conversation {
+        explicit AsItIs(int fd) : Conversation(fd) {}
+    } next(open(line.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
     struct termios settings {};
     ASSERT_EQ(tcgetattr(next.fd(), &settings), 0);
     EXPECT_EQ(settings.c_lflag & (ECHO | ICANON), 0u);
@@ -228,7 +167,7 @@ TEST_F(PtyLineTest, WaitingWithNobodyThereSleepsInsteadOfSpinning) {
 
 TEST_F(PtyLineTest, TheTerminalReportsTheSpeedTheBoardSetLast) {
     sim::PtyLine line(clock, diagnostics);
-    FarEnd program = FarEnd::openTerminal(line.path());
+    Terminal program(line.path());
     struct termios settings {};
     line.speedChanged(115200);
     tcgetattr(program.fd(), &settings);
@@ -243,12 +182,12 @@ TEST_F(PtyLineTest, UnderTheConsoleDriverFlushesDropWhatArrivedAndTheSpeedIsTheL
     sim::ConsoleTty tty(line, clock);
     tty.powerUp();
     tty.optionsSet(swboot::OPT_RAW);
-    FarEnd program = FarEnd::openTerminal(line.path());
+    Terminal program(line.path());
 
-    program.send("stale bytes");
+    program.type("stale bytes");
     usleep(50000);
     EXPECT_EQ(tty.flushInput(), swboot::OK);
-    program.send("C");
+    program.type("C");
     ASSERT_EQ(tty.waitReadable(2000000), 1);
     uint8_t byte = 0;
     ASSERT_EQ(tty.read(&byte, 1), 1);
@@ -273,16 +212,16 @@ TEST_F(PtyLineTest, UnderTheConsoleDriverFlushesDropWhatArrivedAndTheSpeedIsTheL
 // the answer is already back on the host -- while what came before the block
 // is flushed away.
 template <typename Line>
-void expectAnswerSurvivesFlushAfterSend(Line& line, sim::SimClock& clock, FarEnd& far) {
+void expectAnswerSurvivesFlushAfterSend(Line& line, sim::SimClock& clock, Conversation& far) {
     sim::ConsoleTty tty(line, clock);
     tty.powerUp();
     tty.optionsSet(swboot::OPT_RAW);
-    far.send("stale");
+    far.type("stale");
     usleep(50000);
     const uint8_t block[] = {0x02, 0x07, 0xF8, 'd', 'a', 't', 'a'};
     tty.write(block, sizeof block);
-    EXPECT_EQ(far.drain(50), std::string(reinterpret_cast<const char*>(block), sizeof block));
-    far.send("\x06");
+    EXPECT_EQ(far.drain(std::chrono::milliseconds(50)), std::string(reinterpret_cast<const char*>(block), sizeof block));
+    far.type("\x06");
     usleep(50000);
     EXPECT_EQ(tty.flushInput(), swboot::OK);
     ASSERT_EQ(tty.waitReadable(1000000), 1) << "the answer was flushed away";
@@ -293,7 +232,7 @@ void expectAnswerSurvivesFlushAfterSend(Line& line, sim::SimClock& clock, FarEnd
 
 TEST_F(PtyLineTest, AnAnswerIsNeverFlushedAwayWithTheInputThatCameBeforeTheBlock) {
     sim::PtyLine line(clock, diagnostics);
-    FarEnd program = FarEnd::openTerminal(line.path());
+    Terminal program(line.path());
     expectAnswerSurvivesFlushAfterSend(line, clock, program);
 }
 
@@ -316,8 +255,7 @@ TEST_F(TcpLineTest, PortZeroPicksAFreePortAndNamesIt) {
     ASSERT_FALSE(diagnostics.captured().empty());
     EXPECT_EQ(diagnostics.captured().front(), "console: tcp 127.0.0.1:" + std::to_string(line.port()));
     EXPECT_TRUE(line.interactive());
-    FarEnd client = FarEnd::connectTcp(line.port());
-    ASSERT_TRUE(client.isOpen());
+    TcpClient client(line.port());
     EXPECT_TRUE(line.connected());
 }
 
@@ -331,52 +269,25 @@ TEST_F(TcpLineTest, APortAlreadyTakenIsAClearError) {
     }
 }
 
-TEST_F(TcpLineTest, PassesEveryByteUnchangedBothWays) {
+TEST_F(TcpLineTest, IsAPlainCableThatCanBeUnplugged) {
     sim::TcpLine line(clock, diagnostics, 0);
-    FarEnd client = FarEnd::connectTcp(line.port());
-    ASSERT_TRUE(client.isOpen());
-    client.send(ALL_AWKWARD_BYTES);
-    EXPECT_EQ(receiveFrom(line, ALL_AWKWARD_BYTES.size()), ALL_AWKWARD_BYTES);
-    transmitText(line, ALL_AWKWARD_BYTES);
-    EXPECT_EQ(client.drain(), ALL_AWKWARD_BYTES);
+    expectAPlainCableThatCanBeUnplugged(line, [&] { return TcpClient(line.port()); });
 }
 
 TEST_F(TcpLineTest, ASecondClientIsRefusedWithOneLineAndTheFirstKeepsTheLine) {
     sim::TcpLine line(clock, diagnostics, 0);
-    FarEnd first = FarEnd::connectTcp(line.port());
+    TcpClient first(line.port());
     ASSERT_TRUE(line.connected());
-    FarEnd second = FarEnd::connectTcp(line.port());
-    ASSERT_TRUE(second.isOpen());
+    TcpClient second(line.port());
     EXPECT_TRUE(line.connected());  // takes the second one in and turns it away
     EXPECT_EQ(second.drain(), sim::TcpLine::BUSY_TEXT);
     transmitText(line, "still yours");
     EXPECT_EQ(first.drain(), "still yours");
 }
 
-TEST_F(TcpLineTest, AClientThatLeavesIsAnUnpluggedCableAndTheNextOneGetsTheLine) {
-    sim::TcpLine line(clock, diagnostics, 0);
-    {
-        FarEnd first = FarEnd::connectTcp(line.port());
-        ASSERT_TRUE(line.connected());
-        first.send("hi");
-        EXPECT_EQ(receiveFrom(line, 2), "hi");
-    }
-    uint8_t buffer[16];
-    EXPECT_EQ(line.receive(buffer, sizeof buffer), 0) << "no end of input: the board keeps running";
-    EXPECT_FALSE(line.connected());
-    transmitText(line, "while unplugged");
-
-    FarEnd next = FarEnd::connectTcp(line.port());
-    ASSERT_TRUE(line.connected());
-    transmitText(line, "two");
-    EXPECT_EQ(next.drain(), "two");
-    next.send("back");
-    EXPECT_EQ(receiveFrom(line, 4), "back");
-}
-
 TEST_F(TcpLineTest, AnAnswerIsNeverFlushedAwayWithTheInputThatCameBeforeTheBlock) {
     sim::TcpLine line(clock, diagnostics, 0);
-    FarEnd client = FarEnd::connectTcp(line.port());
+    TcpClient client(line.port());
     ASSERT_TRUE(line.connected());
     expectAnswerSurvivesFlushAfterSend(line, clock, client);
 }

@@ -94,6 +94,22 @@ bool Conversation::expect(const std::string& text, std::chrono::milliseconds tim
     }
 }
 
+std::string Conversation::drain(std::chrono::milliseconds quiet) {
+    char buffer[4096];
+    struct pollfd p {fd_, POLLIN, 0};
+    while (fd_ >= 0 && poll(&p, 1, static_cast<int>(quiet.count())) > 0) {
+        ssize_t n = read(fd_, buffer, sizeof buffer);
+        if (n > 0) {
+            output_.append(buffer, static_cast<size_t>(n));
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            break;
+        }
+    }
+    std::string fresh = unread();
+    mark_ = output_.size();
+    return fresh;
+}
+
 void Conversation::type(const std::string& bytes) {
     size_t done = 0;
     while (fd_ >= 0 && done < bytes.size()) {

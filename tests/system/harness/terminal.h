@@ -22,6 +22,10 @@ public:
     // Reads until the text has arrived after the point the last successful
     // expect stopped at; false at the timeout.
     bool expect(const std::string& text, std::chrono::milliseconds timeout);
+    // Reads until nothing has come for the quiet time or the other side
+    // went away; returns what arrived after the point the last expect or
+    // drain stopped at, and moves that point to the end.
+    std::string drain(std::chrono::milliseconds quiet = std::chrono::milliseconds(200));
     // Sends the bytes as typed (add "\r" for Enter).
     void type(const std::string& bytes);
     // Everything received so far.
@@ -31,6 +35,7 @@ public:
     std::string unread() const { return output_.substr(mark_); }
     // Hangs up (the cable is pulled).
     void close();
+    int fd() const { return fd_; }
 
 protected:
     // Takes over the descriptor (-1: the connection failed; expect fails).
