@@ -103,36 +103,28 @@ TEST_F(XmodemCommandTest, NoWordsPrintTheUsageAndLeaveTheConsoleAlone) {
     }
 }
 
-TEST_F(XmodemCommandTest, OverlongOrWordyArgumentStringsAreRefusedBeforeTouchingTheConsole) {
-    const std::string tooLong = "rb " + std::string(77, 'n');  // 80 characters
-    EXPECT_EQ(xmodem(tooLong), -1);
-    EXPECT_EQ(board.output(), cookedText("ERROR: xmodem argument string of 80 characters refused (at most 79).\n"));
-    EXPECT_EQ(consoleOptions(), OPT_TERMINAL);
-
-    std::string nineteenWords = "rb";
-    for (int i = 2; i <= 19; ++i) {
-        nineteenWords += " f" + std::to_string(i);
-    }
-    board.line().clearOutput();
-    EXPECT_EQ(xmodem(nineteenWords), -1);
-    EXPECT_EQ(board.output(), cookedText("ERROR: xmodem argument string of 19 words refused (at most 18).\n"));
-    EXPECT_EQ(consoleOptions(), OPT_TERMINAL);
-}
-
-TEST_F(XmodemCommandTest, ArgumentStringsAtTheLimitsAreTaken) {
-    // 79 option letters and 18 words get as far as the checks of the
-    // letters: neither r nor s.
+TEST_F(XmodemCommandTest, ArgumentStringsAreRefusedBeforeTouchingTheConsoleOnlyBeyondTheirLimits) {
+    auto words = [](const char* first, const char* stem, int count) {
+        std::string text = first;
+        for (int i = 2; i <= count; ++i) {
+            text += " " + std::string(stem) + std::to_string(i);
+        }
+        return text;
+    };
+    // At the limits the string gets as far as the checks of the letters.
     const std::string neither = "\r\nXMODEM Fatal Error - Either Send or Receive Function must be chosen!\n\r";
-    EXPECT_EQ(xmodem(std::string(79, 'b')), -1);
-    EXPECT_EQ(board.output(), cookedText(neither));
-
-    std::string eighteenWords = "b";
-    for (int i = 2; i <= 18; ++i) {
-        eighteenWords += " w" + std::to_string(i);
+    const std::pair<std::string, std::string> cases[] = {
+        {"rb " + std::string(77, 'n'), "ERROR: xmodem argument string of 80 characters refused (at most 79).\n"},
+        {words("rb", "f", 19), "ERROR: xmodem argument string of 19 words refused (at most 18).\n"},
+        {std::string(79, 'b'), neither},
+        {words("b", "w", 18), neither},
+    };
+    for (const auto& [arguments, message] : cases) {
+        board.line().clearOutput();
+        EXPECT_EQ(xmodem(arguments), -1);
+        EXPECT_EQ(board.output(), cookedText(message)) << arguments;
+        EXPECT_EQ(consoleOptions(), OPT_TERMINAL);
     }
-    board.line().clearOutput();
-    EXPECT_EQ(xmodem(eighteenWords), -1);
-    EXPECT_EQ(board.output(), cookedText(neither));
 }
 
 TEST_F(XmodemCommandTest, FatalArgumentErrorsComeInTheirOrderAndRestoreTheConsole) {
@@ -266,49 +258,39 @@ TEST_F(XmodemCommandTest, WaitOptionHoldsTheFirstRequestFifteenSeconds) {
     EXPECT_EQ(watcher.heardAt().front(), 15 * MICROS_PER_SECOND + 213000);
 }
 
-TEST(XmodemReportTest, SectorLabelsNameTheSectorsOfABlock) {
-    char label[48];
-    swboot::xmodemSectorLabel(label, sizeof label, 16, 1024, true);
-    EXPECT_STREQ(label, "17-24");
-    swboot::xmodemSectorLabel(label, sizeof label, 16, 128, true);
-    EXPECT_STREQ(label, "17");
-    swboot::xmodemSectorLabel(label, sizeof label, 24, 1024, false);
-    EXPECT_STREQ(label, "17-24");
-    swboot::xmodemSectorLabel(label, sizeof label, 0, 1024, false);
-    EXPECT_STREQ(label, "0");
-}
+TEST(XmodemReportTest, SectorLabelsEstimatesAndRates) {
+    auto label = [](int sector, int size, bool afterBlock) {
+        char text[48];
+        swboot::xmodemSectorLabel(text, sizeof text, sector, size, afterBlock);
+        return std::string(text);
+    };
+    EXPECT_EQ(label(16, 1024, true), "17-24");
+    EXPECT_EQ(label(16, 128, true), "17");
+    EXPECT_EQ(label(24, 1024, false), "17-24");
+    EXPECT_EQ(label(0, 1024, false), "0");
 
-TEST(XmodemReportTest, EstimatedTransmissionTime) {
-    StringSink sink;
-    swboot::xmodemEstimatedTime(100, 9600, sink);
-    EXPECT_EQ(sink.text, "Estimated transmission time 15 seconds \n\r");
+    auto estimate = [](long records, uint32_t speed) {
+        StringSink sink;
+        swboot::xmodemEstimatedTime(records, speed, sink);
+        return sink.text;
+    };
+    EXPECT_EQ(estimate(100, 9600), "Estimated transmission time 15 seconds \n\r");
+    // 24700 * 1422 / 9600 + 1 = 3659 s: singular units get a blank for the
+    // "s", and whole days are dropped.
+    EXPECT_EQ(estimate(24700, 9600), "Estimated transmission time 1 hour  59 seconds \n\r");
+    EXPECT_EQ(estimate(1, 1200), "Estimated transmission time 2 seconds \n\r");
+    EXPECT_EQ(estimate(0, 9600), "");
 
-    // 1 hour, 1 minute and 1 second: singular units get a blank instead of
-    // the "s"; whole days are dropped.
-    sink.text.clear();
-    swboot::xmodemEstimatedTime(24700, 9600, sink);  // 24700 * 1422 / 9600 + 1 = 3659
-    EXPECT_EQ(sink.text, "Estimated transmission time 1 hour  59 seconds \n\r");
-    sink.text.clear();
-    swboot::xmodemEstimatedTime(1, 1200, sink);  // 1422 / 1200 + 1 = 2
-    EXPECT_EQ(sink.text, "Estimated transmission time 2 seconds \n\r");
-    sink.text.clear();
-    swboot::xmodemEstimatedTime(0, 9600, sink);
-    EXPECT_EQ(sink.text, "");
-}
-
-TEST(XmodemReportTest, TransferRateReport) {
-    StringSink sink;
-    swboot::xmodemTransferRate(0, 0, sink);
-    EXPECT_EQ(sink.text, "");
-    swboot::xmodemTransferRate(10, 0, sink);
-    EXPECT_EQ(sink.text, "10 Sectors Transfered in 0 seconds\n\r");
-    sink.text.clear();
-    swboot::xmodemTransferRate(100, 61, sink);
-    EXPECT_EQ(sink.text,
+    auto rate = [](long sectors, long seconds) {
+        StringSink sink;
+        swboot::xmodemTransferRate(sectors, seconds, sink);
+        return sink.text;
+    };
+    EXPECT_EQ(rate(0, 0), "");
+    EXPECT_EQ(rate(10, 0), "10 Sectors Transfered in 0 seconds\n\r");
+    EXPECT_EQ(rate(100, 61),
               "100 Sectors Transfered in 1 minute  1 second  \n\rTransfer Rate = 209 Characters per Second\n\r");
-    sink.text.clear();
-    swboot::xmodemTransferRate(5, -3, sink);
-    EXPECT_EQ(sink.text, "5 Sectors Transfered in 0 seconds\n\r");
+    EXPECT_EQ(rate(5, -3), "5 Sectors Transfered in 0 seconds\n\r");
 }
 
 TEST(XmodemCrcTest, TableMatchesTheBitwiseDefinition) {
