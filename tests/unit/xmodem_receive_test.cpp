@@ -298,19 +298,13 @@ TEST_F(XmodemReceiveTest, BatchNamesStayInTheCurrentDirectory) {
 
 TEST_F(XmodemReceiveTest, HeaderNamesAreCutToTheNameBuffer) {
     std::vector<uint8_t> data = patternBytes(128);
-    {
-        // No 0 byte in the whole header.
+    // No 0 byte in the whole header; a 1024-byte header with a far longer name.
+    for (auto [header, name] : {std::pair{std::vector<uint8_t>(128, 'n'), std::string(127, 'n')},
+                                std::pair{ymodemHeaderData(std::string(300, 'q'), "128", 1024), std::string(127, 'q')}}) {
         XmodemSenderPeer peer(board.line(), Protocol::Ymodem, {PeerFile{"", data, ""}});
-        peer.rawHeader = std::vector<uint8_t>(128, 'n');
+        peer.rawHeader = header;
         EXPECT_EQ(xmodem("rb"), 0);
-        EXPECT_EQ(board.readFile(std::string(127, 'n')), data);
-    }
-    {
-        // A 1024-byte header with a name far longer than the buffer.
-        XmodemSenderPeer peer(board.line(), Protocol::Ymodem, {PeerFile{"", data, ""}});
-        peer.rawHeader = ymodemHeaderData(std::string(300, 'q'), "128", 1024);
-        EXPECT_EQ(xmodem("rb"), 0);
-        EXPECT_EQ(board.readFile(std::string(127, 'q')), data);
+        EXPECT_EQ(board.readFile(name), data);
     }
 }
 
