@@ -147,76 +147,48 @@ TEST(CodeStart, StartModesReachTheCode) {
 }
 
 // Every failure ends the same way: fault lamps, the message, two seconds,
-// and a reset -- never code entered.
-class CodeStartFailure : public ::testing::Test {
-protected:
-    void expectDecompressionFailure(const std::vector<uint8_t>& image, const char* why) {
+// and a reset -- never code entered. A missing or short file never
+// inflates what the staging area still holds.
+TEST(CodeStart, EveryFailureShowsTheFaultAndResetsAfterTwoSeconds) {
+    ImageSpec layout;
+    layout.component0 = zlibStream(patternBytes(50000, 2));
+    const std::vector<uint8_t> good = oprImage(layout);
+    std::vector<uint8_t> beyond = good;  // claims more compressed data than the file holds
+    swboot::putBe32(beyond.data() + swboot::IMAGE_COMPONENT_TABLE_OFFSET + swboot::COMPONENT_SIZE_OFFSET,
+                    static_cast<uint32_t>(layout.component0.size() + 4096));
+    fixCrc(beyond);
+    ImageSpec corrupt = layout;
+    for (size_t i = 100; i < 140; ++i) {
+        corrupt.component0[i] ^= 0x5A;
+    }
+    auto loadedAt = [](std::vector<uint8_t> code, uint32_t address) {
+        return oprImage({.component0 = zlibStream(code), .loadAddress = address});
+    };
+    const std::pair<const char*, std::vector<uint8_t>> cases[] = {
+        {"missing file", {}},
+        {"header only", {good.begin(), good.begin() + swboot::IMAGE_HEADER_SIZE}},
+        {"short header", {good.begin(), good.begin() + 60}},
+        {"size 0", oprImage({})},
+        {"corrupt stream", oprImage(corrupt)},
+        {"component beyond the file", beyond},
+        {"load address in the staging area", loadedAt(patternBytes(4000, 2), 0x02000100)},
+        {"load address above RAM", loadedAt(patternBytes(4000, 2), 0x10000000)},
+        {"code running into the staging area", loadedAt(std::vector<uint8_t>(0x3000, 0xAB), 0x02000000 - 0x1000)},
+    };
+    for (const auto& [why, image] : cases) {
+        SCOPED_TRACE(why);
         TestBoard board(withHandover(sim::OnHandover::Exit));
         LoaderOnBoard loader(board);
         if (!image.empty()) {
             board.writeFile("image1", image);
         }
         int64_t before = board.clock().nowMicros();
-        std::string ended = loader.run([&] { loader->codeStart.opCodeStart(1); });
-        EXPECT_EQ(ended, "reset: CPLD reset request") << why;
-        EXPECT_NE(board.output().find(DECOMPRESSION_FAILURE), std::string::npos) << why;
-        EXPECT_TRUE(faultLampsLit(board)) << why;
-        EXPECT_GE(board.clock().nowMicros() - before, 2000000) << why;
-        EXPECT_EQ(board.board().core().handoverCount(), 0) << why;
+        EXPECT_EQ(loader.run([&] { loader->codeStart.opCodeStart(1); }), "reset: CPLD reset request");
+        EXPECT_NE(board.output().find(DECOMPRESSION_FAILURE), std::string::npos);
+        EXPECT_TRUE(faultLampsLit(board));
+        EXPECT_GE(board.clock().nowMicros() - before, 2000000);
+        EXPECT_EQ(board.board().core().handoverCount(), 0);
     }
-};
-
-TEST_F(CodeStartFailure, ComponentOfSizeZero) {
-    ImageSpec layout;
-    auto image = oprImage(layout);  // component 0 empty
-    expectDecompressionFailure(image, "size 0");
-}
-
-TEST_F(CodeStartFailure, CorruptDeflateStream) {
-    ImageSpec layout;
-    layout.component0 = zlibStream(patternBytes(50000, 9));
-    for (size_t i = 100; i < 140; ++i) {
-        layout.component0[i] ^= 0x5A;
-    }
-    expectDecompressionFailure(oprImage(layout), "corrupt stream");
-}
-
-TEST_F(CodeStartFailure, MissingOrShortImageNeverInflatesWhatTheStagingAreaHolds) {
-    expectDecompressionFailure({}, "missing file");
-
-    ImageSpec layout;
-    layout.component0 = zlibStream(patternBytes(50000, 2));
-    auto image = oprImage(layout);
-    image.resize(swboot::IMAGE_HEADER_SIZE);
-    expectDecompressionFailure(image, "header only");
-    image.resize(60);
-    expectDecompressionFailure(image, "short header");
-}
-
-TEST_F(CodeStartFailure, ComponentBeyondTheBytesRead) {
-    ImageSpec layout;
-    layout.component0 = zlibStream(patternBytes(50000, 2));
-    auto image = oprImage(layout);
-    // Claim more compressed data than the file holds.
-    swboot::putBe32(image.data() + swboot::IMAGE_COMPONENT_TABLE_OFFSET + swboot::COMPONENT_SIZE_OFFSET,
-                    static_cast<uint32_t>(layout.component0.size() + 4096));
-    fixCrc(image);
-    expectDecompressionFailure(image, "component beyond the file");
-}
-
-TEST_F(CodeStartFailure, CodeThatWouldLandOnTheStagingAreaOrOutsideRam) {
-    ImageSpec layout;
-    layout.component0 = zlibStream(patternBytes(4000, 2));
-    layout.loadAddress = 0x02000100;
-    expectDecompressionFailure(oprImage(layout), "load address in the staging area");
-
-    layout.loadAddress = 0x10000000;
-    expectDecompressionFailure(oprImage(layout), "load address above RAM");
-
-    // Starts below the staging area but would run into it.
-    layout.component0 = zlibStream(std::vector<uint8_t>(0x3000, 0xAB));
-    layout.loadAddress = 0x02000000 - 0x1000;
-    expectDecompressionFailure(oprImage(layout), "code running into the staging area");
 }
 
 TEST(CodeStart, StagingAreaLeftoversAreNotStartedAfterTheImageIsDeleted) {
