@@ -19,9 +19,9 @@ using namespace interop;
 
 class LoaderReceives : public ::testing::Test {
 protected:
-    // Runs the loader's command while the sender runs on the terminal; the
-    // command's result, the sender's in `sender`.
-    int receive(const std::string& arguments, std::vector<std::string> senderArgv) {
+    // Runs the loader's command while the sender runs on the terminal; both
+    // must succeed. The sender's result stays in `sender`.
+    ::testing::AssertionResult received(const std::string& arguments, std::vector<std::string> senderArgv) {
         PeerOptions options;
         options.argv = std::move(senderArgv);
         options.workDir = host.path();
@@ -32,7 +32,11 @@ protected:
         LinePeer peer(board.terminalPath(), options);
         int result = board.xmodem(arguments);
         sender = peer.finish();
-        return result;
+        if (result != 0 || sender.exitStatus != 0) {
+            return ::testing::AssertionFailure()
+                   << "xmodem " << arguments << ": " << result << "; " << sender.summary();
+        }
+        return ::testing::AssertionSuccess();
     }
     std::vector<uint8_t> hostFile(const std::string& name, size_t length, uint32_t seed) {
         std::vector<uint8_t> bytes = testPattern(length, seed);
@@ -55,8 +59,7 @@ constexpr double LARGE_BLOCK_OVERHEAD = 1.01;
 TEST_F(LoaderReceives, XmodemChecksumFromSx) {
     SKIP_WITHOUT("sx");
     auto data = hostFile("data.bin", 20000, 1);
-    ASSERT_EQ(receive("rb data.bin", {"sx", "data.bin"}), 0) << sender.summary();
-    EXPECT_EQ(sender.exitStatus, 0) << sender.summary();
+    ASSERT_TRUE(received("rb data.bin", {"sx", "data.bin"}));
     expectPaddedCopy(board.readFile("data.bin"), data, RECORD);
     EXPECT_GT(double(fromSender), data.size() * SMALL_BLOCK_OVERHEAD);
 }
@@ -64,16 +67,14 @@ TEST_F(LoaderReceives, XmodemChecksumFromSx) {
 TEST_F(LoaderReceives, XmodemCrcFromSx) {
     SKIP_WITHOUT("sx");
     auto data = hostFile("data.bin", 20000, 2);
-    ASSERT_EQ(receive("rbc data.bin", {"sx", "data.bin"}), 0) << sender.summary();
-    EXPECT_EQ(sender.exitStatus, 0) << sender.summary();
+    ASSERT_TRUE(received("rbc data.bin", {"sx", "data.bin"}));
     expectPaddedCopy(board.readFile("data.bin"), data, RECORD);
 }
 
 TEST_F(LoaderReceives, Xmodem1kFromSx) {
     SKIP_WITHOUT("sx");
     auto data = hostFile("data.bin", 100000, 3);
-    ASSERT_EQ(receive("rbc data.bin", {"sx", "-k", "data.bin"}), 0) << sender.summary();
-    EXPECT_EQ(sender.exitStatus, 0) << sender.summary();
+    ASSERT_TRUE(received("rbc data.bin", {"sx", "-k", "data.bin"}));
     expectPaddedCopy(board.readFile("data.bin"), data, 1024);
     EXPECT_LT(double(fromSender), data.size() * LARGE_BLOCK_OVERHEAD) << "1024-byte blocks";
 }
@@ -85,8 +86,7 @@ TEST_F(LoaderReceives, Xmodem1kFromSx) {
 TEST_F(LoaderReceives, CodeLoadLettersFromSx1k) {
     SKIP_WITHOUT("sx");
     auto data = hostFile("image.bin", 150000, 4);
-    ASSERT_EQ(receive("-cbrke xcode.bin", {"sx", "-k", "image.bin"}), 0) << sender.summary();
-    EXPECT_EQ(sender.exitStatus, 0) << sender.summary();
+    ASSERT_TRUE(received("-cbrke xcode.bin", {"sx", "-k", "image.bin"}));
     expectPaddedCopy(board.readFile("xcode.bin"), data, 1024);
 }
 
@@ -94,8 +94,7 @@ TEST_F(LoaderReceives, YmodemBatchFromSbKeepsNamesAndExactLengths) {
     SKIP_WITHOUT("sb");
     auto first = hostFile("first.bin", 5000, 5);
     auto second = hostFile("second.txt", 129, 6);
-    ASSERT_EQ(receive("rb", {"sb", "first.bin", "second.txt"}), 0) << sender.summary();
-    EXPECT_EQ(sender.exitStatus, 0) << sender.summary();
+    ASSERT_TRUE(received("rb", {"sb", "first.bin", "second.txt"}));
     expectExactCopy(board.readFile("first.bin"), first);
     expectExactCopy(board.readFile("second.txt"), second);
     EXPECT_FALSE(board.fileExists("xmodem.in"));
@@ -104,8 +103,7 @@ TEST_F(LoaderReceives, YmodemBatchFromSbKeepsNamesAndExactLengths) {
 TEST_F(LoaderReceives, Ymodem1kFromSb) {
     SKIP_WITHOUT("sb");
     auto data = hostFile("data.bin", 100001, 7);
-    ASSERT_EQ(receive("rb", {"sb", "-k", "data.bin"}), 0) << sender.summary();
-    EXPECT_EQ(sender.exitStatus, 0) << sender.summary();
+    ASSERT_TRUE(received("rb", {"sb", "-k", "data.bin"}));
     expectExactCopy(board.readFile("data.bin"), data);
     EXPECT_LT(double(fromSender), data.size() * LARGE_BLOCK_OVERHEAD) << "1024-byte blocks";
 }
@@ -116,8 +114,7 @@ TEST_F(LoaderReceives, YmodemGFromSb) {
     SKIP_WITHOUT("sb");
     auto first = hostFile("stream.bin", 300000, 8);
     auto second = hostFile("tail.bin", 1000, 9);
-    ASSERT_EQ(receive("rbg", {"sb", "stream.bin", "tail.bin"}), 0) << sender.summary();
-    EXPECT_EQ(sender.exitStatus, 0) << sender.summary();
+    ASSERT_TRUE(received("rbg", {"sb", "stream.bin", "tail.bin"}));
     expectExactCopy(board.readFile("stream.bin"), first);
     expectExactCopy(board.readFile("tail.bin"), second);
     EXPECT_LT(toSender, size_t(16)) << "G mode: no acknowledgement per block";
@@ -128,8 +125,7 @@ TEST_F(LoaderReceives, YmodemGFromSb) {
 TEST_F(LoaderReceives, CodeLoadLettersFromSb) {
     SKIP_WITHOUT("sb");
     auto data = hostFile("image.bin", 70000, 10);
-    ASSERT_EQ(receive("-cbrke xcode.bin", {"sb", "image.bin"}), 0) << sender.summary();
-    EXPECT_EQ(sender.exitStatus, 0) << sender.summary();
+    ASSERT_TRUE(received("-cbrke xcode.bin", {"sb", "image.bin"}));
     expectExactCopy(board.readFile("xcode.bin"), data);
     EXPECT_FALSE(board.fileExists("image.bin"));
 }

@@ -1,11 +1,5 @@
 #include "harness/pty_board.h"
 
-#include <unistd.h>
-
-#include <atomic>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <stdexcept>
 
 #include "platform/console.h"
@@ -60,21 +54,5 @@ void PtyBoard::writeFile(const std::string& name, const std::vector<uint8_t>& by
 std::vector<uint8_t> PtyBoard::readFile(const std::string& name) const { return readHostFile(filePath(name)); }
 
 bool PtyBoard::fileExists(const std::string& name) const { return std::filesystem::exists(filePath(name)); }
-
-std::vector<std::string> PtyBoard::fileNames() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(board_->volume().hostRoot() / "files")) {
-        names.push_back(entry.path().filename().string());
-    }
-    return names;
-}
-
-std::string PtyBoard::diagnostics() const {
-    std::string text;
-    for (const std::string& line : diagnostics_.captured()) {
-        text += line + "\n";
-    }
-    return text;
-}
 
 }  // namespace interop

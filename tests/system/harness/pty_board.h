@@ -28,7 +28,6 @@ public:
     // The terminal for the program at the other end.
     const std::string& terminalPath() const { return line_->path(); }
     swboot::Loader& loader() { return *loader_; }
-    sim::SimBoard& board() { return *board_; }
 
     // Runs the xmodem command with the argument string; its result. What
     // the loader buffered for the console is sent before it returns.
@@ -39,10 +38,6 @@ public:
     void writeFile(const std::string& name, const std::vector<uint8_t>& bytes);
     std::vector<uint8_t> readFile(const std::string& name) const;
     bool fileExists(const std::string& name) const;
-    std::vector<std::string> fileNames() const;
-
-    // The simulator's diagnostic lines so far.
-    std::string diagnostics() const;
 
 private:
     ScratchDir state_;
