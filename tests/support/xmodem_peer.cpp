@@ -251,7 +251,7 @@ void XmodemSenderPeer::onByte(uint8_t byte) {
                 } else if (file_ < files_.size()) {
                     state_ = State::WaitStart;
                 } else {
-                    state_ = closeBatch ? State::WaitBatchEndRequest : State::Finished;
+                    state_ = State::WaitBatchEndRequest;  // the empty header closes the batch
                 }
             }
             return;

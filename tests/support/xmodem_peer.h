@@ -104,7 +104,6 @@ public:
     };
     ScriptPeer(sim::ScriptedLine& line, std::vector<Step> steps);
     bool done() const { return next_ == steps_.size(); }
-    size_t stepsTaken() const { return next_; }
 
 protected:
     void onByte(uint8_t byte) override;
@@ -134,8 +133,6 @@ public:
     // transmission carries a wrong check value.
     std::set<int> duplicateBlocks;
     std::set<int> corruptOnce;
-    // YMODEM: close the batch with an empty header after the last file.
-    bool closeBatch = true;
     // Raw bytes to send as the header block's data instead of the built
     // one (YMODEM only, first file).
     std::vector<uint8_t> rawHeader;
@@ -208,7 +205,6 @@ public:
     const std::vector<File>& files() const { return files_; }
     bool batchClosed() const { return batchClosed_; }
     size_t eotsHeard() const { return eots_; }
-    std::string modem7Name() const { return modem7Name_; }
 
 protected:
     void onByte(uint8_t byte) override;
