@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -69,6 +70,24 @@ private:
     sim::ScriptedLine line_{clock_};
     sim::Diagnostics diagnostics_;
     std::unique_ptr<sim::SimBoard> board_;
+};
+
+// Calls back with each piece of text the board sends on a test board's
+// line, for scenarios that act the moment the board shows something.
+class OnSent : public sim::ScriptedLine::Peer {
+public:
+    using Callback = std::function<void(sim::ScriptedLine& line, std::string_view text)>;
+    OnSent(TestBoard& board, Callback callback) : line_(board.line()), callback_(std::move(callback)) {
+        line_.setPeer(this);
+    }
+    ~OnSent() override { line_.setPeer(nullptr); }
+    void transmitted(sim::ScriptedLine& line, const uint8_t* data, size_t length) override {
+        callback_(line, std::string_view(reinterpret_cast<const char*>(data), length));
+    }
+
+private:
+    sim::ScriptedLine& line_;
+    Callback callback_;
 };
 
 // Counts the occurrences of a text.

@@ -263,22 +263,13 @@ TEST(BootMenu, OptionTwelveCreatesATestFileAndThirteenPrintsTheCurrentDirectory)
 TEST(BootMenu, OptionTwelveReportsAFailedCreate) {
     MenuBoard menu(MenuBoard::Code::Good);
     menu.board.type("12");
-    // Fail only the menu's own create: startup has rewritten boot.dim
-    // already when the menu reads its first choice.
-    class FailCreateAtTwelve : public sim::ScriptedLine::Peer {
-    public:
-        explicit FailCreateAtTwelve(TestBoard& b) : b_(b) {}
-        void transmitted(sim::ScriptedLine&, const uint8_t* data, size_t length) override {
-            const std::string sent(reinterpret_cast<const char*>(data), length);
-            if (sent.find("Attempting to create test file") != std::string::npos) {
-                b_.volume().injectFailure(sim::HostVolume::Operation::Create);
-            }
+    // Fail only the menu's own create, not startup's rewrite of boot.dim.
+    testing_support::OnSent failCreate(menu.board, [&](sim::ScriptedLine&, std::string_view text) {
+        if (text.find("Attempting to create test file") != std::string_view::npos) {
+            menu.board.volume().injectFailure(sim::HostVolume::Operation::Create);
         }
-        TestBoard& b_;
-    } peer(menu.board);
-    menu.board.line().setPeer(&peer);
+    });
     EXPECT_EQ(menu.board.run(), 0);
-    menu.board.line().setPeer(nullptr);
     EXPECT_EQ(menu.afterList(), PROMPT + "12\n/DskVol/files\nAttempting to create test file...\ncreat returned ERROR.\n"
                                          "/DskVol/files\n" + PROMPT);
     EXPECT_FALSE(menu.board.fileExists("testfile"));

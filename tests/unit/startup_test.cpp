@@ -262,38 +262,21 @@ TEST(AutoBoot, NothingTypedStartsTheCodeAfterTwoSeconds) {
     expectCodeStarted(board);
 }
 
-// Types an answer a given time after each choice prompt.
-class LateTypist : public sim::ScriptedLine::Peer {
-public:
-    struct Answer {
-        int64_t delayMicros;
-        std::string line;
-    };
-    LateTypist(TestBoard& board, std::vector<Answer> answers) : board_(board), answers_(std::move(answers)) {
-        board.line().setPeer(this);
-    }
-    ~LateTypist() override { board_.line().setPeer(nullptr); }
-    void transmitted(sim::ScriptedLine& line, const uint8_t* data, size_t length) override {
-        if (std::string(reinterpret_cast<const char*>(data), length).find("Select (1, 2):") == std::string::npos ||
-            next_ >= answers_.size()) {
-            return;
+// Answers each choice prompt with the next line, the given time after it.
+testing_support::OnSent::Callback answersAfter(int64_t delayMicros, std::vector<std::string> lines) {
+    return [=, next = size_t{0}](sim::ScriptedLine& line, std::string_view text) mutable {
+        if (text.find("Select (1, 2):") != std::string_view::npos && next < lines.size()) {
+            line.deliverAt(line.clock().nowMicros() + delayMicros, lines[next++] + "\r");
         }
-        const Answer& a = answers_[next_++];
-        line.deliverAt(line.clock().nowMicros() + a.delayMicros, a.line + "\r");
-    }
-
-private:
-    TestBoard& board_;
-    std::vector<Answer> answers_;
-    size_t next_ = 0;
-};
+    };
+}
 
 TEST(AutoBoot, EachAskingWaitsAFreshTwoSeconds) {
     TestBoard board;
     prepareGoodBoard(board);
     // Each answer comes 1.9 s after its prompt: within a fresh wait, but
     // the second comes 3.8 s after the first prompt.
-    LateTypist typist(board, {{1900000, "x"}, {1900000, "2"}});
+    testing_support::OnSent typist(board, answersAfter(1900000, {"x", "2"}));
     EXPECT_EQ(board.run(), 0);
     EXPECT_FALSE(handedOver(board));
     EXPECT_EQ(after(console(board), BANNER),
@@ -303,7 +286,7 @@ TEST(AutoBoot, EachAskingWaitsAFreshTwoSeconds) {
 TEST(AutoBoot, AnAnswerAfterTwoSecondsIsTooLate) {
     TestBoard board;
     prepareGoodBoard(board);
-    LateTypist typist(board, {{2100000, "2"}});
+    testing_support::OnSent typist(board, answersAfter(2100000, {"2"}));
     EXPECT_EQ(board.run(), 0);
     expectCodeStarted(board);
 }
