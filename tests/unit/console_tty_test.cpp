@@ -40,7 +40,7 @@ protected:
     sim::ConsoleTty tty{line, clock};
 };
 
-TEST_F(ConsoleTtyTest, LineModeDeliversWholeLinesAndEchoes) {
+TEST_F(ConsoleTtyTest, LineModeDeliversWholeSevenBitLinesAndEchoes) {
     arrive("ab");
     EXPECT_FALSE(readableNow());  // no line end yet
     EXPECT_EQ(sent(), "ab");
@@ -50,6 +50,13 @@ TEST_F(ConsoleTtyTest, LineModeDeliversWholeLinesAndEchoes) {
     EXPECT_EQ(readOnce(), "de\n");
     EXPECT_FALSE(readableNow());
     EXPECT_EQ(sent(), "abc\r\nde\r\n");
+    // The eighth bit is dropped, XON and XOFF are flow control.
+    arrive("\xB1" "a\x11" "b\x13\r");
+    EXPECT_EQ(readOnce(), "1ab\n");
+    // Line feeds go out as CR LF.
+    line.clearOutput();
+    send("one\ntwo\n\n");
+    EXPECT_EQ(sent(), "one\r\ntwo\r\n\r\n");
 }
 
 TEST_F(ConsoleTtyTest, AShortReadLeavesTheRestOfTheLine) {
@@ -58,16 +65,6 @@ TEST_F(ConsoleTtyTest, AShortReadLeavesTheRestOfTheLine) {
     EXPECT_TRUE(readableNow());
     EXPECT_EQ(readOnce(), "lo\n");
     EXPECT_FALSE(readableNow());
-}
-
-TEST_F(ConsoleTtyTest, OutputLineFeedsGoOutAsCarriageReturnLineFeed) {
-    send("one\ntwo\n\n");
-    EXPECT_EQ(sent(), "one\r\ntwo\r\n\r\n");
-}
-
-TEST_F(ConsoleTtyTest, SevenBitsAndFlowControlInTerminalMode) {
-    arrive("\xB1" "a\x11" "b\x13\r");
-    EXPECT_EQ(readOnce(), "1ab\n");
 }
 
 TEST_F(ConsoleTtyTest, TheLineBeingTypedIsLimited) {
