@@ -47,15 +47,13 @@ TEST(Provision, VpdRecordLaysOutTheProfileValuesAtTheirOffsets) {
 }
 
 TEST(Provision, RefusesValuesTheRecordCannotHold) {
-    sim::BoardProfile profile = sim::BoardProfile::builtin();
-    profile.vpd.serialNumber = "ABCDEFGHIJ01234567890";  // 21
-    EXPECT_THROW(sim::vpdRecord(profile), std::invalid_argument);
-    profile = sim::BoardProfile::builtin();
-    profile.vpd.serialNumber = "AB-12";
-    EXPECT_THROW(sim::vpdRecord(profile), std::invalid_argument);
-    profile = sim::BoardProfile::builtin();
-    profile.vpd.macAddress = "00:06:29:32:81";
-    EXPECT_THROW(sim::vpdRecord(profile), std::invalid_argument);
+    // A 21-character serial number, one with a dash, a five-byte MAC address.
+    for (auto [serial, mac] : {std::pair{"ABCDEFGHIJ01234567890", ""}, {"AB-12", ""}, {"", "00:06:29:32:81"}}) {
+        sim::BoardProfile profile = sim::BoardProfile::builtin();
+        profile.vpd.serialNumber = *serial ? serial : profile.vpd.serialNumber;
+        profile.vpd.macAddress = *mac ? mac : profile.vpd.macAddress;
+        EXPECT_THROW(sim::vpdRecord(profile), std::invalid_argument) << serial << mac;
+    }
 }
 
 TEST(Provision, DescriptionFollowsTheBoardKindAndVariant) {
