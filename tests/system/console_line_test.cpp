@@ -220,7 +220,8 @@ void expectAnswerSurvivesFlushAfterSend(Line& line, sim::SimClock& clock, Conver
     usleep(50000);
     const uint8_t block[] = {0x02, 0x07, 0xF8, 'd', 'a', 't', 'a'};
     tty.write(block, sizeof block);
-    EXPECT_EQ(far.drain(std::chrono::milliseconds(50)), std::string(reinterpret_cast<const char*>(block), sizeof block));
+    EXPECT_EQ(far.drain(std::chrono::milliseconds(50)),
+              std::string(reinterpret_cast<const char*>(block), sizeof block));
     far.type("\x06");
     usleep(50000);
     EXPECT_EQ(tty.flushInput(), swboot::OK);
