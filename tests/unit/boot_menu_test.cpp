@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -243,12 +244,18 @@ TEST(BootMenu, OptionElevenMakesTheBackupTheImageOfLaterOptions) {
     EXPECT_TRUE(menu.handedOver());
 }
 
+// The menu keeps image1 as its image either way; a bad backup keeps the
+// roles it was switched to in boot.dim.
 TEST(BootMenu, OptionElevenFailures) {
-    for (auto [code, why] : {std::pair{MenuBoard::Code::Good, "No Backup Image available.\n"},
-                             std::pair{MenuBoard::Code::GoodWithBadBackup, "Backup Image failed crc check. \n"}}) {
+    for (auto [code, why, directory] :
+         {std::tuple{MenuBoard::Code::Good, "No Backup Image available.\n", DEFAULT_DIM},
+          std::tuple{MenuBoard::Code::GoodWithBadBackup, "Backup Image failed crc check. \n", SWAPPED_IMAGES}}) {
         MenuBoard menu(code);
-        EXPECT_EQ(menu.run({"11"}), 0);
-        EXPECT_EQ(menu.afterList(), PROMPT + "11\n" + why + "Failed to activate Backup Image.\n" + PROMPT);
+        EXPECT_EQ(menu.run({"11", "8", "n"}), 0);
+        EXPECT_EQ(menu.afterList(), PROMPT + "11\n" + why + "Failed to activate Backup Image.\n" + PROMPT + "8\n" +
+                                        "\nAre you SURE you want to delete operational code : image1 ? (y/n):n\n" +
+                                        "Code not deleted.\n" + PROMPT);
+        EXPECT_EQ(menu.board.readText("boot.dim"), directory);
     }
 }
 

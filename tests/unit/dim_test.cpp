@@ -332,39 +332,6 @@ TEST_F(DimTest, FileShowFailures) {
     EXPECT_EQ(board.volume().openCount(), 0);
 }
 
-// ----------------------------------------------------- backupImageActivate
-
-TEST_F(DimTest, BackupActivationWithoutABackup) {
-    initializeFrom(DEFAULT_DIM);
-    EXPECT_EQ(call([&] { return dim().backupImageActivate(); }), 1);
-    EXPECT_EQ(fixture.takeOutput(), "No Backup Image available.\n");
-    EXPECT_EQ(file(), DEFAULT_DIM);
-}
-
-TEST_F(DimTest, BackupActivationOfAGoodBackup) {
-    initializeFrom(TWO_IMAGES);
-    board.writeFile("image1", goodImage({.codeSeed = 1}));
-    board.writeFile("image2", goodImage({.codeSeed = 2}));
-    std::strcpy(fixture->activeImageName, "image1");
-    EXPECT_EQ(call([&] { return dim().backupImageActivate(); }), 0);
-    EXPECT_EQ(fixture.takeOutput(), "Backup image - image2 activated.\n");
-    EXPECT_STREQ(fixture->activeImageName, "image2");
-    EXPECT_EQ(active(), "image2");
-    EXPECT_EQ(file(), SWAPPED_IMAGES);
-}
-
-TEST_F(DimTest, BackupActivationOfABadBackupKeepsTheSwitchedRoles) {
-    initializeFrom(TWO_IMAGES);
-    board.writeFile("image1", goodImage());
-    board.writeFile("image2", "not an image");
-    std::strcpy(fixture->activeImageName, "image1");
-    EXPECT_EQ(call([&] { return dim().backupImageActivate(); }), 1);
-    EXPECT_EQ(fixture.takeOutput(), "Backup Image failed crc check. \n");
-    EXPECT_STREQ(fixture->activeImageName, "image1");
-    EXPECT_EQ(active(), "image2");
-    EXPECT_EQ(backup(), "image1");
-}
-
 // ------------------------------------------------------------ imageInstall
 
 class ImageInstallTest : public DimTest {
