@@ -95,7 +95,6 @@ protected:
 TEST_F(XmodemCommandTest, NoWordsPrintTheUsageAndLeaveTheConsoleAlone) {
     for (const char* arguments : {"", "     "}) {
         board.line().clearOutput();
-        ConsoleWatcher watcher(board);
         EXPECT_EQ(xmodem(arguments), -1);
         EXPECT_EQ(board.output(), cookedText(USAGE)) << "arguments \"" << arguments << "\"";
         EXPECT_EQ(consoleOptions(), OPT_TERMINAL);
