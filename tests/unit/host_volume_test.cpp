@@ -112,6 +112,12 @@ protected:
     HostVolume volume_;
 };
 
+// The volume formatted and mounted, "/DskVol/" the current directory.
+class MountedVolumeTest : public HostVolumeTest {
+protected:
+    void SetUp() override { formatAndMount(); }
+};
+
 // ---------------------------------------------------------------- mount and format
 
 TEST_F(HostVolumeTest, FreshFlashDoesNotMountAndTheVolumeHasNoFiles) {
@@ -144,8 +150,7 @@ TEST_F(HostVolumeTest, FormatEmptiesTheHostDirectoryWithoutFollowingLinksOrMakes
     EXPECT_EQ(put("a", "x"), 1);
 }
 
-TEST_F(HostVolumeTest, MountingAgainKeepsOpenFilesAndOtherDrivesAndNamesAreRefused) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, MountingAgainKeepsOpenFilesAndOtherDrivesAndNamesAreRefused) {
     const int fd = volume_.creat("a", swboot::OPEN_RDWR);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), OK);
@@ -162,8 +167,7 @@ TEST_F(HostVolumeTest, MountingAgainKeepsOpenFilesAndOtherDrivesAndNamesAreRefus
     EXPECT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), OK);
 }
 
-TEST_F(HostVolumeTest, ErasedOrDamagedFormatRecordFailsTheNextMountAndFormatEmpties) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, ErasedOrDamagedFormatRecordFailsTheNextMountAndFormatEmpties) {
     ASSERT_EQ(volume_.mkdir("files"), OK);
     ASSERT_EQ(put("files/image1", "code"), 4);
     const int fd = volume_.open("files/image1", swboot::OPEN_RDONLY, 0);
@@ -215,8 +219,7 @@ TEST_F(HostVolumeTest, FormatRecordKeepsTheFormatParameters) {
     EXPECT_EQ(flash_.read8(sim::FormatRecord::OFFSET_SPARE_UNITS), 0);
 }
 
-TEST_F(HostVolumeTest, MountCountsWhatIsAlreadyOnTheHost) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, MountCountsWhatIsAlreadyOnTheHost) {
     volume_.powerUp();
     fs::create_directory(volume_.hostRoot() / "files");
     hostWrite(volume_.hostRoot() / "files" / "image1", std::string(1000, 'c'));
@@ -254,8 +257,7 @@ TEST_F(HostVolumeTest, RelativeNamesNeedACurrentDirectoryOnTheVolume) {
     EXPECT_EQ(volume_.getcwd(small, sizeof small - 1), ERROR);
 }
 
-TEST_F(HostVolumeTest, DotDotNeverLeavesTheVolume) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, DotDotNeverLeavesTheVolume) {
     ASSERT_EQ(volume_.mkdir("files"), OK);
     ASSERT_EQ(volume_.chdir("files"), OK);
     EXPECT_EQ(put("../../../escape1", "1"), 1);
@@ -274,8 +276,7 @@ TEST_F(HostVolumeTest, DotDotNeverLeavesTheVolume) {
     EXPECT_FALSE(fs::exists(scratch_ / "host_file"));
 }
 
-TEST_F(HostVolumeTest, SymbolicLinksInTheHostDirectoryAreNeverFollowed) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, SymbolicLinksInTheHostDirectoryAreNeverFollowed) {
     const fs::path outside = scratch_ / "outside";
     fs::create_directory(outside);
     hostWrite(outside / "secret", "host data");
@@ -304,8 +305,7 @@ TEST_F(HostVolumeTest, SymbolicLinksInTheHostDirectoryAreNeverFollowed) {
     EXPECT_EQ(volume_.dosFsChkDsk("/DskVol/", 0), 3);  // two links, one name FAT cannot hold
 }
 
-TEST_F(HostVolumeTest, OverlongAndForbiddenNamesAreRefused) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, OverlongAndForbiddenNamesAreRefused) {
     const std::string longComponent(swboot::NAME_MAX_LENGTH + 1, 'n');
     EXPECT_TRUE(failed(volume_.creat(longComponent.c_str(), swboot::OPEN_RDWR), swboot::ERRNO_NAME_TOO_LONG));
     std::string longPath;
@@ -327,8 +327,7 @@ TEST_F(HostVolumeTest, HostPathMapsVolumeNamesBelowTheRoot) {
 
 // ---------------------------------------------------------------- files
 
-TEST_F(HostVolumeTest, FilesRoundTripThroughCreateWriteSeekAndRead) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, FilesRoundTripThroughCreateWriteSeekAndRead) {
     const int fd = volume_.creat("image1", swboot::OPEN_RDWR);
     EXPECT_EQ(fd, HostVolume::FIRST_DESCRIPTOR);
     const std::string text = "0123456789";
@@ -352,8 +351,7 @@ TEST_F(HostVolumeTest, FilesRoundTripThroughCreateWriteSeekAndRead) {
     EXPECT_EQ(hostRead(volume_.hostPath("image1")), "012345678XY");
 }
 
-TEST_F(HostVolumeTest, AccessModesAreEnforced) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, AccessModesAreEnforced) {
     ASSERT_EQ(put("f", "abc"), 3);
     uint8_t byte = 0;
     const int readOnly = volume_.open("f", swboot::OPEN_RDONLY, 0);
@@ -373,8 +371,7 @@ TEST_F(HostVolumeTest, AccessModesAreEnforced) {
     EXPECT_EQ(get("f"), "abc");
 }
 
-TEST_F(HostVolumeTest, DirectoriesOpenOnlyForReading) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, DirectoriesOpenOnlyForReading) {
     ASSERT_EQ(volume_.mkdir("files"), OK);
     EXPECT_TRUE(failed(volume_.open("files", swboot::OPEN_RDWR, 0), swboot::ERRNO_IS_DIRECTORY));
     EXPECT_TRUE(failed(volume_.creat("files", swboot::OPEN_RDWR), swboot::ERRNO_IS_DIRECTORY));
@@ -389,8 +386,7 @@ TEST_F(HostVolumeTest, DirectoriesOpenOnlyForReading) {
     EXPECT_TRUE(failed(volume_.mkdir("files"), swboot::ERRNO_EXISTS));
 }
 
-TEST_F(HostVolumeTest, DescriptorsStartAtThreeAndAreLimited) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, DescriptorsStartAtThreeAndAreLimited) {
     ASSERT_EQ(put("f", "x"), 1);
     std::set<int> descriptors;
     for (int i = 0; i < HostVolume::MAX_OPEN_FILES; ++i) {
@@ -406,8 +402,7 @@ TEST_F(HostVolumeTest, DescriptorsStartAtThreeAndAreLimited) {
     EXPECT_EQ(volume_.open("f", swboot::OPEN_RDONLY, 0), *descriptors.begin());
 }
 
-TEST_F(HostVolumeTest, RenameMovesAndReplacesFiles) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, RenameMovesAndReplacesFiles) {
     ASSERT_EQ(volume_.mkdir("files"), OK);
     ASSERT_EQ(put("files/xcode.bin", std::string(1500, 'n')), 1500);
     ASSERT_EQ(put("files/image1", std::string(3000, 'o')), 3000);
@@ -430,8 +425,7 @@ TEST_F(HostVolumeTest, RenameMovesAndReplacesFiles) {
     EXPECT_EQ(volume_.usedBytes(), 512u + 512u + 1536u);
 }
 
-TEST_F(HostVolumeTest, RemoveTakesFilesAndOnlyEmptyDirectories) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, RemoveTakesFilesAndOnlyEmptyDirectories) {
     ASSERT_EQ(volume_.mkdir("files"), OK);
     ASSERT_EQ(put("files/log2.bin", "log"), 3);
     EXPECT_TRUE(failed(volume_.remove("files"), swboot::ERRNO_NOT_EMPTY));
@@ -445,8 +439,7 @@ TEST_F(HostVolumeTest, RemoveTakesFilesAndOnlyEmptyDirectories) {
 
 // ---------------------------------------------------------------- directory reading
 
-TEST_F(HostVolumeTest, DirectoriesReadSortedWithDotEntriesInSubdirectories) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, DirectoriesReadSortedWithDotEntriesInSubdirectories) {
     ASSERT_EQ(volume_.mkdir("files"), OK);
     for (const char* name : {"files/vpd.bin", "files/boot.dim", "files/image1", "files/Zeta", "top"}) {
         ASSERT_EQ(put(name, "x"), 1);
@@ -459,8 +452,7 @@ TEST_F(HostVolumeTest, DirectoriesReadSortedWithDotEntriesInSubdirectories) {
     EXPECT_TRUE(failed(volume_.opendir("none"), swboot::ERRNO_NOT_FOUND));
 }
 
-TEST_F(HostVolumeTest, EntriesCanBeRemovedWhileTheDirectoryIsRead) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, EntriesCanBeRemovedWhileTheDirectoryIsRead) {
     for (const char* name : {"a.cfg", "b.cfg", "c.cfg"}) {
         ASSERT_EQ(put(name, "x"), 1);
     }
@@ -477,8 +469,7 @@ TEST_F(HostVolumeTest, EntriesCanBeRemovedWhileTheDirectoryIsRead) {
     EXPECT_TRUE(failed(volume_.readdir(dir, entry), swboot::ERRNO_BAD_DESCRIPTOR));
 }
 
-TEST_F(HostVolumeTest, DirectoryHandlesAreLimited) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, DirectoryHandlesAreLimited) {
     std::vector<int> handles;
     for (int i = 0; i < HostVolume::MAX_OPEN_DIRECTORIES; ++i) {
         handles.push_back(volume_.opendir("/DskVol/"));
@@ -491,8 +482,7 @@ TEST_F(HostVolumeTest, DirectoryHandlesAreLimited) {
 
 // ---------------------------------------------------------------- capacity
 
-TEST_F(HostVolumeTest, CapacityIsNinetyNinePercentOfTheWindowInBlocks) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, CapacityIsNinetyNinePercentOfTheWindowInBlocks) {
     EXPECT_EQ(volume_.capacityBytes(), 0x01F00000ull * 99 / 100 / 512 * 512);
     ASSERT_EQ(put("a", std::string(513, 'a')), 513);
     const int fd = volume_.creat("dummy1", swboot::OPEN_RDWR);
@@ -533,8 +523,7 @@ TEST_F(HostVolumeTest, AFullVolumeCutsWritesShortThenRefusesThem) {
     EXPECT_EQ(volume_.dosFsChkDsk("/DskVol/", 0), OK);
 }
 
-TEST_F(HostVolumeTest, TruncatingAndReplacingGiveSpaceBack) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, TruncatingAndReplacingGiveSpaceBack) {
     ASSERT_EQ(put("log", std::string(2000, 'l')), 2000);
     EXPECT_EQ(volume_.usedBytes(), 2048u);
     ASSERT_EQ(put("log", "short"), 5);  // creat truncates
@@ -552,8 +541,7 @@ TEST_F(HostVolumeTest, TruncatingAndReplacingGiveSpaceBack) {
 
 // ---------------------------------------------------------------- times
 
-TEST_F(HostVolumeTest, ModificationTimesComeFromTheBoardClock) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, ModificationTimesComeFromTheBoardClock) {
     swboot::FileStatus status;
     const int fd = volume_.creat("image1", swboot::OPEN_RDWR);
     ASSERT_EQ(volume_.fstat(fd, status), OK);
@@ -586,8 +574,7 @@ TEST_F(HostVolumeTest, ModificationTimesComeFromTheBoardClock) {
 
 // ---------------------------------------------------------------- faults and reset
 
-TEST_F(HostVolumeTest, InjectedFailuresChangeNothing) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, InjectedFailuresChangeNothing) {
     ASSERT_EQ(put("xcode.bin", "new code"), 8);
     ASSERT_EQ(put("image1", "old code"), 8);
 
@@ -623,8 +610,7 @@ TEST_F(HostVolumeTest, InjectedFailuresChangeNothing) {
     EXPECT_EQ(list("/DskVol/"), std::vector<std::string>{"image1"});
 }
 
-TEST_F(HostVolumeTest, PowerUpClosesEverythingAndUnmountsButKeepsFiles) {
-    formatAndMount();
+TEST_F(MountedVolumeTest, PowerUpClosesEverythingAndUnmountsButKeepsFiles) {
     ASSERT_EQ(volume_.mkdir("files"), OK);
     ASSERT_EQ(volume_.chdir("files"), OK);
     ASSERT_EQ(put("image1", std::string(700, 'i')), 700);
