@@ -169,20 +169,13 @@ PeerResult LinePeer::finish() {
 }
 
 bool LinePeer::spawn() {
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) != 0) {
-        return false;
-    }
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        close(in[0]);
-        close(in[1]);
-        return false;
-    }
-    if (pipe2(err, O_CLOEXEC) != 0) {
-        close(in[0]);
-        close(in[1]);
-        close(out[0]);
-        close(out[1]);
+    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
         return false;
     }
     posix_spawn_file_actions_t actions;
