@@ -176,6 +176,23 @@ int lookup(const std::filesystem::path& hostRoot, const VolumePath& path, HostLo
     return error != 0 ? error : entryRead(location, entry);
 }
 
+// As lookup, for an entry that must exist as a regular file or directory:
+// a missing one, or one the volume cannot use (a link, a socket, a name FAT
+// cannot hold), is an error.
+int lookupExisting(const std::filesystem::path& hostRoot, const VolumePath& path, HostLocation& location,
+                   Entry& entry) {
+    if (int error = lookup(hostRoot, path, location, entry); error != 0) {
+        return error;
+    }
+    if (entry.kind == Kind::Missing) {
+        return swboot::ERRNO_NOT_FOUND;
+    }
+    if (entry.kind == Kind::Foreign) {
+        return swboot::ERRNO_IO;
+    }
+    return 0;
+}
+
 struct Listed {
     std::string name;
     Kind kind;
@@ -562,18 +579,11 @@ int HostVolume::stat(const char* name, swboot::FileStatus& status) {
     }
     HostLocation location;
     Entry entry;
-    if (int error = lookup(hostRoot_, *path, location, entry); error != 0) {
+    if (int error = lookupExisting(hostRoot_, *path, location, entry); error != 0) {
         return fail(error);
     }
-    switch (entry.kind) {
-    case Kind::Missing:
-        return fail(swboot::ERRNO_NOT_FOUND);
-    case Kind::Foreign:
-        return fail(swboot::ERRNO_IO);
-    default:
-        statusFill(entry.st, status);
-        return OK;
-    }
+    statusFill(entry.st, status);
+    return OK;
 }
 
 int HostVolume::remove(const char* name) {
@@ -589,14 +599,10 @@ int HostVolume::remove(const char* name) {
     }
     HostLocation location;
     Entry entry;
-    if (int error = lookup(hostRoot_, *path, location, entry); error != 0) {
+    if (int error = lookupExisting(hostRoot_, *path, location, entry); error != 0) {
         return fail(error);
     }
     switch (entry.kind) {
-    case Kind::Missing:
-        return fail(swboot::ERRNO_NOT_FOUND);
-    case Kind::Foreign:
-        return fail(swboot::ERRNO_IO);
     case Kind::Regular:
         if (unlinkat(location.parent.get(), location.at(), 0) != 0) {
             return fail(hostError(errno));
@@ -609,6 +615,8 @@ int HostVolume::remove(const char* name) {
             return fail(errno == EEXIST ? swboot::ERRNO_NOT_EMPTY : hostError(errno));
         }
         release(BLOCK_SIZE);
+        break;
+    default:
         break;
     }
     stamp(location.parent.get());
@@ -728,18 +736,11 @@ int HostVolume::opendir(const char* name) {
     }
     HostLocation location;
     Entry entry;
-    if (int error = lookup(hostRoot_, *path, location, entry); error != 0) {
+    if (int error = lookupExisting(hostRoot_, *path, location, entry); error != 0) {
         return fail(error);
     }
-    switch (entry.kind) {
-    case Kind::Missing:
-        return fail(swboot::ERRNO_NOT_FOUND);
-    case Kind::Regular:
+    if (entry.kind != Kind::Directory) {
         return fail(swboot::ERRNO_NOT_DIRECTORY);
-    case Kind::Foreign:
-        return fail(swboot::ERRNO_IO);
-    case Kind::Directory:
-        break;
     }
     UniqueFd directory(openat(location.parent.get(), location.at(), HOST_DIRECTORY_FLAGS));
     if (!directory) {
@@ -797,18 +798,11 @@ int HostVolume::chdir(const char* name) {
     }
     HostLocation location;
     Entry entry;
-    if (int error = lookup(hostRoot_, *path, location, entry); error != 0) {
+    if (int error = lookupExisting(hostRoot_, *path, location, entry); error != 0) {
         return fail(error);
     }
-    switch (entry.kind) {
-    case Kind::Missing:
-        return fail(swboot::ERRNO_NOT_FOUND);
-    case Kind::Regular:
+    if (entry.kind != Kind::Directory) {
         return fail(swboot::ERRNO_NOT_DIRECTORY);
-    case Kind::Foreign:
-        return fail(swboot::ERRNO_IO);
-    case Kind::Directory:
-        break;
     }
     cwd_ = *path;
     return OK;

@@ -309,7 +309,7 @@ TEST_F(XmodemSendTest, TextModeYmodemSizeCountsTheAddedCarriageReturns) {
 
 TEST_F(XmodemSendTest, SingleSendAnnouncesTheFileAndItsEstimate) {
     plant("data.bin", 12700);
-    XmodemReceiverPeer& peer = receiver(Request::Crc);
+    receiver(Request::Crc);
     EXPECT_EQ(xmodem("sb data.bin"), 0);
     EXPECT_EQ(board.output().find(cookedText("File data.bin Ready to SEND in binary mode\n\r"
                                              "Estimated File Size 13K, 100 Sectors, 12700 Bytes\n\r"
