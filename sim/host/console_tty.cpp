@@ -116,6 +116,9 @@ void ConsoleTty::pump() {
         for (long i = 0; i < n; ++i) {
             accept(buffer[i]);
         }
+        if (static_cast<size_t>(n) < room) {
+            break;  // the line gave what it had: no need to ask again at once
+        }
     }
 }
 
