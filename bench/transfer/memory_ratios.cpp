@@ -3,7 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -16,10 +16,19 @@ namespace speedbench {
 
 namespace {
 
+// Processor time of this process, user and system: on a machine shared
+// with other work it is steadier than the time on the wall, and it still
+// counts what the host's kernel does for the process (reads, page faults).
+double processSeconds() {
+    struct timespec t {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
 double secondsOf(const std::function<void()>& work) {
-    auto start = std::chrono::steady_clock::now();
+    const double start = processSeconds();
     work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return processSeconds() - start;
 }
 
 double median(std::vector<double> values) {
@@ -61,16 +70,19 @@ Pair imageCrcAgainstZlib() {
     return {double(data.size()) / times.first, double(data.size()) / times.second};
 }
 
-Pair bootAgainstFloor() {
+Boot bootAgainstFloor() {
     bootbench::Prepared prepared;
+    bootbench::BootingBoard board(prepared);
+    bootbench::Floor floor(prepared);
     bool ok = true;
     Pair times = alternate(
-        7, [&] { ok = bootbench::bootToHandover(prepared) && ok; },
-        [&] { ok = bootbench::readInflateAndCrc(prepared) && ok; });
+        9, [&] { ok = board.boot() && ok; }, [&] { ok = floor.run() && ok; });
+    Pair stepped = alternate(
+        9, [&] { ok = board.boot() && ok; }, [&] { ok = floor.run(true) && ok; });
     if (!ok) {
-        return {0, 0};
+        return {};
     }
-    return times;
+    return {std::min(times.first, stepped.first), times.second, stepped.second};
 }
 
 }  // namespace speedbench
