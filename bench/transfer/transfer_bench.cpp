@@ -338,8 +338,12 @@ Run rxOnPipes(const std::filesystem::path& file, size_t size) {
 }
 
 void print(const Run& run) {
-    std::printf("%-28s %7.2f %7.3f %9.3f %7.2f %7.2f %10.0f  %s%s\n", run.name.c_str(), run.total, run.before,
+    std::printf("%-28s %7.2f %7.3f %9.3f %7.2f %7.2f %10.0f  %s%s", run.name.c_str(), run.total, run.before,
                 run.handshake, run.blocks, run.after, run.rate(), run.ok ? "" : "FAILED ", run.note.c_str());
+    if (run.laterBlocks > 0 && run.name.find("paced") != std::string::npos) {
+        std::printf("blocks 2 on: %.2f s, %.0f bytes/s", run.laterBlocks, run.laterRate());
+    }
+    std::printf("\n");
 }
 
 Run median(std::vector<Run> runs) {

@@ -93,8 +93,13 @@ void PacedLine::waitInput(int64_t deadlineMicros, bool readerWaiting) {
         line_.waitInput(deadlineMicros, readerWaiting);
         return;
     }
-    // A byte is on its way: wait for it (or the deadline, if sooner).
-    int64_t due = (incoming_.front().dueNanos + 999) / 1000;
+    // A byte is on its way: wait for it (or the deadline, if sooner). With
+    // more behind it, wake up at most once a slice, as sending does: the
+    // reader then finds all that arrived meanwhile.
+    const int64_t now = nowNanos();
+    const int64_t next = incoming_.front().dueNanos;
+    const int64_t last = incoming_.back().dueNanos;
+    int64_t due = (std::max(next, std::min(now + SEND_SLICE_MICROS * 1000, last)) + 999) / 1000;
     if (deadlineMicros >= 0 && deadlineMicros < due) {
         due = deadlineMicros;
     }

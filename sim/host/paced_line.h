@@ -25,7 +25,8 @@ namespace sim {
 class PacedLine : public SerialLine {
 public:
     static constexpr int BITS_PER_CHARACTER = 10;
-    // Sending wakes up at most this often to hand over what has left.
+    // Sending and waiting for bytes on their way wake up at most this
+    // often (but never after the last byte is through).
     static constexpr int64_t SEND_SLICE_MICROS = 1000;
 
     // What a transfer moved, from the start of the meter to its end.
