@@ -15,6 +15,8 @@
 #include "diag/fs_test.h"
 #include "diag/memory_tool.h"
 #include "diag/sdram_test.h"
+#include "eventlog/event_log.h"
+#include "eventlog/text_log.h"
 #include "hw/core_info.h"
 #include "hw/pci_info.h"
 #include "image/code_load.h"
@@ -45,6 +47,8 @@ public:
     int switchChipCount = 0;
     char activeImageName[DIM_FILE_NAME_SIZE] = {};
 
+    EventLog eventLog;
+    TextLog textLog;
     ImageDirectory dim;
     ImageStore images;
     Xmodem xmodem;
