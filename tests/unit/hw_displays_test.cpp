@@ -3,6 +3,7 @@
 // and the profile keys that set them.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -255,6 +256,20 @@ to = 3
          }) {
         EXPECT_THROW(sim::BoardProfile::parse(bad, "test"), std::runtime_error) << bad;
     }
+}
+
+TEST(BoardProfile, TheReadyMadeProfilesLoadAndDescribeTheirBoards) {
+    const std::filesystem::path dir = SWBOOT_PROFILES_DIR;
+    sim::BoardProfile fiber = sim::BoardProfile::load(dir / "fiber.toml");
+    int chips = 0;
+    for (const auto& f : fiber.pci) {
+        chips += f.vendorId == 0x14E4 ? 1 : 0;
+    }
+    EXPECT_EQ(chips, 1) << "exactly one switch chip makes the fiber board";
+    EXPECT_EQ(fiber.soc.pllStatus(), (6u << 16) | (4u << 1));
+    sim::BoardProfile bad = sim::BoardProfile::load(dir / "bad-ram.toml");
+    ASSERT_EQ(bad.ramFaults.size(), 1u);
+    EXPECT_EQ(sim::Ram::describe(bad.ramFaults[0]), "data bit 4 of the word at 0x08000000 stuck at 1");
 }
 
 }  // namespace

@@ -172,7 +172,8 @@ INSTANTIATE_TEST_SUITE_P(
                               "\nDate and time incomplete: 4 of the 6 fields mm-dd-yyyy h:m:s given.\n"
                               "Real Time Clock not set.\n\n"},
                       RtcCase{"", "\nDate and time incomplete: 0 of the 6 fields mm-dd-yyyy h:m:s given.\n"
-                                  "Real Time Clock not set.\n\n"}));
+                                  "Real Time Clock not set.\n\n"}),
+    [](const ::testing::TestParamInfo<RtcCase>& param) { return "case" + std::to_string(param.index); });
 
 TEST(RtcDialogue, LeapDaysAndTheLastDayOfTheYearAreFields) {
     struct {
