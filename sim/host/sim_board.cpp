@@ -27,12 +27,13 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
       diagnostics_(diagnostics),
       flash_((std::filesystem::create_directories(options_.stateDir), makeFlash(options_))),
       cpld_(options_.profile.cpld),
+      uart_(line),
       pci_(options_.profile.pci),
       core_(options_.profile.cpu),
-      memoryMap_(ram_, cpld_, *flash_),
+      memoryMap_(ram_, cpld_, *flash_, uart_),
       heap_(ram_),
       volume_(std::make_unique<HostVolume>(*flash_, options_.stateDir / "volume", clock)),
-      tty_(line, clock),
+      tty_(uart_, clock),
       platform_{tty_, clock_, tasks_, *volume_, *volume_, memoryMap_, core_, pci_, heap_} {
     cpld_.setClock([this] { return clock_.nowMicros(); });
     if (options_.traceCpld) {
@@ -62,6 +63,7 @@ void SimBoard::pollTermination() {
 void SimBoard::powerUp() {
     clock_.powerUp();
     cpld_.powerUp();
+    uart_.powerUp();
     core_.powerUp();
     heap_.powerUp();
     tasks_.powerUp();

@@ -22,6 +22,7 @@
 #include "board/memory_map.h"
 #include "board/pci_space.h"
 #include "board/ram.h"
+#include "board/uart16550.h"
 #include "host/console_tty.h"
 #include "host/diagnostics.h"
 #include "host/host_volume.h"
@@ -80,6 +81,7 @@ public:
     const BoardOptions& options() const { return options_; }
     SimClock& clock() { return clock_; }
     Cpld& cpld() { return cpld_; }
+    Uart16550& uart() { return uart_; }
     E500Core& core() { return core_; }
     Ram& ram() { return ram_; }
     FlashArray& flash() { return *flash_; }
@@ -109,6 +111,7 @@ private:
     Ram ram_;
     std::unique_ptr<FlashArray> flash_;
     Cpld cpld_;
+    Uart16550 uart_;
     PciSpace pci_;
     E500Core core_;
     MemoryMap memoryMap_;
