@@ -23,11 +23,12 @@ std::unique_ptr<FlashArray> makeFlash(const BoardOptions& options) {
 SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diagnostics& diagnostics)
     : options_(std::move(options)),
       clock_(clock),
-      line_(line),
+      paced_(options_.linePaced ? std::make_unique<PacedLine>(line, clock) : nullptr),
+      line_(paced_ ? *paced_ : line),
       diagnostics_(diagnostics),
       flash_((std::filesystem::create_directories(options_.stateDir), makeFlash(options_))),
       cpld_(options_.profile.cpld),
-      uart_(line),
+      uart_(line_),
       pci_(options_.profile.pci),
       core_(options_.profile.cpu),
       memoryMap_(ram_, cpld_, *flash_, uart_),
@@ -45,6 +46,15 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
         tty_.write(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     });
     tty_.setPollHook([this] { pollTermination(); });
+    if (paced_) {
+        tty_.setRawModeHook([this](bool raw) {
+            if (raw) {
+                paced_->meterStart();
+            } else {
+                reportTransfer(paced_->meterStop());
+            }
+        });
+    }
     clock_.setSleeper([this](int64_t deadline) { tty_.idleUntil(deadline); });
 }
 
@@ -60,6 +70,17 @@ void SimBoard::pollTermination() {
     throw BoardPowerOff{"terminated by the host (SIGTERM)", EXIT_TERMINATED};
 }
 
+void SimBoard::reportTransfer(const PacedLine::Meter& meter) {
+    if (meter.received == 0 && meter.sent == 0) {
+        return;
+    }
+    diagnostics_.linef("line: transfer of %llu bytes in, %llu out took %.1f s; %s from the first byte to the last "
+                       "%.1f s, %.1f%% of the line rate at %u baud",
+                       static_cast<unsigned long long>(meter.received), static_cast<unsigned long long>(meter.sent),
+                       meter.seconds(), meter.mostlyReceived() ? "receiving" : "sending", meter.busiestSeconds(),
+                       meter.lineShare() * 100, meter.speed);
+}
+
 void SimBoard::powerUp() {
     clock_.powerUp();
     cpld_.powerUp();
@@ -68,6 +89,9 @@ void SimBoard::powerUp() {
     heap_.powerUp();
     tasks_.powerUp();
     volume_->powerUp();
+    if (paced_) {
+        paced_->powerUp();
+    }
     tty_.powerUp();
 }
 
