@@ -19,6 +19,7 @@ void Uart16550::powerUp() {
     overrun_ = false;
     thrEmptyPending_ = false;
     endOfInput_ = false;
+    emptyPolls_ = 0;
     msr_ = modemStatusLines();
 }
 
@@ -35,7 +36,29 @@ uint32_t Uart16550::speed() const {
     return CLOCK_HZ / (16u * divisor_);
 }
 
+void Uart16550::emptyPoll() {
+    ++emptyPolls_;
+    if (emptyPollHook_) {
+        emptyPollHook_(emptyPolls_);
+    }
+}
+
+void Uart16550::takeFromLine() {
+    uint8_t byte = 0;
+    while ((mcr_ & MCR_LOOP) == 0 && receiver_.size() < FIFO_DEPTH) {
+        long n = line_.receive(&byte, 1);
+        if (n < 0) {
+            endOfInput_ = true;
+        }
+        if (n <= 0) {
+            return;
+        }
+        receiver_.push_back(byte);
+    }
+}
+
 void Uart16550::send(uint8_t byte) {
+    emptyPolls_ = 0;
     if (mcr_ & MCR_LOOP) {
         // Loopback: the transmitter feeds the receiver; the line sees nothing.
         if (receiver_.size() >= (fifoEnabled_ ? FIFO_DEPTH : 1)) {
@@ -71,8 +94,8 @@ uint8_t Uart16550::lineStatus() {
     uint8_t status = 0;
     if (fillReceiver()) {
         status |= LSR_DR;
-    } else if (emptyPollHook_) {
-        emptyPollHook_();
+    } else {
+        emptyPoll();
     }
     if (overrun_) {
         status |= LSR_OE;
@@ -138,8 +161,9 @@ uint8_t Uart16550::read(uint8_t reg) {
             if (fillReceiver()) {
                 rbr_ = receiver_.front();
                 receiver_.pop_front();
-            } else if (emptyPollHook_) {
-                emptyPollHook_();
+                emptyPolls_ = 0;
+            } else {
+                emptyPoll();
             }
             return rbr_;
         case REG_IER:

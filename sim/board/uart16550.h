@@ -120,9 +120,14 @@ public:
     // the bytes still go out.
     void setTransmitterStuck(bool stuck) { transmitterStuck_ = stuck; }
     // Called when a read of the receiver buffer or the line status finds no
-    // byte (code polling for input), so that whoever runs the code can let
-    // board time pass or notice that no input will come.
-    void setEmptyPollHook(std::function<void()> hook) { emptyPollHook_ = std::move(hook); }
+    // byte, with the count of such reads since the last byte sent or
+    // received (code polling for input), so that whoever runs the code can
+    // let board time pass or notice that no input will come.
+    void setEmptyPollHook(std::function<void(unsigned emptyPolls)> hook) { emptyPollHook_ = std::move(hook); }
+    // Takes what has arrived on the line into the receiver FIFO, as far as
+    // it has room, without waiting (the line's own keys are seen even while
+    // nobody reads the UART).
+    void takeFromLine();
     // True once the line said no byte will ever arrive again.
     bool endOfInput() const { return endOfInput_; }
 
@@ -138,7 +143,10 @@ private:
     void divisorChanged();
 
     SerialLine& line_;
-    std::function<void()> emptyPollHook_;
+    void emptyPoll();
+
+    std::function<void(unsigned)> emptyPollHook_;
+    unsigned emptyPolls_ = 0;
     std::deque<uint8_t> receiver_;
     uint8_t rbr_ = 0;          // last byte read; a read with nothing received repeats it
     uint8_t ier_ = 0;

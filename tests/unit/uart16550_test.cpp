@@ -8,26 +8,13 @@
 #include <vector>
 
 #include "board/board_events.h"
-#include "board/cpld.h"
-#include "board/flash_array.h"
-#include "board/memory_map.h"
-#include "board/ram.h"
 #include "board/uart16550.h"
 #include "host/console_tty.h"
-#include "host/scripted_line.h"
-#include "host/sim_clock.h"
+#include "support/board_bus.h"
 
 namespace {
 
 using sim::Uart16550;
-
-// A scripted line that also keeps the speeds the UART set.
-class SpeedRecordingLine : public sim::ScriptedLine {
-public:
-    using ScriptedLine::ScriptedLine;
-    void speedChanged(uint32_t bitsPerSecond) override { speeds.push_back(bitsPerSecond); }
-    std::vector<uint32_t> speeds;
-};
 
 class Uart16550Test : public ::testing::Test {
 protected:
@@ -48,14 +35,11 @@ protected:
         tty.write(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     }
 
-    sim::VirtualClock clock;
-    SpeedRecordingLine line{clock};
-    sim::Ram ram;
-    sim::Cpld cpld{sim::Cpld::Identity{}};
-    sim::FlashArray flash;
-    Uart16550 uart{line};
-    sim::MemoryMap bus{ram, cpld, flash, uart};
-    sim::ConsoleTty tty{uart, clock};
+    testing_support::BoardBus board;
+    testing_support::SpeedRecordingLine& line = board.line;
+    Uart16550& uart = board.uart;
+    sim::MemoryMap& bus = board.bus;
+    sim::ConsoleTty tty{board.uart, board.clock};
 };
 
 TEST_F(Uart16550Test, PolledAndBufferedOutputLeaveInTheOrderWritten) {
@@ -67,8 +51,8 @@ TEST_F(Uart16550Test, PolledAndBufferedOutputLeaveInTheOrderWritten) {
 }
 
 TEST_F(Uart16550Test, ReceivedBytesGoToOneReaderOnly) {
-    int emptyPolls = 0;
-    uart.setEmptyPollHook([&] { ++emptyPolls; });
+    unsigned emptyPolls = 0;
+    uart.setEmptyPollHook([&](unsigned polls) { emptyPolls = polls; });
     tty.optionsSet(swboot::OPT_RAW);
     line.deliver(std::vector<uint8_t>{'k', 'e', 'y'});
     EXPECT_EQ(reg(Uart16550::REG_LSR) & Uart16550::LSR_DR, Uart16550::LSR_DR);
@@ -78,10 +62,13 @@ TEST_F(Uart16550Test, ReceivedBytesGoToOneReaderOnly) {
     uint8_t buffer[8] = {};
     ASSERT_EQ(tty.read(buffer, sizeof buffer), 2);
     EXPECT_EQ(std::string(buffer, buffer + 2), "ey");
-    EXPECT_EQ(emptyPolls, 0);
+    EXPECT_EQ(emptyPolls, 0u);
     EXPECT_EQ(reg(Uart16550::REG_LSR) & Uart16550::LSR_DR, 0);
     EXPECT_EQ(reg(Uart16550::REG_RBR), 'k');  // nothing new: the buffer repeats
-    EXPECT_EQ(emptyPolls, 2);
+    EXPECT_EQ(emptyPolls, 2u);
+    setReg(Uart16550::REG_THR, '!');  // sending ends a run of empty polls
+    reg(Uart16550::REG_LSR);
+    EXPECT_EQ(emptyPolls, 1u);
     EXPECT_TRUE(uart.endOfInput());
 }
 
