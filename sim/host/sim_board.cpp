@@ -140,6 +140,8 @@ int SimBoard::handover(const E500Core::Handover& record) {
         }
     }
     switch (options_.onHandover) {
+        case OnHandover::Run:
+            return runCode(record);
         case OnHandover::Exit:
             throw BoardPowerOff{"operational code started", 0};
         case OnHandover::Return:
@@ -148,6 +150,70 @@ int SimBoard::handover(const E500Core::Handover& record) {
             break;
     }
     idleForever("the operational code owns the board");
+}
+
+int SimBoard::runCode(const E500Core::Handover& record) {
+    if (!E500Emulator::available()) {
+        diagnostics_.line("core: this simulator was built without the emulated core (libunicorn-dev); "
+                          "the board waits instead");
+        idleForever("the operational code owns the board");
+    }
+    E500Emulator core(memoryMap_, ram_.view(Ram::BASE, Ram::SIZE));
+    codeTimeRemainder_ = 0;
+    core.setSliceHook([this](uint64_t instructions) {
+        pollTermination();
+        if (clock_.isVirtual()) {
+            // Board time runs at the core's nominal speed.
+            int64_t total = codeTimeRemainder_ + static_cast<int64_t>(instructions);
+            clock_.passUntil(clock_.nowMicros() + total / E500Emulator::INSTRUCTIONS_PER_MICROSECOND);
+            codeTimeRemainder_ = total % E500Emulator::INSTRUCTIONS_PER_MICROSECOND;
+        }
+        // The operator's keys reach the board even while the code ignores
+        // the console.
+        uart_.takeFromLine();
+    });
+    uart_.setEmptyPollHook([this](unsigned emptyPolls) { codeWaitsForInput(emptyPolls); });
+    struct Unhook {
+        Uart16550& uart;
+        ~Unhook() { uart.setEmptyPollHook(nullptr); }
+    } unhook{uart_};
+
+    E500Emulator::Entry entry;
+    entry.address = record.entry;
+    entry.argument = record.startMode;
+    entry.msr = record.msr;
+    entry.hid0 = record.hid0;
+    entry.stackPointer = CODE_STACK_POINTER;
+    entry.returnAddress = CODE_RETURN_ADDRESS;
+    E500Emulator::Stop stop = core.run(entry);
+    std::string report = E500Emulator::describe(stop);
+    for (size_t start = 0; start < report.size();) {
+        size_t end = report.find('\n', start);
+        diagnostics_.line(report.substr(start, end - start));
+        start = end == std::string::npos ? report.size() : end + 1;
+    }
+    if (stop.kind == E500Emulator::StopKind::Returned) {
+        return static_cast<int>(stop.result);
+    }
+    if (!line_.interactive()) {
+        throw BoardPowerOff{"the emulated core stopped", EXIT_CORE_STOPPED};
+    }
+    idleForever("the emulated core stopped; reset the board (Ctrl-A r) or quit (Ctrl-A x)");
+}
+
+void SimBoard::codeWaitsForInput(unsigned emptyPolls) {
+    // A few empty polls are code checking for a key in passing; many in a
+    // row are code waiting for one.
+    constexpr unsigned WAITING_POLLS = 64;
+    constexpr int64_t WAIT_MICROS = 10000;
+    if (emptyPolls < WAITING_POLLS) {
+        return;
+    }
+    if (uart_.endOfInput()) {
+        throw BoardPowerOff{"end of console input", 0};
+    }
+    pollTermination();
+    line_.waitInput(clock_.nowMicros() + WAIT_MICROS, true);
 }
 
 void SimBoard::halted() {
