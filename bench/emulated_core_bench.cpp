@@ -12,6 +12,7 @@
 #include "board/e500_emulator.h"
 #include "board/flash_array.h"
 #include "board/memory_map.h"
+#include "board/mpc85xx_ccsr.h"
 #include "board/ram.h"
 #include "board/uart16550.h"
 #include "host/provision.h"
@@ -29,8 +30,9 @@ struct DemoBoard {
     sim::Ram ram;
     sim::Cpld cpld{sim::Cpld::Identity{}};
     sim::FlashArray flash;
+    sim::Mpc85xxCcsr ccsr{sim::Mpc85xxCcsr::Values{}};
     sim::Uart16550 uart{line};
-    sim::MemoryMap bus{ram, cpld, flash, uart};
+    sim::MemoryMap bus{ram, cpld, flash, ccsr, uart};
 
     DemoBoard() {
         std::span<const uint8_t> code = sim::demoCodeBinary();

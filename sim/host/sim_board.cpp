@@ -31,12 +31,14 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
       uart_(line_),
       pci_(options_.profile.pci),
       core_(options_.profile.cpu),
-      memoryMap_(ram_, cpld_, *flash_, uart_),
+      ccsr_(options_.profile.soc),
+      memoryMap_(ram_, cpld_, *flash_, ccsr_, uart_),
       heap_(ram_),
       volume_(std::make_unique<HostVolume>(*flash_, options_.stateDir / "volume", clock)),
       tty_(uart_, clock),
       platform_{tty_, clock_, tasks_, *volume_, *volume_, memoryMap_, core_, pci_, heap_} {
     cpld_.setClock([this] { return clock_.nowMicros(); });
+    ram_.setFaults(options_.profile.ramFaults);
     if (options_.traceCpld) {
         cpld_.setTrace([this](const std::string& text) { diagnostics_.line(text); });
     }
@@ -86,6 +88,7 @@ void SimBoard::powerUp() {
     cpld_.powerUp();
     uart_.powerUp();
     core_.powerUp();
+    ccsr_.powerUp();
     heap_.powerUp();
     tasks_.powerUp();
     volume_->powerUp();
@@ -158,7 +161,14 @@ int SimBoard::runCode(const E500Core::Handover& record) {
                           "the board waits instead");
         idleForever("the operational code owns the board");
     }
-    E500Emulator core(memoryMap_, ram_.view(Ram::BASE, Ram::SIZE));
+    std::span<uint8_t> ram = ram_.view(Ram::BASE, Ram::SIZE);
+    if (ram.empty()) {
+        // The engine maps RAM as plain memory, which would hide the faults
+        // the profile put in.
+        diagnostics_.line("core: the board's RAM has faults the emulated core cannot show; the board waits instead");
+        idleForever("the operational code owns the board");
+    }
+    E500Emulator core(memoryMap_, ram);
     codeTimeRemainder_ = 0;
     core.setSliceHook([this](uint64_t instructions) {
         pollTermination();

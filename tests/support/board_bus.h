@@ -1,7 +1,7 @@
 // The board's address decoding with its devices and nothing else: RAM, the
-// CPLD, the boot flash in memory and the console UART on a scripted line,
-// on virtual time. For tests of device models and of the emulated core
-// through the bus.
+// CPLD, the boot flash in memory, the processor's registers and the console
+// UART on a scripted line, on virtual time. For tests of device models and
+// of the emulated core through the bus.
 #pragma once
 
 #include <vector>
@@ -9,6 +9,7 @@
 #include "board/cpld.h"
 #include "board/flash_array.h"
 #include "board/memory_map.h"
+#include "board/mpc85xx_ccsr.h"
 #include "board/ram.h"
 #include "board/uart16550.h"
 #include "host/scripted_line.h"
@@ -30,8 +31,9 @@ struct BoardBus {
     sim::Ram ram;
     sim::Cpld cpld{sim::Cpld::Identity{}};
     sim::FlashArray flash;
+    sim::Mpc85xxCcsr ccsr{sim::Mpc85xxCcsr::Values{}};
     sim::Uart16550 uart{line};
-    sim::MemoryMap bus{ram, cpld, flash, uart};
+    sim::MemoryMap bus{ram, cpld, flash, ccsr, uart};
 };
 
 }  // namespace testing_support
