@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
     std::string profileFile;
     std::string console = "stdio";
     std::string clockKind = "real";
-    std::string onHandover = "wait";
+    std::string onHandover = "run";
     std::string lineSpeed = "off";
     std::vector<std::string> traces;
     std::vector<std::string> dumps;
@@ -185,11 +185,13 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(CLI::IsMember({"real", "virtual"}));
     app.add_option("--on-handover", onHandover,
-                   "What the board does when the loader starts the operational code: wait (the code owns the "
-                   "board; Ctrl-A r resets), exit (exit status 0 after the report), return (the call returns "
-                   "the start mode to the loader)")
+                   "What the board does when the loader starts the operational code: run (the code runs on an "
+                   "emulated e500 core that sees this board; it resets the board through the CPLD, and a bus "
+                   "error or an illegal instruction stops it with a report), wait (the code owns the board; "
+                   "Ctrl-A r resets), exit (exit status 0 after the report), return (the call returns the "
+                   "start mode to the loader)")
         ->capture_default_str()
-        ->check(CLI::IsMember({"wait", "exit", "return"}));
+        ->check(CLI::IsMember({"run", "wait", "exit", "return"}));
     app.add_option("--dump-memory", dumps,
                    "ADDR:LENGTH:FILE - at the hand-over, write LENGTH bytes of RAM from ADDR to FILE "
                    "(repeatable; numbers in C notation, e.g. 0x10000:0x100000:code.bin)");
@@ -249,7 +251,8 @@ int main(int argc, char** argv) {
     options.linePaced = lineSpeed == "paced";
     options.onHandover = onHandover == "exit"     ? sim::OnHandover::Exit
                          : onHandover == "return" ? sim::OnHandover::Return
-                                                  : sim::OnHandover::Wait;
+                         : onHandover == "wait"   ? sim::OnHandover::Wait
+                                                  : sim::OnHandover::Run;
     for (const std::string& t : traces) {
         if (t == "cpld") {
             options.traceCpld = true;

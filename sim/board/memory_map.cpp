@@ -13,6 +13,9 @@ MemoryMap::Region MemoryMap::decode(uint32_t address, unsigned width) const {
     if (address >= Cpld::BASE && address < Cpld::BASE + Cpld::SIZE) {
         return Region::Cpld;
     }
+    if (address >= Uart16550::BASE && address < Uart16550::BASE + Uart16550::SIZE) {
+        return Region::Uart;
+    }
     if (address >= FlashArray::BASE && static_cast<uint64_t>(address) + width <=
                                            static_cast<uint64_t>(FlashArray::BASE) + FlashArray::SIZE) {
         return Region::Flash;
@@ -49,6 +52,8 @@ uint8_t MemoryMap::read8(uint32_t address) {
             return static_cast<uint8_t>(readRam(address, 1));
         case Region::Cpld:
             return cpld_.read(static_cast<uint8_t>(address - Cpld::BASE));
+        case Region::Uart:
+            return uart_.read(static_cast<uint8_t>(address - Uart16550::BASE));
         case Region::Flash:
             return static_cast<uint8_t>(readFlash(address, 1));
         case Region::Ccsr:
@@ -94,6 +99,9 @@ void MemoryMap::write8(uint32_t address, uint8_t value) {
             return;
         case Region::Cpld:
             cpld_.write(static_cast<uint8_t>(address - Cpld::BASE), value);
+            return;
+        case Region::Uart:
+            uart_.write(static_cast<uint8_t>(address - Uart16550::BASE), value);
             return;
         default:
             break;

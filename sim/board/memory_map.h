@@ -1,5 +1,6 @@
 // The board's address decoder: routes each load and store to RAM, the
-// CPLD, the boot flash or the processor's configuration registers. Anything else, or an access of a width the device
+// CPLD, the console UART, the boot flash or the processor's configuration registers.
+// Anything else, or an access of a width the device
 // does not take, is a bus error, which the processor takes as a machine
 // check.
 #pragma once
@@ -10,14 +11,15 @@
 #include "board/flash_array.h"
 #include "board/mpc85xx_ccsr.h"
 #include "board/ram.h"
+#include "board/uart16550.h"
 #include "platform/bus.h"
 
 namespace sim {
 
 class MemoryMap : public swboot::Bus {
 public:
-    MemoryMap(Ram& ram, Cpld& cpld, FlashArray& flash, Mpc85xxCcsr& ccsr)
-        : ram_(ram), cpld_(cpld), flash_(flash), ccsr_(ccsr) {}
+    MemoryMap(Ram& ram, Cpld& cpld, FlashArray& flash, Mpc85xxCcsr& ccsr, Uart16550& uart)
+        : ram_(ram), cpld_(cpld), flash_(flash), ccsr_(ccsr), uart_(uart) {}
 
     uint8_t read8(uint32_t address) override;
     uint16_t read16(uint32_t address) override;
@@ -28,7 +30,7 @@ public:
     std::span<uint8_t> ramView(uint32_t address, size_t length) override;
 
 private:
-    enum class Region { Ram, Cpld, Flash, Ccsr, None };
+    enum class Region { Ram, Cpld, Uart, Flash, Ccsr, None };
     Region decode(uint32_t address, unsigned width) const;
     [[noreturn]] void busError(const char* access, uint32_t address, unsigned width) const;
     uint32_t readRam(uint32_t address, unsigned width);
@@ -39,6 +41,7 @@ private:
     Cpld& cpld_;
     FlashArray& flash_;
     Mpc85xxCcsr& ccsr_;
+    Uart16550& uart_;
 };
 
 }  // namespace sim

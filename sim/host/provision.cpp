@@ -13,6 +13,10 @@
 
 namespace sim {
 
+// Generated at build time from the cross-compiled demo code.
+extern const uint8_t DEMO_CODE_BINARY[];
+extern const size_t DEMO_CODE_BINARY_SIZE;
+
 namespace {
 
 constexpr uint16_t SWITCH_CHIP_VENDOR = 0x14E4;
@@ -117,7 +121,15 @@ std::array<uint8_t, VPD_RECORD_SIZE> vpdRecord(const BoardProfile& profile) {
     return record;
 }
 
-std::vector<uint8_t> demoOperationalCode() { return demoBytes(DEMO_CODE_SIZE, DEMO_CODE_TEXT, 0x5eed0001); }
+std::span<const uint8_t> demoCodeBinary() { return {DEMO_CODE_BINARY, DEMO_CODE_BINARY_SIZE}; }
+
+std::vector<uint8_t> demoOperationalCode() {
+    std::span<const uint8_t> built = demoCodeBinary();
+    if (!built.empty()) {
+        return {built.begin(), built.end()};
+    }
+    return demoBytes(DEMO_CODE_SIZE, DEMO_CODE_TEXT, 0x5eed0001);
+}
 
 std::vector<uint8_t> demoBootCode() { return demoBytes(DEMO_BOOT_CODE_SIZE, DEMO_BOOT_TEXT, 0x5eed0002); }
 

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,11 @@ std::string productDescription(const BoardProfile& profile);
 // naming a value that does not fit its field or its rules.
 std::array<uint8_t, VPD_RECORD_SIZE> vpdRecord(const BoardProfile& profile);
 
-// The demo operational code and boot code (deterministic contents).
+// The demo operational code built for the board's e500 at the build of the
+// simulator; empty when the cross compiler was missing then.
+std::span<const uint8_t> demoCodeBinary();
+// The demo operational code (the built one, or deterministic placeholder
+// bytes without it) and boot code (deterministic contents).
 std::vector<uint8_t> demoOperationalCode();
 std::vector<uint8_t> demoBootCode();
 // The demo image file, as swboot-image would build it.

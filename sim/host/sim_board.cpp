@@ -28,13 +28,14 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
       diagnostics_(diagnostics),
       flash_((std::filesystem::create_directories(options_.stateDir), makeFlash(options_))),
       cpld_(options_.profile.cpld),
+      uart_(line_),
       pci_(options_.profile.pci),
       core_(options_.profile.cpu),
       ccsr_(options_.profile.soc),
-      memoryMap_(ram_, cpld_, *flash_, ccsr_),
+      memoryMap_(ram_, cpld_, *flash_, ccsr_, uart_),
       heap_(ram_),
       volume_(std::make_unique<HostVolume>(*flash_, options_.stateDir / "volume", clock)),
-      tty_(line_, clock),
+      tty_(uart_, clock),
       platform_{tty_, clock_, tasks_, *volume_, *volume_, memoryMap_, core_, pci_, heap_} {
     cpld_.setClock([this] { return clock_.nowMicros(); });
     ram_.setFaults(options_.profile.ramFaults);
@@ -85,6 +86,7 @@ void SimBoard::reportTransfer(const PacedLine::Meter& meter) {
 void SimBoard::powerUp() {
     clock_.powerUp();
     cpld_.powerUp();
+    uart_.powerUp();
     core_.powerUp();
     ccsr_.powerUp();
     heap_.powerUp();
@@ -141,6 +143,8 @@ int SimBoard::handover(const E500Core::Handover& record) {
         }
     }
     switch (options_.onHandover) {
+        case OnHandover::Run:
+            return runCode(record);
         case OnHandover::Exit:
             throw BoardPowerOff{"operational code started", 0};
         case OnHandover::Return:
@@ -149,6 +153,77 @@ int SimBoard::handover(const E500Core::Handover& record) {
             break;
     }
     idleForever("the operational code owns the board");
+}
+
+int SimBoard::runCode(const E500Core::Handover& record) {
+    if (!E500Emulator::available()) {
+        diagnostics_.line("core: this simulator was built without the emulated core (libunicorn-dev); "
+                          "the board waits instead");
+        idleForever("the operational code owns the board");
+    }
+    std::span<uint8_t> ram = ram_.view(Ram::BASE, Ram::SIZE);
+    if (ram.empty()) {
+        // The engine maps RAM as plain memory, which would hide the faults
+        // the profile put in.
+        diagnostics_.line("core: the board's RAM has faults the emulated core cannot show; the board waits instead");
+        idleForever("the operational code owns the board");
+    }
+    E500Emulator core(memoryMap_, ram);
+    codeTimeRemainder_ = 0;
+    core.setSliceHook([this](uint64_t instructions) {
+        pollTermination();
+        if (clock_.isVirtual()) {
+            // Board time runs at the core's nominal speed.
+            int64_t total = codeTimeRemainder_ + static_cast<int64_t>(instructions);
+            clock_.passUntil(clock_.nowMicros() + total / E500Emulator::INSTRUCTIONS_PER_MICROSECOND);
+            codeTimeRemainder_ = total % E500Emulator::INSTRUCTIONS_PER_MICROSECOND;
+        }
+        // The operator's keys reach the board even while the code ignores
+        // the console.
+        uart_.takeFromLine();
+    });
+    uart_.setEmptyPollHook([this](unsigned emptyPolls) { codeWaitsForInput(emptyPolls); });
+    struct Unhook {
+        Uart16550& uart;
+        ~Unhook() { uart.setEmptyPollHook(nullptr); }
+    } unhook{uart_};
+
+    E500Emulator::Entry entry;
+    entry.address = record.entry;
+    entry.argument = record.startMode;
+    entry.msr = record.msr;
+    entry.hid0 = record.hid0;
+    entry.stackPointer = CODE_STACK_POINTER;
+    entry.returnAddress = CODE_RETURN_ADDRESS;
+    E500Emulator::Stop stop = core.run(entry);
+    std::string report = E500Emulator::describe(stop);
+    for (size_t start = 0; start < report.size();) {
+        size_t end = report.find('\n', start);
+        diagnostics_.line(report.substr(start, end - start));
+        start = end == std::string::npos ? report.size() : end + 1;
+    }
+    if (stop.kind == E500Emulator::StopKind::Returned) {
+        return static_cast<int>(stop.result);
+    }
+    if (!line_.interactive()) {
+        throw BoardPowerOff{"the emulated core stopped", EXIT_CORE_STOPPED};
+    }
+    idleForever("the emulated core stopped; reset the board (Ctrl-A r) or quit (Ctrl-A x)");
+}
+
+void SimBoard::codeWaitsForInput(unsigned emptyPolls) {
+    // A few empty polls are code checking for a key in passing; many in a
+    // row are code waiting for one.
+    constexpr unsigned WAITING_POLLS = 64;
+    constexpr int64_t WAIT_MICROS = 10000;
+    if (emptyPolls < WAITING_POLLS) {
+        return;
+    }
+    if (uart_.endOfInput()) {
+        throw BoardPowerOff{"end of console input", 0};
+    }
+    pollTermination();
+    line_.waitInput(clock_.nowMicros() + WAIT_MICROS, true);
 }
 
 void SimBoard::halted() {

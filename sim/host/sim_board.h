@@ -17,12 +17,14 @@
 
 #include "board/board_profile.h"
 #include "board/cpld.h"
+#include "board/e500_emulator.h"
 #include "board/e500_core.h"
 #include "board/flash_array.h"
 #include "board/memory_map.h"
 #include "board/mpc85xx_ccsr.h"
 #include "board/pci_space.h"
 #include "board/ram.h"
+#include "board/uart16550.h"
 #include "host/console_tty.h"
 #include "host/diagnostics.h"
 #include "host/host_volume.h"
@@ -36,6 +38,7 @@
 namespace sim {
 
 enum class OnHandover {
+    Run,     // the code runs on the emulated e500 core
     Wait,    // the code owns the board until the operator resets it
     Exit,    // power off after the report (exit status 0)
     Return,  // the call returns the start mode to the loader
@@ -64,6 +67,15 @@ inline constexpr int EXIT_HALTED = 3;
 inline constexpr int EXIT_TERMINATED = 143;
 // Exit status when maxPowerOns was reached.
 inline constexpr int EXIT_TOO_MANY_RESETS = 4;
+// Exit status when the emulated core stopped (bus error, illegal
+// instruction, exception) on a non-interactive console.
+inline constexpr int EXIT_CORE_STOPPED = 5;
+
+// Where the started code finds its stack: just below the staging area.
+inline constexpr uint32_t CODE_STACK_POINTER = 0x01FFFFF0;
+// The return address of the call into the code: in the loader's boot code
+// region. Reaching it returns to the loader.
+inline constexpr uint32_t CODE_RETURN_ADDRESS = 0xFFF80000;
 
 class SimBoard {
 public:
@@ -83,6 +95,7 @@ public:
     const BoardOptions& options() const { return options_; }
     SimClock& clock() { return clock_; }
     Cpld& cpld() { return cpld_; }
+    Uart16550& uart() { return uart_; }
     E500Core& core() { return core_; }
     Ram& ram() { return ram_; }
     FlashArray& flash() { return *flash_; }
@@ -102,6 +115,11 @@ public:
 private:
     void powerUp();
     int handover(const E500Core::Handover& record);
+    // Runs the started code on the emulated core; its result when it
+    // returns.
+    int runCode(const E500Core::Handover& record);
+    // The running code polls the console UART and finds nothing.
+    void codeWaitsForInput(unsigned emptyPolls);
     [[noreturn]] void halted();
     // Serves the line while nothing runs on the board (after a halt or a
     // hand-over): input goes nowhere, the operator's keys still work.
@@ -117,6 +135,7 @@ private:
     Ram ram_;
     std::unique_ptr<FlashArray> flash_;
     Cpld cpld_;
+    Uart16550 uart_;
     PciSpace pci_;
     E500Core core_;
     Mpc85xxCcsr ccsr_;
@@ -128,6 +147,7 @@ private:
     swboot::Platform platform_;
     std::atomic<bool> terminationRequested_{false};
     int powerOns_ = 0;
+    int64_t codeTimeRemainder_ = 0;  // instructions not yet counted as board time
     std::string lastResetCause_;
 };
 
