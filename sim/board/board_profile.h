@@ -1,7 +1,8 @@
 // What a simulated board is made of, read from a TOML board profile: the
 // CPLD's identity registers, the PCI functions (the switch chips decide
 // between the 48-port and the fiber board), the processor's power-on
-// register values, and the values a factory would program into the unit's
+// register values, the boot flash's factory lock bits and injected faults,
+// and the values a factory would program into the unit's
 // vital product data. An embedded default describes the 48-port board.
 #pragma once
 
@@ -13,6 +14,7 @@
 #include "board/cpld.h"
 #include "board/e500_core.h"
 #include "board/pci_space.h"
+#include "board/strataflash.h"
 
 namespace sim {
 
@@ -31,6 +33,7 @@ struct BoardProfile {
     E500Core::Registers cpu;
     std::vector<PciSpace::Function> pci;
     VpdValues vpd;
+    StrataFlashConfig flash;
 
     // The text of the embedded default profile (48-port board).
     static const char* defaultText();

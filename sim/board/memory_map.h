@@ -1,13 +1,13 @@
 // The board's address decoder: routes each load and store to RAM, the
 // CPLD or the boot flash. Anything else, or an access of a width the device
-// does not take, is a bus error, which the processor takes as a machine
-// check.
+// does not take (the flash takes 32-bit stores only), is a bus error, which
+// the processor takes as a machine check.
 #pragma once
 
 #include <cstdint>
 
 #include "board/cpld.h"
-#include "board/flash_array.h"
+#include "board/strataflash.h"
 #include "board/ram.h"
 #include "platform/bus.h"
 
@@ -15,7 +15,7 @@ namespace sim {
 
 class MemoryMap : public swboot::Bus {
 public:
-    MemoryMap(Ram& ram, Cpld& cpld, FlashArray& flash) : ram_(ram), cpld_(cpld), flash_(flash) {}
+    MemoryMap(Ram& ram, Cpld& cpld, StrataFlash& flash) : ram_(ram), cpld_(cpld), flash_(flash) {}
 
     uint8_t read8(uint32_t address) override;
     uint16_t read16(uint32_t address) override;
@@ -31,11 +31,10 @@ private:
     [[noreturn]] void busError(const char* access, uint32_t address, unsigned width) const;
     uint32_t readRam(uint32_t address, unsigned width);
     void writeRam(uint32_t address, unsigned width, uint32_t value);
-    uint32_t readFlash(uint32_t address, unsigned width) const;
 
     Ram& ram_;
     Cpld& cpld_;
-    FlashArray& flash_;
+    StrataFlash& flash_;
 };
 
 }  // namespace sim
