@@ -7,11 +7,13 @@ Loader::Loader(const Platform& platform)
       io(platform.console),
       dim(*this),
       images(*this),
+      flash(*this),
       xmodem(*this),
       codeLoad(*this),
       shell(*this),
       input(*this),
       codeStart(*this),
+      flashDiags(*this),
       menu(*this),
       startup(*this) {}
 

@@ -11,8 +11,10 @@
 #include "boot/shell.h"
 #include "boot/startup.h"
 #include "common/stdio.h"
+#include "diag/flash_diags.h"
 #include "image/code_load.h"
 #include "image/dim.h"
+#include "image/flashacc.h"
 #include "image/image_store.h"
 #include "platform/platform.h"
 #include "transfer/xmodem.h"
@@ -41,11 +43,13 @@ public:
 
     ImageDirectory dim;
     ImageStore images;
+    FlashAccess flash;
     Xmodem xmodem;
     CodeLoad codeLoad;
     Shell shell;
     ConsoleInput input;
     CodeStart codeStart;
+    FlashDiagnostics flashDiags;
     BootMenu menu;
     Startup startup;
 };

@@ -20,6 +20,7 @@
 #include "board/e500_core.h"
 #include "board/flash_array.h"
 #include "board/memory_map.h"
+#include "board/strataflash.h"
 #include "board/pci_space.h"
 #include "board/ram.h"
 #include "host/console_tty.h"
@@ -52,6 +53,7 @@ struct BoardOptions {
     OnHandover onHandover = OnHandover::Wait;
     std::vector<MemoryDump> dumps;      // written at each hand-over
     bool traceCpld = false;
+    bool traceFlash = false;            // every flash command on the diagnostics
     int maxPowerOns = 0;                // stop after this many power-ons (0: no limit)
 };
 
@@ -61,6 +63,18 @@ inline constexpr int EXIT_HALTED = 3;
 inline constexpr int EXIT_TERMINATED = 143;
 // Exit status when maxPowerOns was reached.
 inline constexpr int EXIT_TOO_MANY_RESETS = 4;
+// Exit status when the boot flash holds nothing the core can start, on a
+// non-interactive console.
+inline constexpr int EXIT_BRICKED = 5;
+
+// The block state (lock bits, erase counts) beside flash.bin.
+inline constexpr const char* FLASH_BLOCKS_FILE = "flash-blocks.txt";
+
+// The flash array of a state directory, made with the factory's boot code
+// in its boot code region when it is new; in memory when no file is named.
+std::unique_ptr<FlashArray> flashArrayOpen(const std::filesystem::path& file);
+// Why the board's core cannot start from this flash, or an empty text.
+std::string flashResetProblem(StrataFlash& flash);
 
 class SimBoard {
 public:
@@ -82,7 +96,8 @@ public:
     Cpld& cpld() { return cpld_; }
     E500Core& core() { return core_; }
     Ram& ram() { return ram_; }
-    FlashArray& flash() { return *flash_; }
+    FlashArray& flashCells() { return *cells_; }
+    StrataFlash& flash() { return *flash_; }
     HostVolume& volume() { return *volume_; }
     ConsoleTty& tty() { return tty_; }
     SimHeap& heap() { return heap_; }
@@ -107,7 +122,8 @@ private:
     SerialLine& line_;
     Diagnostics& diagnostics_;
     Ram ram_;
-    std::unique_ptr<FlashArray> flash_;
+    std::unique_ptr<FlashArray> cells_;
+    std::unique_ptr<StrataFlash> flash_;
     Cpld cpld_;
     PciSpace pci_;
     E500Core core_;
