@@ -12,6 +12,8 @@
 #include "boot/startup.h"
 #include "common/stdio.h"
 #include "diag/flash_diags.h"
+#include "eventlog/event_log.h"
+#include "eventlog/text_log.h"
 #include "image/code_load.h"
 #include "image/dim.h"
 #include "image/flashacc.h"
@@ -41,6 +43,8 @@ public:
     int switchChipCount = 0;
     char activeImageName[DIM_FILE_NAME_SIZE] = {};
 
+    EventLog eventLog;
+    TextLog textLog;
     ImageDirectory dim;
     ImageStore images;
     FlashAccess flash;

@@ -167,6 +167,9 @@ void Startup::bootMain() {
     files.mkdir(FILES_DIRECTORY);
     l.shell.cd(FILES_DIRECTORY);
 
+    l.eventLog.log_init(LOG_SIZE_BYTES, LOG_INIT_FIRST, LOG_INIT_LEVEL, LOG_INIT_FURTHER_1, LOG_INIT_FURTHER_2);
+    l.textLog.log_text_rotate();
+
     int result = l.dim.dimInitialize();
     if (result != 0) {
         io.printf("dimInitialize returned %d \n", result);
