@@ -17,6 +17,12 @@ Loader::Loader(const Platform& platform)
       codeStart(*this),
       flashDiags(*this),
       menu(*this),
-      startup(*this) {}
+      startup(*this),
+      pciInfo(*this),
+      coreInfo(*this),
+      sdramTest(*this),
+      fsTest(*this),
+      memoryTool(*this),
+      utilities(*this) {}
 
 }  // namespace swboot

@@ -1,12 +1,14 @@
 // The board's address decoder: routes each load and store to RAM, the
-// CPLD or the boot flash. Anything else, or an access of a width the device
-// does not take (the flash takes 32-bit stores only), is a bus error, which
-// the processor takes as a machine check.
+// CPLD, the boot flash or the processor's configuration registers. Anything
+// else, or an access of a width the device does not take (the flash takes
+// 32-bit stores only), is a bus error, which the processor takes as a
+// machine check.
 #pragma once
 
 #include <cstdint>
 
 #include "board/cpld.h"
+#include "board/mpc85xx_ccsr.h"
 #include "board/strataflash.h"
 #include "board/ram.h"
 #include "platform/bus.h"
@@ -15,7 +17,8 @@ namespace sim {
 
 class MemoryMap : public swboot::Bus {
 public:
-    MemoryMap(Ram& ram, Cpld& cpld, StrataFlash& flash) : ram_(ram), cpld_(cpld), flash_(flash) {}
+    MemoryMap(Ram& ram, Cpld& cpld, StrataFlash& flash, Mpc85xxCcsr& ccsr)
+        : ram_(ram), cpld_(cpld), flash_(flash), ccsr_(ccsr) {}
 
     uint8_t read8(uint32_t address) override;
     uint16_t read16(uint32_t address) override;
@@ -26,7 +29,7 @@ public:
     std::span<uint8_t> ramView(uint32_t address, size_t length) override;
 
 private:
-    enum class Region { Ram, Cpld, Flash, None };
+    enum class Region { Ram, Cpld, Flash, Ccsr, None };
     Region decode(uint32_t address, unsigned width) const;
     [[noreturn]] void busError(const char* access, uint32_t address, unsigned width) const;
     uint32_t readRam(uint32_t address, unsigned width);
@@ -35,6 +38,7 @@ private:
     Ram& ram_;
     Cpld& cpld_;
     StrataFlash& flash_;
+    Mpc85xxCcsr& ccsr_;
 };
 
 }  // namespace sim

@@ -45,12 +45,14 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
       cpld_(options_.profile.cpld),
       pci_(options_.profile.pci),
       core_(options_.profile.cpu),
-      memoryMap_(ram_, cpld_, *flash_),
+      ccsr_(options_.profile.soc),
+      memoryMap_(ram_, cpld_, *flash_, ccsr_),
       heap_(ram_),
       volume_(std::make_unique<HostVolume>(*cells_, options_.stateDir / "volume", clock)),
       tty_(line_, clock),
       platform_{tty_, clock_, tasks_, *volume_, *volume_, memoryMap_, core_, pci_, heap_} {
     cpld_.setClock([this] { return clock_.nowMicros(); });
+    ram_.setFaults(options_.profile.ramFaults);
     flash_->setTimed(!clock_.isVirtual());
     if (!options_.flashInMemory) {
         flash_->setBlockStateFile(options_.stateDir / FLASH_BLOCKS_FILE);
@@ -107,6 +109,7 @@ void SimBoard::powerUp() {
     cpld_.powerUp();
     flash_->powerUp();
     core_.powerUp();
+    ccsr_.powerUp();
     heap_.powerUp();
     tasks_.powerUp();
     volume_->powerUp();
