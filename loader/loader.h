@@ -12,6 +12,7 @@
 #include "boot/startup.h"
 #include "boot/utilities_menu.h"
 #include "common/stdio.h"
+#include "diag/flash_diags.h"
 #include "diag/fs_test.h"
 #include "diag/memory_tool.h"
 #include "diag/sdram_test.h"
@@ -21,6 +22,7 @@
 #include "hw/pci_info.h"
 #include "image/code_load.h"
 #include "image/dim.h"
+#include "image/flashacc.h"
 #include "image/image_store.h"
 #include "platform/platform.h"
 #include "transfer/xmodem.h"
@@ -51,11 +53,13 @@ public:
     TextLog textLog;
     ImageDirectory dim;
     ImageStore images;
+    FlashAccess flash;
     Xmodem xmodem;
     CodeLoad codeLoad;
     Shell shell;
     ConsoleInput input;
     CodeStart codeStart;
+    FlashDiagnostics flashDiags;
     BootMenu menu;
     Startup startup;
     PciInfo pciInfo;

@@ -12,12 +12,15 @@
 #include <functional>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "board/board_profile.h"
 #include "host/diagnostics.h"
+#include "host/flash_probe.h"
 #include "host/provision.h"
 #include "host/pty_line.h"
 #include "host/sim_board.h"
@@ -195,8 +198,10 @@ int main(int argc, char** argv) {
     app.add_option("--dump-memory", dumps,
                    "ADDR:LENGTH:FILE - at the hand-over, write LENGTH bytes of RAM from ADDR to FILE "
                    "(repeatable; numbers in C notation, e.g. 0x10000:0x100000:code.bin)");
-    app.add_option("--trace", traces, "Trace a device on standard error: cpld (lamps, displays, reset)")
-        ->check(CLI::IsMember({"cpld"}));
+    app.add_option("--trace", traces,
+                   "Trace a device on standard error (repeatable): cpld (lamps, displays, reset), flash (every "
+                   "command to the boot flash parts and what each device did with it)")
+        ->check(CLI::IsMember({"cpld", "flash"}));
     app.add_flag("--print-profile", printProfile, "Print the built-in board profile and exit");
 
     CLI::App* provision = app.add_subcommand(
@@ -210,6 +215,15 @@ int main(int argc, char** argv) {
                                                    "(its volume is formatted)");
     provision->add_flag("--if-new", provisionIfNew, "Provision only a directory that holds no board yet; "
                                                     "otherwise do nothing");
+
+    std::string bootCodeFile;
+    CLI::App* flashBoot = app.add_subcommand(
+        "flash-boot",
+        "Write a boot code file (1 byte to 1 MiB) into the boot code region (0xFFF00000) of the board's flash, "
+        "as a JTAG probe would with the board held in reset: the way back for a board that no longer starts.");
+    flashBoot->add_option("--state", stateDir, "State directory of the board")->capture_default_str();
+    flashBoot->add_option("file", bootCodeFile, "Boot code file, e.g. a bootcode.bin taken off a working unit")
+        ->required();
 
     try {
         app.parse(argc, argv);
@@ -238,6 +252,32 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (*flashBoot) {
+        try {
+            std::filesystem::path dir = stateDir;
+            std::ifstream in(bootCodeFile, std::ios::binary);
+            if (!in) {
+                throw std::runtime_error("cannot read " + bootCodeFile);
+            }
+            std::vector<uint8_t> code((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            sim::BoardProfile profile = std::filesystem::exists(dir / "profile.toml")
+                                            ? sim::BoardProfile::load(dir / "profile.toml")
+                                            : sim::BoardProfile::builtin();
+            std::string problem = sim::flashBootWrite(dir, profile, code);
+            if (!problem.empty()) {
+                std::cerr << "swboot-sim: wrote " << code.size() << " bytes of boot code, but the board will not "
+                          << "start: " << problem << "\n";
+                return 1;
+            }
+            std::cerr << "swboot-sim: wrote " << code.size() << " bytes of boot code at 0xfff00000 in "
+                      << (dir / "flash.bin").string() << "; the board starts again\n";
+            return 0;
+        } catch (const std::exception& e) {
+            std::cerr << "swboot-sim: flash-boot: " << e.what() << "\n";
+            return 1;
+        }
+    }
+
     sim::BoardOptions options;
     try {
         for (const std::string& d : dumps) {
@@ -256,6 +296,8 @@ int main(int argc, char** argv) {
     for (const std::string& t : traces) {
         if (t == "cpld") {
             options.traceCpld = true;
+        } else if (t == "flash") {
+            options.traceFlash = true;
         }
     }
 

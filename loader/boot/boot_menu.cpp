@@ -104,7 +104,12 @@ void BootMenu::choice(unsigned number, int& codeInvalid) {
             }
             break;
         case 6:
-            notInThisBuild("Flash diagnostics");
+            io.printf("\n\nDo you wish to run flash diagnostics? (Boot code region will not be tested.) (y/n): ");
+            io.flush();
+            if (yes(l.input.menuAnswerRead())) {
+                l.flash.flashLockBitsClear();
+                l.flashDiags.run_flash_diags();
+            }
             break;
         case 7: {
             FileHandle file(l.p.files, l.p.files.open(BOOT_CODE_FILE, OPEN_RDWR, 0));
@@ -113,7 +118,18 @@ void BootMenu::choice(unsigned number, int& codeInvalid) {
                 break;
             }
             file.close();
-            notInThisBuild("Boot code update");
+            io.printf("Do you wish to update Boot Code? (y/n) ");
+            io.flush();
+            if (yes(l.input.menuAnswerRead())) {
+                l.flash.flashLockBitsClear();
+                if (l.flash.bootCodeUpdate(BOOT_CODE_FILE) != 0) {
+                    io.printf("\nERROR: Could not update boot code\n");
+                } else {
+                    io.printf("Boot code updated\n");
+                }
+            } else {
+                io.printf("\n\nUpdate aborted.\n");
+            }
             break;
         }
         case 8:

@@ -154,6 +154,8 @@ void Startup::bootMain() {
         io.printf("\n");
     }
 
+    l.flash.flashAccessInit();
+
     if (tffsPPCInit() != OK) {
         io.printf("\n\nERROR: tffsPPCInit failed.\n       Boot cannot continue.\n"
                   "       Code halted. Manual reset required.\n\n");

@@ -80,6 +80,16 @@ interrupt_line = 3
 interrupt_pin = 1
 name = "switch chip 1"
 
+[flash]
+# Units (256 KiB, 0 at 0xFE000000, 124-127 the boot code) whose lock bits are
+# set when the board leaves the factory: "all", "none" or a list of units.
+factory_locked = "all"
+# Injected faults (none on this board):
+# stuck_bits = [{ address = 0xFE040014, mask = 0x00000001, value = 1 }]
+# erase_fails = [3]     # erase of these units ends with an erase error
+# never_ready = [5]     # erase or program there never finishes
+# vpp_low = true        # every program, erase and lock-bit change fails
+
 [vpd]
 mac_address = "00:06:29:32:81:40"
 serial_number = "SIM0000001"
@@ -146,6 +156,88 @@ const toml::table* section(const toml::table& root, const char* name, const std:
     return node->as_table();
 }
 
+uint32_t unitNumber(const toml::node& node, const std::string& origin, const char* key) {
+    auto value = node.value<int64_t>();
+    if (!node.is_integer() || !value || *value < 0 || *value >= StrataFlashConfig::UNITS) {
+        throw std::runtime_error(where(node, origin) + ": '" + key + "' lists flash units, numbers 0 to " +
+                                 std::to_string(StrataFlashConfig::UNITS - 1));
+    }
+    return static_cast<uint32_t>(*value);
+}
+
+std::vector<uint32_t> unitList(const toml::table& table, const char* key, const std::string& origin) {
+    std::vector<uint32_t> units;
+    const toml::node* node = table.get(key);
+    if (node == nullptr) {
+        return units;
+    }
+    const toml::array* list = node->as_array();
+    if (list == nullptr) {
+        throw std::runtime_error(where(*node, origin) + ": '" + key + "' must be a list of unit numbers");
+    }
+    for (const toml::node& entry : *list) {
+        units.push_back(unitNumber(entry, origin, key));
+    }
+    return units;
+}
+
+void flashParse(const toml::table& flash, const std::string& origin, StrataFlashConfig& config) {
+    checkKeys(flash, {"factory_locked", "stuck_bits", "erase_fails", "never_ready", "vpp_low"}, "[flash]", origin);
+    if (const toml::node* locked = flash.get("factory_locked")) {
+        if (locked->is_string()) {
+            std::string which = *locked->value<std::string>();
+            if (which == "all") {
+                config.factoryLocked.set();
+            } else if (which == "none") {
+                config.factoryLocked.reset();
+            } else {
+                throw std::runtime_error(where(*locked, origin) +
+                                         ": 'factory_locked' is \"all\", \"none\" or a list of units");
+            }
+        } else {
+            config.factoryLocked.reset();
+            for (uint32_t unit : unitList(flash, "factory_locked", origin)) {
+                config.factoryLocked.set(unit);
+            }
+        }
+    }
+    for (uint32_t unit : unitList(flash, "erase_fails", origin)) {
+        config.eraseFailUnits.insert(unit);
+    }
+    for (uint32_t unit : unitList(flash, "never_ready", origin)) {
+        config.neverReadyUnits.insert(unit);
+    }
+    if (const toml::node* vpp = flash.get("vpp_low")) {
+        if (!vpp->is_boolean()) {
+            throw std::runtime_error(where(*vpp, origin) + ": 'vpp_low' must be true or false");
+        }
+        config.vppLow = *vpp->value<bool>();
+    }
+    if (const toml::node* stuck = flash.get("stuck_bits")) {
+        const toml::array* list = stuck->as_array();
+        if (list == nullptr) {
+            throw std::runtime_error(where(*stuck, origin) + ": 'stuck_bits' must be a list of tables");
+        }
+        for (const toml::node& entry : *list) {
+            const toml::table* bits = entry.as_table();
+            if (bits == nullptr || !bits->contains("address") || !bits->contains("mask") || !bits->contains("value")) {
+                throw std::runtime_error(where(entry, origin) +
+                                         ": each stuck_bits entry is { address = ..., mask = ..., value = 0 or 1 }");
+            }
+            checkKeys(*bits, {"address", "mask", "value"}, "stuck_bits", origin);
+            StrataFlashConfig::StuckBits s;
+            s.address = static_cast<uint32_t>(
+                integer(*bits, "address", StrataFlash::BASE, 0xFFFFFFFC, StrataFlash::BASE, origin));
+            if (s.address % 4 != 0) {
+                throw std::runtime_error(where(entry, origin) + ": stuck_bits address must be a multiple of 4");
+            }
+            s.mask = static_cast<uint32_t>(integer(*bits, "mask", 1, 0xFFFFFFFF, 1, origin));
+            s.value = integer(*bits, "value", 0, 1, 0, origin) == 1;
+            config.stuckBits.push_back(s);
+        }
+    }
+}
+
 }  // namespace
 
 const char* BoardProfile::defaultText() { return DEFAULT_PROFILE; }
@@ -159,7 +251,7 @@ BoardProfile BoardProfile::parse(const std::string& textIn, const std::string& o
         out << origin << ":" << e.source().begin.line << ": " << e.description();
         throw std::runtime_error(out.str());
     }
-    checkKeys(root, {"board", "cpld", "cpu", "pci", "ram", "vpd"}, "the profile", origin);
+    checkKeys(root, {"board", "cpld", "cpu", "pci", "ram", "flash", "vpd"}, "the profile", origin);
 
     BoardProfile profile;
     if (const toml::table* board = section(root, "board", origin)) {
@@ -249,6 +341,9 @@ BoardProfile BoardProfile::parse(const std::string& textIn, const std::string& o
             fn.name = text(*f, "name", "", origin);
             profile.pci.push_back(fn);
         }
+    }
+    if (const toml::table* flash = section(root, "flash", origin)) {
+        flashParse(*flash, origin, profile.flash);
     }
     if (const toml::table* ram = section(root, "ram", origin)) {
         checkKeys(*ram, {"fault"}, "[ram]", origin);

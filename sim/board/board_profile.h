@@ -1,7 +1,8 @@
 // What a simulated board is made of, read from a TOML board profile: the
 // CPLD's identity registers, the PCI functions (the switch chips decide
 // between the 48-port and the fiber board), the processor's power-on
-// register values and clock ratios, faults of the RAM, and the values a factory would program into the unit's
+// register values and clock ratios, faults of the RAM, the boot flash's factory
+// lock bits and injected faults, and the values a factory would program into the unit's
 // vital product data. An embedded default describes the 48-port board.
 #pragma once
 
@@ -15,6 +16,7 @@
 #include "board/mpc85xx_ccsr.h"
 #include "board/pci_space.h"
 #include "board/ram.h"
+#include "board/strataflash.h"
 
 namespace sim {
 
@@ -35,6 +37,7 @@ struct BoardProfile {
     std::vector<PciSpace::Function> pci;
     std::vector<Ram::Fault> ramFaults;  // [[ram.fault]]
     VpdValues vpd;
+    StrataFlashConfig flash;
 
     // The text of the embedded default profile (48-port board).
     static const char* defaultText();

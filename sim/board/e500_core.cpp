@@ -1,10 +1,36 @@
 #include "board/e500_core.h"
 
+#include <cstdio>
+
 #include "board/board_events.h"
 
 namespace sim {
 
 using namespace swboot;
+
+namespace {
+
+constexpr uint32_t PRIMARY_OPCODE_SHIFT = 26;
+constexpr uint32_t OPCODE_BRANCH = 18;
+constexpr uint32_t ERASED_WORD = 0xFFFFFFFF;
+
+}  // namespace
+
+std::string E500Core::resetVectorProblem(uint32_t instruction) {
+    if ((instruction >> PRIMARY_OPCODE_SHIFT) == OPCODE_BRANCH) {
+        return {};
+    }
+    char text[160];
+    if (instruction == ERASED_WORD) {
+        std::snprintf(text, sizeof text,
+                      "the reset vector 0x%08x is erased (0xffffffff): there is no boot code to start", RESET_VECTOR);
+    } else {
+        std::snprintf(text, sizeof text,
+                      "the reset vector 0x%08x holds 0x%08x, not an unconditional branch: the boot code is damaged",
+                      RESET_VECTOR, instruction);
+    }
+    return text;
+}
 
 E500Core::E500Core(const Registers& powerOn) : powerOn_(powerOn) { powerUp(); }
 

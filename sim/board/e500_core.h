@@ -34,7 +34,15 @@ public:
         bool icacheInvalidated = false;
     };
 
+    // Where the core fetches its first instruction after reset.
+    static constexpr uint32_t RESET_VECTOR = 0xFFFFFFFC;
+
     explicit E500Core(const Registers& powerOn);
+
+    // Why the core cannot start from this first instruction, or an empty
+    // text when it is an unconditional branch ("b", "ba", "bl", "bla"), the
+    // only thing that can sit in the last word of the address space.
+    static std::string resetVectorProblem(uint32_t instruction);
 
     // The board decides what a call into code means and what a halt does.
     void setHandoverHandler(std::function<int(const Handover&)> handler) { handover_ = std::move(handler); }

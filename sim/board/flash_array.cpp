@@ -46,6 +46,7 @@ FlashArray::FlashArray(const std::filesystem::path& file) {
     fileBacked_ = true;
     if (fresh) {
         std::memset(cells_, 0xFF, SIZE);
+        created_ = true;
     }
 }
 
@@ -87,6 +88,27 @@ bool FlashArray::unitErased(uint32_t unit) const {
         }
     }
     return true;
+}
+
+uint16_t FlashArray::readHalf(uint32_t wordOffset, unsigned half) const {
+    const uint8_t* p = view(wordOffset + 2 * half, 2).data();
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+
+void FlashArray::programHalf(uint32_t wordOffset, unsigned half, uint16_t value) {
+    const uint8_t bytes[2] = {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    program(wordOffset + 2 * half, bytes);
+}
+
+void FlashArray::eraseUnitHalf(uint32_t unit, unsigned half) {
+    if (unit >= UNIT_COUNT || half > 1) {
+        throw std::out_of_range("flash unit");
+    }
+    uint8_t* p = cells_ + static_cast<size_t>(unit) * UNIT_SIZE + 2 * half;
+    for (uint32_t i = 0; i < UNIT_SIZE; i += 4) {
+        p[i] = 0xFF;
+        p[i + 1] = 0xFF;
+    }
 }
 
 }  // namespace sim

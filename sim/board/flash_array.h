@@ -40,9 +40,20 @@ public:
     void eraseUnit(uint32_t unit);
     bool unitErased(uint32_t unit) const;
 
+    // One device's half of the bus: half 0 is the upper 16 bits of each bus
+    // word (the first two bytes), half 1 the lower. Offsets are of the bus
+    // word, 4-byte aligned.
+    uint16_t readHalf(uint32_t wordOffset, unsigned half) const;
+    void programHalf(uint32_t wordOffset, unsigned half, uint16_t value);
+    void eraseUnitHalf(uint32_t unit, unsigned half);
+
+    // True when the file did not exist (or was empty) and was made erased.
+    bool created() const { return created_; }
+
 private:
     uint8_t* cells_ = nullptr;
     bool fileBacked_ = false;
+    bool created_ = false;
 };
 
 }  // namespace sim

@@ -37,15 +37,6 @@ uint32_t MemoryMap::readRam(uint32_t address, unsigned width) { return ram_.load
 
 void MemoryMap::writeRam(uint32_t address, unsigned width, uint32_t value) { ram_.store(address, width, value); }
 
-uint32_t MemoryMap::readFlash(uint32_t address, unsigned width) const {
-    auto bytes = flash_.view(address - FlashArray::BASE, width);
-    uint32_t value = 0;
-    for (unsigned i = 0; i < width; ++i) {
-        value = (value << 8) | bytes[i];
-    }
-    return value;
-}
-
 uint8_t MemoryMap::read8(uint32_t address) {
     switch (decode(address, 1)) {
         case Region::Ram:
@@ -55,7 +46,7 @@ uint8_t MemoryMap::read8(uint32_t address) {
         case Region::Uart:
             return uart_.read(static_cast<uint8_t>(address - Uart16550::BASE));
         case Region::Flash:
-            return static_cast<uint8_t>(readFlash(address, 1));
+            return static_cast<uint8_t>(flash_.read(address - FlashArray::BASE, 1));
         case Region::Ccsr:
         case Region::None:
             break;
@@ -68,7 +59,10 @@ uint16_t MemoryMap::read16(uint32_t address) {
         case Region::Ram:
             return static_cast<uint16_t>(readRam(address, 2));
         case Region::Flash:
-            return static_cast<uint16_t>(readFlash(address, 2));
+            if (address % 2 != 0) {
+                break;
+            }
+            return static_cast<uint16_t>(flash_.read(address - FlashArray::BASE, 2));
         default:
             break;
     }
@@ -80,7 +74,10 @@ uint32_t MemoryMap::read32(uint32_t address) {
         case Region::Ram:
             return readRam(address, 4);
         case Region::Flash:
-            return readFlash(address, 4);
+            if (address % 4 != 0) {
+                break;
+            }
+            return flash_.read(address - FlashArray::BASE, 4);
         case Region::Ccsr:
             if (auto value = ccsr_.read32(address - Mpc85xxCcsr::BASE)) {
                 return *value;
@@ -121,6 +118,12 @@ void MemoryMap::write32(uint32_t address, uint32_t value) {
     switch (decode(address, 4)) {
         case Region::Ram:
             writeRam(address, 4, value);
+            return;
+        case Region::Flash:
+            if (address % 4 != 0) {
+                break;
+            }
+            flash_.write32(address - FlashArray::BASE, value);
             return;
         case Region::Ccsr:
             if (ccsr_.write32(address - Mpc85xxCcsr::BASE, value)) {

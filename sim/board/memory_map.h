@@ -1,15 +1,15 @@
 // The board's address decoder: routes each load and store to RAM, the
-// CPLD, the console UART, the boot flash or the processor's configuration registers.
-// Anything else, or an access of a width the device
-// does not take, is a bus error, which the processor takes as a machine
-// check.
+// CPLD, the console UART, the boot flash or the processor's configuration
+// registers. Anything else, or an access of a width the device does not take
+// (the flash takes 32-bit stores only), is a bus error, which the processor
+// takes as a machine check.
 #pragma once
 
 #include <cstdint>
 
 #include "board/cpld.h"
-#include "board/flash_array.h"
 #include "board/mpc85xx_ccsr.h"
+#include "board/strataflash.h"
 #include "board/ram.h"
 #include "board/uart16550.h"
 #include "platform/bus.h"
@@ -18,7 +18,7 @@ namespace sim {
 
 class MemoryMap : public swboot::Bus {
 public:
-    MemoryMap(Ram& ram, Cpld& cpld, FlashArray& flash, Mpc85xxCcsr& ccsr, Uart16550& uart)
+    MemoryMap(Ram& ram, Cpld& cpld, StrataFlash& flash, Mpc85xxCcsr& ccsr, Uart16550& uart)
         : ram_(ram), cpld_(cpld), flash_(flash), ccsr_(ccsr), uart_(uart) {}
 
     uint8_t read8(uint32_t address) override;
@@ -35,11 +35,10 @@ private:
     [[noreturn]] void busError(const char* access, uint32_t address, unsigned width) const;
     uint32_t readRam(uint32_t address, unsigned width);
     void writeRam(uint32_t address, unsigned width, uint32_t value);
-    uint32_t readFlash(uint32_t address, unsigned width) const;
 
     Ram& ram_;
     Cpld& cpld_;
-    FlashArray& flash_;
+    StrataFlash& flash_;
     Mpc85xxCcsr& ccsr_;
     Uart16550& uart_;
 };

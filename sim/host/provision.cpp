@@ -6,7 +6,9 @@
 #include <stdexcept>
 
 #include "board/flash_array.h"
+#include "boot_code.h"
 #include "host/host_volume.h"
+#include "host/sim_board.h"
 #include "host/sim_clock.h"
 #include "image_builder.h"
 #include "platform/status.h"
@@ -27,7 +29,7 @@ constexpr int BOARD_TYPE_48_SHIFT = 4;
 constexpr const char* DEMO_TIMESTAMP = "Fri Dec  1 12:00:00 2006";
 constexpr const char* DEMO_NAME = "demo-opcode.bin";
 constexpr const char* DEMO_CODE_TEXT = "swboot demo operational code\n";
-constexpr const char* DEMO_BOOT_TEXT = "swboot demo boot code\n";
+constexpr uint32_t DEMO_BOOT_CODE_SEED = 0x5eed0002;
 
 bool alphanumeric(const std::string& text) {
     for (char c : text) {
@@ -131,7 +133,7 @@ std::vector<uint8_t> demoOperationalCode() {
     return demoBytes(DEMO_CODE_SIZE, DEMO_CODE_TEXT, 0x5eed0001);
 }
 
-std::vector<uint8_t> demoBootCode() { return demoBytes(DEMO_BOOT_CODE_SIZE, DEMO_BOOT_TEXT, 0x5eed0002); }
+std::vector<uint8_t> demoBootCode() { return swboot::tool::bootCodeBuild(DEMO_BOOT_CODE_SEED); }
 
 std::vector<uint8_t> demoImage() {
     swboot::tool::ImageBuildInput input;
@@ -158,7 +160,9 @@ void provisionBoard(const std::filesystem::path& stateDir, const BoardProfile& p
     std::filesystem::create_directories(stateDir);
 
     RealClock clock;  // the factory's own clock dates the files
-    FlashArray flash(flashFile);
+    // A new flash gets the factory's boot code first, as on the line.
+    std::unique_ptr<FlashArray> cells = flashArrayOpen(flashFile);
+    FlashArray& flash = *cells;
     HostVolume volume(flash, stateDir / "volume", clock);
     swboot::TffsFormatParams params;
     if (volume.tffsDevFormat(0, params) != swboot::OK || volume.usrTffsConfig(0, 0, "/DskVol/") != swboot::OK ||

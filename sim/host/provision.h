@@ -35,7 +35,7 @@ inline constexpr size_t VPD_REVISION_SIZE = 4;
 // Where the demo code runs.
 inline constexpr uint32_t DEMO_CODE_LOAD_ADDRESS = 0x00010000;
 inline constexpr size_t DEMO_CODE_SIZE = 512 * 1024;
-inline constexpr size_t DEMO_BOOT_CODE_SIZE = 256 * 1024;
+inline constexpr size_t DEMO_BOOT_CODE_SIZE = 1024 * 1024;  // the whole boot code region
 
 // Number of switch chips the loader will count on this board's PCI bus.
 int switchChipCount(const BoardProfile& profile);

@@ -5,20 +5,34 @@
 #include <stdexcept>
 
 #include "board/board_events.h"
+#include "boot_code.h"
 #include "loader.h"
 
 namespace sim {
 
 namespace {
 
+// The factory's own boot code, programmed before anything else.
+constexpr uint32_t FACTORY_BOOT_CODE_SEED = 0xFAC70001;
+
 std::unique_ptr<FlashArray> makeFlash(const BoardOptions& options) {
-    if (options.flashInMemory) {
-        return std::make_unique<FlashArray>();
-    }
-    return std::make_unique<FlashArray>(options.stateDir / "flash.bin");
+    return flashArrayOpen(options.flashInMemory ? std::filesystem::path() : options.stateDir / "flash.bin");
 }
 
 }  // namespace
+
+std::unique_ptr<FlashArray> flashArrayOpen(const std::filesystem::path& file) {
+    auto cells = file.empty() ? std::make_unique<FlashArray>() : std::make_unique<FlashArray>(file);
+    if (file.empty() || cells->created()) {
+        const std::vector<uint8_t> code = swboot::tool::bootCodeBuild(FACTORY_BOOT_CODE_SEED);
+        cells->program(swboot::tool::BOOT_CODE_REGION_BASE - FlashArray::BASE, code);
+    }
+    return cells;
+}
+
+std::string flashResetProblem(StrataFlash& flash) {
+    return E500Core::resetVectorProblem(flash.read(E500Core::RESET_VECTOR - StrataFlash::BASE, 4));
+}
 
 SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diagnostics& diagnostics)
     : options_(std::move(options)),
@@ -26,7 +40,8 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
       paced_(options_.linePaced ? std::make_unique<PacedLine>(line, clock) : nullptr),
       line_(paced_ ? *paced_ : line),
       diagnostics_(diagnostics),
-      flash_((std::filesystem::create_directories(options_.stateDir), makeFlash(options_))),
+      cells_((std::filesystem::create_directories(options_.stateDir), makeFlash(options_))),
+      flash_(std::make_unique<StrataFlash>(*cells_, options_.profile.flash, [this] { return clock_.nowMicros(); })),
       cpld_(options_.profile.cpld),
       uart_(line_),
       pci_(options_.profile.pci),
@@ -34,11 +49,18 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
       ccsr_(options_.profile.soc),
       memoryMap_(ram_, cpld_, *flash_, ccsr_, uart_),
       heap_(ram_),
-      volume_(std::make_unique<HostVolume>(*flash_, options_.stateDir / "volume", clock)),
+      volume_(std::make_unique<HostVolume>(*cells_, options_.stateDir / "volume", clock)),
       tty_(uart_, clock),
       platform_{tty_, clock_, tasks_, *volume_, *volume_, memoryMap_, core_, pci_, heap_} {
     cpld_.setClock([this] { return clock_.nowMicros(); });
     ram_.setFaults(options_.profile.ramFaults);
+    flash_->setTimed(!clock_.isVirtual());
+    if (!options_.flashInMemory) {
+        flash_->setBlockStateFile(options_.stateDir / FLASH_BLOCKS_FILE);
+    }
+    if (options_.traceFlash) {
+        flash_->setTrace([this](const std::string& text) { diagnostics_.line(text); });
+    }
     if (options_.traceCpld) {
         cpld_.setTrace([this](const std::string& text) { diagnostics_.line(text); });
     }
@@ -87,6 +109,7 @@ void SimBoard::powerUp() {
     clock_.powerUp();
     cpld_.powerUp();
     uart_.powerUp();
+    flash_->powerUp();
     core_.powerUp();
     ccsr_.powerUp();
     heap_.powerUp();
@@ -106,7 +129,18 @@ int SimBoard::run() {
         }
         powerUp();
         ++powerOns_;
+        const std::string bricked = flashResetProblem(*flash_);
+        if (!bricked.empty()) {
+            diagnostics_.line("board: will not start: " + bricked +
+                              " (swboot-sim flash-boot --state DIR FILE writes boot code as a probe would)");
+            if (!line_.interactive()) {
+                return EXIT_BRICKED;
+            }
+        }
         try {
+            if (!bricked.empty()) {
+                idleForever("nothing runs; quit with Ctrl-A x");
+            }
             swboot::Loader loader(platform_);
             loader.bootMain();
             diagnostics_.line("board: the loader returned; powering off");

@@ -22,6 +22,7 @@
 #include "board/flash_array.h"
 #include "board/memory_map.h"
 #include "board/mpc85xx_ccsr.h"
+#include "board/strataflash.h"
 #include "board/pci_space.h"
 #include "board/ram.h"
 #include "board/uart16550.h"
@@ -57,6 +58,7 @@ struct BoardOptions {
     OnHandover onHandover = OnHandover::Wait;
     std::vector<MemoryDump> dumps;      // written at each hand-over
     bool traceCpld = false;
+    bool traceFlash = false;            // every flash command on the diagnostics
     int maxPowerOns = 0;                // stop after this many power-ons (0: no limit)
     bool linePaced = false;             // the console line runs at the UART's speed
 };
@@ -76,6 +78,19 @@ inline constexpr uint32_t CODE_STACK_POINTER = 0x01FFFFF0;
 // The return address of the call into the code: in the loader's boot code
 // region. Reaching it returns to the loader.
 inline constexpr uint32_t CODE_RETURN_ADDRESS = 0xFFF80000;
+
+// Exit status when the boot flash holds nothing the core can start, on a
+// non-interactive console.
+inline constexpr int EXIT_BRICKED = 6;
+
+// The block state (lock bits, erase counts) beside flash.bin.
+inline constexpr const char* FLASH_BLOCKS_FILE = "flash-blocks.txt";
+
+// The flash array of a state directory, made with the factory's boot code
+// in its boot code region when it is new; in memory when no file is named.
+std::unique_ptr<FlashArray> flashArrayOpen(const std::filesystem::path& file);
+// Why the board's core cannot start from this flash, or an empty text.
+std::string flashResetProblem(StrataFlash& flash);
 
 class SimBoard {
 public:
@@ -98,7 +113,8 @@ public:
     Uart16550& uart() { return uart_; }
     E500Core& core() { return core_; }
     Ram& ram() { return ram_; }
-    FlashArray& flash() { return *flash_; }
+    FlashArray& flashCells() { return *cells_; }
+    StrataFlash& flash() { return *flash_; }
     HostVolume& volume() { return *volume_; }
     ConsoleTty& tty() { return tty_; }
     // The paced line, or null when the line is not paced.
@@ -133,7 +149,8 @@ private:
     SerialLine& line_;                  // the line as the driver sees it
     Diagnostics& diagnostics_;
     Ram ram_;
-    std::unique_ptr<FlashArray> flash_;
+    std::unique_ptr<FlashArray> cells_;
+    std::unique_ptr<StrataFlash> flash_;
     Cpld cpld_;
     Uart16550 uart_;
     PciSpace pci_;

@@ -17,6 +17,7 @@ LoaderOnBoard::LoaderOnBoard(TestBoard& board, bool formatVolume) : board_(board
         throw std::runtime_error("the test volume is not ready");
     }
     swboot::textCopy(loader_->activeImageName, sizeof loader_->activeImageName, "image1");
+    loader_->flash.flashAccessInit();
     outputTaken_ = board.output().size();
 }
 

@@ -13,6 +13,7 @@
 #include "support/boot_spine_images.h"
 #include "support/boot_texts.h"
 #include "support/loader_on_board.h"
+#include "support/operator_peer.h"
 #include "support/test_board.h"
 #include "support/xmodem_peer.h"
 
@@ -216,30 +217,6 @@ TEST_F(CodeLoadTest, TooShortToReadIsReportedAndKept) {
     EXPECT_EQ(board.readFile("xcode.bin").size(), 10u);
     EXPECT_EQ(stored(), before);
 }
-
-// Boot Menu option 4 on a board booted into the menu: the operator types
-// the next choice once the terminal program is done.
-class OperatorAfterTransfer : public XmodemSenderPeer {
-public:
-    OperatorAfterTransfer(TestBoard& board, std::vector<uint8_t> file, std::string next)
-        : XmodemSenderPeer(board.line(), Protocol::Xmodem, {PeerFile{"", std::move(file), ""}}, 1024),
-          board_(board),
-          next_(std::move(next)) {}
-
-protected:
-    void onByte(uint8_t byte) override {
-        XmodemSenderPeer::onByte(byte);
-        if (finished() && !typed_) {
-            typed_ = true;
-            board_.type(next_);
-        }
-    }
-
-private:
-    TestBoard& board_;
-    std::string next_;
-    bool typed_ = false;
-};
 
 TEST(CodeLoadMenu, OptionFourLoadsGoodCodeAndTheMenuTakesItAsValid) {
     TestBoard board;

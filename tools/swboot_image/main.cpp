@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "boot_code.h"
 #include "host_files.h"
 #include "image/image_format.h"
 #include "image_builder.h"
@@ -33,6 +34,7 @@ int failed(const std::string& message) {
 struct BuildArguments {
     std::string code;
     std::string bootCode;
+    bool noBootCode = false;
     std::string loadAddress;
     std::string target;
     std::string vpd = "1.0.0.0";
@@ -102,6 +104,8 @@ int buildRun(const BuildArguments& args, CLI::App& command) {
                           " bytes does not fit in an image");
         }
         input.bootCode = std::move(boot.value().bytes);
+    } else if (!args.noBootCode) {
+        input.bootCode = bootCodeBuild(args.bootCodeVersion);
     }
 
     Result<std::vector<uint8_t>> image = oprImageBuild(input);
@@ -206,8 +210,14 @@ int main(int argc, char** argv) {
     buildCommand->add_option("--code", build.code, "Operational code as it is to run (compressed into the image)")
         ->type_name("FILE")
         ->required();
-    buildCommand->add_option("--boot-code", build.bootCode, "Boot code, stored as it is (optional)")
-        ->type_name("FILE");
+    CLI::Option* bootCodeOption =
+        buildCommand
+            ->add_option("--boot-code", build.bootCode,
+                         "Boot code, stored as it is (default: a generated 1 MiB boot code of the shape the board "
+                         "starts from: the reset vector at its last word branches into the region)")
+            ->type_name("FILE");
+    buildCommand->add_flag("--no-boot-code", build.noBootCode, "Build the image without a boot code component")
+        ->excludes(bootCodeOption);
     buildCommand->add_option("--boot-code-version", build.bootCodeVersion, "Boot code Version field")
         ->type_name("N")
         ->capture_default_str();

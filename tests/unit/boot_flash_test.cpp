@@ -1,0 +1,219 @@
+// The boot flash from the operator's side: Boot Menu option 7 writing the
+// boot code carried by a loaded image, option 6's flash diagnostics and
+// what they leave behind, and a board whose boot code region no longer
+// holds a start at the reset vector.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "board/board_events.h"
+#include "boot_code.h"
+#include "image/flashacc.h"
+#include "support/boot_spine_images.h"
+#include "support/boot_texts.h"
+#include "support/loader_on_board.h"
+#include "support/operator_peer.h"
+#include "support/test_board.h"
+
+namespace {
+
+using namespace testing_support;
+using namespace testing_support::boot;
+
+constexpr uint32_t REGION_OFFSET = swboot::BOOT_FLASH_BASE - swboot::FLASH_BASE;
+
+std::vector<uint8_t> region(TestBoard& board) {
+    auto bytes = board.board().flashCells().view(REGION_OFFSET, swboot::BOOT_FLASH_SIZE);
+    return {bytes.begin(), bytes.end()};
+}
+
+// An image whose boot code component holds these bytes.
+std::vector<uint8_t> imageWithBootCode(const std::vector<uint8_t>& bootCode) {
+    swboot::tool::ImageBuildInput input;
+    input.code = std::vector<uint8_t>(2000, 0x11);
+    input.bootCode = bootCode;
+    input.loadAddress = TEST_LOAD_ADDRESS;
+    input.timestamp = "Fri Oct 13 10:00:00 2006";
+    input.name = "with boot code";
+    return swboot::tool::oprImageBuild(input).value();
+}
+
+// A board with good code, booted into the menu, where the operator loads
+// an image with option 4 and then types the given lines.
+std::string loadThen(TestBoard& board, const std::vector<uint8_t>& image, const std::vector<std::string>& then) {
+    board.formatVolume();
+    board.writeFile("image1", goodImage());
+    board.writeFile("boot.dim", DEFAULT_DIM);
+    board.type("2");
+    board.type("4");
+    OperatorAfterTransfer peer(board, image, then);
+    peer.listenFrom(0);
+    EXPECT_EQ(board.run(), 0) << board.diagnosticsText();
+    std::string text = plainText(board.output());
+    size_t at = text.find("[Boot Menu] 7\n");
+    return at == std::string::npos ? text : text.substr(at);
+}
+
+TEST(BootCodeOption, WritesTheLoadedBootCodeByteForByteAndTheBoardStillStarts) {
+    TestBoard board;  // the factory left every block locked
+    const auto bootCode = swboot::tool::bootCodeBuild(77);
+    std::string wrote;
+    for (int k = 1; k <= 16; ++k) {
+        char line[32];
+        std::snprintf(line, sizeof line, "Wrote 0x%x bytes.\n", k * 0x10000);
+        wrote += line;
+    }
+    EXPECT_EQ(loadThen(board, imageWithBootCode(bootCode), {"7", "y"}),
+              "[Boot Menu] 7\nDo you wish to update Boot Code? (y/n) y\nErasing Boot Flash.....Done.\n" + wrote +
+                  "Boot code updated\n" + PROMPT);
+    EXPECT_TRUE(region(board) == bootCode);
+    // Power on again: the new boot code starts.
+    board.type("2");
+    EXPECT_EQ(board.run(), 0);
+    EXPECT_EQ(board.diagnosticsText().find("will not start"), std::string::npos);
+    EXPECT_EQ(board.board().powerOnCount(), 2);
+}
+
+TEST(BootCodeOption, OnlyYesUpdatesAndARefusedFileLeavesTheRegionAsItWas) {
+    struct Case {
+        std::vector<std::string> typed;
+        size_t bootCodeSize;
+        std::string after;
+    };
+    const std::vector<Case> cases = {
+        {{"7", "n"}, 4096, "n\n\n\nUpdate aborted.\n" + PROMPT},
+        {{"7", ""}, 4096, "\n\n\nUpdate aborted.\n" + PROMPT},
+        {{"7", "y"}, swboot::BOOT_FLASH_SIZE + 1,
+         "y\nERROR: bootcode.bin is 1048577 bytes, more than the 1048576-byte boot code region; the boot flash was "
+         "not changed.\n\nERROR: Could not update boot code\n" +
+             PROMPT},
+    };
+    for (const Case& c : cases) {
+        TestBoard board;
+        const auto before = region(board);
+        const std::string text =
+            loadThen(board, imageWithBootCode(std::vector<uint8_t>(c.bootCodeSize, 0x3C)), c.typed);
+        EXPECT_EQ(text, "[Boot Menu] 7\nDo you wish to update Boot Code? (y/n) " + c.after) << c.typed[1];
+        EXPECT_TRUE(region(board) == before) << c.typed[1];
+    }
+}
+
+TEST(BootCodeOption, PowerLostDuringTheUpdateLeavesABoardThatWillNotStart) {
+    TestBoard board;
+    int programs = 0;
+    board.board().flash().setCellHook([&](const sim::StrataFlash::CellWork& work) {
+        if (work.kind == sim::StrataFlash::CellWork::Kind::Program && ++programs == 2000) {
+            throw sim::BoardPowerOff{"power lost", 0};
+        }
+    });
+    loadThen(board, imageWithBootCode(swboot::tool::bootCodeBuild(5)), {"7", "y"});
+    EXPECT_NE(board.diagnosticsText().find("power lost"), std::string::npos);
+    board.board().flash().setCellHook({});
+    EXPECT_EQ(board.run(), sim::EXIT_BRICKED);
+    EXPECT_EQ(board.diagnostics().back(),
+              "board: will not start: the reset vector 0xfffffffc is erased (0xffffffff): there is no boot code to "
+              "start (swboot-sim flash-boot --state DIR FILE writes boot code as a probe would)");
+}
+
+TEST(BrickedBoard, NothingButABranchAtTheResetVectorStarts) {
+    struct Case {
+        uint32_t word;
+        bool starts;
+    };
+    const std::vector<Case> cases = {
+        {0x4BFFF004, true},   // b back into the boot page
+        {0x48000001, true},   // bl
+        {0x4800FFFE, true},   // ba
+        {0x7C0802A6, false},  // mflr: code, but not a branch
+        {0x40820008, false},  // bne: conditional
+        {0x00000000, false},
+    };
+    for (const Case& c : cases) {
+        TestBoard board;
+        board.formatVolume();
+        auto& cells = board.board().flashCells();
+        cells.eraseUnit(127);
+        const uint8_t word[4] = {static_cast<uint8_t>(c.word >> 24), static_cast<uint8_t>(c.word >> 16),
+                                 static_cast<uint8_t>(c.word >> 8), static_cast<uint8_t>(c.word)};
+        cells.program(0x01FFFFFC, word);
+        EXPECT_EQ(board.run(), c.starts ? 0 : sim::EXIT_BRICKED) << std::hex << c.word;
+        EXPECT_EQ(board.output().empty(), !c.starts) << std::hex << c.word;
+    }
+}
+
+std::string diagnosticsRun(TestBoard& board, const std::string& iterations) {
+    board.formatVolume();
+    board.type("6");
+    board.type("y");
+    board.type(iterations);
+    EXPECT_EQ(board.run(), 0) << board.diagnosticsText();
+    std::string text = plainText(board.output());
+    size_t at = text.find("[Boot Menu] 6\n");
+    return at == std::string::npos ? text : text.substr(at);
+}
+
+TEST(FlashDiagnostics, OnePassTestsEverySectorBelowTheBootCodeAndTheVolumeIsFormattedNextTime) {
+    TestBoard board;
+    const auto bootRegion = region(board);
+    const std::string text = diagnosticsRun(board, "1");
+    const std::string head =
+        "[Boot Menu] 6\n\n\nDo you wish to run flash diagnostics? (Boot code region will not be tested.) (y/n): y\n"
+        "\n\nInput number of diagnostic iterations -> 1\nTesting 2 x 28F128J3 base: 0xfe000000\n"
+        "Iterations remaining = 1\n\nErasing sector 0\nVerify sector 0 erased\nWriting sector 0\nErasing sector 1\n";
+    EXPECT_EQ(text.substr(0, head.size()), head);
+    const std::string tail =
+        "Writing sector 123\nVerify sector 0\nErasing sector 0\nVerify sector 0 erased\nVerify sector 1\n";
+    EXPECT_NE(text.find(tail), std::string::npos);
+    const std::string end = "Verify sector 123\nErasing sector 123\nVerify sector 123 erased\nFlash Diagnostics passed\n" +
+                            PROMPT;
+    EXPECT_EQ(text.substr(text.size() - end.size()), end);
+    EXPECT_EQ(countOf(text, "Iterations remaining"), 1u);
+    EXPECT_EQ(countOf(text, "Erasing sector "), 248u);
+    EXPECT_EQ(countOf(text, "Writing sector "), 124u);
+    EXPECT_EQ(board.board().flash().eraseCount(0, 123), 2u);
+    EXPECT_EQ(board.board().flash().eraseCount(1, 124), 0u);
+    EXPECT_TRUE(region(board) == bootRegion);
+    EXPECT_TRUE(board.board().flashCells().unitErased(0));
+
+    board.type("");
+    EXPECT_EQ(board.run(), 0);
+    const std::string next = plainText(board.output()).substr(plainText(board.output()).rfind("Flash Diagnostics passed"));
+    EXPECT_NE(next.find("\nusrTffsConfig returned 0x"), std::string::npos) << next;
+    EXPECT_NE(next.find("\n\nTFFS Formatted....Device details...\n"), std::string::npos) << next;
+}
+
+TEST(FlashDiagnostics, AStuckBitEndsTheTestWithTheTwoLines) {
+    sim::BoardOptions options;
+    // Word 5 of sector 3 cannot be programmed: a bit that stays 1.
+    options.profile.flash.stuckBits.push_back({0xFE0C0014, 0x00000002, true});
+    TestBoard board(options);
+    const std::string text = diagnosticsRun(board, "2");
+    const std::string end = "Erasing sector 123\nVerify sector 123 erased\nWriting sector 123\nVerify sector 0\n"
+                            "Erasing sector 0\nVerify sector 0 erased\nVerify sector 1\nErasing sector 1\n"
+                            "Verify sector 1 erased\nVerify sector 2\nErasing sector 2\nVerify sector 2 erased\n"
+                            "Verify sector 3\nVerify error, sector: 3, offset: 0x5\n"
+                            "Expected 0x03000005, got 0x03000007\n" +
+                            PROMPT;
+    ASSERT_GE(text.size(), end.size());
+    EXPECT_EQ(text.substr(text.size() - end.size()), end);
+    EXPECT_EQ(countOf(text, "Iterations remaining = 2\n"), 1u);
+}
+
+TEST(FlashDiagnostics, AnEraseThatFailsResetsTheBoard) {
+    sim::BoardOptions options;
+    // A bit stuck at 0 fails the erase itself.
+    options.profile.flash.stuckBits.push_back({0xFE040100, 0x00010000, false});
+    TestBoard board(options);
+    board.formatVolume();
+    board.type("6");
+    board.type("y");
+    board.type("1");
+    board.run();
+    EXPECT_EQ(board.board().lastResetCause(), "CPLD reset request") << board.diagnosticsText();
+    EXPECT_EQ(board.board().powerOnCount(), 2);
+    EXPECT_EQ(countOf(plainText(board.output()), "Erasing sector 1\n"), 1u);
+    EXPECT_EQ(countOf(plainText(board.output()), "Verify sector 1 erased\n"), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+#include "boot_code.h"
+
+#include <cstring>
+
+#include "common/bytes.h"
+
+namespace swboot::tool {
+
+namespace {
+
+constexpr uint32_t BRANCH_OPCODE = 0x48000000;  // primary opcode 18, AA = 0, LK = 0
+constexpr uint32_t BRANCH_OFFSET_MASK = 0x03FFFFFC;
+constexpr uint32_t BODY_SIZE = 0x30000;
+constexpr uint32_t STUB_WORDS = 16;
+constexpr const char* BODY_TEXT = "swboot boot code\n";
+
+}  // namespace
+
+uint32_t branchInstruction(uint32_t from, uint32_t to) {
+    return BRANCH_OPCODE | ((to - from) & BRANCH_OFFSET_MASK);
+}
+
+std::vector<uint8_t> bootCodeBuild(uint32_t seed) {
+    std::vector<uint8_t> code(BOOT_CODE_REGION_SIZE, 0xFF);
+    std::memcpy(code.data(), BODY_TEXT, std::strlen(BODY_TEXT));
+    uint32_t state = seed;
+    for (uint32_t offset = 32; offset < BODY_SIZE; offset += 4) {
+        state = state * 1664525u + 1013904223u;
+        // Instruction-like words: a handful of primary opcodes, varied operands.
+        putBe32(code.data() + offset, ((0x38u + ((state >> 29) & 0x7)) << 24) | ((state >> 8) & 0x00FFFFFF));
+    }
+    // The reset page: set up, then branch to the body at the region's start.
+    const uint32_t page = BOOT_PAGE_BASE - BOOT_CODE_REGION_BASE;
+    for (uint32_t i = 0; i + 1 < STUB_WORDS; ++i) {
+        putBe32(code.data() + page + 4 * i, 0x60000000);  // nop
+    }
+    putBe32(code.data() + page + 4 * (STUB_WORDS - 1),
+            branchInstruction(BOOT_PAGE_BASE + 4 * (STUB_WORDS - 1), BOOT_CODE_REGION_BASE + 32));
+    putBe32(code.data() + (RESET_VECTOR - BOOT_CODE_REGION_BASE), branchInstruction(RESET_VECTOR, BOOT_PAGE_BASE));
+    return code;
+}
+
+}  // namespace swboot::tool

@@ -1,0 +1,28 @@
+// Boot code of the shape the board starts from: exactly the 1 MiB boot code
+// region (0xFFF00000 to 0xFFFFFFFF), a body of code at its start, erased
+// (0xFF) filler, and in the last 4 KiB page -- the only page the e500 core
+// maps at reset -- a short start-up stub, with the reset vector at
+// 0xFFFFFFFC an unconditional branch back to the start of that page.
+//
+// swboot-image puts it into images built without a boot code file, and the
+// simulated board's factory programs it into a new flash.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace swboot::tool {
+
+inline constexpr uint32_t BOOT_CODE_REGION_BASE = 0xFFF00000;
+inline constexpr uint32_t BOOT_CODE_REGION_SIZE = 0x00100000;
+inline constexpr uint32_t BOOT_PAGE_BASE = 0xFFFFF000;
+inline constexpr uint32_t RESET_VECTOR = 0xFFFFFFFC;
+
+// An unconditional relative branch ("b") at the address to the target.
+uint32_t branchInstruction(uint32_t from, uint32_t to);
+
+// The boot code; the seed varies the body so that two builds can be told
+// apart, the shape is always the same.
+std::vector<uint8_t> bootCodeBuild(uint32_t seed);
+
+}  // namespace swboot::tool
