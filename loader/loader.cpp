@@ -5,6 +5,10 @@ namespace swboot {
 Loader::Loader(const Platform& platform)
     : p(platform),
       io(platform.console),
+      i2c(*this),
+      rtc(*this),
+      cpuInit(*this),
+      vpd(*this),
       dim(*this),
       images(*this),
       xmodem(*this),
@@ -14,5 +18,10 @@ Loader::Loader(const Platform& platform)
       codeStart(*this),
       menu(*this),
       startup(*this) {}
+
+void Loader::boardStart() {
+    i2c.i2cInit(I2C_OWN_ADDRESS, I2C_FILTER, I2C_DIVIDER);
+    rtc.ds1340_init();
+}
 
 }  // namespace swboot

@@ -11,11 +11,15 @@
 #include "boot/shell.h"
 #include "boot/startup.h"
 #include "common/stdio.h"
+#include "hw/cpu_init.h"
+#include "hw/ds1340.h"
+#include "hw/i2c.h"
 #include "image/code_load.h"
 #include "image/dim.h"
 #include "image/image_store.h"
 #include "platform/platform.h"
 #include "transfer/xmodem.h"
+#include "vpd/vpd.h"
 
 namespace swboot {
 
@@ -28,8 +32,16 @@ public:
     Loader(const Loader&) = delete;
     Loader& operator=(const Loader&) = delete;
 
-    // Runs the boot loader from power-on. Does not return on the board.
-    void bootMain() { startup.bootMain(); }
+    // Runs the boot loader from power-on: the board start-up that the
+    // operating system does before the boot application, then bootMain.
+    // Does not return on the board.
+    void bootMain() {
+        boardStart();
+        startup.bootMain();
+    }
+    // The board start-up's part in the loader: the I2C controller and the
+    // real-time clock's oscillator.
+    void boardStart();
 
     Platform p;
     Stdio io;
@@ -39,6 +51,10 @@ public:
     int switchChipCount = 0;
     char activeImageName[DIM_FILE_NAME_SIZE] = {};
 
+    I2c i2c;
+    Ds1340 rtc;
+    CpuInit cpuInit;
+    Vpd vpd;
     ImageDirectory dim;
     ImageStore images;
     Xmodem xmodem;

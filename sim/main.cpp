@@ -185,8 +185,10 @@ int main(int argc, char** argv) {
     app.add_option("--dump-memory", dumps,
                    "ADDR:LENGTH:FILE - at the hand-over, write LENGTH bytes of RAM from ADDR to FILE "
                    "(repeatable; numbers in C notation, e.g. 0x10000:0x100000:code.bin)");
-    app.add_option("--trace", traces, "Trace a device on standard error: cpld (lamps, displays, reset)")
-        ->check(CLI::IsMember({"cpld"}));
+    app.add_option("--trace", traces,
+                   "Trace a device on standard error (repeatable): cpld (lamps, displays, reset, I2C mux), "
+                   "i2c (start, address, data and stop events on the I2C bus)")
+        ->check(CLI::IsMember({"cpld", "i2c"}));
     app.add_flag("--print-profile", printProfile, "Print the built-in board profile and exit");
 
     CLI::App* provision = app.add_subcommand(
@@ -244,6 +246,8 @@ int main(int argc, char** argv) {
     for (const std::string& t : traces) {
         if (t == "cpld") {
             options.traceCpld = true;
+        } else if (t == "i2c") {
+            options.traceI2c = true;
         }
     }
 

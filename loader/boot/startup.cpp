@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "boot/cpld_registers.h"
+#include "common/calendar.h"
 #include "common/text.h"
 #include "loader.h"
 
@@ -59,6 +60,35 @@ void Startup::lampTest() {
     bus.write8(CPLD_UNIT_DISPLAY_1, UNIT_DISPLAY_DIGIT_BASE);
     bus.write8(CPLD_UNIT_DISPLAY_2, UNIT_DISPLAY_DIGIT_BASE);
     bus.write8(CPLD_REGISTER_3, CPLD_REGISTER_3_STARTUP);
+}
+
+void Startup::calendarClockSet() {
+    uint32_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    loader_.rtc.ds1340_tod_get(year, month, day, hour, minute, second);
+    BrokenDownTime time;
+    time.year = static_cast<int>(year);
+    time.month = static_cast<int>(month);
+    time.day = static_cast<int>(day);
+    time.hour = static_cast<int>(hour);
+    time.minute = static_cast<int>(minute);
+    time.second = static_cast<int>(second);
+    loader_.p.clock.clockSettime(calendarSeconds(time), 0);
+}
+
+void Startup::vpdFileCheck() {
+    Files& files = loader_.p.files;
+    int fd = files.open(VPD_FILE_NAME, OPEN_RDONLY, 0);
+    if (fd < 0) {
+        loader_.io.printf("Could not open VPD file:  %s\n", VPD_FILE_NAME);
+        loader_.vpd.vpdGenerate();
+        fd = files.open(VPD_FILE_NAME, OPEN_RDONLY, 0);
+        if (fd < 0) {
+            loader_.io.printf("Could not open VPD file:  %s\n", VPD_FILE_NAME);
+            loader_.io.printf("System halting...\n");
+            halt();
+        }
+    }
+    files.close(fd);
 }
 
 void Startup::switchChipScan() {
@@ -152,6 +182,8 @@ void Startup::bootMain() {
         io.printf("\n");
     }
 
+    calendarClockSet();
+
     if (tffsPPCInit() != OK) {
         io.printf("\n\nERROR: tffsPPCInit failed.\n       Boot cannot continue.\n"
                   "       Code halted. Manual reset required.\n\n");
@@ -164,6 +196,8 @@ void Startup::bootMain() {
     }
     files.mkdir(FILES_DIRECTORY);
     l.shell.cd(FILES_DIRECTORY);
+
+    vpdFileCheck();
 
     int result = l.dim.dimInitialize();
     if (result != 0) {

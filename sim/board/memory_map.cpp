@@ -13,6 +13,9 @@ MemoryMap::Region MemoryMap::decode(uint32_t address, unsigned width) const {
     if (address >= Cpld::BASE && address < Cpld::BASE + Cpld::SIZE) {
         return Region::Cpld;
     }
+    if (address >= Mpc85xxI2c::BASE && address - Mpc85xxI2c::BASE < Mpc85xxI2c::SIZE) {
+        return Region::I2c;
+    }
     if (address >= FlashArray::BASE && static_cast<uint64_t>(address) + width <=
                                            static_cast<uint64_t>(FlashArray::BASE) + FlashArray::SIZE) {
         return Region::Flash;
@@ -59,6 +62,8 @@ uint8_t MemoryMap::read8(uint32_t address) {
             return cpld_.read(static_cast<uint8_t>(address - Cpld::BASE));
         case Region::Flash:
             return static_cast<uint8_t>(readFlash(address, 1));
+        case Region::I2c:
+            return static_cast<uint8_t>(i2c_.read(address - Mpc85xxI2c::BASE, 1));
         case Region::None:
             break;
     }
@@ -83,6 +88,8 @@ uint32_t MemoryMap::read32(uint32_t address) {
             return readRam(address, 4);
         case Region::Flash:
             return readFlash(address, 4);
+        case Region::I2c:
+            return i2c_.read(address - Mpc85xxI2c::BASE, 4);
         default:
             break;
     }
@@ -96,6 +103,9 @@ void MemoryMap::write8(uint32_t address, uint8_t value) {
             return;
         case Region::Cpld:
             cpld_.write(static_cast<uint8_t>(address - Cpld::BASE), value);
+            return;
+        case Region::I2c:
+            i2c_.write(address - Mpc85xxI2c::BASE, 1, value);
             return;
         default:
             break;
@@ -112,9 +122,15 @@ void MemoryMap::write16(uint32_t address, uint16_t value) {
 }
 
 void MemoryMap::write32(uint32_t address, uint32_t value) {
-    if (decode(address, 4) == Region::Ram) {
-        writeRam(address, 4, value);
-        return;
+    switch (decode(address, 4)) {
+        case Region::Ram:
+            writeRam(address, 4, value);
+            return;
+        case Region::I2c:
+            i2c_.write(address - Mpc85xxI2c::BASE, 4, value);
+            return;
+        default:
+            break;
     }
     busError("write", address, 4);
 }

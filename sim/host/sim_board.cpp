@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "board/board_events.h"
+#include "host/rtc_state.h"
 #include "loader.h"
 
 namespace sim {
@@ -18,6 +19,15 @@ std::unique_ptr<FlashArray> makeFlash(const BoardOptions& options) {
     return std::make_unique<FlashArray>(options.stateDir / "flash.bin");
 }
 
+constexpr const char* RTC_STATE_FILE = "rtc.toml";
+
+Ds1340::State rtcStateOf(const BoardOptions& options) {
+    if (auto kept = rtcStateLoad(options.stateDir / RTC_STATE_FILE)) {
+        return *kept;
+    }
+    return I2cDevices::newRtcState(options.profile.i2c);
+}
+
 }  // namespace
 
 SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diagnostics& diagnostics)
@@ -27,9 +37,11 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
       diagnostics_(diagnostics),
       flash_((std::filesystem::create_directories(options_.stateDir), makeFlash(options_))),
       cpld_(options_.profile.cpld),
+      i2c_(options_.profile.i2c, [this] { return cpld_.read(Cpld::REG_I2C_MUX); },
+           [this] { return clock_.worldMicros(); }, rtcStateOf(options_)),
       pci_(options_.profile.pci),
       core_(options_.profile.cpu),
-      memoryMap_(ram_, cpld_, *flash_),
+      memoryMap_(ram_, cpld_, *flash_, i2c_.controller()),
       heap_(ram_),
       volume_(std::make_unique<HostVolume>(*flash_, options_.stateDir / "volume", clock)),
       tty_(line, clock),
@@ -37,6 +49,20 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
     cpld_.setClock([this] { return clock_.nowMicros(); });
     if (options_.traceCpld) {
         cpld_.setTrace([this](const std::string& text) { diagnostics_.line(text); });
+    }
+    if (options_.traceI2c) {
+        i2c_.controller().setTrace([this](const std::string& text) {
+            char prefix[32];
+            std::snprintf(prefix, sizeof prefix, "i2c %9.3f: ", static_cast<double>(clock_.nowMicros()) / 1e6);
+            diagnostics_.line(prefix + text);
+        });
+    }
+    if (Ds1340* rtc = i2c_.rtc()) {
+        rtc->setChangeHandler([this](const Ds1340::State& state) {
+            if (!rtcStateSave(options_.stateDir / RTC_STATE_FILE, state)) {
+                diagnostics_.line("rtc: cannot keep the clock's time in " + options_.stateDir.string());
+            }
+        });
     }
     core_.setHandoverHandler([this](const E500Core::Handover& record) { return handover(record); });
     core_.setHaltHandler([this] { halted(); });
@@ -62,6 +88,7 @@ void SimBoard::pollTermination() {
 void SimBoard::powerUp() {
     clock_.powerUp();
     cpld_.powerUp();
+    i2c_.controller().powerUp();
     core_.powerUp();
     heap_.powerUp();
     tasks_.powerUp();

@@ -19,6 +19,7 @@
 #include "board/cpld.h"
 #include "board/e500_core.h"
 #include "board/flash_array.h"
+#include "board/i2c_devices.h"
 #include "board/memory_map.h"
 #include "board/pci_space.h"
 #include "board/ram.h"
@@ -52,6 +53,7 @@ struct BoardOptions {
     OnHandover onHandover = OnHandover::Wait;
     std::vector<MemoryDump> dumps;      // written at each hand-over
     bool traceCpld = false;
+    bool traceI2c = false;
     int maxPowerOns = 0;                // stop after this many power-ons (0: no limit)
 };
 
@@ -88,6 +90,7 @@ public:
     SimHeap& heap() { return heap_; }
     SimTasks& tasks() { return tasks_; }
     PciSpace& pci() { return pci_; }
+    I2cDevices& i2c() { return i2c_; }
     Diagnostics& diagnostics() { return diagnostics_; }
     const swboot::Platform& platform() const { return platform_; }
     int powerOnCount() const { return powerOns_; }
@@ -109,6 +112,7 @@ private:
     Ram ram_;
     std::unique_ptr<FlashArray> flash_;
     Cpld cpld_;
+    I2cDevices i2c_;
     PciSpace pci_;
     E500Core core_;
     MemoryMap memoryMap_;

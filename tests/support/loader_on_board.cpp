@@ -17,6 +17,8 @@ LoaderOnBoard::LoaderOnBoard(TestBoard& board, bool formatVolume) : board_(board
         throw std::runtime_error("the test volume is not ready");
     }
     swboot::textCopy(loader_->activeImageName, sizeof loader_->activeImageName, "image1");
+    loader_->boardStart();
+    board.board().i2c().controller().clearEvents();
     outputTaken_ = board.output().size();
 }
 
