@@ -9,6 +9,8 @@ Loader::Loader(const Platform& platform)
       rtc(*this),
       cpuInit(*this),
       vpd(*this),
+      eventLog(*this),
+      textLog(*this),
       dim(*this),
       images(*this),
       xmodem(*this),

@@ -14,6 +14,8 @@
 #include "hw/cpu_init.h"
 #include "hw/ds1340.h"
 #include "hw/i2c.h"
+#include "eventlog/event_log.h"
+#include "eventlog/text_log.h"
 #include "image/code_load.h"
 #include "image/dim.h"
 #include "image/image_store.h"
@@ -55,6 +57,8 @@ public:
     Ds1340 rtc;
     CpuInit cpuInit;
     Vpd vpd;
+    EventLog eventLog;
+    TextLog textLog;
     ImageDirectory dim;
     ImageStore images;
     Xmodem xmodem;

@@ -198,6 +198,8 @@ void Startup::bootMain() {
     l.shell.cd(FILES_DIRECTORY);
 
     vpdFileCheck();
+    l.eventLog.log_init(LOG_SIZE_BYTES, LOG_INIT_FIRST, LOG_INIT_LEVEL, LOG_INIT_FURTHER_1, LOG_INIT_FURTHER_2);
+    l.textLog.log_text_rotate();
 
     int result = l.dim.dimInitialize();
     if (result != 0) {

@@ -26,6 +26,7 @@
 #include "host/console_tty.h"
 #include "host/diagnostics.h"
 #include "host/host_volume.h"
+#include "host/paced_line.h"
 #include "host/serial_line.h"
 #include "host/sim_clock.h"
 #include "host/sim_heap.h"
@@ -55,6 +56,7 @@ struct BoardOptions {
     bool traceCpld = false;
     bool traceI2c = false;
     int maxPowerOns = 0;                // stop after this many power-ons (0: no limit)
+    bool linePaced = false;             // the console line runs at the UART's speed
 };
 
 // Exit status of run() when the loader halted on a non-interactive console.
@@ -87,6 +89,8 @@ public:
     FlashArray& flash() { return *flash_; }
     HostVolume& volume() { return *volume_; }
     ConsoleTty& tty() { return tty_; }
+    // The paced line, or null when the line is not paced.
+    PacedLine* pacedLine() { return paced_.get(); }
     SimHeap& heap() { return heap_; }
     SimTasks& tasks() { return tasks_; }
     PciSpace& pci() { return pci_; }
@@ -104,10 +108,12 @@ private:
     // hand-over): input goes nowhere, the operator's keys still work.
     [[noreturn]] void idleForever(const char* why);
     void pollTermination();
+    void reportTransfer(const PacedLine::Meter& meter);
 
     BoardOptions options_;
     SimClock& clock_;
-    SerialLine& line_;
+    std::unique_ptr<PacedLine> paced_;  // between the line and the driver, when paced
+    SerialLine& line_;                  // the line as the driver sees it
     Diagnostics& diagnostics_;
     Ram ram_;
     std::unique_ptr<FlashArray> flash_;
