@@ -19,7 +19,13 @@ Loader::Loader(const Platform& platform)
       input(*this),
       codeStart(*this),
       menu(*this),
-      startup(*this) {}
+      startup(*this),
+      pciInfo(*this),
+      coreInfo(*this),
+      sdramTest(*this),
+      fsTest(*this),
+      memoryTool(*this),
+      utilities(*this) {}
 
 void Loader::boardStart() {
     i2c.i2cInit(I2C_OWN_ADDRESS, I2C_FILTER, I2C_DIVIDER);

@@ -1,5 +1,5 @@
 // The board's address decoder: routes each load and store to RAM, the
-// CPLD, the boot flash or the I2C controller. Anything else, or an access of a width the device
+// CPLD, the boot flash, the I2C controller or the processor's configuration registers. Anything else, or an access of a width the device
 // does not take, is a bus error, which the processor takes as a machine
 // check.
 #pragma once
@@ -8,6 +8,7 @@
 
 #include "board/cpld.h"
 #include "board/flash_array.h"
+#include "board/mpc85xx_ccsr.h"
 #include "board/mpc85xx_i2c.h"
 #include "board/ram.h"
 #include "platform/bus.h"
@@ -16,8 +17,8 @@ namespace sim {
 
 class MemoryMap : public swboot::Bus {
 public:
-    MemoryMap(Ram& ram, Cpld& cpld, FlashArray& flash, Mpc85xxI2c& i2c)
-        : ram_(ram), cpld_(cpld), flash_(flash), i2c_(i2c) {}
+    MemoryMap(Ram& ram, Cpld& cpld, FlashArray& flash, Mpc85xxCcsr& ccsr, Mpc85xxI2c& i2c)
+        : ram_(ram), cpld_(cpld), flash_(flash), ccsr_(ccsr), i2c_(i2c) {}
 
     uint8_t read8(uint32_t address) override;
     uint16_t read16(uint32_t address) override;
@@ -28,7 +29,7 @@ public:
     std::span<uint8_t> ramView(uint32_t address, size_t length) override;
 
 private:
-    enum class Region { Ram, Cpld, Flash, I2c, None };
+    enum class Region { Ram, Cpld, Flash, Ccsr, I2c, None };
     Region decode(uint32_t address, unsigned width) const;
     [[noreturn]] void busError(const char* access, uint32_t address, unsigned width) const;
     uint32_t readRam(uint32_t address, unsigned width);
@@ -38,6 +39,7 @@ private:
     Ram& ram_;
     Cpld& cpld_;
     FlashArray& flash_;
+    Mpc85xxCcsr& ccsr_;
     Mpc85xxI2c& i2c_;
 };
 

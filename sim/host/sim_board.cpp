@@ -42,12 +42,14 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
            [this] { return clock_.worldMicros(); }, rtcStateOf(options_)),
       pci_(options_.profile.pci),
       core_(options_.profile.cpu),
-      memoryMap_(ram_, cpld_, *flash_, i2c_.controller()),
+      ccsr_(options_.profile.soc),
+      memoryMap_(ram_, cpld_, *flash_, ccsr_, i2c_.controller()),
       heap_(ram_),
       volume_(std::make_unique<HostVolume>(*flash_, options_.stateDir / "volume", clock)),
       tty_(line_, clock),
       platform_{tty_, clock_, tasks_, *volume_, *volume_, memoryMap_, core_, pci_, heap_} {
     cpld_.setClock([this] { return clock_.nowMicros(); });
+    ram_.setFaults(options_.profile.ramFaults);
     if (options_.traceCpld) {
         cpld_.setTrace([this](const std::string& text) { diagnostics_.line(text); });
     }
@@ -111,6 +113,7 @@ void SimBoard::powerUp() {
     cpld_.powerUp();
     i2c_.controller().powerUp();
     core_.powerUp();
+    ccsr_.powerUp();
     heap_.powerUp();
     tasks_.powerUp();
     volume_->powerUp();

@@ -21,6 +21,7 @@
 #include "board/flash_array.h"
 #include "board/i2c_devices.h"
 #include "board/memory_map.h"
+#include "board/mpc85xx_ccsr.h"
 #include "board/pci_space.h"
 #include "board/ram.h"
 #include "host/console_tty.h"
@@ -95,6 +96,7 @@ public:
     SimTasks& tasks() { return tasks_; }
     PciSpace& pci() { return pci_; }
     I2cDevices& i2c() { return i2c_; }
+    Mpc85xxCcsr& ccsr() { return ccsr_; }
     Diagnostics& diagnostics() { return diagnostics_; }
     const swboot::Platform& platform() const { return platform_; }
     int powerOnCount() const { return powerOns_; }
@@ -121,6 +123,7 @@ private:
     I2cDevices i2c_;
     PciSpace pci_;
     E500Core core_;
+    Mpc85xxCcsr ccsr_;
     MemoryMap memoryMap_;
     SimHeap heap_;
     SimTasks tasks_;
