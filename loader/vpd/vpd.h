@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "boot/cpld_registers.h"
 #include "common/text_sink.h"
 
 namespace swboot {
@@ -41,8 +42,7 @@ inline constexpr size_t VPD_DATE_CODE_MAX = 6;
 inline constexpr size_t VPD_PART_NUMBER_MAX = 12;
 inline constexpr size_t VPD_REVISION_MAX = 2;
 
-// The board-type register of the CPLD and its variant bits.
-inline constexpr uint32_t CPLD_BOARD_TYPE = 0xD0000008;
+// Variant bits of the CPLD's board-type register.
 inline constexpr uint8_t BOARD_TYPE_FIBER_DC = 0x80;
 inline constexpr int BOARD_TYPE_48_SHIFT = 4;
 inline constexpr uint8_t BOARD_TYPE_48_MASK = 0x3;
