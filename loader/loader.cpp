@@ -5,6 +5,10 @@ namespace swboot {
 Loader::Loader(const Platform& platform)
     : p(platform),
       io(platform.console),
+      i2c(*this),
+      rtc(*this),
+      cpuInit(*this),
+      vpd(*this),
       eventLog(*this),
       textLog(*this),
       dim(*this),
@@ -24,5 +28,10 @@ Loader::Loader(const Platform& platform)
       fsTest(*this),
       memoryTool(*this),
       utilities(*this) {}
+
+void Loader::boardStart() {
+    i2c.i2cInit(I2C_OWN_ADDRESS, I2C_FILTER, I2C_DIVIDER);
+    rtc.ds1340_init();
+}
 
 }  // namespace swboot

@@ -13,6 +13,9 @@
 #include "boot/utilities_menu.h"
 #include "common/stdio.h"
 #include "diag/flash_diags.h"
+#include "hw/cpu_init.h"
+#include "hw/ds1340.h"
+#include "hw/i2c.h"
 #include "diag/fs_test.h"
 #include "diag/memory_tool.h"
 #include "diag/sdram_test.h"
@@ -26,6 +29,7 @@
 #include "image/image_store.h"
 #include "platform/platform.h"
 #include "transfer/xmodem.h"
+#include "vpd/vpd.h"
 
 namespace swboot {
 
@@ -38,8 +42,16 @@ public:
     Loader(const Loader&) = delete;
     Loader& operator=(const Loader&) = delete;
 
-    // Runs the boot loader from power-on. Does not return on the board.
-    void bootMain() { startup.bootMain(); }
+    // Runs the boot loader from power-on: the board start-up that the
+    // operating system does before the boot application, then bootMain.
+    // Does not return on the board.
+    void bootMain() {
+        boardStart();
+        startup.bootMain();
+    }
+    // The board start-up's part in the loader: the I2C controller and the
+    // real-time clock's oscillator.
+    void boardStart();
 
     Platform p;
     Stdio io;
@@ -49,6 +61,10 @@ public:
     int switchChipCount = 0;
     char activeImageName[DIM_FILE_NAME_SIZE] = {};
 
+    I2c i2c;
+    Ds1340 rtc;
+    CpuInit cpuInit;
+    Vpd vpd;
     EventLog eventLog;
     TextLog textLog;
     ImageDirectory dim;

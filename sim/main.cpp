@@ -199,9 +199,10 @@ int main(int argc, char** argv) {
                    "ADDR:LENGTH:FILE - at the hand-over, write LENGTH bytes of RAM from ADDR to FILE "
                    "(repeatable; numbers in C notation, e.g. 0x10000:0x100000:code.bin)");
     app.add_option("--trace", traces,
-                   "Trace a device on standard error (repeatable): cpld (lamps, displays, reset), flash (every "
-                   "command to the boot flash parts and what each device did with it)")
-        ->check(CLI::IsMember({"cpld", "flash"}));
+                   "Trace a device on standard error (repeatable): cpld (lamps, displays, reset, I2C mux), flash (every "
+                   "command to the boot flash parts and what each device did with it), "
+                   "i2c (start, address, data and stop events on the I2C bus)")
+        ->check(CLI::IsMember({"cpld", "flash", "i2c"}));
     app.add_flag("--print-profile", printProfile, "Print the built-in board profile and exit");
 
     CLI::App* provision = app.add_subcommand(
@@ -298,6 +299,8 @@ int main(int argc, char** argv) {
             options.traceCpld = true;
         } else if (t == "flash") {
             options.traceFlash = true;
+        } else if (t == "i2c") {
+            options.traceI2c = true;
         }
     }
 

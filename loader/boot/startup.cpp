@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "boot/cpld_registers.h"
+#include "common/calendar.h"
 #include "common/text.h"
 #include "loader.h"
 
@@ -59,6 +60,35 @@ void Startup::lampTest() {
     bus.write8(CPLD_UNIT_DISPLAY_1, UNIT_DISPLAY_DIGIT_BASE);
     bus.write8(CPLD_UNIT_DISPLAY_2, UNIT_DISPLAY_DIGIT_BASE);
     bus.write8(CPLD_REGISTER_3, CPLD_REGISTER_3_STARTUP);
+}
+
+void Startup::calendarClockSet() {
+    uint32_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    loader_.rtc.ds1340_tod_get(year, month, day, hour, minute, second);
+    BrokenDownTime time;
+    time.year = static_cast<int>(year);
+    time.month = static_cast<int>(month);
+    time.day = static_cast<int>(day);
+    time.hour = static_cast<int>(hour);
+    time.minute = static_cast<int>(minute);
+    time.second = static_cast<int>(second);
+    loader_.p.clock.clockSettime(calendarSeconds(time), 0);
+}
+
+void Startup::vpdFileCheck() {
+    Files& files = loader_.p.files;
+    int fd = files.open(VPD_FILE_NAME, OPEN_RDONLY, 0);
+    if (fd < 0) {
+        loader_.io.printf("Could not open VPD file:  %s\n", VPD_FILE_NAME);
+        loader_.vpd.vpdGenerate();
+        fd = files.open(VPD_FILE_NAME, OPEN_RDONLY, 0);
+        if (fd < 0) {
+            loader_.io.printf("Could not open VPD file:  %s\n", VPD_FILE_NAME);
+            loader_.io.printf("System halting...\n");
+            halt();
+        }
+    }
+    files.close(fd);
 }
 
 void Startup::switchChipScan() {
@@ -155,6 +185,7 @@ void Startup::bootMain() {
     }
 
     l.flash.flashAccessInit();
+    calendarClockSet();
 
     if (tffsPPCInit() != OK) {
         io.printf("\n\nERROR: tffsPPCInit failed.\n       Boot cannot continue.\n"
@@ -169,6 +200,7 @@ void Startup::bootMain() {
     files.mkdir(FILES_DIRECTORY);
     l.shell.cd(FILES_DIRECTORY);
 
+    vpdFileCheck();
     l.eventLog.log_init(LOG_SIZE_BYTES, LOG_INIT_FIRST, LOG_INIT_LEVEL, LOG_INIT_FURTHER_1, LOG_INIT_FURTHER_2);
     l.textLog.log_text_rotate();
 

@@ -39,6 +39,11 @@ public:
 
 private:
     void lampTest();
+    // Sets the system's calendar clock from the real-time clock.
+    void calendarClockSet();
+    // Makes sure "vpd.bin" exists, running the VPD generator when it does
+    // not; halts when it still cannot be opened.
+    void vpdFileCheck();
 
     Loader& loader_;
 };

@@ -28,4 +28,10 @@ inline void putBe32(uint8_t* p, uint32_t value) {
     p[3] = static_cast<uint8_t>(value);
 }
 
+// The four bytes of a word in reverse order, as the processor's
+// byte-reversed loads and stores (lwbrx, stwbrx) see them.
+inline uint32_t byteReverse32(uint32_t value) {
+    return (value >> 24) | ((value >> 8) & 0x0000FF00u) | ((value << 8) & 0x00FF0000u) | (value << 24);
+}
+
 }  // namespace swboot

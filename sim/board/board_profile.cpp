@@ -96,6 +96,40 @@ serial_number = "SIM0000001"
 date_code = "102006"
 part_number = "10K7901"
 revision = "A"
+
+# The I2C bus, behind the CPLD's multiplexer.
+[i2c]
+no_acknowledge = []      # devices that never acknowledge (fault injection), e.g. ["LM75A"]
+bus_held_busy = false    # fault injection: the bus never becomes idle
+
+[i2c.eeprom]
+text = "48-port board"   # board EEPROM (0x51): these bytes first, the rest 0xff
+
+[i2c.rtc]                # DS1340 (0x68); its time is kept in the state directory
+present = true
+oscillator_stopped = false
+
+[[i2c.sensor]]           # LM75 sensors: CPU 0x49, LM75 0x4b, LM75A 0x4d, LM75B 0x4e
+name = "CPU"
+celsius = 38.5
+
+[[i2c.sensor]]
+name = "LM75A"
+celsius = 41.0
+
+[[i2c.sensor]]
+name = "LM75B"
+celsius = 43.5
+
+[[i2c.module]]           # pluggable modules: SFP1..4, XFP1..4, SFP-Fiber1..24
+slot = "SFP1"
+kind = "sfp"
+vendor = "SIMOPTICS"
+part_number = "SO-SFP-SX"
+serial_number = "SO00012345"
+revision = "A"
+date_code = "060915"
+bit_rate = 12            # SFP nominal bit rate code (100 Mbd units)
 )";
 
 std::string where(const toml::node& node, const std::string& origin) {
@@ -143,6 +177,145 @@ std::string text(const toml::table& table, const char* key, const std::string& f
         throw std::runtime_error(where(*node, origin) + ": '" + key + "' must be a string");
     }
     return *node->value<std::string>();
+}
+
+bool flag(const toml::table& table, const char* key, bool fallback, const std::string& origin) {
+    const toml::node* node = table.get(key);
+    if (node == nullptr) {
+        return fallback;
+    }
+    if (!node->is_boolean()) {
+        throw std::runtime_error(where(*node, origin) + ": '" + key + "' must be true or false");
+    }
+    return *node->value<bool>();
+}
+
+double number(const toml::table& table, const char* key, double min, double max, double fallback,
+              const std::string& origin) {
+    const toml::node* node = table.get(key);
+    if (node == nullptr) {
+        return fallback;
+    }
+    auto value = node->value<double>();
+    if (!value || !(node->is_floating_point() || node->is_integer())) {
+        throw std::runtime_error(where(*node, origin) + ": '" + key + "' must be a number");
+    }
+    if (*value < min || *value > max) {
+        throw std::runtime_error(where(*node, origin) + ": '" + key + "' is out of range");
+    }
+    return *value;
+}
+
+const toml::table* section(const toml::table& root, const char* name, const std::string& origin);
+
+// Each table of an array of tables ([[name]]) in a section.
+std::vector<const toml::table*> tables(const toml::table& parent, const char* name, const std::string& origin) {
+    std::vector<const toml::table*> list;
+    const toml::node* node = parent.get(name);
+    if (node == nullptr) {
+        return list;
+    }
+    const toml::array* array = node->as_array();
+    if (array == nullptr) {
+        throw std::runtime_error(where(*node, origin) + ": '" + name + "' must be an array of tables");
+    }
+    for (const toml::node& entry : *array) {
+        if (!entry.is_table()) {
+            throw std::runtime_error(where(entry, origin) + ": each '" + name + "' entry must be a table");
+        }
+        list.push_back(entry.as_table());
+    }
+    return list;
+}
+
+void parseI2c(const toml::table& i2c, I2cProfile& profile, const std::string& origin) {
+    checkKeys(i2c, {"no_acknowledge", "bus_held_busy", "eeprom", "rtc", "sensor", "module"}, "[i2c]", origin);
+    profile = I2cProfile{};
+    profile.busHeldBusy = flag(i2c, "bus_held_busy", false, origin);
+    std::set<std::string> used;
+    auto place = [&](const std::string& name, const toml::node& node) {
+        I2cPlace p;
+        if (!i2cPlaceOf(name, p)) {
+            throw std::runtime_error(where(node, origin) + ": no I2C device or slot is called '" + name + "'");
+        }
+        if (!used.insert(name).second) {
+            throw std::runtime_error(where(node, origin) + ": '" + name + "' is on the bus twice");
+        }
+    };
+    if (const toml::node* list = i2c.get("no_acknowledge")) {
+        const toml::array* names = list->as_array();
+        if (names == nullptr) {
+            throw std::runtime_error(where(*list, origin) + ": 'no_acknowledge' must be a list of device names");
+        }
+        for (const toml::node& name : *names) {
+            I2cPlace p;
+            if (!name.is_string() || !i2cPlaceOf(*name.value<std::string>(), p)) {
+                throw std::runtime_error(where(name, origin) + ": 'no_acknowledge' names an unknown device");
+            }
+            profile.noAcknowledge.push_back(*name.value<std::string>());
+        }
+    }
+    if (const toml::table* eeprom = section(i2c, "eeprom", origin)) {
+        checkKeys(*eeprom, {"text"}, "[i2c.eeprom]", origin);
+        profile.eepromText = text(*eeprom, "text", "", origin);
+        if (profile.eepromText.size() > 256) {
+            throw std::runtime_error(where(*eeprom, origin) + ": the EEPROM holds 256 bytes");
+        }
+        used.insert("EEPROM");
+    }
+    if (const toml::table* rtc = section(i2c, "rtc", origin)) {
+        checkKeys(*rtc, {"present", "oscillator_stopped"}, "[i2c.rtc]", origin);
+        profile.rtcPresent = flag(*rtc, "present", true, origin);
+        profile.rtcOscillatorStopped = flag(*rtc, "oscillator_stopped", false, origin);
+    }
+    used.insert("RTC");
+    for (const toml::table* t : tables(i2c, "sensor", origin)) {
+        checkKeys(*t, {"name", "celsius"}, "[[i2c.sensor]]", origin);
+        SensorProfile sensor;
+        sensor.name = text(*t, "name", "", origin);
+        if (sensor.name != "CPU" && sensor.name != "LM75" && sensor.name != "LM75A" && sensor.name != "LM75B") {
+            throw std::runtime_error(where(*t, origin) + ": a sensor is CPU, LM75, LM75A or LM75B, not '" +
+                                     sensor.name + "'");
+        }
+        place(sensor.name, *t);
+        sensor.celsius = number(*t, "celsius", -55.0, 125.0, 25.0, origin);
+        profile.sensors.push_back(sensor);
+    }
+    for (const toml::table* t : tables(i2c, "module", origin)) {
+        checkKeys(*t,
+                  {"slot", "kind", "vendor", "part_number", "serial_number", "revision", "date_code", "bit_rate",
+                   "celsius"},
+                  "[[i2c.module]]", origin);
+        ModuleProfile module;
+        module.slot = text(*t, "slot", "", origin);
+        bool fiberSlot = module.slot.rfind("SFP-Fiber", 0) == 0 && module.slot.find("-MII") == std::string::npos;
+        bool sfpSlot = module.slot.size() == 4 && module.slot.rfind("SFP", 0) == 0;
+        bool xfpSlot = module.slot.size() == 4 && module.slot.rfind("XFP", 0) == 0;
+        if (!fiberSlot && !sfpSlot && !xfpSlot) {
+            throw std::runtime_error(where(*t, origin) + ": '" + module.slot +
+                                     "' is not a module slot (SFP1..4, XFP1..4, SFP-Fiber1..24)");
+        }
+        place(module.slot, *t);
+        std::string kind = text(*t, "kind", xfpSlot ? "xfp" : "sfp", origin);
+        if (kind != "sfp" && kind != "xfp") {
+            throw std::runtime_error(where(*t, origin) + ": a module's kind is \"sfp\" or \"xfp\"");
+        }
+        module.kind = kind == "xfp" ? ModuleKind::Xfp : ModuleKind::Sfp;
+        ModuleIdentity& id = module.identity;
+        id.vendor = text(*t, "vendor", "", origin);
+        id.partNumber = text(*t, "part_number", "", origin);
+        id.serialNumber = text(*t, "serial_number", "", origin);
+        id.revision = text(*t, "revision", "", origin);
+        id.dateCode = text(*t, "date_code", "", origin);
+        id.bitRate = static_cast<uint8_t>(integer(*t, "bit_rate", 0, 255, id.bitRate, origin));
+        id.celsius = number(*t, "celsius", -40.0, 100.0, id.celsius, origin);
+        for (const std::string* field : {&id.vendor, &id.partNumber, &id.serialNumber}) {
+            if (field->size() > 16) {
+                throw std::runtime_error(where(*t, origin) + ": '" + *field + "' is longer than its 16-byte field");
+            }
+        }
+        profile.modules.push_back(module);
+    }
 }
 
 const toml::table* section(const toml::table& root, const char* name, const std::string& origin) {
@@ -240,6 +413,50 @@ void flashParse(const toml::table& flash, const std::string& origin, StrataFlash
 
 }  // namespace
 
+bool i2cPlaceOf(const std::string& name, I2cPlace& place) {
+    static const struct {
+        const char* name;
+        uint8_t address7;
+    } fixed[] = {{"EEPROM", 0x51}, {"CPU", 0x49}, {"LM75", 0x4B}, {"LM75A", 0x4D}, {"LM75B", 0x4E}, {"RTC", 0x68}};
+    for (const auto& f : fixed) {
+        if (name == f.name) {
+            place = I2cPlace{0, f.address7};
+            return true;
+        }
+    }
+    auto numbered = [&](const std::string& prefix, const std::string& suffix, int last, int& n) {
+        if (name.size() <= prefix.size() + suffix.size() || name.rfind(prefix, 0) != 0 ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+            return false;
+        }
+        std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+        if (digits.empty() || digits.size() > 2 || digits[0] == '0' ||
+            digits.find_first_not_of("0123456789") != std::string::npos) {
+            return false;
+        }
+        n = std::stoi(digits);
+        return n >= 1 && n <= last;
+    };
+    int n = 0;
+    if (numbered("SFP-Fiber", "-MII", 24, n)) {
+        place = I2cPlace{static_cast<uint8_t>(7 + n), 0x56};
+        return true;
+    }
+    if (numbered("SFP-Fiber", "", 24, n)) {
+        place = I2cPlace{static_cast<uint8_t>(7 + n), 0x50};
+        return true;
+    }
+    if (numbered("SFP", "", 4, n)) {
+        place = I2cPlace{static_cast<uint8_t>(n - 1), 0x50};
+        return true;
+    }
+    if (numbered("XFP", "", 4, n)) {
+        place = I2cPlace{static_cast<uint8_t>(3 + n), 0x50};
+        return true;
+    }
+    return false;
+}
+
 const char* BoardProfile::defaultText() { return DEFAULT_PROFILE; }
 
 BoardProfile BoardProfile::parse(const std::string& textIn, const std::string& origin) {
@@ -251,7 +468,7 @@ BoardProfile BoardProfile::parse(const std::string& textIn, const std::string& o
         out << origin << ":" << e.source().begin.line << ": " << e.description();
         throw std::runtime_error(out.str());
     }
-    checkKeys(root, {"board", "cpld", "cpu", "pci", "ram", "flash", "vpd"}, "the profile", origin);
+    checkKeys(root, {"board", "cpld", "cpu", "pci", "ram", "flash", "vpd", "i2c"}, "the profile", origin);
 
     BoardProfile profile;
     if (const toml::table* board = section(root, "board", origin)) {
@@ -397,6 +614,9 @@ BoardProfile BoardProfile::parse(const std::string& textIn, const std::string& o
         v.dateCode = text(*vpd, "date_code", v.dateCode, origin);
         v.partNumber = text(*vpd, "part_number", v.partNumber, origin);
         v.revision = text(*vpd, "revision", v.revision, origin);
+    }
+    if (const toml::table* i2c = section(root, "i2c", origin)) {
+        parseI2c(*i2c, profile.i2c, origin);
     }
     // Catch duplicate or misplaced PCI functions now, with the profile's name.
     try {

@@ -15,6 +15,7 @@
 #include "board/e500_core.h"
 #include "board/mpc85xx_ccsr.h"
 #include "board/pci_space.h"
+#include "board/sfp_module.h"
 #include "board/ram.h"
 #include "board/strataflash.h"
 
@@ -28,6 +29,42 @@ struct VpdValues {
     std::string revision = "A";
 };
 
+// Where a device sits on the board's I2C bus: the multiplexer channel and
+// the 7-bit address.
+struct I2cPlace {
+    uint8_t channel = 0;
+    uint8_t address7 = 0;
+};
+
+struct SensorProfile {
+    std::string name;       // CPU, LM75, LM75A or LM75B
+    double celsius = 0.0;
+};
+
+enum class ModuleKind { Sfp, Xfp };
+
+struct ModuleProfile {
+    std::string slot;       // SFP1..SFP4, XFP1..XFP4, SFP-Fiber1..SFP-Fiber24
+    ModuleKind kind = ModuleKind::Sfp;
+    ModuleIdentity identity;
+};
+
+// The devices on the I2C bus, and the faults injected there.
+struct I2cProfile {
+    std::string eepromText;                 // the board EEPROM's first bytes; the rest reads 0xFF
+    std::vector<SensorProfile> sensors;
+    bool rtcPresent = true;
+    bool rtcOscillatorStopped = false;      // a new board's clock, before anything started it
+    std::vector<ModuleProfile> modules;
+    std::vector<std::string> noAcknowledge; // device names that never acknowledge
+    bool busHeldBusy = false;               // something holds the bus busy for good
+};
+
+// The place of a named device (the names of the loader's device table:
+// EEPROM, CPU, LM75, LM75A, LM75B, RTC, SFP1..4, XFP1..4, SFP-Fiber1..24
+// and SFP-Fiber1-MII..24); false for an unknown name.
+bool i2cPlaceOf(const std::string& name, I2cPlace& place);
+
 struct BoardProfile {
     std::string name;
     std::string description;
@@ -38,6 +75,7 @@ struct BoardProfile {
     std::vector<Ram::Fault> ramFaults;  // [[ram.fault]]
     VpdValues vpd;
     StrataFlashConfig flash;
+    I2cProfile i2c;
 
     // The text of the embedded default profile (48-port board).
     static const char* defaultText();

@@ -16,6 +16,9 @@ MemoryMap::Region MemoryMap::decode(uint32_t address, unsigned width) const {
     if (address >= Uart16550::BASE && address < Uart16550::BASE + Uart16550::SIZE) {
         return Region::Uart;
     }
+    if (address >= Mpc85xxI2c::BASE && address - Mpc85xxI2c::BASE < Mpc85xxI2c::SIZE) {
+        return Region::I2c;
+    }
     if (address >= FlashArray::BASE && static_cast<uint64_t>(address) + width <=
                                            static_cast<uint64_t>(FlashArray::BASE) + FlashArray::SIZE) {
         return Region::Flash;
@@ -47,6 +50,8 @@ uint8_t MemoryMap::read8(uint32_t address) {
             return uart_.read(static_cast<uint8_t>(address - Uart16550::BASE));
         case Region::Flash:
             return static_cast<uint8_t>(flash_.read(address - FlashArray::BASE, 1));
+        case Region::I2c:
+            return static_cast<uint8_t>(i2c_.read(address - Mpc85xxI2c::BASE, 1));
         case Region::Ccsr:
         case Region::None:
             break;
@@ -78,6 +83,8 @@ uint32_t MemoryMap::read32(uint32_t address) {
                 break;
             }
             return flash_.read(address - FlashArray::BASE, 4);
+        case Region::I2c:
+            return i2c_.read(address - Mpc85xxI2c::BASE, 4);
         case Region::Ccsr:
             if (auto value = ccsr_.read32(address - Mpc85xxCcsr::BASE)) {
                 return *value;
@@ -100,6 +107,9 @@ void MemoryMap::write8(uint32_t address, uint8_t value) {
         case Region::Uart:
             uart_.write(static_cast<uint8_t>(address - Uart16550::BASE), value);
             return;
+        case Region::I2c:
+            i2c_.write(address - Mpc85xxI2c::BASE, 1, value);
+            return;
         default:
             break;
     }
@@ -118,6 +128,9 @@ void MemoryMap::write32(uint32_t address, uint32_t value) {
     switch (decode(address, 4)) {
         case Region::Ram:
             writeRam(address, 4, value);
+            return;
+        case Region::I2c:
+            i2c_.write(address - Mpc85xxI2c::BASE, 4, value);
             return;
         case Region::Flash:
             if (address % 4 != 0) {

@@ -1,8 +1,8 @@
 // The board's address decoder: routes each load and store to RAM, the
-// CPLD, the console UART, the boot flash or the processor's configuration
-// registers. Anything else, or an access of a width the device does not take
-// (the flash takes 32-bit stores only), is a bus error, which the processor
-// takes as a machine check.
+// CPLD, the console UART, the boot flash, the I2C controller or the
+// processor's configuration registers. Anything else, or an access of a width
+// the device does not take (the flash takes 32-bit stores only), is a bus
+// error, which the processor takes as a machine check.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include "board/cpld.h"
 #include "board/mpc85xx_ccsr.h"
 #include "board/strataflash.h"
+#include "board/mpc85xx_i2c.h"
 #include "board/ram.h"
 #include "board/uart16550.h"
 #include "platform/bus.h"
@@ -18,8 +19,8 @@ namespace sim {
 
 class MemoryMap : public swboot::Bus {
 public:
-    MemoryMap(Ram& ram, Cpld& cpld, StrataFlash& flash, Mpc85xxCcsr& ccsr, Uart16550& uart)
-        : ram_(ram), cpld_(cpld), flash_(flash), ccsr_(ccsr), uart_(uart) {}
+    MemoryMap(Ram& ram, Cpld& cpld, StrataFlash& flash, Mpc85xxCcsr& ccsr, Uart16550& uart, Mpc85xxI2c& i2c)
+        : ram_(ram), cpld_(cpld), flash_(flash), ccsr_(ccsr), uart_(uart), i2c_(i2c) {}
 
     uint8_t read8(uint32_t address) override;
     uint16_t read16(uint32_t address) override;
@@ -30,7 +31,7 @@ public:
     std::span<uint8_t> ramView(uint32_t address, size_t length) override;
 
 private:
-    enum class Region { Ram, Cpld, Uart, Flash, Ccsr, None };
+    enum class Region { Ram, Cpld, Uart, Flash, Ccsr, I2c, None };
     Region decode(uint32_t address, unsigned width) const;
     [[noreturn]] void busError(const char* access, uint32_t address, unsigned width) const;
     uint32_t readRam(uint32_t address, unsigned width);
@@ -41,6 +42,7 @@ private:
     StrataFlash& flash_;
     Mpc85xxCcsr& ccsr_;
     Uart16550& uart_;
+    Mpc85xxI2c& i2c_;
 };
 
 }  // namespace sim

@@ -6,6 +6,7 @@
 
 #include "board/board_events.h"
 #include "boot_code.h"
+#include "host/rtc_state.h"
 #include "loader.h"
 
 namespace sim {
@@ -17,6 +18,15 @@ constexpr uint32_t FACTORY_BOOT_CODE_SEED = 0xFAC70001;
 
 std::unique_ptr<FlashArray> makeFlash(const BoardOptions& options) {
     return flashArrayOpen(options.flashInMemory ? std::filesystem::path() : options.stateDir / "flash.bin");
+}
+
+constexpr const char* RTC_STATE_FILE = "rtc.toml";
+
+Ds1340::State rtcStateOf(const BoardOptions& options) {
+    if (auto kept = rtcStateLoad(options.stateDir / RTC_STATE_FILE)) {
+        return *kept;
+    }
+    return I2cDevices::newRtcState(options.profile.i2c);
 }
 
 }  // namespace
@@ -44,10 +54,12 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
       flash_(std::make_unique<StrataFlash>(*cells_, options_.profile.flash, [this] { return clock_.nowMicros(); })),
       cpld_(options_.profile.cpld),
       uart_(line_),
+      i2c_(options_.profile.i2c, [this] { return cpld_.read(Cpld::REG_I2C_MUX); },
+           [this] { return clock_.worldMicros(); }, rtcStateOf(options_)),
       pci_(options_.profile.pci),
       core_(options_.profile.cpu),
       ccsr_(options_.profile.soc),
-      memoryMap_(ram_, cpld_, *flash_, ccsr_, uart_),
+      memoryMap_(ram_, cpld_, *flash_, ccsr_, uart_, i2c_.controller()),
       heap_(ram_),
       volume_(std::make_unique<HostVolume>(*cells_, options_.stateDir / "volume", clock)),
       tty_(uart_, clock),
@@ -63,6 +75,20 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
     }
     if (options_.traceCpld) {
         cpld_.setTrace([this](const std::string& text) { diagnostics_.line(text); });
+    }
+    if (options_.traceI2c) {
+        i2c_.controller().setTrace([this](const std::string& text) {
+            char prefix[32];
+            std::snprintf(prefix, sizeof prefix, "i2c %9.3f: ", static_cast<double>(clock_.nowMicros()) / 1e6);
+            diagnostics_.line(prefix + text);
+        });
+    }
+    if (Ds1340* rtc = i2c_.rtc()) {
+        rtc->setChangeHandler([this](const Ds1340::State& state) {
+            if (!rtcStateSave(options_.stateDir / RTC_STATE_FILE, state)) {
+                diagnostics_.line("rtc: cannot keep the clock's time in " + options_.stateDir.string());
+            }
+        });
     }
     core_.setHandoverHandler([this](const E500Core::Handover& record) { return handover(record); });
     core_.setHaltHandler([this] { halted(); });
@@ -110,6 +136,7 @@ void SimBoard::powerUp() {
     cpld_.powerUp();
     uart_.powerUp();
     flash_->powerUp();
+    i2c_.controller().powerUp();
     core_.powerUp();
     ccsr_.powerUp();
     heap_.powerUp();

@@ -20,6 +20,7 @@
 #include "board/e500_emulator.h"
 #include "board/e500_core.h"
 #include "board/flash_array.h"
+#include "board/i2c_devices.h"
 #include "board/memory_map.h"
 #include "board/mpc85xx_ccsr.h"
 #include "board/strataflash.h"
@@ -59,6 +60,7 @@ struct BoardOptions {
     std::vector<MemoryDump> dumps;      // written at each hand-over
     bool traceCpld = false;
     bool traceFlash = false;            // every flash command on the diagnostics
+    bool traceI2c = false;
     int maxPowerOns = 0;                // stop after this many power-ons (0: no limit)
     bool linePaced = false;             // the console line runs at the UART's speed
 };
@@ -122,6 +124,7 @@ public:
     SimHeap& heap() { return heap_; }
     SimTasks& tasks() { return tasks_; }
     PciSpace& pci() { return pci_; }
+    I2cDevices& i2c() { return i2c_; }
     Mpc85xxCcsr& ccsr() { return ccsr_; }
     Diagnostics& diagnostics() { return diagnostics_; }
     const swboot::Platform& platform() const { return platform_; }
@@ -153,6 +156,7 @@ private:
     std::unique_ptr<StrataFlash> flash_;
     Cpld cpld_;
     Uart16550 uart_;
+    I2cDevices i2c_;
     PciSpace pci_;
     E500Core core_;
     Mpc85xxCcsr ccsr_;

@@ -40,7 +40,9 @@ int SimClock::clockSettime(int64_t seconds, int64_t nanoseconds) {
     return 0;
 }
 
-VirtualClock::VirtualClock(int64_t calendarStart) { calendarBase_ = calendarStart; }
+VirtualClock::VirtualClock(int64_t calendarStart) : worldStart_(calendarStart * 1000000) {
+    calendarBase_ = calendarStart;
+}
 
 void VirtualClock::passUntil(int64_t deadlineMicros) {
     if (deadlineMicros > now_) {
@@ -52,6 +54,7 @@ void VirtualClock::powerUp() {
     // The calendar keeps its value across the reset; board time restarts.
     calendarBase_ = time();
     calendarOffset_ = 0;
+    earlierRuns_ += now_;
     now_ = 0;
 }
 
@@ -71,6 +74,11 @@ void RealClock::passUntil(int64_t deadlineMicros) {
     if (deadlineMicros > now) {
         std::this_thread::sleep_for(std::chrono::microseconds(deadlineMicros - now));
     }
+}
+
+int64_t RealClock::worldMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 void RealClock::powerUp() {

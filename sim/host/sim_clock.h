@@ -25,6 +25,11 @@ public:
     virtual void passUntil(int64_t deadlineMicros) = 0;
     // Back to time zero of a new power-on (the calendar keeps running).
     virtual void powerUp() = 0;
+    // The simulator's own calendar time in microseconds since 1970, which
+    // nothing on the board can set: the time the real-time clock counts
+    // from. Real time follows the host; virtual time starts at its
+    // calendar start and moves with board time across power-ons.
+    virtual int64_t worldMicros() = 0;
 
     // Whoever owns the console line may want to serve it while the loader
     // sleeps (an operator's reset key, arriving input); by default the
@@ -60,11 +65,14 @@ public:
     bool isVirtual() const override { return true; }
     void passUntil(int64_t deadlineMicros) override;
     void powerUp() override;
+    int64_t worldMicros() override { return worldStart_ + earlierRuns_ + now_; }
     // Test control: let time pass.
     void advance(int64_t micros) { now_ += micros; }
 
 private:
     int64_t now_ = 0;
+    int64_t worldStart_ = 0;     // calendar start, microseconds
+    int64_t earlierRuns_ = 0;    // board time of the power-ons before this one
 };
 
 // Real time from the host's monotonic clock; the calendar follows the host.
@@ -75,6 +83,7 @@ public:
     bool isVirtual() const override { return false; }
     void passUntil(int64_t deadlineMicros) override;
     void powerUp() override;
+    int64_t worldMicros() override;
 
 private:
     std::chrono::steady_clock::time_point start_;

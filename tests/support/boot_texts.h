@@ -14,6 +14,16 @@ inline const std::string TWO_IMAGES = DEFAULT_DIM + BACKUP_ENTRY;
 inline const std::string SWAPPED_IMAGES =
     "---IMAGE---\nbackup\nbackup\nimage1\n0\ndefault image\n---IMAGE---\nactive\nactive\nimage2\n0\n\n";
 
+// The VPD generator's dialogue for the answers typeVpdAnswers() types, as
+// the console shows it (prompts, echoed answers, the MAC address echo).
+inline const std::string VPD_DIALOGUE =
+    "\n\nEnter the six byte starting MAC address (example: 000629328140)\n-> 000629328140\n"
+    "Entered MAC: 00:06:29:32:81:40 \n"
+    "\nEnter a serial number (no greater than 20 chars) -> SIM0000001\n"
+    "\nEnter a date code in the form MMYYYY -> 102006\n"
+    "\nEnter a Part Number -> 10K7901\n"
+    "\nEnter a Revision -> A\n";
+
 inline const std::string BANNER = "Boot Menu Version 01.00.45 10-13-2006\n\n\n";
 inline const std::string OPTION_LIST =
     "Options available\n"

@@ -18,6 +18,8 @@ LoaderOnBoard::LoaderOnBoard(TestBoard& board, bool formatVolume) : board_(board
     }
     swboot::textCopy(loader_->activeImageName, sizeof loader_->activeImageName, "image1");
     loader_->flash.flashAccessInit();
+    loader_->boardStart();
+    board.board().i2c().controller().clearEvents();
     outputTaken_ = board.output().size();
 }
 

@@ -1,6 +1,8 @@
 // A loader instance on a test board, in the state startup leaves it in --
 // volume mounted, current directory "/DskVol/files", "image1" the active
-// image name, the flash access lock created, the image directory not loaded -- without running bootMain,
+// image name, the flash access lock created, the I2C controller and the
+// real-time clock started (the I2C events of that start forgotten), the image
+// directory not loaded -- without running bootMain,
 // so that a test can call one routine at a time; and a run of bootMain on
 // a platform the test composed itself.
 #pragma once

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "host/provision.h"
 #include "platform/files.h"
 
 namespace testing_support {
@@ -59,6 +60,14 @@ void TestBoard::formatVolume() {
     }
     volume.mkdir("/DskVol/files");
     volume.powerUp();
+    auto record = sim::vpdRecord(board_->options().profile);
+    writeFile("vpd.bin", std::vector<uint8_t>(record.begin(), record.end()));
+}
+
+void TestBoard::typeVpdAnswers() {
+    for (const char* answer : VPD_ANSWERS) {
+        type(answer);
+    }
 }
 
 std::filesystem::path TestBoard::filePath(const std::string& name) {

@@ -31,6 +31,9 @@ private:
     std::filesystem::path path_;
 };
 
+// MAC address, serial number, date code, part number and revision.
+inline constexpr const char* VPD_ANSWERS[] = {"000629328140", "SIM0000001", "102006", "10K7901", "A"};
+
 class TestBoard {
 public:
     explicit TestBoard(sim::BoardOptions options = {});
@@ -53,9 +56,13 @@ public:
     std::vector<std::string> diagnostics() const { return diagnostics_.captured(); }
     std::string diagnosticsText() const;
 
-    // The volume as a freshly formatted one with "files/", for planting
-    // files before the board first powers on.
+    // The volume as a provisioned board has it: freshly formatted, with
+    // "files/" and the profile's "vpd.bin", for planting files before the
+    // board first powers on.
     void formatVolume();
+    // Types the answers a blank board's VPD generator asks for at its
+    // first start (VPD_ANSWERS).
+    void typeVpdAnswers();
     void writeFile(const std::string& name, const std::vector<uint8_t>& bytes);
     void writeFile(const std::string& name, std::string_view text);
     std::vector<uint8_t> readFile(const std::string& name);

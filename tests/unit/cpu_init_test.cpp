@@ -1,0 +1,205 @@
+// The I2C readouts: temperatures from the LM75 models, the dump of every
+// present device, and the module identities, on both board kinds.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "hw/cpu_init.h"
+#include "hw/i2c.h"
+#include "support/loader_on_board.h"
+#include "support/test_board.h"
+
+namespace {
+
+using namespace swboot;
+using testing_support::countOf;
+using testing_support::LoaderOnBoard;
+using testing_support::TestBoard;
+
+sim::BoardOptions boardWith(const sim::I2cProfile& i2c) {
+    sim::BoardOptions options;
+    options.profile.i2c = i2c;
+    return options;
+}
+
+sim::ModuleProfile module(const char* slot, const char* vendor, uint8_t bitRate,
+                          sim::ModuleKind kind = sim::ModuleKind::Sfp) {
+    sim::ModuleProfile m;
+    m.slot = slot;
+    m.kind = kind;
+    m.identity.vendor = vendor;
+    m.identity.partNumber = std::string("PN-") + slot;
+    m.identity.serialNumber = std::string("SN-") + slot;
+    m.identity.bitRate = bitRate;
+    return m;
+}
+
+std::string shown(LoaderOnBoard& on, void (CpuInit::*display)()) {
+    on.takeOutput();
+    (on->cpuInit.*display)();
+    on->io.flush();
+    return on.takeOutput();
+}
+
+// Failure lines carry the line of the call; that number is blanked.
+std::string lineBlanked(const std::string& text) {
+    return std::regex_replace(text, std::regex("cpu_init:[0-9]+"), "cpu_init:N");
+}
+
+TEST(Temperature, ReadingsToDegrees) {
+    const struct {
+        uint16_t reading;
+        int celsius;
+        int fahrenheit;
+    } cases[] = {
+        {0x1900, 25, 77},   {0x1980, 25, 77},  {0xE700, -25, -13}, {0xFF80, 0, 32},  {0x8000, -128, -198},
+        {0x0000, 0, 32},    {0x0080, 0, 32},   {0x7D00, 125, 257}, {0xC900, -55, -67}, {0xFF00, -1, 31},
+        {0xFE80, -1, 31},   {0x207F, 32, 89},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(lm75Celsius(c.reading), c.celsius) << std::hex << c.reading;
+        EXPECT_EQ(celsiusToFahrenheit(lm75Celsius(c.reading)), c.fahrenheit) << std::hex << c.reading;
+    }
+}
+
+TEST(Temperature, The48PortBoardShowsTheProcessorThenBothSwitchChipSensors) {
+    sim::I2cProfile i2c;
+    i2c.sensors = {{"CPU", 32.0}, {"LM75", 99.0}, {"LM75A", -0.5}, {"LM75B", -25.0}};
+    TestBoard board(boardWith(i2c));
+    LoaderOnBoard on(board);
+    on->switchChipCount = 2;
+    EXPECT_EQ(shown(on, &CpuInit::temperatureShow),
+              "\nCPU Temp sensor read +32 degrees Celsius (89 degrees Fahrenheit)\n"
+              "\nMAC Temp sensor read +0 degrees Celsius (32 degrees Fahrenheit)\n"
+              "\nMAC Temp sensor read -25 degrees Celsius (-13 degrees Fahrenheit)\n");
+    // A running simulator changes a temperature.
+    board.board().i2c().sensor("CPU")->setTemperature(70.5);
+    EXPECT_EQ(shown(on, &CpuInit::temperatureShow).substr(0, 60),
+              "\nCPU Temp sensor read +70 degrees Celsius (158 degrees Fahre");
+}
+
+TEST(Temperature, TheFiberBoardShowsOneSwitchChipSensor) {
+    sim::I2cProfile i2c;
+    i2c.sensors = {{"CPU", 40.0}, {"LM75", 51.5}, {"LM75A", 1.0}};
+    TestBoard board(boardWith(i2c));
+    LoaderOnBoard on(board);
+    on->switchChipCount = 1;
+    EXPECT_EQ(shown(on, &CpuInit::temperatureShow),
+              "\nCPU Temp sensor read +40 degrees Celsius (104 degrees Fahrenheit)\n"
+              "\nMAC Temp sensor read +51 degrees Celsius (123 degrees Fahrenheit)\n");
+}
+
+TEST(Temperature, TheFirstFailingSensorEndsTheDisplay) {
+    sim::I2cProfile i2c;
+    i2c.sensors = {{"CPU", 20.0}, {"LM75A", 30.0}};  // no LM75B on this board
+    TestBoard board(boardWith(i2c));
+    LoaderOnBoard on(board);
+    EXPECT_EQ(lineBlanked(shown(on, &CpuInit::temperatureShow)),
+              "\nCPU Temp sensor read +20 degrees Celsius (68 degrees Fahrenheit)\n"
+              "\nMAC Temp sensor read +30 degrees Celsius (86 degrees Fahrenheit)\n"
+              "cpu_init:N - i2cWrite returned -1\n");
+    board.board().i2c().mux().setHeldBusy(true);
+    EXPECT_EQ(lineBlanked(shown(on, &CpuInit::temperatureShow)), "cpu_init:N - i2cWrite returned -1\n");
+}
+
+TEST(DeviceDump, ShowsEveryDeviceThatAnswersAndSkipsOnlyTwoLeadingFFs) {
+    sim::I2cProfile i2c;
+    i2c.rtcPresent = false;
+    i2c.eepromText = std::string("\xFF\x00" "ab", 4);
+    i2c.modules = {module("XFP2", "XV", 0, sim::ModuleKind::Xfp)};
+    TestBoard board(boardWith(i2c));
+    LoaderOnBoard on(board);
+    std::string out = shown(on, &CpuInit::i2cDevicesShow);
+    std::string eeprom = "------------------------------\nEEPROM\n00 ff 00 61 62 ff ff ff ff ff ff ff ff ff ff ff ff --ab------------";
+    for (int row = 1; row < 16; ++row) {
+        char offset[8];
+        std::snprintf(offset, sizeof offset, "\n%02x ", row * 16);
+        eeprom += offset;
+        for (int i = 0; i < 16; ++i) {
+            eeprom += "ff ";
+        }
+        eeprom += "----------------";
+    }
+    eeprom += "\n\n";
+    EXPECT_EQ(out.substr(0, eeprom.size()), eeprom);
+    EXPECT_EQ(countOf(out, "------------------------------\n"), 2u);
+    EXPECT_NE(out.find("------------------------------\nXFP2\n00 06 "), std::string::npos);
+    // Ten devices read a tenth of a second apart... thirty-eight of them.
+    EXPECT_GE(board.clock().nowMicros(), 38 * 100000);
+}
+
+TEST(DeviceDump, TheSensorsAndClockOfTheDefaultBoard) {
+    TestBoard board;
+    LoaderOnBoard on(board);
+    std::string out = shown(on, &CpuInit::i2cDevicesShow);
+    std::regex names("------------------------------\n([A-Za-z0-9-]+)\n");
+    std::string order;
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), names); it != std::sregex_iterator(); ++it) {
+        order += (*it)[1].str() + " ";
+    }
+    EXPECT_EQ(order, "EEPROM CPU LM75A LM75B RTC SFP1 ");
+    // The LM75's temperature register, over and over: 38.5 degrees.
+    EXPECT_NE(out.find("CPU\n00 26 80 26 80 "), std::string::npos);
+}
+
+TEST(HwModules, SfpAndXfpIdentitiesWithTheirSpeed) {
+    sim::I2cProfile i2c;
+    i2c.modules = {module("SFP1", "ABCDEFGHIJKLMNOP", 12), module("SFP3", "Short", 3),
+                   module("XFP4", "XFP VENDOR", 0, sim::ModuleKind::Xfp), module("SFP-Fiber2", "Fiber", 1)};
+    TestBoard board(boardWith(i2c));
+    LoaderOnBoard on(board);
+    on->switchChipCount = 2;
+    EXPECT_EQ(shown(on, &CpuInit::hwModulesShow),
+              "------------------------------\nSFP1\n"
+              "Vendor Name ------------ ABCDEFGHIJKLMNOP\n"
+              "Part Number ------------ PN-SFP1         \n"
+              "Serial Number ------------ SN-SFP1         \n"
+              "Speed --------------- Upto 1200Mbps\n\n\n"
+              "------------------------------\nSFP3\n"
+              "Vendor Name ------------ Short           \n"
+              "Part Number ------------ PN-SFP3         \n"
+              "Serial Number ------------ SN-SFP3         \n"
+              "Speed --------------- 1000M\n\n\n"
+              "------------------------------\nXFP4\n"
+              "Vendor Name ------------ XFP VENDOR      \n"
+              "Part Number ------------ PN-XFP4         \n"
+              "Serial Number ------------ SN-XFP4         \n\n\n");
+    on->switchChipCount = 1;
+    std::string fiber = shown(on, &CpuInit::hwModulesShow);
+    EXPECT_EQ(fiber.find("------------------------------\nSFP-Fiber2\nVendor Name ------------ Fiber           \n"), 0u);
+    EXPECT_NE(fiber.find("Speed --------------- 100M\n"), std::string::npos);
+    EXPECT_EQ(fiber.find("SFP1"), std::string::npos);
+    EXPECT_NE(fiber.find("XFP4"), std::string::npos);
+}
+
+TEST(HwModules, SpeedLines) {
+    const struct {
+        uint8_t code;
+        const char* line;
+    } cases[] = {
+        {1, "Speed --------------- 100M\n"},
+        {2, "Speed --------------- OC-3 (Upto 155Mbps)\n"},
+        {6, "Speed --------------- OC-12 (Upto 620Mbps)\n"},
+        {25, "Speed --------------- OC-48 (Upto 2480Mbps)\n"},
+        {12, "Speed --------------- Upto 1200Mbps\n"},
+        {0, "Speed --------------- 1000M\n"},
+        {3, "Speed --------------- 1000M\n"},
+        {13, "Speed --------------- 1000M\n"},
+        {255, "Speed --------------- 1000M\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_STREQ(sfpSpeedLine(c.code), c.line) << int(c.code);
+    }
+}
+
+TEST(HwModules, AStuckBusIsReportedNotShownAsModules) {
+    TestBoard board;
+    LoaderOnBoard on(board);
+    board.board().i2c().mux().setHeldBusy(true);
+    std::string out = lineBlanked(shown(on, &CpuInit::hwModulesShow));
+    EXPECT_EQ(countOf(out, "cpu_init:N - i2cRegRead returned -1\n"), 8u);  // four SFP and four XFP slots
+    EXPECT_EQ(countOf(out, "Vendor"), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,261 @@
+// Vital product data: the generator's dialogue and the record it stores,
+// the display of a full record and of an empty file, the failures that
+// halt, and the first start of a blank board.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "support/boot_spine_images.h"
+#include "support/boot_texts.h"
+#include "support/loader_on_board.h"
+#include "support/test_board.h"
+#include "vpd/vpd.h"
+
+namespace {
+
+using namespace swboot;
+using testing_support::countOf;
+using testing_support::LoaderOnBoard;
+using testing_support::TestBoard;
+
+const std::string MAC_PROMPT = "\n\nEnter the six byte starting MAC address (example: 000629328140)\n-> ";
+const std::string SERIAL_PROMPT = "\nEnter a serial number (no greater than 20 chars) -> ";
+const std::string DATE_PROMPT = "\nEnter a date code in the form MMYYYY -> ";
+const std::string PART_PROMPT = "\nEnter a Part Number -> ";
+const std::string REVISION_PROMPT = "\nEnter a Revision -> ";
+
+std::string field(const std::vector<uint8_t>& record, size_t offset) {
+    return std::string(reinterpret_cast<const char*>(record.data() + offset));
+}
+
+struct Generated {
+    std::string output;
+    std::vector<uint8_t> record;
+    std::string ended;
+};
+
+Generated generate(const std::vector<std::string>& lines, int switchChips = 2, uint8_t boardType = 0) {
+    sim::BoardOptions options;
+    options.profile.cpld.boardType = boardType;
+    TestBoard board(options);
+    LoaderOnBoard on(board);
+    on->switchChipCount = switchChips;
+    for (const std::string& line : lines) {
+        board.type(line);
+    }
+    Generated g;
+    g.ended = on.run([&] { on->vpd.vpdGenerate(); });
+    g.output = on.takeOutput();
+    if (board.fileExists("vpd.bin")) {
+        g.record = board.readFile("vpd.bin");
+    }
+    return g;
+}
+
+TEST(VpdGenerate, StoresTheAnswersAndTheBoardsDescriptionAtTheirOffsets) {
+    Generated g = generate({"00a0c9ffee01", "ABCDEFGHIJ0123456789", "13ABCD", "AB-12", "B1"});
+    EXPECT_EQ(g.ended, "");
+    EXPECT_EQ(g.output, MAC_PROMPT + "00a0c9ffee01\nEntered MAC: 00:A0:C9:FF:EE:01 \n" + SERIAL_PROMPT +
+                            "ABCDEFGHIJ0123456789\n" + DATE_PROMPT + "13ABCD\n" + PART_PROMPT + "AB-12\n" +
+                            REVISION_PROMPT + "B1\n");
+    ASSERT_EQ(g.record.size(), VPD_RECORD_SIZE);
+    EXPECT_EQ(std::vector<uint8_t>(g.record.begin(), g.record.begin() + 7),
+              (std::vector<uint8_t>{0x00, 0xA0, 0xC9, 0xFF, 0xEE, 0x01, 0x00}));
+    EXPECT_EQ(field(g.record, 7), "ABCDEFGHIJ0123456789");
+    EXPECT_EQ(g.record[27], 0);
+    EXPECT_EQ(field(g.record, 28), "Kestrix Q48 Zevirera Stackable Non-POE Switch");
+    EXPECT_EQ(field(g.record, 109), "13ABCD");
+    EXPECT_EQ(field(g.record, 116), "AB-12");
+    EXPECT_EQ(field(g.record, 129), "B1");
+    for (size_t i = 133; i < VPD_RECORD_SIZE; ++i) {
+        ASSERT_EQ(g.record[i], 0) << i;
+    }
+}
+
+TEST(VpdGenerate, RefusedAnswersAreAskedAgain) {
+    const struct {
+        std::vector<std::string> lines;
+        std::string messages;  // the refusals, in order
+    } cases[] = {
+        {{"00A0C9FFEE0", "00A0C9FFEE01", "AB12", "122006", "P1", "C1"}, "ERROR: Invalid MAC address length.\n\n"},
+        // 13 characters: refused once; the line end that did not fit is not an answer.
+        {{"00A0C9FFEE01F", "00A0C9FFEE01", "AB12", "122006", "P1", "C1"}, "ERROR: Invalid MAC address length.\n\n"},
+        // Far too long: the rest of the line is dropped, not read as the next answer.
+        {{"00A0C9FFEE0100A0C9FFEE01", "00A0C9FFEE01", "AB12", "122006", "P1", "C1"}, "ERROR: Invalid MAC address length.\n\n"},
+        {{"", "00A0C9FFEE01", "AB12", "122006", "P1", "C1"}, "ERROR: Invalid MAC address length.\n\n"},
+        {{"00a0c9ffeeg1", "0:A0C9FFEE01", "00A0C9FFEE01", "AB12", "122006", "P1", "C1"},
+         "ERROR: Invalid characters in the MAC address.\n\nERROR: Invalid characters in the MAC address.\n\n"},
+        {{"00A0C9FFEE01", "AB-12", "ABCDEFGHIJ01234567890", "AB12", "122006", "P1", "C1"},
+         "\nIllegal char - in input.\n\n\nLength must be no greater than 20 chars."},
+        {{"00A0C9FFEE01", "AB12", "1220067", "12 006", "122006", "P1", "C1"},
+         "\nLength must be no greater than 6 chars.\nIllegal char   in input.\n\n"},
+        {{"00A0C9FFEE01", "AB12", "122006", "1234567890123", "AB-12", "C1"}, "\nLength must be no greater than 12 chars."},
+        {{"00A0C9FFEE01", "AB12", "122006", "P1", "ABC", "A.", "C1"},
+         "\nLength must be no greater than 2 chars.\nIllegal char . in input.\n\n"},
+    };
+    for (const auto& c : cases) {
+        Generated g = generate(c.lines);
+        static const std::regex refusal(
+            "ERROR: Invalid [^\n]*\n\n|\nIllegal char . in input[.]\n\n|\nLength must be no greater than [0-9]+ chars[.]");
+        std::string collected;
+        for (auto it = std::sregex_iterator(g.output.begin(), g.output.end(), refusal); it != std::sregex_iterator();
+             ++it) {
+            collected += it->str();
+        }
+        EXPECT_EQ(collected, c.messages) << c.lines[0] << " / " << c.lines.back();
+        ASSERT_EQ(g.record.size(), VPD_RECORD_SIZE) << c.lines.back();
+        EXPECT_EQ(field(g.record, 129), "C1") << c.lines.back();  // the revision is the one typed last
+    }
+}
+
+TEST(VpdGenerate, EmptyAnswersAreStoredEmpty) {
+    Generated g = generate({"000629328140", "", "", "", ""});
+    ASSERT_EQ(g.record.size(), VPD_RECORD_SIZE);
+    for (size_t offset : {VPD_SERIAL_OFFSET, VPD_DATE_CODE_OFFSET, VPD_PART_NUMBER_OFFSET, VPD_REVISION_OFFSET}) {
+        EXPECT_EQ(field(g.record, offset), "") << offset;
+    }
+    EXPECT_NE(g.output.find("Entered MAC: 00:06:29:32:81:40 \n"), std::string::npos);
+}
+
+TEST(VpdGenerate, ADescriptionForEveryBoard) {
+    const struct {
+        int chips;
+        uint8_t boardType;
+        const char* description;
+    } cases[] = {
+        {1, 0x00, "Kestrix Q24 Zevirera Fiber Switch"},
+        {1, 0x30, "Kestrix Q24 Zevirera Fiber Switch"},
+        {1, 0x80, "Kestrix Q24 DC Zevirera Fiber Switch"},
+        {0, 0x00, "Kestrix Q48 Zevirera Stackable Non-POE Switch"},
+        {2, 0x90, "Kestrix Q48 DC Zevirera Stackable Non-POE Switch"},
+        {2, 0x20, "Kestrix Q48 DC Zevirera Stackable POE Switch"},
+        {3, 0x3F, "Kestrix Q48 Zevirera Stackable POE Switch"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_STREQ(vpdDescription(c.chips, c.boardType), c.description) << c.chips << " " << int(c.boardType);
+    }
+    // The generator reads the board-type register itself.
+    Generated g = generate({"000629328140", "", "", "", ""}, 1, 0x80);
+    EXPECT_EQ(field(g.record, 28), "Kestrix Q24 DC Zevirera Fiber Switch");
+}
+
+TEST(VpdGenerate, AFileThatCannotBeWrittenHaltsAndKeepsTheOldRecord) {
+    const std::vector<std::string> answers = {"000629328140", "S1", "122006", "P1", "R1"};
+    const struct {
+        sim::HostVolume::Operation op;
+        const char* message;
+    } cases[] = {
+        {sim::HostVolume::Operation::Create, "Error - could not open VPD!\nSystem halting!\n\n"},
+        {sim::HostVolume::Operation::Write, "Error - could not write VPD to file system!\nSystem halting!\n\n"},
+        {sim::HostVolume::Operation::Rename, "Error - could not write VPD to file system!\nSystem halting!\n\n"},
+    };
+    for (const auto& c : cases) {
+        TestBoard board;
+        LoaderOnBoard on(board);
+        board.writeFile("vpd.bin", std::string(256, 'x'));
+        for (const std::string& line : answers) {
+            board.type(line);
+        }
+        board.volume().injectFailure(c.op);
+        EXPECT_EQ(on.run([&] { on->vpd.vpdGenerate(); }), "power off: the loader halted");
+        std::string out = on.takeOutput();
+        EXPECT_EQ(out.substr(out.size() - std::strlen(c.message)), c.message);
+        EXPECT_EQ(board.readText("vpd.bin"), std::string(256, 'x'));
+        EXPECT_FALSE(board.fileExists("vpd.new"));
+    }
+}
+
+TEST(VpdShow, AFullRecordShowsItsDumpAndFields) {
+    TestBoard board;
+    LoaderOnBoard on(board);
+    std::vector<uint8_t> record(VPD_RECORD_SIZE, 0);
+    const uint8_t mac[] = {0x00, 0x06, 0x29, 0x32, 0x81, 0x40};
+    std::memcpy(record.data(), mac, sizeof mac);
+    std::memcpy(record.data() + 7, "ABCDEFGHIJ0123456789", 20);
+    std::memcpy(record.data() + 28, "Kestrix Q48 Zevirera Stackable POE Switch", 41);
+    std::memcpy(record.data() + 109, "102006", 6);
+    std::memcpy(record.data() + 116, "10K7901", 7);
+    std::memcpy(record.data() + 129, "A", 1);
+    record[0xF0] = 0x7F;
+    record[0xF1] = 0x20;
+    record[0xF2] = 0x80;
+    record[0xF3] = 0x1F;
+    record[0xF4] = 0x7E;
+    board.writeFile("vpd.bin", record);
+    on->vpd.vpdShow();
+    on->io.flush();
+    std::string out = on.takeOutput();
+    const std::string firstRow = "\n\n00 00 06 29 32 81 40 00 41 42 43 44 45 46 47 48 49 --)2-@-ABCDEFGHI";
+    EXPECT_EQ(out.substr(0, firstRow.size()), firstRow);
+    EXPECT_NE(out.find("\n10 4a 30 31 32 33 34 35 36 37 38 39 00 4b 65 73 74 J0123456789-Kest"), std::string::npos);
+    EXPECT_NE(out.find("\nf0 7f 20 80 1f 7e 00 00 00 00 00 00 00 00 00 00 00 - --~-----------\n"), std::string::npos);
+    const std::string fields =
+        "\n     MAC Addr: 00-06-29-32-81-40\n"
+        "Serial Number: ABCDEFGHIJ0123456789\n"
+        "  Description: Kestrix Q48 Zevirera Stackable POE Switch\n"
+        "       Date: 102006\n"
+        "  Part Number: 10K7901\n"
+        "     Revision: A\n\n";
+    ASSERT_GE(out.size(), fields.size());
+    EXPECT_EQ(out.substr(out.size() - fields.size()), fields);
+}
+
+TEST(VpdShow, AMissingFileShowsZerosAndIsLeftEmpty) {
+    TestBoard board;
+    LoaderOnBoard on(board);
+    std::filesystem::remove(board.filePath("vpd.bin"));
+    on->vpd.vpdShow();
+    on->io.flush();
+    std::string expected = "\n";
+    for (int row = 0; row < 16; ++row) {
+        char offset[8];
+        std::snprintf(offset, sizeof offset, "\n%02x ", row * 16);
+        expected += offset;
+        for (int i = 0; i < 16; ++i) {
+            expected += "00 ";
+        }
+        expected += "----------------";
+    }
+    expected += "\n     MAC Addr: 00-00-00-00-00-00\nSerial Number: \n  Description: \n       Date: \n"
+                "  Part Number: \n     Revision: \n\n";
+    EXPECT_EQ(on.takeOutput(), expected);
+    ASSERT_TRUE(board.fileExists("vpd.bin"));
+    EXPECT_TRUE(board.readFile("vpd.bin").empty());
+}
+
+TEST(VpdShow, FieldsWithoutTheirEndStopAtTheirSlot) {
+    TestBoard board;
+    LoaderOnBoard on(board);
+    board.writeFile("vpd.bin", std::string(256, 'Z'));
+    on->vpd.vpdShow();
+    on->io.flush();
+    std::string out = on.takeOutput();
+    EXPECT_NE(out.find("Serial Number: " + std::string(21, 'Z') + "\n"), std::string::npos);
+    EXPECT_NE(out.find("     Revision: ZZZZ\n\n"), std::string::npos);
+}
+
+TEST(VpdStartup, ABlankBoardAsksForItsIdentityAtFirstStartAndBootsOn) {
+    TestBoard board;
+    for (const char* line : {"000629328140", "SN123", "102006", "10K7901", "A"}) {
+        board.type(line);
+    }
+    EXPECT_EQ(board.run(), 0);
+    std::string out = testing_support::plainText(board.output());
+    size_t formatted = out.find("TFFS Formatted....Device details...\n");
+    size_t asked = out.find("Could not open VPD file:  vpd.bin\n" + MAC_PROMPT);
+    size_t banner = out.find("Boot Menu Version 01.00.45 10-13-2006");
+    ASSERT_NE(asked, std::string::npos);
+    EXPECT_LT(formatted, asked);
+    EXPECT_LT(asked, banner);
+    EXPECT_NE(banner, std::string::npos);
+    std::vector<uint8_t> record = board.readFile("vpd.bin");
+    ASSERT_EQ(record.size(), VPD_RECORD_SIZE);
+    EXPECT_EQ(field(record, 7), "SN123");
+    // The second start does not ask again.
+    EXPECT_EQ(countOf(out, "Could not open VPD file"), 1u);
+}
+
+}  // namespace
