@@ -12,7 +12,10 @@
 #include "board/e500_emulator.h"
 #include "board/flash_array.h"
 #include "board/memory_map.h"
+#include "board/i2c_mux.h"
 #include "board/mpc85xx_ccsr.h"
+#include "board/mpc85xx_i2c.h"
+#include "board/strataflash.h"
 #include "board/ram.h"
 #include "board/uart16550.h"
 #include "host/provision.h"
@@ -29,10 +32,13 @@ struct DemoBoard {
     sim::ScriptedLine line{clock};
     sim::Ram ram;
     sim::Cpld cpld{sim::Cpld::Identity{}};
-    sim::FlashArray flash;
+    sim::FlashArray flashCells;
+    sim::StrataFlash flash{flashCells, sim::StrataFlashConfig{}, [this] { return clock.nowMicros(); }};
     sim::Mpc85xxCcsr ccsr{sim::Mpc85xxCcsr::Values{}};
     sim::Uart16550 uart{line};
-    sim::MemoryMap bus{ram, cpld, flash, ccsr, uart};
+    sim::I2cMux i2cMux{[] { return uint8_t{0}; }};
+    sim::Mpc85xxI2c i2c{i2cMux};
+    sim::MemoryMap bus{ram, cpld, flash, ccsr, uart, i2c};
 
     DemoBoard() {
         std::span<const uint8_t> code = sim::demoCodeBinary();

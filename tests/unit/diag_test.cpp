@@ -381,9 +381,16 @@ std::string summary(long total, long used) {
            "\nBytes free      " + std::to_string(total - used) + "\n";
 }
 
+// A formatted volume without the planted "vpd.bin", so that a listing shows
+// only the files a test puts there.
+void formatBareVolume(TestBoard& board) {
+    board.formatVolume();
+    std::filesystem::remove(board.filePath("vpd.bin"));
+}
+
 TEST(DirListing, OneFileWithItsSizeAndTime) {
     TestBoard board;
-    board.formatVolume();
+    formatBareVolume(board);
     board.writeFile("image1", std::vector<uint8_t>(1000, 0xA5));
     setTime(board, "image1", june20());
     LoaderOnBoard l(board, false);
@@ -396,7 +403,7 @@ TEST(DirListing, OneFileWithItsSizeAndTime) {
 
 TEST(DirListing, DirectoriesAndLongNamesStayInTheirColumns) {
     TestBoard board;
-    board.formatVolume();
+    formatBareVolume(board);
     const std::string longName(60, 'n');
     board.writeFile("image1", std::vector<uint8_t>(10, 0));
     board.writeFile(longName, std::vector<uint8_t>(20, 0));
@@ -418,7 +425,7 @@ TEST(DirListing, DirectoriesAndLongNamesStayInTheirColumns) {
 
 TEST(DirListing, ALongListingStopsBeforeItsBufferAndSaysSo) {
     TestBoard board;
-    board.formatVolume();
+    formatBareVolume(board);
     long used = 0;
     for (int i = 0; i < 150; ++i) {
         std::string name = "f" + std::to_string(1000 + i);
