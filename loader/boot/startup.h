@@ -39,6 +39,8 @@ public:
 
 private:
     void lampTest();
+    // Renames "code.bin" to "image1" when there is no "image1".
+    void defaultImageTake();
 
     Loader& loader_;
 };
