@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <span>
 
+#include "board/power_cut.h"
+
 namespace sim {
 
 class FlashArray {
@@ -40,9 +42,15 @@ public:
     void eraseUnit(uint32_t unit);
     bool unitErased(uint32_t unit) const;
 
+    // Every program and unit erase counts as one persistent step of the
+    // power supply, which may fail in its middle: a program then reaches
+    // only a prefix of its bytes, an erase leaves unpredictable bits.
+    void setPowerCut(PowerCut* powerCut) { powerCut_ = powerCut; }
+
 private:
     uint8_t* cells_ = nullptr;
     bool fileBacked_ = false;
+    PowerCut* powerCut_ = nullptr;
 };
 
 }  // namespace sim

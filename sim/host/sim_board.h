@@ -21,6 +21,7 @@
 #include "board/flash_array.h"
 #include "board/memory_map.h"
 #include "board/pci_space.h"
+#include "board/power_cut.h"
 #include "board/ram.h"
 #include "host/console_tty.h"
 #include "host/diagnostics.h"
@@ -53,6 +54,8 @@ struct BoardOptions {
     std::vector<MemoryDump> dumps;      // written at each hand-over
     bool traceCpld = false;
     int maxPowerOns = 0;                // stop after this many power-ons (0: no limit)
+    uint64_t powerCutAfter = 0;         // the power fails at this persistent step (0: never)
+    uint64_t powerCutSeed = 0;          // makes the half-done step reproducible
 };
 
 // Exit status of run() when the loader halted on a non-interactive console.
@@ -88,6 +91,7 @@ public:
     SimHeap& heap() { return heap_; }
     SimTasks& tasks() { return tasks_; }
     PciSpace& pci() { return pci_; }
+    PowerCut& powerCut() { return powerCut_; }
     Diagnostics& diagnostics() { return diagnostics_; }
     const swboot::Platform& platform() const { return platform_; }
     int powerOnCount() const { return powerOns_; }
@@ -103,6 +107,7 @@ private:
     void pollTermination();
 
     BoardOptions options_;
+    PowerCut powerCut_;
     SimClock& clock_;
     SerialLine& line_;
     Diagnostics& diagnostics_;
