@@ -6,7 +6,8 @@
 // Properties checked beyond the sanitizers: a failed header read leaves
 // the caller's header alone; an OPR image's header is the file's first
 // 1220 bytes (its offsets rebased by 0); the streamed file CRC equals the
-// CRC computed in memory; a good check means a Size in range that the
+// CRC computed in memory, and both equal the byte-at-a-time and the sliced
+// forms; a good check means a Size in range that the
 // file holds.
 #include <cstdint>
 #include <cstring>
@@ -44,6 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             uint16_t streamed = loader.images.fileCrc16("image1", static_cast<uint32_t>(size));
             if (streamed != inMemory) {
                 fuzzing::propertyBroken("the streamed file CRC differs from the CRC in memory");
+            }
+            uint16_t byteAtATime = 0;
+            for (size_t i = 2; i < size; ++i) {
+                crc.crc16Update(data[i], byteAtATime);
+            }
+            if (byteAtATime != inMemory || crc16Sliced(0, data + 2, size - 2) != inMemory) {
+                fuzzing::propertyBroken("the fast image CRC differs from the byte-at-a-time form");
             }
         }
 

@@ -5,6 +5,8 @@ namespace swboot {
 Loader::Loader(const Platform& platform)
     : p(platform),
       io(platform.console),
+      eventLog(*this),
+      textLog(*this),
       dim(*this),
       images(*this),
       xmodem(*this),

@@ -11,6 +11,8 @@
 #include "boot/shell.h"
 #include "boot/startup.h"
 #include "common/stdio.h"
+#include "eventlog/event_log.h"
+#include "eventlog/text_log.h"
 #include "image/code_load.h"
 #include "image/dim.h"
 #include "image/image_store.h"
@@ -39,6 +41,8 @@ public:
     int switchChipCount = 0;
     char activeImageName[DIM_FILE_NAME_SIZE] = {};
 
+    EventLog eventLog;
+    TextLog textLog;
     ImageDirectory dim;
     ImageStore images;
     Xmodem xmodem;

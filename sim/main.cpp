@@ -147,6 +147,7 @@ int main(int argc, char** argv) {
     std::string console = "stdio";
     std::string clockKind = "real";
     std::string onHandover = "wait";
+    std::string lineSpeed = "off";
     std::vector<std::string> traces;
     std::vector<std::string> dumps;
     bool printProfile = false;
@@ -176,6 +177,13 @@ int main(int argc, char** argv) {
     app.add_flag("--no-wait", consoleNoWait,
                  "With --console pty or tcp: power the board on at once instead of waiting for a program to "
                  "connect");
+    app.add_option("--line-speed", lineSpeed,
+                   "paced: every character on the console line takes ten bit times each way at the speed the "
+                   "loader set (9600 at power-on, then what Boot Menu option 2 chose), as on the board's UART, "
+                   "and each file transfer is reported with its duration and the share of the line rate it "
+                   "used; off: bytes take no time")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"paced", "off"}));
     app.add_option("--clock", clockKind,
                    "real: board time is real time; virtual: delays and timeouts pass at once")
         ->capture_default_str()
@@ -255,6 +263,7 @@ int main(int argc, char** argv) {
     options.stateDir = stateDir;
     options.powerCutAfter = powerCutAfter;
     options.powerCutSeed = powerCutSeed;
+    options.linePaced = lineSpeed == "paced";
     options.onHandover = onHandover == "exit"     ? sim::OnHandover::Exit
                          : onHandover == "return" ? sim::OnHandover::Return
                                                   : sim::OnHandover::Wait;

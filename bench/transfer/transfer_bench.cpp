@@ -43,6 +43,7 @@
 #include "harness/files.h"
 #include "harness/line_peer.h"
 #include "harness/pty_board.h"
+#include "memory_ratios.h"
 
 extern char** environ;
 
@@ -54,6 +55,9 @@ constexpr const char* CONTROL_X_HINT = "Send several Control-X characters to can
 constexpr uint8_t SOH = 0x01;
 constexpr uint8_t STX = 0x02;
 constexpr size_t DEFAULT_SIZE = 16u << 20;
+// The paced code load: a smaller file, at the speed a person would choose.
+constexpr size_t DEFAULT_PACED_SIZE = 300u << 10;
+constexpr uint32_t PACED_SPEED = 115200;
 constexpr auto PEER_LIMIT = std::chrono::minutes(2);
 
 double seconds(Steady::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -67,8 +71,13 @@ public:
     // first data block.
     void fromSender(const uint8_t* data, size_t length, Steady::time_point when) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (request_ && !firstBlock_ && length > 0 && (data[0] == SOH || data[0] == STX)) {
+        const bool blockStart = length > 1 && (data[0] == SOH || data[0] == STX);
+        if (request_ && !firstBlock_ && blockStart) {
             firstBlock_ = when;
+        }
+        if (request_ && !secondBlock_ && blockStart && data[1] == 2) {
+            secondBlock_ = when;
+            firstBlockSize_ = data[0] == STX ? 1024 : 128;
         }
     }
     // A chunk from the receiver: the last one is its acknowledgement of the
@@ -81,7 +90,8 @@ public:
         }
     }
 
-    std::optional<Steady::time_point> request_, firstBlock_, lastAnswer_;
+    std::optional<Steady::time_point> request_, firstBlock_, secondBlock_, lastAnswer_;
+    size_t firstBlockSize_ = 0;
 
 private:
     void first(std::optional<Steady::time_point>& slot, Steady::time_point when) {
@@ -98,9 +108,15 @@ struct Run {
     bool ok = false;
     double total = 0, before = 0, handshake = 0, blocks = 0, after = 0;
     size_t bytes = 0;
+    // From the second block on: what follows the first block's own
+    // handshake (sx -k takes the "K" of "C K" as junk and sends the first
+    // block twice, about 7 s apart).
+    double laterBlocks = 0;
+    size_t laterBytes = 0;
     std::string note;
 
     double rate() const { return blocks > 0 ? double(bytes) / blocks : 0; }
+    double laterRate() const { return laterBlocks > 0 ? double(laterBytes) / laterBlocks : 0; }
 };
 
 Run phases(const std::string& name, size_t bytes, Steady::time_point start, Steady::time_point end, Timeline& t) {
@@ -116,6 +132,10 @@ Run phases(const std::string& name, size_t bytes, Steady::time_point start, Stea
     run.handshake = seconds(*t.firstBlock_ - *t.request_);
     run.blocks = seconds(*t.lastAnswer_ - *t.firstBlock_);
     run.after = seconds(end - *t.lastAnswer_);
+    if (t.secondBlock_ && bytes > t.firstBlockSize_) {
+        run.laterBlocks = seconds(*t.lastAnswer_ - *t.secondBlock_);
+        run.laterBytes = bytes - t.firstBlockSize_;
+    }
     return run;
 }
 
@@ -169,10 +189,12 @@ Steady::time_point runOnTerminal(std::vector<std::string> argv, const std::strin
 }
 
 // The loader receives the file from `sx -k` with the given letters.
-Run loaderReceives(const std::string& letters, const std::filesystem::path& file, size_t size) {
+// With a speed, the board's line is paced at it.
+Run loaderReceives(const std::string& letters, const std::filesystem::path& file, size_t size,
+                   uint32_t pacedSpeed = 0) {
     ScratchDir host("swboot-bench");
     std::filesystem::copy_file(file, host.path() / "data.bin");
-    PtyBoard board;
+    PtyBoard board(pacedSpeed != 0, pacedSpeed != 0 ? pacedSpeed : 9600);
     Timeline t;
     LinePeer sender(board.terminalPath(),
                     peer({"sx", "-k", "data.bin"}, host,
@@ -189,7 +211,7 @@ Run loaderReceives(const std::string& letters, const std::filesystem::path& file
     int result = board.xmodem(letters + " xcode.bin");
     Steady::time_point end = Steady::now();
     PeerResult r = sender.finish();
-    Run run = phases("loader " + letters + " <- sx -k", size, start, end, t);
+    Run run = phases("loader " + letters + " <- sx -k" + (pacedSpeed != 0 ? " paced" : ""), size, start, end, t);
     std::vector<uint8_t> got = board.readFile("xcode.bin");
     std::vector<uint8_t> want = readHostFile(file);
     run.ok = result == 0 && r.exitStatus == 0 && got.size() >= want.size() &&
@@ -197,7 +219,7 @@ Run loaderReceives(const std::string& letters, const std::filesystem::path& file
     if (!run.ok) {
         run.note += " result " + std::to_string(result) + "; sx: " + r.summary();
     }
-    if (run.ok && letters == "-cbrke") {
+    if (run.ok && letters == "-cbrke" && pacedSpeed == 0) {
         // The code load's CRC pass over the received file.
         Steady::time_point crcStart = Steady::now();
         board.loader().images.fileCrc16("xcode.bin", static_cast<uint32_t>(got.size()));
@@ -327,8 +349,11 @@ Run median(std::vector<Run> runs) {
 
 int usage(const char* program) {
     std::fprintf(stderr,
-                 "usage: %s [--size BYTES] [--runs N] [--only code-load|receive|rx|send|sx]\n"
-                 "Times the loader's xmodem command against lrzsz (sx, rx) over a pseudo-terminal.\n",
+                 "usage: %s [--size BYTES] [--paced-size BYTES] [--runs N] [--only "
+                 "code-load|receive|rx|send|sx|paced]\n"
+                 "Times the loader's xmodem command against lrzsz (sx, rx) over a pseudo-terminal, and a code "
+                 "load on a line paced at 115200 baud; then prints the table of ratios, with the image CRC and "
+                 "the boot to hand-over measured beside their yardsticks.\n",
                  program);
     return 2;
 }
@@ -337,11 +362,14 @@ int usage(const char* program) {
 
 int main(int argc, char** argv) {
     size_t size = DEFAULT_SIZE;
+    size_t pacedSize = DEFAULT_PACED_SIZE;
     int runs = 1;
     std::string only;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
             size = std::strtoul(argv[++i], nullptr, 0);
+        } else if (std::strcmp(argv[i], "--paced-size") == 0 && i + 1 < argc) {
+            pacedSize = std::strtoul(argv[++i], nullptr, 0);
         } else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
             runs = std::max(1, std::atoi(argv[++i]));
         } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
@@ -359,6 +387,8 @@ int main(int argc, char** argv) {
     ScratchDir dir("swboot-bench");
     std::filesystem::path file = dir.path() / "data.bin";
     writeHostFile(file, testPattern(size, 16));
+    std::filesystem::path pacedFile = dir.path() / "paced.bin";
+    writeHostFile(pacedFile, testPattern(pacedSize, 17));
 
     struct Case {
         const char* title;
@@ -370,10 +400,11 @@ int main(int argc, char** argv) {
         {"rx", [&] { return rxOnTerminal(file, size); }},
         {"send", [&] { return loaderSends(file, size); }},
         {"sx", [&] { return rxOnPipes(file, size); }},
+        {"paced", [&] { return loaderReceives("-cbrke", pacedFile, pacedSize, PACED_SPEED); }},
     };
-    std::printf("%zu bytes, %d run(s) each, median by block phase; times in seconds, rate in bytes/s of the block "
-                "phase\n\n",
-                size, runs);
+    std::printf("%zu bytes (paced: %zu bytes at %u baud), %d run(s) each, median by block phase; times in "
+                "seconds, rate in bytes/s of the block phase\n\n",
+                size, pacedSize, PACED_SPEED, runs);
     std::printf("%-28s %7s %7s %9s %7s %7s %10s\n", "", "total", "before", "handshake", "blocks", "after", "rate");
     std::vector<Run> results;
     for (const Case& c : cases) {
@@ -399,15 +430,44 @@ int main(int argc, char** argv) {
     const Run& rx = results[2];
     const Run& loaderSend = results[3];
     const Run& sxSend = results[4];
+    const Run& paced = results[5];
     auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
-    std::printf("\nreceiving from sx -k, block phase: loader %.0f B/s, rx %.0f B/s, loader/rx %.2f\n",
-                withoutK.rate(), rx.rate(), ratio(withoutK.rate(), rx.rate()));
-    std::printf("receiving from sx -k, end to end: loader rbc %.0f B/s, loader -cbrke %.0f B/s, rx %.0f B/s\n",
-                size / withoutK.total, size / withK.total, size / rx.total);
-    std::printf("the 1K request after C (-cbrke against rbc) costs %.2f s in the block phase\n",
+    std::printf("\nthe 1K request after C (-cbrke against rbc) costs %.2f s in the block phase\n",
                 withK.blocks - withoutK.blocks);
-    std::printf("sending to rx -c, block phase: loader %.0f B/s, sx %.0f B/s, loader/sx %.2f\n", loaderSend.rate(),
-                sxSend.rate(), ratio(loaderSend.rate(), sxSend.rate()));
+
+    std::printf("\nmeasuring the image CRC and the boot to hand-over...\n");
+    const speedbench::Pair crc = speedbench::imageCrcAgainstZlib();
+    const speedbench::Pair boot = speedbench::bootAgainstFloor();
+    const double lineRate = PACED_SPEED / 10.0;
+
+    struct Row {
+        const char* what;
+        double ratio;
+        const char* target;
+        bool met;
+    };
+    const double pacedShare = ratio(paced.laterRate(), lineRate);
+    const Row rows[] = {
+        {"image CRC-16 / zlib crc32 (bytes per second, 16 MiB)", ratio(crc.first, crc.second), ">= 0.50",
+         ratio(crc.first, crc.second) >= 0.5},
+        {"boot to hand-over / (read + inflate + CRC), 16 MiB", ratio(boot.first, boot.second), "<= 1.30",
+         boot.second > 0 && ratio(boot.first, boot.second) <= 1.3},
+        {"receiving from sx -k: loader rbc / rx -c (block phase)", ratio(withoutK.rate(), rx.rate()), ">= 1.00",
+         ratio(withoutK.rate(), rx.rate()) >= 1.0},
+        {"sending to rx -c: loader cbske / sx -k (block phase)", ratio(loaderSend.rate(), sxSend.rate()),
+         ">= 1.00", ratio(loaderSend.rate(), sxSend.rate()) >= 1.0},
+        {"paced code load -cbrke <- sx -k / line rate (blocks 2 on)", pacedShare, ">= 0.97", pacedShare >= 0.97},
+        {"paced code load -cbrke <- sx -k / line rate (block phase)", ratio(paced.rate(), lineRate), "", true},
+    };
+    std::printf("\n%-60s %7s %9s\n", "ratio, each side by side in this run", "", "target");
+    for (const Row& row : rows) {
+        std::printf("%-60s %7.3f %9s  %s\n", row.what, row.ratio, row.target,
+                    *row.target == 0 ? "" : row.met ? "met" : "NOT MET");
+    }
+    std::printf("\n(CRC: %.0f MB/s against %.0f MB/s; boot: %.1f ms against %.1f ms; the paced run loads %zu "
+                "bytes at %u baud, whose line rate is %.0f bytes/s)\n",
+                crc.first / 1e6, crc.second / 1e6, boot.first * 1e3, boot.second * 1e3, pacedSize, PACED_SPEED,
+                lineRate);
     bool ok = std::all_of(results.begin(), results.end(), [](const Run& r) { return r.ok; });
     return ok ? 0 : 1;
 }

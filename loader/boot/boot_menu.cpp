@@ -84,7 +84,9 @@ void BootMenu::choice(unsigned number, int& codeInvalid) {
             l.input.baudRateMenu();
             break;
         case 3:
-            notInThisBuild("Event log retrieval");
+            io.printf("Sending event log, start XMODEM receive.....\n");
+            l.p.clock.taskDelay(LOG_RETRIEVE_DELAY_TICKS);
+            l.eventLog.log_retrieve();
             break;
         case 4:
             if (l.codeLoad.codeLoadXmodem(DEVICE_TARGET_ID) != 0) {

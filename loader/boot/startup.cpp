@@ -175,6 +175,9 @@ void Startup::bootMain() {
     files.mkdir(FILES_DIRECTORY);
     l.shell.cd(FILES_DIRECTORY);
 
+    l.eventLog.log_init(LOG_SIZE_BYTES, LOG_INIT_FIRST, LOG_INIT_LEVEL, LOG_INIT_FURTHER_1, LOG_INIT_FURTHER_2);
+    l.textLog.log_text_rotate();
+
     l.dim.imageInstallRecover();
     // Without a directory, "code.bin" is taken as the default image before
     // the directory that names it is written, so that a power cut between

@@ -2,6 +2,11 @@
 // value 0, no reflection, no final exclusive-or, each byte added at the
 // bottom of the register. It is the remainder of the message itself (the
 // common table form would append two zero bytes).
+//
+// crc16TableBuild and crc16Update are the byte-at-a-time form. Buffers and
+// file pieces go through crc16Continue, which gives the same register on
+// every input but takes sixteen bytes per step: by folding with carry-less
+// multiplication where the processor has it, else with sliced tables.
 #pragma once
 
 #include <cstddef>
@@ -25,5 +30,15 @@ public:
 private:
     uint16_t table_[256] = {};
 };
+
+// The register after feeding the bytes into it, as crc16Update would leave
+// it, by the fastest form this processor offers.
+uint16_t crc16Continue(uint16_t crc, const uint8_t* data, size_t length);
+// The same with sliced tables only: portable, sixteen bytes per step.
+uint16_t crc16Sliced(uint16_t crc, const uint8_t* data, size_t length);
+// Whether this processor can fold with carry-less multiplication.
+bool crc16FoldingAvailable();
+// The same by folding; only to be called when crc16FoldingAvailable().
+uint16_t crc16Folded(uint16_t crc, const uint8_t* data, size_t length);
 
 }  // namespace swboot

@@ -35,9 +35,13 @@ uint16_t ImageStore::fileCrc16(const char* name, uint32_t length) {
         if (n < 0) {
             n = 0;
         }
-        for (long i = 0; i < n && position < length; ++i, ++position) {
-            crc_.crc16Update(block[i], crc);
+        uint32_t take = static_cast<uint32_t>(n);
+        const uint32_t room = position < length ? length - position : 0;
+        if (take > room) {
+            take = room;
         }
+        crc = crc16Continue(crc, block, take);
+        position += take;
         if (position >= length || n < static_cast<long>(FILE_CRC_READ_SIZE)) {
             break;
         }

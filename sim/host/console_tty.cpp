@@ -12,6 +12,9 @@ using namespace swboot;
 ConsoleTty::ConsoleTty(SerialLine& line, SimClock& clock) : line_(line), clock_(clock) {}
 
 void ConsoleTty::powerUp() {
+    if (options_ == OPT_RAW && rawModeHook_) {
+        rawModeHook_(false);
+    }
     options_ = OPT_TERMINAL;
     speed_ = POWER_ON_SPEED;
     queue_.clear();
@@ -34,7 +37,11 @@ void ConsoleTty::poll() {
 
 void ConsoleTty::optionsSet(uint32_t options) {
     bool wasLine = (options_ & OPT_LINE) != 0;
+    const bool wasRaw = options_ == OPT_RAW;
     options_ = options;
+    if (rawModeHook_ && wasRaw != (options_ == OPT_RAW)) {
+        rawModeHook_(options_ == OPT_RAW);
+    }
     if (wasLine && (options_ & OPT_LINE) == 0) {
         // Leaving line mode hands the partly typed line to the reader as is.
         queue_.insert(queue_.end(), editLine_.begin(), editLine_.end());
@@ -138,6 +145,12 @@ void ConsoleTty::idleUntil(int64_t deadlineMicros) {
 }
 
 int ConsoleTty::waitReadable(int64_t microseconds) {
+    if (readable()) {
+        // What is queued answers at once; the line is looked at again when
+        // the queue runs dry (a transfer reads a block in a few calls).
+        poll();
+        return 1;
+    }
     int64_t deadline = microseconds < 0 ? -1 : clock_.nowMicros() + microseconds;
     for (;;) {
         pump();

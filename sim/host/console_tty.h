@@ -38,6 +38,9 @@ public:
     // Called whenever the driver waits or is used, to deliver pending host
     // signals (the termination signal).
     void setPollHook(std::function<void()> hook) { pollHook_ = std::move(hook); }
+    // Called with true when the option word becomes 0 (raw mode, as a file
+    // transfer sets it) and with false when it leaves 0.
+    void setRawModeHook(std::function<void(bool raw)> hook) { rawModeHook_ = std::move(hook); }
 
     // Power-on state: terminal options, 9600 baud, empty queues.
     void powerUp();
@@ -72,6 +75,7 @@ private:
     SimClock& clock_;
     std::function<void()> resetHandler_;
     std::function<void()> pollHook_;
+    std::function<void(bool)> rawModeHook_;
     uint32_t options_ = swboot::OPT_TERMINAL;
     uint32_t speed_ = POWER_ON_SPEED;
     bool speedQueryFails_ = false;

@@ -23,7 +23,8 @@ std::unique_ptr<FlashArray> makeFlash(const BoardOptions& options) {
 SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diagnostics& diagnostics)
     : options_(std::move(options)),
       clock_(clock),
-      line_(line),
+      paced_(options_.linePaced ? std::make_unique<PacedLine>(line, clock) : nullptr),
+      line_(paced_ ? *paced_ : line),
       diagnostics_(diagnostics),
       flash_((std::filesystem::create_directories(options_.stateDir), makeFlash(options_))),
       cpld_(options_.profile.cpld),
@@ -32,7 +33,7 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
       memoryMap_(ram_, cpld_, *flash_),
       heap_(ram_),
       volume_(std::make_unique<HostVolume>(*flash_, options_.stateDir / "volume", clock)),
-      tty_(line, clock),
+      tty_(line_, clock),
       platform_{tty_, clock_, tasks_, *volume_, *volume_, memoryMap_, core_, pci_, heap_} {
     flash_->setPowerCut(&powerCut_);
     volume_->setPowerCut(&powerCut_);
@@ -47,6 +48,15 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
         tty_.write(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     });
     tty_.setPollHook([this] { pollTermination(); });
+    if (paced_) {
+        tty_.setRawModeHook([this](bool raw) {
+            if (raw) {
+                paced_->meterStart();
+            } else {
+                reportTransfer(paced_->meterStop());
+            }
+        });
+    }
     clock_.setSleeper([this](int64_t deadline) { tty_.idleUntil(deadline); });
 }
 
@@ -62,6 +72,17 @@ void SimBoard::pollTermination() {
     throw BoardPowerOff{"terminated by the host (SIGTERM)", EXIT_TERMINATED};
 }
 
+void SimBoard::reportTransfer(const PacedLine::Meter& meter) {
+    if (meter.received == 0 && meter.sent == 0) {
+        return;
+    }
+    diagnostics_.linef("line: transfer of %llu bytes in, %llu out took %.1f s; %s from the first byte to the last "
+                       "%.1f s, %.1f%% of the line rate at %u baud",
+                       static_cast<unsigned long long>(meter.received), static_cast<unsigned long long>(meter.sent),
+                       meter.seconds(), meter.mostlyReceived() ? "receiving" : "sending", meter.busiestSeconds(),
+                       meter.lineShare() * 100, meter.speed);
+}
+
 void SimBoard::powerUp() {
     clock_.powerUp();
     cpld_.powerUp();
@@ -69,6 +90,9 @@ void SimBoard::powerUp() {
     heap_.powerUp();
     tasks_.powerUp();
     volume_->powerUp();
+    if (paced_) {
+        paced_->powerUp();
+    }
     tty_.powerUp();
 }
 

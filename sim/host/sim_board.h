@@ -26,6 +26,7 @@
 #include "host/console_tty.h"
 #include "host/diagnostics.h"
 #include "host/host_volume.h"
+#include "host/paced_line.h"
 #include "host/serial_line.h"
 #include "host/sim_clock.h"
 #include "host/sim_heap.h"
@@ -56,6 +57,7 @@ struct BoardOptions {
     int maxPowerOns = 0;                // stop after this many power-ons (0: no limit)
     uint64_t powerCutAfter = 0;         // the power fails at this persistent step (0: never)
     uint64_t powerCutSeed = 0;          // makes the half-done step reproducible
+    bool linePaced = false;             // the console line runs at the UART's speed
 };
 
 // Exit status of run() when the loader halted on a non-interactive console.
@@ -88,6 +90,8 @@ public:
     FlashArray& flash() { return *flash_; }
     HostVolume& volume() { return *volume_; }
     ConsoleTty& tty() { return tty_; }
+    // The paced line, or null when the line is not paced.
+    PacedLine* pacedLine() { return paced_.get(); }
     SimHeap& heap() { return heap_; }
     SimTasks& tasks() { return tasks_; }
     PciSpace& pci() { return pci_; }
@@ -105,11 +109,13 @@ private:
     // hand-over): input goes nowhere, the operator's keys still work.
     [[noreturn]] void idleForever(const char* why);
     void pollTermination();
+    void reportTransfer(const PacedLine::Meter& meter);
 
     BoardOptions options_;
     PowerCut powerCut_;
     SimClock& clock_;
-    SerialLine& line_;
+    std::unique_ptr<PacedLine> paced_;  // between the line and the driver, when paced
+    SerialLine& line_;                  // the line as the driver sees it
     Diagnostics& diagnostics_;
     Ram ram_;
     std::unique_ptr<FlashArray> flash_;

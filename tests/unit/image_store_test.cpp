@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,44 @@ TEST(ImageCrc16, CheckValues) {
     EXPECT_EQ(imageCrc({0x01, 0x00, 0x00}), 0xA097);
     EXPECT_EQ(imageCrc({0x02, 0x00, 0x00}), 0xE1B9);
     EXPECT_EQ(imageCrc({0xFF, 0x00, 0x00}), 0xF087);
+}
+
+// The fast forms against the byte-at-a-time form: random lengths (around
+// the sixteen-byte steps and the 64-byte stride most often), start offsets,
+// starting registers and contents, and a message split at a random point.
+TEST(ImageCrc16, FastFormsGiveTheByteAtATimeRegister) {
+    ImageCrc bytewise;
+    bytewise.crc16TableBuild();
+    auto byteAtATime = [&](uint16_t crc, const uint8_t* data, size_t length) {
+        for (size_t i = 0; i < length; ++i) {
+            bytewise.crc16Update(data[i], crc);
+        }
+        return crc;
+    };
+    std::mt19937 random(1220);
+    std::vector<uint8_t> buffer(9000);
+    for (int round = 0; round < 3000; ++round) {
+        const size_t length = round % 3 == 0 ? random() % 8192 : random() % 200;
+        const size_t offset = random() % 16;
+        const uint16_t start = round % 4 == 0 ? 0 : static_cast<uint16_t>(random());
+        const int fill = round % 5;  // now and then all zeros or all ones
+        for (size_t i = 0; i < offset + length; ++i) {
+            buffer[i] = fill == 1 ? 0x00 : fill == 2 ? 0xFF : static_cast<uint8_t>(random());
+        }
+        const uint8_t* data = buffer.data() + offset;
+        const uint16_t want = byteAtATime(start, data, length);
+        ASSERT_EQ(crc16Sliced(start, data, length), want) << length << " bytes at offset " << offset;
+        if (crc16FoldingAvailable()) {
+            ASSERT_EQ(crc16Folded(start, data, length), want) << length << " bytes at offset " << offset;
+        }
+        ASSERT_EQ(crc16Continue(start, data, length), want) << length << " bytes at offset " << offset;
+        const size_t split = length == 0 ? 0 : random() % length;
+        ASSERT_EQ(crc16Continue(crc16Continue(start, data, split), data + split, length - split), want);
+        if (start == 0) {
+            ImageCrc crc;
+            ASSERT_EQ(crc.compute(data, length), want);
+        }
+    }
 }
 
 TEST(ImageCrc16, TwoAppendedZeroBytesGiveTheCommonCrc) {

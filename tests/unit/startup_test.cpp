@@ -193,7 +193,8 @@ TEST(Startup, CodeBinBecomesImage1WhenTheDirectoryIsMissingEmptyOrUnreadable) {
             board.writeFile("boot.dim", *c.directory);
         }
         if (c.readFails) {
-            board.volume().injectFailure(sim::HostVolume::Operation::Read);
+            // The event log is read first, then the directory.
+            board.volume().injectFailure(sim::HostVolume::Operation::Read, 2);
         }
         board.type("2");
         EXPECT_EQ(board.run(), 0);

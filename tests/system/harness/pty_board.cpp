@@ -8,13 +8,14 @@
 
 namespace interop {
 
-PtyBoard::PtyBoard() {
+PtyBoard::PtyBoard(bool paced, uint32_t speed) {
     diagnostics_.setQuiet(true);
     diagnostics_.setCapture(true);
     line_ = std::make_unique<sim::PtyLine>(clock_, diagnostics_);
     sim::BoardOptions options;
     options.stateDir = state_.path() / "state";
     options.flashInMemory = true;
+    options.linePaced = paced;
     board_ = std::make_unique<sim::SimBoard>(std::move(options), clock_, *line_, diagnostics_);
 
     sim::HostVolume& volume = board_->volume();
@@ -32,6 +33,9 @@ PtyBoard::PtyBoard() {
     // monitor trap, 9600 baud.
     board_->tty().powerUp();
     board_->tty().optionsSet(swboot::OPT_TERMINAL & ~swboot::OPT_MON_TRAP);
+    if (board_->tty().baudRateSet(speed) != swboot::OK) {
+        throw std::runtime_error("the console does not take " + std::to_string(speed) + " baud");
+    }
     loader_ = std::make_unique<swboot::Loader>(p);
 }
 

@@ -22,7 +22,8 @@ namespace interop {
 
 class PtyBoard {
 public:
-    PtyBoard();
+    // A line held to the UART's speed when paced, at the given speed.
+    explicit PtyBoard(bool paced = false, uint32_t speed = 9600);
     ~PtyBoard();
 
     // The terminal for the program at the other end.
