@@ -22,7 +22,11 @@ namespace {
 std::vector<uint8_t> block(uint8_t number, std::vector<uint8_t> data) {
     const bool large = data.size() > 128;
     data.resize(large ? 1024 : 128, 0);
-    std::vector<uint8_t> out = {static_cast<uint8_t>(large ? 0x02 : 0x01), number, static_cast<uint8_t>(0xFF - number)};
+    std::vector<uint8_t> out;
+    out.reserve(data.size() + 5);
+    out.push_back(large ? 0x02 : 0x01);
+    out.push_back(number);
+    out.push_back(static_cast<uint8_t>(0xFF - number));
     out.insert(out.end(), data.begin(), data.end());
     swboot::XmodemCrc crc;
     uint16_t value = crc.compute(data.data(), data.size());

@@ -197,6 +197,16 @@ std::vector<Scenario> scenarios() {
          {"old code"},
          {{"image1", {OLD_IMAGE}}},
          true},
+        {"event log erase at startup (damaged log2.bin)",
+         [](TestBoard& board) {
+             board.writeFile("image1", OLD_IMAGE);
+             board.writeFile("boot.dim", boot::DEFAULT_DIM);
+             board.writeFile("log2.bin", std::vector<uint8_t>(52 * 3, 0x5A));
+         },
+         nullptr,
+         {"old code"},
+         {{"image1", {OLD_IMAGE}}, {"boot.dim", {std::vector<uint8_t>(boot::DEFAULT_DIM.begin(), boot::DEFAULT_DIM.end())}}},
+         true},
     };
 }
 

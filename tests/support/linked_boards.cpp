@@ -75,7 +75,7 @@ bool LinkedBoards::blocked(const End& end) const {
     if (!end.waiting) {
         return false;
     }
-    if (end.wakeOnInput && !end.input.empty()) {
+    if (end.wakeOnInput && arrived(end)) {
         return false;
     }
     return end.deadline < 0 || now_ < end.deadline;
@@ -88,7 +88,7 @@ void LinkedBoards::wait(int side, int64_t deadline, bool wakeOnInput) {
     self.deadline = deadline;
     self.wakeOnInput = wakeOnInput;
     for (;;) {
-        if ((wakeOnInput && !self.input.empty()) || (deadline >= 0 && now_ >= deadline)) {
+        if ((wakeOnInput && arrived(self)) || (deadline >= 0 && now_ >= deadline)) {
             break;
         }
         if (blocked(*ends_[0]) && blocked(*ends_[1])) {
@@ -96,6 +96,10 @@ void LinkedBoards::wait(int side, int64_t deadline, bool wakeOnInput) {
             for (const auto& end : ends_) {
                 if (!end->gone && end->waiting && end->deadline >= 0 && (next < 0 || end->deadline < next)) {
                     next = end->deadline;
+                }
+                if (!end->gone && end->waiting && end->wakeOnInput && !end->input.empty() &&
+                    (next < 0 || end->input.front().first < next)) {
+                    next = end->input.front().first;
                 }
             }
             if (next < 0) {
@@ -114,19 +118,25 @@ void LinkedBoards::wait(int side, int64_t deadline, bool wakeOnInput) {
 
 void LinkedBoards::send(int side, const uint8_t* data, size_t length) {
     std::lock_guard<std::mutex> lock(mutex_);
+    ends_[side]->sent.insert(ends_[side]->sent.end(), data, data + length);
     End& other = *ends_[1 - side];
     if (other.listening && !other.gone) {
-        other.input.insert(other.input.end(), data, data + length);
+        for (size_t i = 0; i < length; ++i) {
+            other.lastArrival = std::max(other.lastArrival, now_) + BYTE_TIME_MICROS;
+            other.input.emplace_back(other.lastArrival, data[i]);
+        }
         changed_.notify_all();
     }
 }
 
 long LinkedBoards::take(int side, uint8_t* buffer, size_t length) {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::deque<uint8_t>& input = ends_[side]->input;
-    size_t n = std::min(length, input.size());
-    std::copy_n(input.begin(), n, buffer);
-    input.erase(input.begin(), input.begin() + static_cast<long>(n));
+    End& end = *ends_[side];
+    size_t n = 0;
+    while (n < length && arrived(end)) {
+        buffer[n++] = end.input.front().second;
+        end.input.pop_front();
+    }
     return static_cast<long>(n);
 }
 
@@ -160,6 +170,8 @@ void LinkedBoards::run(const std::function<void(swboot::Loader&)>& first, int64_
         end->gone = false;
         end->listening = false;
         end->input.clear();
+        end->lastArrival = 0;
+        end->sent.clear();
         end->ended.clear();
     }
     std::thread other(body, 1, secondStartMicros, std::cref(second));

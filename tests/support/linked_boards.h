@@ -1,8 +1,8 @@
 // Two simulated boards whose console lines are joined back to back, sharing
 // one virtual time: each board's loader runs in a thread of its own, and
 // board time moves on only while both wait (for input or for a delay), to
-// the earlier of their deadlines. What one board sends reaches the other at
-// once; a board that is not yet listening loses what reaches it, as a
+// the earlier of their deadlines. Bytes cross the line one after the
+// other, a millisecond each (about 9600 bits per second); a board that is not yet listening loses what reaches it, as a
 // terminal that has not started its transfer would.
 #pragma once
 
@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "host/diagnostics.h"
 #include "host/serial_line.h"
@@ -43,6 +44,8 @@ public:
     void run(const std::function<void(swboot::Loader&)>& first, int64_t secondStartMicros,
              const std::function<void(swboot::Loader&)>& second);
     const std::string& what(int side) const { return ends_[side]->ended; }
+    // Every byte a board sent during the last run.
+    const std::vector<uint8_t>& sent(int side) const { return ends_[side]->sent; }
     int64_t nowMicros();
 
 private:
@@ -55,7 +58,9 @@ private:
         sim::Diagnostics diagnostics;
         std::unique_ptr<sim::SimBoard> board;
         std::unique_ptr<swboot::Loader> loader;
-        std::deque<uint8_t> input;
+        std::deque<std::pair<int64_t, uint8_t>> input;  // arrival time, byte
+        int64_t lastArrival = 0;
+        std::vector<uint8_t> sent;
         bool listening = false;
         bool waiting = false;
         bool wakeOnInput = false;
@@ -71,10 +76,12 @@ private:
     void send(int side, const uint8_t* data, size_t length);
     long take(int side, uint8_t* buffer, size_t length);
     bool blocked(const End& end) const;
+    bool arrived(const End& end) const { return !end.input.empty() && end.input.front().first <= now_; }
 
     std::mutex mutex_;
     std::condition_variable changed_;
     int64_t now_ = 0;
+    static constexpr int64_t BYTE_TIME_MICROS = 1000;
     std::unique_ptr<End> ends_[2];
 };
 

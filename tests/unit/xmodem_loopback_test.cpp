@@ -3,6 +3,7 @@
 // can meet it, the files on the receiving volume compared byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -43,6 +44,7 @@ struct Pairing {
     const char* send;
     int result;                                        // of the receiving command
     std::vector<std::pair<const char*, const char*>> landed;  // received name, sent name
+    long acks = 0;  // acknowledgements the receiver sends, where counted
 };
 
 TEST(XmodemLoopback, EverySendingModeAgainstEveryReceivingModeThatMeetsIt) {
@@ -60,7 +62,8 @@ TEST(XmodemLoopback, EverySendingModeAgainstEveryReceivingModeThatMeetsIt) {
         {"-rb x.bin", "-skb a.bin", 0, {{"x.bin", "a.bin"}}},
         // The code load's own command against a single-file batch.
         {"-cbrke x.bin", "-syb a.bin", 0, {{"x.bin", "a.bin"}}},
-        {"-cbrke x.bin", "-sykb a.bin", 0, {{"x.bin", "a.bin"}}},
+        // Header, five 1K blocks, the end of the file, the batch end.
+        {"-cbrke x.bin", "-sykb a.bin", 0, {{"x.bin", "a.bin"}}, 8},
         // Batch receives take the sender's names.
         {"-rb", "-syb a.bin b.bin", 0, {{"a.bin", "a.bin"}, {"b.bin", "b.bin"}}},
         {"-rkb", "-sykb a.bin b.bin", 0, {{"a.bin", "a.bin"}, {"b.bin", "b.bin"}}},
@@ -96,6 +99,11 @@ TEST(XmodemLoopback, EverySendingModeAgainstEveryReceivingModeThatMeetsIt) {
                 original.resize((original.size() + 127) / 128 * 128, 0x1A);
             }
             EXPECT_EQ(readHost(boards.filePath(0, to)), original);
+        }
+        // On a clean line no block goes twice: the receiver acknowledges
+        // each header, block and end of file once.
+        if (p.acks != 0) {
+            EXPECT_EQ(std::count(boards.sent(0).begin(), boards.sent(0).end(), 0x06), p.acks);
         }
         // Nothing arrives that was not sent.
         size_t files = 0;
