@@ -15,6 +15,12 @@ Loader::Loader(const Platform& platform)
       input(*this),
       codeStart(*this),
       menu(*this),
-      startup(*this) {}
+      startup(*this),
+      pciInfo(*this),
+      coreInfo(*this),
+      sdramTest(*this),
+      fsTest(*this),
+      memoryTool(*this),
+      utilities(*this) {}
 
 }  // namespace swboot

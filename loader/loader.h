@@ -10,9 +10,15 @@
 #include "boot/console_input.h"
 #include "boot/shell.h"
 #include "boot/startup.h"
+#include "boot/utilities_menu.h"
 #include "common/stdio.h"
+#include "diag/fs_test.h"
+#include "diag/memory_tool.h"
+#include "diag/sdram_test.h"
 #include "eventlog/event_log.h"
 #include "eventlog/text_log.h"
+#include "hw/core_info.h"
+#include "hw/pci_info.h"
 #include "image/code_load.h"
 #include "image/dim.h"
 #include "image/image_store.h"
@@ -52,6 +58,12 @@ public:
     CodeStart codeStart;
     BootMenu menu;
     Startup startup;
+    PciInfo pciInfo;
+    CoreInfo coreInfo;
+    SdramTest sdramTest;
+    FsTest fsTest;
+    MemoryTool memoryTool;
+    UtilitiesMenu utilities;
 };
 
 }  // namespace swboot

@@ -169,7 +169,7 @@ void BootMenu::choice(unsigned number, int& codeInvalid) {
             l.dim.dimFileShow();
             break;
         case CHOICE_UTILITIES:
-            notInThisBuild("The boot code utilities menu");
+            l.utilities.bootUtilitiesMenu();
             break;
         case MENU_CHOICE_LIST:
             optionList();

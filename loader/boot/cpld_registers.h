@@ -12,6 +12,12 @@ inline constexpr uint32_t CPLD_RESET_CONTROL = CPLD_BASE + 0x0;
 inline constexpr uint32_t CPLD_LED_REGISTER_1 = CPLD_BASE + 0x1;
 inline constexpr uint32_t CPLD_LED_REGISTER_2 = CPLD_BASE + 0x2;
 inline constexpr uint32_t CPLD_REGISTER_3 = CPLD_BASE + 0x3;
+inline constexpr uint32_t CPLD_FAN_STATUS = CPLD_BASE + 0x5;
+inline constexpr uint32_t CPLD_MODULE_TYPE = CPLD_BASE + 0x6;
+inline constexpr uint32_t CPLD_MODULE_PRESENCE = CPLD_BASE + 0x7;
+inline constexpr uint32_t CPLD_BOARD_TYPE = CPLD_BASE + 0x8;
+inline constexpr uint32_t CPLD_BOARD_REVISION = CPLD_BASE + 0xB;
+inline constexpr uint32_t CPLD_PLD_REVISION = CPLD_BASE + 0xC;
 inline constexpr uint32_t CPLD_UNIT_DISPLAY_1 = CPLD_BASE + 0xE;
 inline constexpr uint32_t CPLD_UNIT_DISPLAY_2 = CPLD_BASE + 0xF;
 

@@ -147,6 +147,8 @@ void Startup::bootMain() {
     Loader& l = loader_;
     Stdio& io = l.io;
 
+    // The board support knows the core clock before anything else runs.
+    l.coreInfo.ccbFrequencyGet();
     lampTest();
     switchChipScan();
 

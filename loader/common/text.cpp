@@ -37,6 +37,53 @@ int32_t decimalToInt(const char* text) {
     return static_cast<int32_t>(value);
 }
 
+uint32_t hexToUnsigned(const char* text) {
+    if (text == nullptr) {
+        return 0;
+    }
+    const char* p = text;
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\f' || *p == '\v') {
+        ++p;
+    }
+    auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && digit(p[2]) >= 0) {
+        p += 2;
+    }
+    uint64_t value = 0;
+    for (; digit(*p) >= 0; ++p) {
+        value = value * 16 + static_cast<uint64_t>(digit(*p));
+        if (value > UINT32_MAX) {
+            return UINT32_MAX;
+        }
+    }
+    return static_cast<uint32_t>(value);
+}
+
+char* textToken(char* text, const char* delimiters, char** state) {
+    char* p = text != nullptr ? text : *state;
+    if (p == nullptr) {
+        return nullptr;
+    }
+    p += std::strspn(p, delimiters);
+    if (*p == '\0') {
+        *state = nullptr;
+        return nullptr;
+    }
+    char* end = p + std::strcspn(p, delimiters);
+    if (*end != '\0') {
+        *end = '\0';
+        *state = end + 1;
+    } else {
+        *state = nullptr;
+    }
+    return p;
+}
+
 void textCopy(char* field, size_t fieldSize, const char* source) {
     if (fieldSize == 0) {
         return;

@@ -34,6 +34,11 @@ l1csr0 = 0x00000001
 l1csr1 = 0x00000001
 l1cfg0 = 0x08382020
 l1cfg1 = 0x00382020
+ccb_ratio = 5            # PLL status: CCB = 5 x 66.666666 MHz = 333.333330 MHz
+core_ratio = 5           # PLL status: core = 5/2 x CCB = 833.333325 MHz
+l2ctl = 0xa8000000       # L2 enabled, 256 KiB
+l2srbar0 = 0x00000000
+l2srbar1 = 0x00000000
 
 [[pci]]
 bus = 0
@@ -41,6 +46,10 @@ device = 0
 vendor = 0x1057
 device_id = 0x000c
 class = 0x0b2000
+revision = 0x11
+bars = [0xf0000000]      # the processor's register block seen from PCI
+subsystem_vendor = 0x1057
+subsystem_id = 0x000c
 name = "host bridge"
 
 [[pci]]
@@ -49,6 +58,12 @@ device = 2
 vendor = 0x14e4
 device_id = 0xb504
 class = 0x020000
+revision = 0x12
+bars = [0x80000000]      # 64 KiB of switch registers
+subsystem_vendor = 0x14e4
+subsystem_id = 0xb504
+interrupt_line = 2
+interrupt_pin = 1        # INTA
 name = "switch chip 0"
 
 [[pci]]
@@ -57,6 +72,12 @@ device = 3
 vendor = 0x14e4
 device_id = 0xb504
 class = 0x020000
+revision = 0x12
+bars = [0x80010000]
+subsystem_vendor = 0x14e4
+subsystem_id = 0xb504
+interrupt_line = 3
+interrupt_pin = 1
 name = "switch chip 1"
 
 [vpd]
@@ -138,7 +159,7 @@ BoardProfile BoardProfile::parse(const std::string& textIn, const std::string& o
         out << origin << ":" << e.source().begin.line << ": " << e.description();
         throw std::runtime_error(out.str());
     }
-    checkKeys(root, {"board", "cpld", "cpu", "pci", "vpd"}, "the profile", origin);
+    checkKeys(root, {"board", "cpld", "cpu", "pci", "ram", "vpd"}, "the profile", origin);
 
     BoardProfile profile;
     if (const toml::table* board = section(root, "board", origin)) {
@@ -160,8 +181,19 @@ BoardProfile BoardProfile::parse(const std::string& textIn, const std::string& o
         id.pldRevision = static_cast<uint8_t>(integer(*cpld, "pld_revision", 0, 255, id.pldRevision, origin));
     }
     if (const toml::table* cpu = section(root, "cpu", origin)) {
-        checkKeys(*cpu, {"msr", "hid0", "hid1", "l1csr0", "l1csr1", "l1cfg0", "l1cfg1"}, "[cpu]", origin);
+        checkKeys(*cpu,
+                  {"msr", "hid0", "hid1", "l1csr0", "l1csr1", "l1cfg0", "l1cfg1", "ccb_ratio", "core_ratio", "l2ctl",
+                   "l2srbar0", "l2srbar1"},
+                  "[cpu]", origin);
         const int64_t max = 0xFFFFFFFF;
+        Mpc85xxCcsr::Values& soc = profile.soc;
+        soc.platformRatio = static_cast<uint32_t>(
+            integer(*cpu, "ccb_ratio", 0, Mpc85xxCcsr::PLAT_RATIO_MASK, soc.platformRatio, origin));
+        soc.coreRatio =
+            static_cast<uint32_t>(integer(*cpu, "core_ratio", 0, Mpc85xxCcsr::CORE_RATIO_MASK, soc.coreRatio, origin));
+        soc.l2ctl = static_cast<uint32_t>(integer(*cpu, "l2ctl", 0, max, soc.l2ctl, origin));
+        soc.l2srbar0 = static_cast<uint32_t>(integer(*cpu, "l2srbar0", 0, max, soc.l2srbar0, origin));
+        soc.l2srbar1 = static_cast<uint32_t>(integer(*cpu, "l2srbar1", 0, max, soc.l2srbar1, origin));
         profile.cpu.msr = static_cast<uint32_t>(integer(*cpu, "msr", 0, max, profile.cpu.msr, origin));
         const struct {
             const char* key;
@@ -182,8 +214,10 @@ BoardProfile BoardProfile::parse(const std::string& textIn, const std::string& o
             if (f == nullptr) {
                 throw std::runtime_error(where(entry, origin) + ": each [[pci]] entry must be a table");
             }
-            checkKeys(*f, {"bus", "device", "function", "vendor", "device_id", "class", "revision", "name"}, "[[pci]]",
-                      origin);
+            checkKeys(*f,
+                      {"bus", "device", "function", "vendor", "device_id", "class", "revision", "bars",
+                       "subsystem_vendor", "subsystem_id", "interrupt_line", "interrupt_pin", "name"},
+                      "[[pci]]", origin);
             if (!f->contains("vendor") || !f->contains("device_id")) {
                 throw std::runtime_error(where(entry, origin) + ": a [[pci]] entry needs 'vendor' and 'device_id'");
             }
@@ -195,8 +229,69 @@ BoardProfile BoardProfile::parse(const std::string& textIn, const std::string& o
             fn.deviceId = static_cast<uint16_t>(integer(*f, "device_id", 0, 0xFFFF, 0, origin));
             fn.classCode = static_cast<uint32_t>(integer(*f, "class", 0, 0xFFFFFF, 0, origin));
             fn.revision = static_cast<uint8_t>(integer(*f, "revision", 0, 255, 0, origin));
+            fn.subsystemVendorId = static_cast<uint16_t>(integer(*f, "subsystem_vendor", 0, 0xFFFF, 0, origin));
+            fn.subsystemId = static_cast<uint16_t>(integer(*f, "subsystem_id", 0, 0xFFFF, 0, origin));
+            fn.interruptLine = static_cast<uint8_t>(integer(*f, "interrupt_line", 0, 255, fn.interruptLine, origin));
+            fn.interruptPin = static_cast<uint8_t>(integer(*f, "interrupt_pin", 0, 4, 0, origin));
+            if (const toml::node* bars = f->get("bars")) {
+                const toml::array* values = bars->as_array();
+                if (values == nullptr || values->size() > fn.bars.size()) {
+                    throw std::runtime_error(where(*bars, origin) + ": 'bars' must be a list of at most 6 integers");
+                }
+                for (size_t i = 0; i < values->size(); ++i) {
+                    auto bar = (*values)[i].value<int64_t>();
+                    if (!(*values)[i].is_integer() || !bar || *bar < 0 || *bar > 0xFFFFFFFF) {
+                        throw std::runtime_error(where((*values)[i], origin) + ": each BAR must be a 32-bit integer");
+                    }
+                    fn.bars[i] = static_cast<uint32_t>(*bar);
+                }
+            }
             fn.name = text(*f, "name", "", origin);
             profile.pci.push_back(fn);
+        }
+    }
+    if (const toml::table* ram = section(root, "ram", origin)) {
+        checkKeys(*ram, {"fault"}, "[ram]", origin);
+        const toml::array* list = ram->get("fault") ? ram->get("fault")->as_array() : nullptr;
+        if (ram->get("fault") && list == nullptr) {
+            throw std::runtime_error(where(*ram->get("fault"), origin) + ": faults are [[ram.fault]] tables");
+        }
+        for (size_t i = 0; list && i < list->size(); ++i) {
+            const toml::table* f = (*list)[i].as_table();
+            if (f == nullptr) {
+                throw std::runtime_error(where((*list)[i], origin) + ": each [[ram.fault]] entry must be a table");
+            }
+            checkKeys(*f, {"kind", "address", "bit", "level", "line", "to"}, "[[ram.fault]]", origin);
+            Ram::Fault fault;
+            const std::string kind = text(*f, "kind", "", origin);
+            if (kind == "stuck_bit") {
+                fault.kind = Ram::Fault::Kind::StuckBit;
+                fault.address = static_cast<uint32_t>(integer(*f, "address", 0, Ram::SIZE - 4, 0, origin));
+                fault.bit = static_cast<int>(integer(*f, "bit", 0, 31, 0, origin));
+                fault.level = static_cast<int>(integer(*f, "level", 0, 1, 1, origin));
+                if (fault.address % 4 != 0) {
+                    throw std::runtime_error(where(*f, origin) + ": a stuck bit's address must be a word address");
+                }
+            } else if (kind == "address_line_open" || kind == "address_line_shorted") {
+                const bool shorted = kind == "address_line_shorted";
+                fault.kind = shorted ? Ram::Fault::Kind::AddressLineShorted : Ram::Fault::Kind::AddressLineOpen;
+                fault.line = static_cast<int>(
+                    integer(*f, "line", Ram::ADDRESS_LINE_FIRST, Ram::ADDRESS_LINE_LAST, -1, origin));
+                if (fault.line < 0) {
+                    throw std::runtime_error(where(*f, origin) + ": an address line fault needs 'line'");
+                }
+                if (shorted) {
+                    fault.to = static_cast<int>(
+                        integer(*f, "to", Ram::ADDRESS_LINE_FIRST, Ram::ADDRESS_LINE_LAST, -1, origin));
+                    if (fault.to < 0 || fault.to == fault.line) {
+                        throw std::runtime_error(where(*f, origin) + ": a shorted line needs 'to', another line");
+                    }
+                }
+            } else {
+                throw std::runtime_error(where(*f, origin) +
+                                         ": 'kind' must be stuck_bit, address_line_open or address_line_shorted");
+            }
+            profile.ramFaults.push_back(fault);
         }
     }
     if (const toml::table* vpd = section(root, "vpd", origin)) {

@@ -1,7 +1,7 @@
 // What a simulated board is made of, read from a TOML board profile: the
 // CPLD's identity registers, the PCI functions (the switch chips decide
 // between the 48-port and the fiber board), the processor's power-on
-// register values, and the values a factory would program into the unit's
+// register values and clock ratios, faults of the RAM, and the values a factory would program into the unit's
 // vital product data. An embedded default describes the 48-port board.
 #pragma once
 
@@ -12,7 +12,9 @@
 
 #include "board/cpld.h"
 #include "board/e500_core.h"
+#include "board/mpc85xx_ccsr.h"
 #include "board/pci_space.h"
+#include "board/ram.h"
 
 namespace sim {
 
@@ -29,7 +31,9 @@ struct BoardProfile {
     std::string description;
     Cpld::Identity cpld;
     E500Core::Registers cpu;
+    Mpc85xxCcsr::Values soc;            // PLL ratios and L2 registers ([cpu])
     std::vector<PciSpace::Function> pci;
+    std::vector<Ram::Fault> ramFaults;  // [[ram.fault]]
     VpdValues vpd;
 
     // The text of the embedded default profile (48-port board).

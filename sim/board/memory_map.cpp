@@ -17,6 +17,10 @@ MemoryMap::Region MemoryMap::decode(uint32_t address, unsigned width) const {
                                            static_cast<uint64_t>(FlashArray::BASE) + FlashArray::SIZE) {
         return Region::Flash;
     }
+    if (address >= Mpc85xxCcsr::BASE && address - Mpc85xxCcsr::BASE < Mpc85xxCcsr::SIZE &&
+        Mpc85xxCcsr::decodes(address - Mpc85xxCcsr::BASE)) {
+        return Region::Ccsr;
+    }
     return Region::None;
 }
 
@@ -26,21 +30,9 @@ void MemoryMap::busError(const char* access, uint32_t address, unsigned width) c
     throw BoardMachineCheck{text};
 }
 
-uint32_t MemoryMap::readRam(uint32_t address, unsigned width) {
-    auto bytes = ram_.view(address, width);
-    uint32_t value = 0;
-    for (unsigned i = 0; i < width; ++i) {
-        value = (value << 8) | bytes[i];  // the processor is big-endian
-    }
-    return value;
-}
+uint32_t MemoryMap::readRam(uint32_t address, unsigned width) { return ram_.load(address, width); }
 
-void MemoryMap::writeRam(uint32_t address, unsigned width, uint32_t value) {
-    auto bytes = ram_.view(address, width);
-    for (unsigned i = 0; i < width; ++i) {
-        bytes[width - 1 - i] = static_cast<uint8_t>(value >> (8 * i));
-    }
-}
+void MemoryMap::writeRam(uint32_t address, unsigned width, uint32_t value) { ram_.store(address, width, value); }
 
 uint32_t MemoryMap::readFlash(uint32_t address, unsigned width) const {
     auto bytes = flash_.view(address - FlashArray::BASE, width);
@@ -59,6 +51,7 @@ uint8_t MemoryMap::read8(uint32_t address) {
             return cpld_.read(static_cast<uint8_t>(address - Cpld::BASE));
         case Region::Flash:
             return static_cast<uint8_t>(readFlash(address, 1));
+        case Region::Ccsr:
         case Region::None:
             break;
     }
@@ -83,6 +76,11 @@ uint32_t MemoryMap::read32(uint32_t address) {
             return readRam(address, 4);
         case Region::Flash:
             return readFlash(address, 4);
+        case Region::Ccsr:
+            if (auto value = ccsr_.read32(address - Mpc85xxCcsr::BASE)) {
+                return *value;
+            }
+            break;
         default:
             break;
     }
@@ -112,9 +110,17 @@ void MemoryMap::write16(uint32_t address, uint16_t value) {
 }
 
 void MemoryMap::write32(uint32_t address, uint32_t value) {
-    if (decode(address, 4) == Region::Ram) {
-        writeRam(address, 4, value);
-        return;
+    switch (decode(address, 4)) {
+        case Region::Ram:
+            writeRam(address, 4, value);
+            return;
+        case Region::Ccsr:
+            if (ccsr_.write32(address - Mpc85xxCcsr::BASE, value)) {
+                return;
+            }
+            break;
+        default:
+            break;
     }
     busError("write", address, 4);
 }

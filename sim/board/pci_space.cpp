@@ -25,10 +25,23 @@ PciSpace::PciSpace(const std::vector<Function>& functions) : list_(functions) {
         config[swboot::PCI_CFG_VENDOR_ID + 1] = static_cast<uint8_t>(f.vendorId >> 8);
         config[swboot::PCI_CFG_DEVICE_ID] = static_cast<uint8_t>(f.deviceId);
         config[swboot::PCI_CFG_DEVICE_ID + 1] = static_cast<uint8_t>(f.deviceId >> 8);
-        config[CFG_COMMAND] = 0x06;  // memory space and bus master enabled
-        config[CFG_STATUS] = 0x00;
-        config[CFG_STATUS + 1] = 0x02;  // medium DEVSEL timing
+        auto put16 = [&config](int offset, uint16_t value) {
+            config[static_cast<size_t>(offset)] = static_cast<uint8_t>(value);
+            config[static_cast<size_t>(offset) + 1] = static_cast<uint8_t>(value >> 8);
+        };
+        put16(CFG_COMMAND, COMMAND_MEMORY_AND_MASTER);
+        put16(CFG_STATUS, STATUS_DEVSEL_MEDIUM);
         config[CFG_REVISION] = f.revision;
+        config[CFG_CACHE_LINE_SIZE] = f.cacheLineSize;
+        config[CFG_LATENCY_TIMER] = f.latencyTimer;
+        for (int i = 0; i < BAR_COUNT; ++i) {
+            put16(CFG_BAR0 + 4 * i, static_cast<uint16_t>(f.bars[static_cast<size_t>(i)]));
+            put16(CFG_BAR0 + 4 * i + 2, static_cast<uint16_t>(f.bars[static_cast<size_t>(i)] >> 16));
+        }
+        put16(CFG_SUBSYSTEM_VENDOR_ID, f.subsystemVendorId);
+        put16(CFG_SUBSYSTEM_ID, f.subsystemId);
+        config[CFG_INTERRUPT_LINE] = f.interruptLine;
+        config[CFG_INTERRUPT_PIN] = f.interruptPin;
         config[swboot::PCI_CFG_PROGRAMMING_IF] = static_cast<uint8_t>(f.classCode);
         config[swboot::PCI_CFG_SUBCLASS] = static_cast<uint8_t>(f.classCode >> 8);
         config[swboot::PCI_CFG_CLASS] = static_cast<uint8_t>(f.classCode >> 16);

@@ -30,7 +30,8 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
       cpld_(options_.profile.cpld),
       pci_(options_.profile.pci),
       core_(options_.profile.cpu),
-      memoryMap_(ram_, cpld_, *flash_),
+      ccsr_(options_.profile.soc),
+      memoryMap_(ram_, cpld_, *flash_, ccsr_),
       heap_(ram_),
       volume_(std::make_unique<HostVolume>(*flash_, options_.stateDir / "volume", clock)),
       tty_(line_, clock),
@@ -39,6 +40,7 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
     volume_->setPowerCut(&powerCut_);
     powerCut_.armAfter(options_.powerCutAfter, options_.powerCutSeed);
     cpld_.setClock([this] { return clock_.nowMicros(); });
+    ram_.setFaults(options_.profile.ramFaults);
     if (options_.traceCpld) {
         cpld_.setTrace([this](const std::string& text) { diagnostics_.line(text); });
     }
@@ -87,6 +89,7 @@ void SimBoard::powerUp() {
     clock_.powerUp();
     cpld_.powerUp();
     core_.powerUp();
+    ccsr_.powerUp();
     heap_.powerUp();
     tasks_.powerUp();
     volume_->powerUp();

@@ -20,6 +20,7 @@
 #include "board/e500_core.h"
 #include "board/flash_array.h"
 #include "board/memory_map.h"
+#include "board/mpc85xx_ccsr.h"
 #include "board/pci_space.h"
 #include "board/power_cut.h"
 #include "board/ram.h"
@@ -96,6 +97,7 @@ public:
     SimTasks& tasks() { return tasks_; }
     PciSpace& pci() { return pci_; }
     PowerCut& powerCut() { return powerCut_; }
+    Mpc85xxCcsr& ccsr() { return ccsr_; }
     Diagnostics& diagnostics() { return diagnostics_; }
     const swboot::Platform& platform() const { return platform_; }
     int powerOnCount() const { return powerOns_; }
@@ -122,6 +124,7 @@ private:
     Cpld cpld_;
     PciSpace pci_;
     E500Core core_;
+    Mpc85xxCcsr ccsr_;
     MemoryMap memoryMap_;
     SimHeap heap_;
     SimTasks tasks_;

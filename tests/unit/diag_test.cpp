@@ -1,0 +1,513 @@
+// The utilities menu's diagnostics on the simulated board: the RAM test
+// against good RAM and against injected cell and address-line faults, the
+// file system test's pieces, iterations and refusals, the directory
+// listing, and the memory tool's dumps and stores through the bus.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "board/board_events.h"
+#include "common/calendar.h"
+#include "support/loader_on_board.h"
+#include "support/test_board.h"
+
+namespace {
+
+using namespace swboot;
+using testing_support::LoaderOnBoard;
+using testing_support::plainText;
+using testing_support::TestBoard;
+using testing_support::countOf;
+
+// ---------------------------------------------------------------- RAM test
+
+constexpr uint32_t HEAP_BASE = 0x04000000;
+
+sim::Ram::Fault stuck(uint32_t address, int bit, int level) {
+    sim::Ram::Fault f;
+    f.kind = sim::Ram::Fault::Kind::StuckBit;
+    f.address = address;
+    f.bit = bit;
+    f.level = level;
+    return f;
+}
+
+sim::Ram::Fault openLine(int line) {
+    sim::Ram::Fault f;
+    f.kind = sim::Ram::Fault::Kind::AddressLineOpen;
+    f.line = line;
+    return f;
+}
+
+sim::Ram::Fault shortedLine(int line, int to) {
+    sim::Ram::Fault f;
+    f.kind = sim::Ram::Fault::Kind::AddressLineShorted;
+    f.line = line;
+    f.to = to;
+    return f;
+}
+
+std::string sdramRun(size_t blockSize, const std::vector<sim::Ram::Fault>& faults) {
+    sim::BoardOptions options;
+    options.profile.ramFaults = faults;
+    TestBoard board(std::move(options));
+    board.board().heap().setAllocationLimit(blockSize);
+    LoaderOnBoard l(board);
+    EXPECT_EQ(l.run([&] { l->sdramTest.sdramTest(); }), "");
+    EXPECT_EQ(board.board().heap().blocksInUse(), 0u) << "the block is released";
+    return l.takeOutput();
+}
+
+std::string failure(const char* title, uint32_t location, uint32_t wrote, uint32_t read) {
+    char text[160];
+    snprintf(text, sizeof text, "%sLocation 0x%08x\nWrote    0x%08x\nRead     0x%08x\n", title, location, wrote, read);
+    return text;
+}
+
+const std::string ALLOCATING_1M = "Allocating memory of size 0x00100000...\n";
+const std::string WALK_1 = "SDRAM walking 1's test...\n";
+const std::string WALK_0 = "SDRAM walking 0's test...\n";
+const std::string ALIASING = "SDRAM Address Aliasing test...\n";
+const std::string PASSED = "SDRAM tests completed successfully.\n\n";
+
+struct SdramCase {
+    const char* what;
+    size_t block;
+    std::vector<sim::Ram::Fault> faults;
+    std::string expected;
+};
+
+class SdramTestFaults : public ::testing::TestWithParam<SdramCase> {};
+
+TEST_P(SdramTestFaults, EachFaultIsFoundByItsTestAtItsAddress) {
+    EXPECT_EQ(sdramRun(GetParam().block, GetParam().faults), GetParam().expected) << GetParam().what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    InjectedFaults, SdramTestFaults,
+    ::testing::Values(
+        SdramCase{"good RAM", 0x100000, {}, ALLOCATING_1M + WALK_1 + WALK_0 + ALIASING + PASSED},
+        SdramCase{"bit 5 stuck at 1 on a probe address", 0x100000, {stuck(HEAP_BASE + 0x100, 5, 1)},
+                  ALLOCATING_1M + WALK_1 +
+                      failure("SDRAM walking 1's test failed.\n", HEAP_BASE + 0x100, 0x00000001, 0x00000021)},
+        SdramCase{"bit 5 stuck at 0 on a probe address", 0x100000, {stuck(HEAP_BASE + 0x100, 5, 0)},
+                  ALLOCATING_1M + WALK_1 +
+                      failure("SDRAM walking 1's test failed.\n", HEAP_BASE + 0x100, 0x00000020, 0x00000000)},
+        SdramCase{"bit 31 stuck at 1 between probes", 0x100000, {stuck(HEAP_BASE + 0xC, 31, 1)},
+                  ALLOCATING_1M + WALK_1 + WALK_0 + ALIASING +
+                      failure("SDRAM Address Aliasing error.\n", HEAP_BASE + 0xC, 0x00000000, 0x80000000)},
+        SdramCase{"bit 0 stuck at 0 between probes", 0x100000, {stuck(HEAP_BASE + 0x80010, 0, 0)},
+                  ALLOCATING_1M + WALK_1 + WALK_0 + ALIASING +
+                      failure("SDRAM Address Aliasing error.\n", HEAP_BASE + 0x80010, 0xFFFFFFFF, 0xFFFFFFFE)},
+        SdramCase{"a stuck bit outside the block", 0x100000, {stuck(HEAP_BASE + 0x100000, 3, 1)},
+                  ALLOCATING_1M + WALK_1 + WALK_0 + ALIASING + PASSED},
+        SdramCase{"address line A12 open folds 4 KiB up onto the start", 0x100000, {openLine(12)},
+                  ALLOCATING_1M + WALK_1 + WALK_0 + ALIASING +
+                      failure("SDRAM Address Aliasing error.\n", HEAP_BASE + 0x1000, 0x00000000, 0xFFFFFFFF)},
+        SdramCase{"address line A24 open beyond the block", 0x100000, {openLine(24)},
+                  ALLOCATING_1M + WALK_1 + WALK_0 + ALIASING + PASSED},
+        SdramCase{"address line A19 shorted to A3", 0x100000, {shortedLine(19, 3)},
+                  ALLOCATING_1M + WALK_1 + WALK_0 + ALIASING +
+                      failure("SDRAM Address Aliasing error.\n", HEAP_BASE + 0x80000, 0x00000000, 0xFFFFFFFF)},
+        SdramCase{"64-byte block: base+32 is a probe", 64, {stuck(HEAP_BASE + 32, 7, 1)},
+                  "Allocating memory of size 0x00000040...\n" + WALK_1 +
+                      failure("SDRAM walking 1's test failed.\n", HEAP_BASE + 32, 0x00000001, 0x00000081)},
+        SdramCase{"64-byte block: base+12 is not a probe", 64, {stuck(HEAP_BASE + 12, 7, 1)},
+                  "Allocating memory of size 0x00000040...\n" + WALK_1 + WALK_0 + ALIASING +
+                      failure("SDRAM Address Aliasing error.\n", HEAP_BASE + 12, 0x00000000, 0x00000080)},
+        SdramCase{"64-byte block: base+48 is not a probe either", 64, {stuck(HEAP_BASE + 48, 0, 1)},
+                  "Allocating memory of size 0x00000040...\n" + WALK_1 + WALK_0 + ALIASING +
+                      failure("SDRAM Address Aliasing error.\n", HEAP_BASE + 48, 0x00000000, 0x00000001)},
+        SdramCase{"walking zeros find a bit that follows its neighbour", 64, {stuck(HEAP_BASE + 16, 1, 1)},
+                  "Allocating memory of size 0x00000040...\n" + WALK_1 +
+                      failure("SDRAM walking 1's test failed.\n", HEAP_BASE + 16, 0x00000001, 0x00000003)},
+        SdramCase{"no block to test", 2, {},
+                  "Allocating memory of size 0x00000002...\n"
+                  "SDRAM test: could not allocate 0x00000002 bytes; test not run.\n"}),
+    [](const ::testing::TestParamInfo<SdramCase>& param) { return "case" + std::to_string(param.index); });
+
+TEST(SdramTestFaults, TheWholeFreeBlockOfTheDefaultBoardFindsAFoldedLineAtItsFirstAlias) {
+    sim::BoardOptions options;
+    options.profile.ramFaults = {openLine(26)};
+    TestBoard board(std::move(options));
+    LoaderOnBoard l(board);
+    const size_t size = board.board().heap().largestFreeBlock();
+    EXPECT_EQ(l.run([&] { l->sdramTest.sdramTest(); }), "");
+    char allocating[64];
+    snprintf(allocating, sizeof allocating, "Allocating memory of size 0x%08zx...\n", size);
+    // 0x08000000 has A26 clear: 0x0C000000 is the first address that lands
+    // on a cell the upward walk already set.
+    EXPECT_EQ(l.takeOutput(), allocating + WALK_1 + WALK_0 + ALIASING +
+                                  failure("SDRAM Address Aliasing error.\n", 0x0C000000, 0, 0xFFFFFFFF));
+}
+
+// ------------------------------------------------------------- RAM faults
+
+TEST(RamFaults, BusAndViewsSeeTheSameCells) {
+    sim::Ram ram;
+    ram.setFaults({openLine(12), stuck(0x2000, 8, 1)});
+    ram.store(0x1000, 4, 0x11223344);
+    EXPECT_EQ(ram.load(0x0000, 4), 0x11223344u) << "A12 open: 0x1000 is the cell of 0x0000";
+    EXPECT_EQ(ram.load(0x2000, 4), 0x00000100u) << "data bit 8 of the word stuck at 1";
+    EXPECT_EQ(ram.load(0x2002, 1), 0x01u);
+    EXPECT_EQ(ram.load(0x2003, 1), 0x00u);
+    EXPECT_TRUE(ram.view(0x1FF0, 0x20).empty()) << "holds the stuck cell";
+    EXPECT_TRUE(ram.view(0x0FF0, 0x20).empty()) << "crosses the open line's boundary";
+    auto folded = ram.view(0x1000, 4);
+    ASSERT_EQ(folded.size(), 4u);
+    EXPECT_EQ(folded[0], 0x11) << "a view of 0x1000 shows the cell of 0x0000";
+    EXPECT_THROW(ram.setFaults({openLine(28)}), std::invalid_argument);
+    EXPECT_THROW(ram.setFaults({shortedLine(5, 5)}), std::invalid_argument);
+    EXPECT_THROW(ram.setFaults({stuck(0x2001, 0, 1)}), std::invalid_argument);
+}
+
+// --------------------------------------------------------- file system test
+
+// Files of the test board, recording the pieces written to and read from
+// the temporary file, and able to spoil what is read back.
+class RecordingFiles : public Files {
+public:
+    explicit RecordingFiles(Files& real) : real_(real) {}
+    int open(const char* name, int flags, int mode) override { return note(name, real_.open(name, flags, mode)); }
+    int creat(const char* name, int flags) override { return note(name, real_.creat(name, flags)); }
+    long read(int fd, uint8_t* buffer, size_t length) override {
+        long n = real_.read(fd, buffer, length);
+        if (fd == tempFd_) {
+            reads.push_back(n);
+            for (long i = 0; i < n && spoilReads; ++i) {
+                buffer[i] ^= 0x5A;
+            }
+        }
+        return n;
+    }
+    long write(int fd, const uint8_t* data, size_t length) override {
+        if (fd == tempFd_) {
+            writes.push_back(static_cast<long>(length));
+        }
+        return real_.write(fd, data, length);
+    }
+    long lseek(int fd, long offset, int origin) override { return real_.lseek(fd, offset, origin); }
+    int close(int fd) override { return real_.close(fd); }
+    int fstat(int fd, FileStatus& status) override { return real_.fstat(fd, status); }
+    int remove(const char* name) override { return real_.remove(name); }
+    int rename(const char* a, const char* b) override { return real_.rename(a, b); }
+    int stat(const char* name, FileStatus& status) override { return real_.stat(name, status); }
+    int mkdir(const char* name) override { return real_.mkdir(name); }
+    int opendir(const char* name) override { return real_.opendir(name); }
+    int readdir(int dir, DirectoryEntry& entry) override { return real_.readdir(dir, entry); }
+    int closedir(int dir) override { return real_.closedir(dir); }
+    int chdir(const char* name) override { return real_.chdir(name); }
+    int getcwd(char* buffer, size_t size) override { return real_.getcwd(buffer, size); }
+    int errnoGet() override { return real_.errnoGet(); }
+
+    std::vector<long> writes;
+    std::vector<long> reads;
+    bool spoilReads = false;
+
+private:
+    int note(const char* name, int fd) {
+        if (std::string(name) == "tempcode.bin") {
+            tempFd_ = fd;
+        }
+        return fd;
+    }
+    Files& real_;
+    int tempFd_ = -1;
+};
+
+// A loader whose files are recorded, on a test board holding "image1".
+class FsTestBoard {
+public:
+    explicit FsTestBoard(size_t imageBytes) {
+        board.formatVolume();
+        if (imageBytes > 0) {
+            std::vector<uint8_t> image(imageBytes);
+            for (size_t i = 0; i < image.size(); ++i) {
+                image[i] = static_cast<uint8_t>(i * 7 + i / 251);
+            }
+            board.writeFile("image1", image);
+        }
+        const Platform& p = board.board().platform();
+        platform = std::make_unique<Platform>(
+            Platform{p.console, p.clock, p.tasks, files, p.volume, p.bus, p.cpu, p.pci, p.memory});
+        p.volume.usrTffsConfig(0, 0, "/DskVol/");
+        p.files.chdir("/DskVol/files");
+        loader = std::make_unique<Loader>(*platform);
+    }
+
+    // Types the answers and runs the test; the console text of the run.
+    std::string run(const std::vector<std::string>& answers) {
+        for (const std::string& a : answers) {
+            board.type(a);
+        }
+        size_t before = board.output().size();
+        try {
+            loader->fsTest.fsTest();
+        } catch (const sim::BoardPowerOff&) {
+        }
+        loader->io.flush();
+        return plainText(board.output().substr(before));
+    }
+
+    TestBoard board;
+    RecordingFiles files{board.board().platform().files};
+    std::unique_ptr<Platform> platform;
+    std::unique_ptr<Loader> loader;
+};
+
+std::string questions(const std::string& iterations, const std::string& writeSize, const std::string& readSize) {
+    return "\nInput iterations (0=forever) " + iterations + "\n\nInput write size " + writeSize +
+           "\n\nInput read size " + readSize + "\n\n";
+}
+
+TEST(FsTest, WritesAndReadsInTheChosenPieces) {
+    struct {
+        size_t file;
+        int writeSize;
+        int readSize;
+        std::vector<long> writes;
+        std::vector<long> reads;
+    } cases[] = {
+        {1300, 512, 100, {512, 512, 276}, {100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 0}},
+        {1300, 1300, 5000, {1300}, {1300, 0}},
+        {1300, 5000, 1299, {1300}, {1299, 1, 0}},
+        {1024, 512, 1024, {512, 512}, {1024, 0}},
+        {1025, 512, 1024, {512, 512, 1}, {1024, 1, 0}},
+        {1, 1, 1, {1}, {1, 0}},
+    };
+    for (const auto& c : cases) {
+        FsTestBoard fs(c.file);
+        std::string w = std::to_string(c.writeSize);
+        std::string r = std::to_string(c.readSize);
+        EXPECT_EQ(fs.run({"1", w, r}), questions("1", w, r) + "\nTest will run 1 times (forever if 0)\nFile size:  " +
+                                           std::to_string(c.file) + "\n\nIter 1 of 1 -\n");
+        EXPECT_EQ(fs.files.writes, c.writes) << c.file << " in " << c.writeSize;
+        EXPECT_EQ(fs.files.reads, c.reads) << c.file << " in " << c.readSize;
+        EXPECT_EQ(fs.board.readFile("tempcode.bin"), fs.board.readFile("image1"));
+        EXPECT_EQ(fs.board.board().heap().blocksInUse(), 0u);
+    }
+}
+
+TEST(FsTest, CountsItsIterationsAndEndsSilently) {
+    FsTestBoard fs(3000);
+    EXPECT_EQ(fs.run({"2", "1000", "700"}), questions("2", "1000", "700") +
+                                                "\nTest will run 2 times (forever if 0)\nFile size:  3000\n"
+                                                "\nIter 1 of 2 -\n\nIter 2 of 2 -\n");
+    EXPECT_EQ(fs.files.writes, (std::vector<long>{1000, 1000, 1000, 1000, 1000, 1000}));
+}
+
+TEST(FsTest, ReportsTheFirstTwentyOneMismatchesAndStops) {
+    FsTestBoard fs(100);
+    fs.files.spoilReads = true;
+    std::string text = fs.run({"3", "64", "64"});
+    std::string expected = questions("3", "64", "64") + "\nTest will run 3 times (forever if 0)\nFile size:  100\n" +
+                           "\nIter 1 of 3 -\n";
+    for (int i = 0; i <= 20; ++i) {
+        uint8_t b = static_cast<uint8_t>(i * 7);
+        char line[96];
+        snprintf(line, sizeof line, "\nData mismatch at location %d, expected 0x%x and received 0x%x", i, b, b ^ 0x5A);
+        expected += line;
+    }
+    EXPECT_EQ(text, expected + "\nMore than 20 data mismatch\n");
+}
+
+TEST(FsTest, RefusesSizesAndFilesItCannotTestBeforeWritingAnything) {
+    const std::string NOT_RUN = ". Test not run.\n";
+    struct {
+        size_t file;
+        std::vector<std::string> answers;
+        std::string after;  // after the questions
+    } cases[] = {
+        {1300, {"1", "0", "100"}, "\nERROR: Write size 0 is invalid; it must be 1 or more" + NOT_RUN},
+        {1300, {"1", "-512", "100"}, "\nERROR: Write size -512 is invalid; it must be 1 or more" + NOT_RUN},
+        {1300, {"1", "512", "0"}, "\nERROR: Read size 0 is invalid; it must be 1 or more" + NOT_RUN},
+        {1300, {"1", "abc", "100"}, "\nERROR: Write size 0 is invalid; it must be 1 or more" + NOT_RUN},
+        {0x800001, {"1", "512", "512"},
+         "\nTest will run 1 times (forever if 0)\n"
+         "\nERROR: 'image1' is 8388609 bytes, more than the 8388608-byte test buffers" + NOT_RUN},
+        {0, {"1", "512", "512"}, "\nTest will run 1 times (forever if 0)\n\nError opening operational code.\n"},
+    };
+    for (const auto& c : cases) {
+        FsTestBoard fs(c.file);
+        EXPECT_EQ(fs.run(c.answers), questions(c.answers[0], c.answers[1], c.answers[2]) + c.after);
+        EXPECT_TRUE(fs.files.writes.empty());
+        EXPECT_FALSE(fs.board.fileExists("tempcode.bin"));
+        EXPECT_EQ(fs.board.board().heap().blocksInUse(), 0u);
+    }
+}
+
+TEST(FsTest, AFileThatFillsTheBuffersExactlyIsTested) {
+    FsTestBoard fs(0x800000);
+    EXPECT_EQ(fs.run({"1", "1048576", "1048576"}),
+              questions("1", "1048576", "1048576") +
+                  "\nTest will run 1 times (forever if 0)\nFile size:  8388608\n\nIter 1 of 1 -\n");
+    EXPECT_EQ(fs.files.writes.size(), 8u);
+}
+
+// -------------------------------------------------------- directory listing
+
+int64_t june20() {
+    BrokenDownTime t;
+    t.year = 2007;
+    t.month = 6;
+    t.day = 20;
+    t.hour = 14;
+    t.minute = 3;
+    t.second = 9;
+    return calendarSeconds(t);
+}
+
+void setTime(TestBoard& board, const std::string& name, int64_t seconds) {
+    auto path = board.filePath(name);
+    std::filesystem::last_write_time(
+        path, std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(seconds))));
+}
+
+long volumeTotal(TestBoard& board) {
+    Files& files = board.board().platform().files;
+    int fd = files.open("/DskVol/files/image1", OPEN_RDONLY, 0);
+    VolumeStatistics s;
+    board.board().platform().volume.statistics(fd, s);
+    files.close(fd);
+    return static_cast<long>(s.blockSize) * static_cast<long>(s.totalBlocks);
+}
+
+std::string summary(long total, long used) {
+    return "\nFilesystem size " + std::to_string(total) + "\nBytes used      " + std::to_string(used) +
+           "\nBytes free      " + std::to_string(total - used) + "\n";
+}
+
+TEST(DirListing, OneFileWithItsSizeAndTime) {
+    TestBoard board;
+    board.formatVolume();
+    board.writeFile("image1", std::vector<uint8_t>(1000, 0xA5));
+    setTime(board, "image1", june20());
+    LoaderOnBoard l(board, false);
+    EXPECT_EQ(l.run([&] { l->fsTest.dirListingShow(); }), "");
+    // The directory's own entries come first, as directories.
+    EXPECT_EQ(l.takeOutput(), ".\n..\nimage1                            1000       6/20/2007 14:03:09\n" +
+                                  summary(volumeTotal(board), 1000));
+    EXPECT_FALSE(board.fileExists("dummy1"));
+}
+
+TEST(DirListing, DirectoriesAndLongNamesStayInTheirColumns) {
+    TestBoard board;
+    board.formatVolume();
+    const std::string longName(60, 'n');
+    board.writeFile("image1", std::vector<uint8_t>(10, 0));
+    board.writeFile(longName, std::vector<uint8_t>(20, 0));
+    std::filesystem::create_directory(board.filePath("logs"));
+    std::filesystem::create_directory(board.filePath(std::string(200, 'd')));
+    for (const std::string& name : {std::string("image1"), longName}) {
+        setTime(board, name, june20());
+    }
+    LoaderOnBoard l(board, false);
+    EXPECT_EQ(l.run([&] { l->fsTest.dirListingShow(); }), "");
+    std::string text = l.takeOutput();
+    EXPECT_NE(text.find("\nlogs\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\n" + std::string(125, 'd') + "*\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(std::string(32, 'n') + "* 20         6/20/2007 14:03:09\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("image1                            10         6/20/2007 14:03:09\n"), std::string::npos);
+    EXPECT_NE(text.find("(2 long names shortened, marked *)\n" + summary(volumeTotal(board), 30)), std::string::npos)
+        << text;
+}
+
+TEST(DirListing, ALongListingStopsBeforeItsBufferAndSaysSo) {
+    TestBoard board;
+    board.formatVolume();
+    long used = 0;
+    for (int i = 0; i < 150; ++i) {
+        std::string name = "f" + std::to_string(1000 + i);
+        board.writeFile(name, std::vector<uint8_t>(static_cast<size_t>(i + 1), 1));
+        used += i + 1;
+    }
+    board.writeFile("image1", std::vector<uint8_t>(1, 0));
+    used += 1;
+    LoaderOnBoard l(board, false);
+    EXPECT_EQ(l.run([&] { l->fsTest.dirListingShow(); }), "");
+    std::string text = l.takeOutput();
+    EXPECT_LT(text.size(), DIR_LISTING_TEXT_SIZE);
+    const size_t noteAt = text.find("... ");
+    ASSERT_NE(noteAt, std::string::npos) << text;
+    const size_t shown = countOf(text.substr(0, noteAt), "\n");
+    EXPECT_GT(shown, 50u);
+    char note[128];
+    snprintf(note, sizeof note, "... %zu more entries not shown: the listing is full (their sizes are counted below)\n",
+             151 + 2 - shown);  // the files, "." and ".."
+
+    EXPECT_EQ(text.substr(noteAt), std::string(note) + summary(volumeTotal(board), used));
+}
+
+// ------------------------------------------------------------- memory tool
+
+const std::string HELP =
+    "\n\nCommands...\n\nr <address in hex> <length in bytes>\n"
+    "wb <address in hex> <data in hex> (write an 8-bit word of data)\n"
+    "ww <address in hex> <data in hex> (write a 16-bit word of data)\n"
+    "wl <address in hex> <data in hex> (write a 32-bit word of data)\n"
+    "Example: r 7c004000 10 \nExample: wb 7c004000 ff \nq to quit\n";
+
+struct ToolRun {
+    std::string ended;
+    std::string text;
+};
+
+ToolRun memoryToolRun(TestBoard& board, const std::vector<std::string>& lines) {
+    LoaderOnBoard l(board);
+    for (const std::string& line : lines) {
+        board.type(line);
+    }
+    ToolRun run;
+    run.ended = l.run([&] { l->memoryTool.memoryTool(); });
+    run.text = l.takeOutput();
+    return run;
+}
+
+TEST(MemoryTool, DumpsRowsWithHeadsPaddingAndTheTextColumn) {
+    TestBoard board;
+    Bus& bus = board.board().platform().bus;
+    const char bytes[] = "ABCDEFGH \x7E" "0123456789abcdefXYZ";
+    for (size_t i = 0; i + 1 < sizeof bytes; ++i) {
+        bus.write8(0x200000 + static_cast<uint32_t>(i), static_cast<uint8_t>(bytes[i]));
+    }
+    ToolRun run = memoryToolRun(board, {"r 200000 10", "r 200000 0", "R 0x20000a 19", "q"});
+    EXPECT_EQ(run.ended, "");
+    EXPECT_EQ(run.text, HELP + "> r 200000 10\n" +
+                            "         0  1  2  3  4  5  6  7  8  9  \n"
+                            "00200000 41 42 43 44 45 46 47 48 20 7e " + std::string(18, ' ') + "ABCDEFGH--\n" +
+                            "> r 200000 0\n" +
+                            "         0  \n" +
+                            "> R 0x20000a 19\n" +
+                            "         0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f  \n"
+                            "0020000a 30 31 32 33 34 35 36 37 38 39 61 62 63 64 65 66 0123456789abcdef\n"
+                            "0020001a 58 59 5a " + std::string(39, ' ') + "XYZ\n" +
+                            "> q\n");
+}
+
+TEST(MemoryTool, StoresBytesHalfWordsAndWordsThroughTheBus) {
+    TestBoard board;
+    ToolRun run = memoryToolRun(
+        board, {"wb 300000 ff", "Wb 300001 1ff", "ww 300002 1234abcd", "WL 300004 deadbeef", "wx 300008 55",
+                "x 1000", "", "?", "wb d0000001 60", "Q"});
+    EXPECT_EQ(run.ended, "");
+    Bus& bus = board.board().platform().bus;
+    EXPECT_EQ(bus.read32(0x300000), 0xFFFFABCDu);
+    EXPECT_EQ(bus.read32(0x300004), 0xDEADBEEFu);
+    EXPECT_EQ(bus.read32(0x300008), 0u) << "an unknown width stores nothing";
+    EXPECT_EQ(board.board().cpld().reg(1), 0x60) << "the fault lamps are a CPLD store";
+    EXPECT_EQ(run.text, HELP + "> wb 300000 ff\n\n> Wb 300001 1ff\n\n> ww 300002 1234abcd\n\n> WL 300004 deadbeef\n\n" +
+                            "> wx 300008 55\n\n> x 1000\n> \n> ?\n" + HELP + "> wb d0000001 60\n\n> Q\n");
+}
+
+TEST(MemoryTool, AnAddressNoDeviceAnswersIsAMachineCheck) {
+    TestBoard board;
+    ToolRun run = memoryToolRun(board, {"r d0000005 1", "r e0000000 1"});
+    EXPECT_EQ(run.ended, "machine check: bus error: 8-bit read at 0xe0000000");
+    EXPECT_NE(run.text.find("d0000005 3f " + std::string(45, ' ') + "-\n"), std::string::npos) << run.text;
+}
+
+}  // namespace

@@ -1,0 +1,203 @@
+// The boot code utilities menu as an operator sees it: reached from the Boot
+// Menu, its list and choices, the board identity read from the CPLD on both
+// board kinds, and the clock-setting dialogue's refusals.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "board/board_profile.h"
+#include "support/boot_spine_images.h"
+#include "support/boot_texts.h"
+#include "support/loader_on_board.h"
+#include "support/test_board.h"
+
+namespace {
+
+using namespace swboot;
+using testing_support::LoaderOnBoard;
+using testing_support::plainText;
+using testing_support::TestBoard;
+
+const std::string UTILITIES_LIST =
+    "\nBoot code utilities menu\nOptions are:\n"
+    "1  - Read/Write memory\n2  - Display PCI bus\n3  - Display PCI bus details\n"
+    "4  - Display core info and bus speeds\n5  - Display file system details\n6  - RAM test\n"
+    "7  - File system directory listing\n8  - Generate and store VPD info\n9  - CPLD diagnostics\n"
+    "10 - Switch diagnostics\n11 - Format file system\n12 - File system test\n13 - Print VPD info\n"
+    "14 - Check Filesystem\n15 - Upload Image in FFS\n16 - Read Temperature Monitor\n17 - Read I2C devices\n"
+    "18 - HW modules\n19 - Read RTC\n20 - Set RTC\n0  - Return to main menu\nSelect option (0-20): ";
+
+// A fresh board booted into the Boot Menu (no code), the lines typed.
+std::string bootMenuSession(const std::vector<std::string>& lines, sim::BoardOptions options = {}) {
+    TestBoard board(std::move(options));
+    board.formatVolume();
+    for (const std::string& line : lines) {
+        board.type(line);
+    }
+    board.run();
+    std::string text = plainText(board.output());
+    size_t at = text.find(testing_support::boot::PROMPT);
+    return at == std::string::npos ? text : text.substr(at);
+}
+
+TEST(UtilitiesMenu, ChoiceThirtyShowsTheListAboveTwentyRedisplaysAndZeroReturns) {
+    const std::string PROMPT = testing_support::boot::PROMPT;
+    EXPECT_EQ(bootMenuSession({"30", "21", "255", "0", "?"}),
+              PROMPT + "30\n" + UTILITIES_LIST + "21\n" + UTILITIES_LIST + "255\n" + UTILITIES_LIST + "0\n" + PROMPT +
+                  "?\n" + testing_support::boot::OPTION_LIST + PROMPT);
+}
+
+TEST(UtilitiesMenu, SwitchDiagnosticsStartsTheCodeInModeThree) {
+    TestBoard again(sim::BoardOptions{.onHandover = sim::OnHandover::Return});
+    again.formatVolume();
+    again.writeFile("image1", testing_support::boot::goodImage());
+    again.writeFile("boot.dim", testing_support::boot::DEFAULT_DIM);
+    LoaderOnBoard l(again, false);
+    EXPECT_EQ(l.run([&] { l->utilities.bootUtilitiesMenu(); }).rfind("power off", 0), 0u);
+    EXPECT_EQ(again.board().core().handoverCount(), 0);
+    again.type("10");
+    again.type("0");
+    EXPECT_EQ(l.run([&] { l->utilities.bootUtilitiesMenu(); }), "");
+    ASSERT_EQ(again.board().core().handoverCount(), 1);
+    EXPECT_EQ(again.board().core().lastHandover().startMode, 3u);
+}
+
+struct IdentityCase {
+    const char* what;
+    int switchChips;
+    sim::Cpld::Identity cpld;
+    std::string expected;
+};
+
+class BoardIdentity : public ::testing::TestWithParam<IdentityCase> {};
+
+TEST_P(BoardIdentity, ShowsFansModulesTypeAndRevisions) {
+    const IdentityCase& c = GetParam();
+    TestBoard board;
+    board.board().cpld().setIdentity(c.cpld);
+    LoaderOnBoard l(board);
+    l->switchChipCount = c.switchChips;
+    EXPECT_EQ(l.run([&] { l->utilities.boardIdentityShow(); }), "");
+    EXPECT_EQ(l.takeOutput(), c.expected);
+}
+
+std::string fans(const char* states) {
+    std::string text = "\n";
+    for (int n = 0; n < 6; ++n) {
+        text += "Fan " + std::to_string(n) + " : " + (states[n] == 'w' ? "working" : "stopped") + "\n";
+    }
+    return text;
+}
+
+const std::string NO_MODULES = "\nModule   Present   Type\n0        absent\n1        absent\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    BothBoardKinds, BoardIdentity,
+    ::testing::Values(
+        IdentityCase{"copper AC, revision B", 2, {0x3F, 0x77, 0x03, 0x00, 0x01, 3},
+                     fans("wwwwww") + NO_MODULES + "\nBoard type: Kestrix Zevirera Q48A-R\n" +
+                         "\nBoard Revision: Revision B\n\nBoard PLD Revision: 3\n\n"},
+        IdentityCase{"copper bits 5:4 = 1, bit 7 ignored", 2, {0x2A, 0x71, 0x00, 0x90, 0x00, 12},
+                     fans("swswsw") +
+                         "\nModule   Present   Type\n0        present   Stacking 12G\n1        present   NC\n" +
+                         "\nBoard type: Kestrix Zevirera Q48A-DC-R\n\nBoard Revision: Revision A\n" +
+                         "\nBoard PLD Revision: 12\n\n"},
+        IdentityCase{"copper bits 5:4 = 2, unknown revision", 0, {0x00, 0x35, 0x02, 0x20, 0x05, 0},
+                     fans("ssssss") +
+                         "\nModule   Present   Type\n0        present   Read an unknown type of 05\n1        absent\n" +
+                         "\nBoard type: Kestrix Zevirera Q48P-DC-R\n\nRead an unknown Board revision of 05\n" +
+                         "\nBoard PLD Revision: 0\n\n"},
+        IdentityCase{"copper bits 5:4 = 3, pilot", 2, {0x3E, 0x20, 0x01, 0x30, 0x07, 1},
+                     fans("swwwww") + "\nModule   Present   Type\n0        absent\n1        present   Stacking 24G\n" +
+                         "\nBoard type: Kestrix Zevirera Q48P-R\n\nBoard Revision: Revision Pilot\n" +
+                         "\nBoard PLD Revision: 1\n\n"},
+        IdentityCase{"fiber, bits 5:4 set but ignored", 1, {0x3F, 0x03, 0x00, 0x30, 0x08, 2},
+                     fans("wwwwww") + "\nModule   Present   Type\n0        present   CX4\n1        present   XFP\n" +
+                         "\nBoard type: Kestrix Zevirera Q24F\n\nBoard Revision: Revision MP\n" +
+                         "\nBoard PLD Revision: 2\n\n"},
+        IdentityCase{"fiber DC, revision D", 1, {0x1F, 0x77, 0x03, 0x80, 0x03, 4},
+                     fans("wwwwws") + NO_MODULES + "\nBoard type: Kestrix Zevirera Q24F-DC\n" +
+                         "\nBoard Revision: Revision D\n\nBoard PLD Revision: 4\n\n"},
+        IdentityCase{"revision C and an unknown code 9", 2, {0x3F, 0x77, 0x03, 0x00, 0x02, 3},
+                     fans("wwwwww") + NO_MODULES + "\nBoard type: Kestrix Zevirera Q48A-R\n" +
+                         "\nBoard Revision: Revision C\n\nBoard PLD Revision: 3\n\n"},
+        IdentityCase{"revision code 9 is unknown", 2, {0x3F, 0x77, 0x03, 0x00, 0x09, 3},
+                     fans("wwwwww") + NO_MODULES + "\nBoard type: Kestrix Zevirera Q48A-R\n" +
+                         "\nRead an unknown Board revision of 09\n\nBoard PLD Revision: 3\n\n"}),
+    [](const ::testing::TestParamInfo<IdentityCase>& param) { return "case" + std::to_string(param.index); });
+
+TEST(BoardIdentity, ChoiceNineOnTheBuiltInProfile) {
+    std::string text = bootMenuSession({"30", "9"});
+    EXPECT_NE(text.find("9\n" + fans("wwwwww") + NO_MODULES + "\nBoard type: Kestrix Zevirera Q48A-R\n" +
+                        "\nBoard Revision: Revision B\n\nBoard PLD Revision: 3\n\n" + UTILITIES_LIST),
+              std::string::npos)
+        << text;
+}
+
+const std::string RTC_QUESTION = "Enter date and time as follows: mm-dd-yyyy h:m:s (24-hour format)\n";
+
+struct RtcCase {
+    const char* typed;
+    std::string expected;  // after the question and the echoed line
+};
+
+class RtcRefusals : public ::testing::TestWithParam<RtcCase> {};
+
+TEST_P(RtcRefusals, RefuseWithTheFieldsMessageAndSetNothing) {
+    TestBoard board;
+    LoaderOnBoard l(board);
+    board.type(GetParam().typed);
+    const int64_t before = board.board().platform().clock.time();
+    EXPECT_EQ(l.run([&] { l->utilities.rtcSetFromConsole(); }), "");
+    EXPECT_EQ(l.takeOutput(), RTC_QUESTION + GetParam().typed + "\n" + GetParam().expected);
+    EXPECT_EQ(board.board().platform().clock.time(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialogue, RtcRefusals,
+    ::testing::Values(RtcCase{"13-01-2007 1:1:1", "\nMonth value of 13 is invalid\n\n"},
+                      RtcCase{"0-01-2007 1:1:1", "\nMonth value of 0 is invalid\n\n"},
+                      RtcCase{"01-32-2007 1:1:1", "\nDay value of 32 is invalid\n\n"},
+                      RtcCase{"01-00-2007 1:1:1", "\nDay value of 0 is invalid\n\n"},
+                      RtcCase{"02-31-2007 0:00:00", "\nDay value of 31 is invalid\n\n"},
+                      RtcCase{"02-29-2007 0:00:00", "\nDay value of 29 is invalid\n\n"},
+                      RtcCase{"02-29-1900 0:00:00", "\nDay value of 29 is invalid\n\n"},
+                      RtcCase{"04-31-2008 0:00:00", "\nDay value of 31 is invalid\n\n"},
+                      RtcCase{"01-01-2007 24:00:00", "\nHour value of 24 is invalid\n\n"},
+                      RtcCase{"01-01-2007 -1:00:00", "\nHour value of -1 is invalid\n\n"},
+                      RtcCase{"01-01-2007 23:60:00", "\nMinute value of 60 is invalid\n\n"},
+                      RtcCase{"01-01-2007 23:59:60", "\nSecond value of 60 is invalid\n\n"},
+                      RtcCase{"12-31-2007 10:",
+                              "\nDate and time incomplete: 4 of the 6 fields mm-dd-yyyy h:m:s given.\n"
+                              "Real Time Clock not set.\n\n"},
+                      RtcCase{"", "\nDate and time incomplete: 0 of the 6 fields mm-dd-yyyy h:m:s given.\n"
+                                  "Real Time Clock not set.\n\n"}),
+    [](const ::testing::TestParamInfo<RtcCase>& param) { return "case" + std::to_string(param.index); });
+
+TEST(RtcDialogue, LeapDaysAndTheLastDayOfTheYearAreFields) {
+    struct {
+        const char* line;
+        RtcEntry entry;
+    } cases[] = {
+        {"12-31-2007 0:00:00\n", {12, 31, 2007, 0, 0, 0, 6}},
+        {"02-29-2008 23:59:59\n", {2, 29, 2008, 23, 59, 59, 6}},
+        {"2-29-2000 1:2:3", {2, 29, 2000, 1, 2, 3, 6}},
+    };
+    for (auto& c : cases) {
+        char line[80];
+        snprintf(line, sizeof line, "%s", c.line);
+        RtcEntry e = UtilitiesMenu::rtcEntryParse(line);
+        EXPECT_EQ(e.fields, 6) << c.line;
+        EXPECT_EQ(e.month, c.entry.month) << c.line;
+        EXPECT_EQ(e.day, c.entry.day) << c.line;
+        EXPECT_EQ(e.year, c.entry.year) << c.line;
+        EXPECT_EQ(e.hour, c.entry.hour) << c.line;
+        EXPECT_EQ(e.minute, c.entry.minute) << c.line;
+        EXPECT_EQ(e.second, c.entry.second) << c.line;
+        EXPECT_LE(e.day, UtilitiesMenu::daysInMonth(e.month, e.year)) << c.line;
+    }
+}
+
+
+}  // namespace
