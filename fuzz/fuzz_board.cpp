@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "board/board_events.h"
 #include "platform/files.h"
@@ -20,11 +22,18 @@ FuzzBoard& FuzzBoard::instance() {
 }
 
 FuzzBoard::FuzzBoard() {
-    char pattern[] = "/tmp/swboot-fuzz-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
+    // The volume's files are created, written and deleted for every input:
+    // on a memory file system that costs no disk work.
+    char pattern[] = "/dev/shm/swboot-fuzz-XXXXXX";
+    char fallback[] = "/tmp/swboot-fuzz-XXXXXX";
+    char* made = mkdtemp(pattern);
+    if (made == nullptr) {
+        made = mkdtemp(fallback);
+    }
+    if (made == nullptr) {
         throw std::runtime_error("cannot make a state directory for the fuzz board");
     }
-    state_ = pattern;
+    state_ = made;
     sim::BoardOptions options;
     options.stateDir = state_;
     options.flashInMemory = true;
@@ -50,6 +59,23 @@ void FuzzBoard::plant(const char* name, const uint8_t* data, size_t size) {
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     if (!out) {
         propertyBroken("cannot plant a file on the fuzz board's volume");
+    }
+}
+
+void FuzzBoard::clearFiles() {
+    // Through the volume, so that its usage stays counted right.
+    sim::HostVolume& volume = board_->volume();
+    std::vector<std::string> names;
+    int dir = volume.opendir("/DskVol/files");
+    swboot::DirectoryEntry entry;
+    while (dir >= 0 && volume.readdir(dir, entry) == swboot::OK) {
+        names.emplace_back(entry.name);
+    }
+    if (dir >= 0) {
+        volume.closedir(dir);
+    }
+    for (const std::string& name : names) {
+        volume.remove(("/DskVol/files/" + name).c_str());
     }
 }
 

@@ -1,6 +1,6 @@
 // The simulated board shared by every input of a fuzz target: virtual
 // time, a scripted console, the flash in memory and the volume in a
-// temporary directory, formatted and mounted once, with "/DskVol/files" as
+// temporary directory on a memory file system where there is one, formatted and mounted once, with "/DskVol/files" as
 // the current directory. Each input gets a fresh loader on it.
 #pragma once
 
@@ -32,6 +32,9 @@ public:
     void plant(const char* name, const uint8_t* data, size_t size);
     // Types the bytes on the console as they stand, as one piece.
     void type(std::string_view bytes) { line_.type(bytes); }
+
+    // Deletes every file of "files/".
+    void clearFiles();
 
     // Runs the routine; a board event (reset, power-off, machine check)
     // ends it like a return. Afterwards the console is quiet again:

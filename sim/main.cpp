@@ -22,6 +22,7 @@
 #include "host/diagnostics.h"
 #include "host/flash_probe.h"
 #include "host/provision.h"
+#include "host/noisy_line.h"
 #include "host/pty_line.h"
 #include "host/sim_board.h"
 #include "host/sim_clock.h"
@@ -153,6 +154,9 @@ int main(int argc, char** argv) {
     std::vector<std::string> traces;
     std::vector<std::string> dumps;
     bool printProfile = false;
+    uint64_t powerCutAfter = 0;
+    std::string lineNoise;
+    uint64_t powerCutSeed = 0;
     bool consoleNoWait = false;
     bool provisionForce = false;
     bool provisionIfNew = false;
@@ -203,6 +207,17 @@ int main(int argc, char** argv) {
                    "command to the boot flash parts and what each device did with it), "
                    "i2c (start, address, data and stop events on the I2C bus)")
         ->check(CLI::IsMember({"cpld", "flash", "i2c"}));
+    app.add_option("--power-cut-after", powerCutAfter,
+                   "Remove power at this persistent step (1 is the first volume file create, write, truncate, "
+                   "rename or delete, or flash program or erase, counted from power-on); the step is left half "
+                   "done as the medium would leave it, and the board powers up again from what is stored");
+    app.add_option("--power-cut-seed", powerCutSeed,
+                   "Seed for the half-done result of the cut step (the bytes a write keeps, whether a rename "
+                   "happened, the bits an erase leaves)")
+        ->capture_default_str();
+    app.add_option("--line-noise", lineNoise,
+                   "RATE[:SEED] - noise on the console line in both directions: each byte is, with probability "
+                   "RATE, dropped or given one flipped bit (even odds); SEED (default 1) repeats a run exactly");
     app.add_flag("--print-profile", printProfile, "Print the built-in board profile and exit");
 
     CLI::App* provision = app.add_subcommand(
@@ -289,6 +304,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     options.stateDir = stateDir;
+    options.powerCutAfter = powerCutAfter;
+    options.powerCutSeed = powerCutSeed;
     options.linePaced = lineSpeed == "paced";
     options.onHandover = onHandover == "exit"     ? sim::OnHandover::Exit
                          : onHandover == "return" ? sim::OnHandover::Return
@@ -317,6 +334,12 @@ int main(int argc, char** argv) {
         }
         sim::Diagnostics diagnostics;
         ConsoleLine line = openConsole(console, *clock, diagnostics, options.stateDir);
+        if (!lineNoise.empty()) {
+            sim::LineNoise toBoard = sim::LineNoise::parse(lineNoise);
+            // The two directions are hit independently.
+            sim::LineNoise fromBoard(toBoard.rate(), toBoard.seed() ^ sim::LineNoise::OTHER_DIRECTION);
+            line.line = std::make_unique<sim::NoisyLine>(std::move(line.line), toBoard, fromBoard);
+        }
         sim::SimBoard board(options, *clock, *line.line, diagnostics);
         if (!line.waitForClient && line.line->interactive()) {
             diagnostics.line("swboot-sim: board state in " + options.stateDir.string() +

@@ -134,6 +134,16 @@ int Startup::tffsPPCInit() {
     return OK;
 }
 
+void Startup::defaultImageTake() {
+    // "code.bin" becomes the default image only where there is none: an
+    // existing "image1" is kept, and "code.bin" left alone.
+    Files& files = loader_.p.files;
+    FileStatus status;
+    if (files.stat(DIM_IMAGE1, status) != OK && files.errnoGet() == ERRNO_NOT_FOUND) {
+        files.rename(DEFAULT_IMAGE_FILE, DIM_IMAGE1);
+    }
+}
+
 int Startup::autoBootPrompt() {
     Stdio& io = loader_.io;
     for (;;) {
@@ -204,10 +214,18 @@ void Startup::bootMain() {
     l.eventLog.log_init(LOG_SIZE_BYTES, LOG_INIT_FIRST, LOG_INIT_LEVEL, LOG_INIT_FURTHER_1, LOG_INIT_FURTHER_2);
     l.textLog.log_text_rotate();
 
+    l.dim.imageInstallRecover();
+    // Without a directory, "code.bin" is taken as the default image before
+    // the directory that names it is written, so that a power cut between
+    // the two never leaves a directory naming a file that is not there.
+    FileStatus status;
+    if (files.stat(DIM_FILE_NAME, status) != OK && files.errnoGet() == ERRNO_NOT_FOUND) {
+        defaultImageTake();
+    }
     int result = l.dim.dimInitialize();
     if (result != 0) {
         io.printf("dimInitialize returned %d \n", result);
-        files.rename(DEFAULT_IMAGE_FILE, DIM_IMAGE1);
+        defaultImageTake();
         io.printf("adding the default image - %s to the list\n", DIM_IMAGE1);
         result = l.dim.dimImageAdd(DIM_IMAGE1);
         if (result < 0) {

@@ -44,6 +44,8 @@ private:
     // Makes sure "vpd.bin" exists, running the VPD generator when it does
     // not; halts when it still cannot be opened.
     void vpdFileCheck();
+    // Renames "code.bin" to "image1" when there is no "image1".
+    void defaultImageTake();
 
     Loader& loader_;
 };

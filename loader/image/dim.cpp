@@ -78,6 +78,15 @@ int ImageDirectory::findSlot(const char* name) const {
     return -1;
 }
 
+bool ImageDirectory::activeEntryUnnamed() const {
+    for (int i = 0; i < DIM_SLOTS; ++i) {
+        if (slots_[i].fileName[0] == '\0' && std::strcmp(slots_[i].status, DIM_STATE_ACTIVE) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int ImageDirectory::activeSlot() const {
     for (int i = 0; i < DIM_SLOTS; ++i) {
         if (slots_[i].fileName[0] != '\0' && std::strcmp(slots_[i].status, DIM_STATE_ACTIVE) == 0) {
@@ -142,11 +151,6 @@ int ImageDirectory::dimInitialize() {
 
 int ImageDirectory::dimFileWrite() {
     Files& files = loader_.p.files;
-    files.remove(DIM_FILE_NAME);
-    FileHandle file(files, files.creat(DIM_FILE_NAME, OPEN_WRONLY));
-    if (!file.isOpen()) {
-        return ERROR;
-    }
     char text[DIM_FILE_MAX + 1] = {};
     size_t length = 0;
     int written = 0;
@@ -162,7 +166,26 @@ int ImageDirectory::dimFileWrite() {
         }
         ++written;
     }
-    long n = files.write(file.fd(), reinterpret_cast<const uint8_t*>(text), length);
+
+    // The new text is written whole under a name of its own and then renamed
+    // over "boot.dim", so that a power cut at any point leaves either the
+    // old directory or the new one, never none.
+    files.remove(DIM_TEMP_FILE_NAME);
+    long n = ERROR;
+    {
+        FileHandle file(files, files.creat(DIM_TEMP_FILE_NAME, OPEN_WRONLY));
+        if (!file.isOpen()) {
+            return ERROR;
+        }
+        n = files.write(file.fd(), reinterpret_cast<const uint8_t*>(text), length);
+        if (file.close() != OK) {
+            n = ERROR;
+        }
+    }
+    if (n != static_cast<long>(length) || files.rename(DIM_TEMP_FILE_NAME, DIM_FILE_NAME) != OK) {
+        files.remove(DIM_TEMP_FILE_NAME);
+        return ERROR;
+    }
     return static_cast<int>(n);
 }
 
@@ -380,6 +403,25 @@ int ImageDirectory::backupImageActivate() {
     }
     l.io.printf("Backup Image failed crc check. \n");
     return 1;
+}
+
+void ImageDirectory::imageInstallRecover() {
+    Files& files = loader_.p.files;
+    for (const char* imageName : {DIM_IMAGE1, DIM_IMAGE2}) {
+        char sideName[DIM_FILE_NAME_SIZE + 8];
+        std::snprintf(sideName, sizeof sideName, "%s%s", imageName, INSTALL_SIDE_SUFFIX);
+        FileStatus status;
+        if (files.stat(sideName, status) != OK) {
+            continue;
+        }
+        if (files.stat(imageName, status) == OK) {
+            // The new image reached its place; only the old one's removal
+            // was left to do.
+            files.remove(sideName);
+        } else if (files.errnoGet() == ERRNO_NOT_FOUND) {
+            files.rename(sideName, imageName);
+        }
+    }
 }
 
 int ImageDirectory::imageInstall(const char* receivedName, const char* imageName) {

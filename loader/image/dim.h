@@ -10,6 +10,8 @@ namespace swboot {
 class Loader;
 
 inline constexpr const char* DIM_FILE_NAME = "boot.dim";
+// Where a new directory is written before it replaces "boot.dim".
+inline constexpr const char* DIM_TEMP_FILE_NAME = "boot.dim.new";
 inline constexpr const char* DIM_SEPARATOR = "---IMAGE---";
 inline constexpr const char* DIM_STATE_ACTIVE = "active";
 inline constexpr const char* DIM_STATE_BACKUP = "backup";
@@ -69,6 +71,13 @@ public:
     int dimFileShow();
     int backupImageActivate();
     int imageInstall(const char* receivedName, const char* imageName);
+    // Finishes an install that the power cut short: an image moved aside
+    // whose own file is missing is put back; one whose file is in place is
+    // deleted. Run at startup before the directory is read.
+    void imageInstallRecover();
+    // True when an entry is active but names no file: the active image is
+    // then as good as failed.
+    bool activeEntryUnnamed() const;
 
     // Read-only view for tests and displays.
     int entryCount() const { return count_; }

@@ -66,6 +66,10 @@ int ImageStore::imageHeaderRead(const char* name, ImageHeader& header) {
     if (stkSignaturePresent(fixed)) {
         // Only the fixed area of a container is ever read: a header length
         // beyond it lists no further entries.
+        // The entry count comes from the fixed part already read: a header
+        // length too short to hold it lists no entries, it does not empty
+        // the container.
+        const uint32_t entryCount = getBe32(fixed + STK_ENTRY_COUNT_OFFSET);
         uint32_t headerLength = getBe32(fixed + STK_HEADER_LENGTH_OFFSET);
         if (headerLength > STK_HEADER_LENGTH_MAX) {
             headerLength = STK_HEADER_LENGTH_MAX;
@@ -73,7 +77,6 @@ int ImageStore::imageHeaderRead(const char* name, ImageHeader& header) {
         std::memset(fixed, 0, sizeof fixed);
         files.lseek(file.fd(), 0, SEEK_FROM_START);
         long got = readFully(files, file.fd(), fixed, headerLength);
-        uint32_t entryCount = getBe32(fixed + STK_ENTRY_COUNT_OFFSET);
         if (entryCount == 0) {
             io.printf(" Empty STK file \n");
             return IMAGE_HEADER_EMPTY_STK;
@@ -121,6 +124,9 @@ int ImageStore::activeImageCrcCheck() {
     Files& files = loader_.p.files;
     char name[DIM_FILE_NAME_SIZE] = {};
     activeImageNameGet(name);
+    if (loader_.dim.activeEntryUnnamed()) {
+        return IMAGE_CRC_BAD;
+    }
 
     uint8_t prefix[CHECK_PREFIX_SIZE] = {};
     {

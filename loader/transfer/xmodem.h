@@ -148,6 +148,8 @@ private:
         int startTimeout = 1;
         bool canRefused = false;
         bool fileOpen = false;
+        // A batch goes on: a header (or the batch end) is due, not data.
+        bool continuing = false;
         int fd = -1;
     };
 

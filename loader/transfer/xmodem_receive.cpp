@@ -73,6 +73,7 @@ int Xmodem::receive(bool continuing) {
     }
     rx_ = ReceiveState{};
     rx_.startTimeout = START_TIMEOUT_FIRST;
+    rx_.continuing = continuing;
     s_.batch = false;
     ymodemLength_ = 0;
     ymodemCount_ = 0;
@@ -545,6 +546,14 @@ Xmodem::Step Xmodem::modem7NameReceive(int& result) {
 }
 
 Xmodem::Step Xmodem::senderNameTake(const char* name, int& result) {
+    if (nameGiven_ && rx_.continuing) {
+        // One named target holds one file: a second file of a batch would
+        // silently replace the first.
+        cancelSend(CANCEL_ON_CREATE_FAILURE);
+        fatal("Only one file can be received into a named file", true);
+        result = XMODEM_RECEIVE_FAILED;
+        return Step::Return;
+    }
     if (nameGiven_) {
         // The operator named the target: the data go there and nowhere
         // else, whatever the sender calls its file.
@@ -592,7 +601,7 @@ bool Xmodem::errorAccounting(int startByte) {
         s_.crc = true;
         tipLine("Sender not accepting checksum request, changing to CRC\n");
         sendbyte(XMODEM_CRC_REQUEST);
-        if (s_.oneK && !s_.modem7) {
+        if (s_.oneK && !s_.modem7 && !rx_.continuing) {
             sendbyte(XMODEM_1K_REQUEST);
         }
     } else if (s_.ymodemG) {
@@ -601,7 +610,7 @@ bool Xmodem::errorAccounting(int startByte) {
         sendbyte(XMODEM_NAK);
     } else {
         sendbyte(XMODEM_CRC_REQUEST);
-        if (s_.oneK && !s_.modem7) {
+        if (s_.oneK && !s_.modem7 && !rx_.continuing) {
             sendbyte(XMODEM_1K_REQUEST);
         }
     }

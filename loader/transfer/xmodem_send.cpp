@@ -379,7 +379,14 @@ int Xmodem::ymodemRequestWait() {
     int failures = 0;
     for (;;) {
         int c = readbyte(YMODEM_REQUEST_TIMEOUT);
-        if (c == XMODEM_CRC_REQUEST || c == XMODEM_G_REQUEST || c == XMODEM_NAK) {
+        if (c == XMODEM_CRC_REQUEST) {
+            // A "K" may follow the "C", as in the opening handshake; left
+            // in the input it would pass for the answer to the first data
+            // block. The block size was settled by the opening.
+            readbyte(ONE_K_REQUEST_TIMEOUT);
+            return OK;
+        }
+        if (c == XMODEM_G_REQUEST || c == XMODEM_NAK) {
             return OK;
         }
         if (cancelByte(c) && cancelByte(readbyte(SECOND_CAN_TIMEOUT))) {

@@ -14,6 +14,10 @@ struct BoardReset {
     std::string cause;
 };
 
+// The power failed in the middle of a persistent step; the board comes up
+// again from what is stored. Caught wherever a reset is.
+struct BoardPowerCut : BoardReset {};
+
 // The board is switched off: the operator quit, or a non-interactive
 // console ran out of input while the loader waited for it.
 struct BoardPowerOff {

@@ -1,5 +1,8 @@
 #include "board/flash_array.h"
 
+#include <cstdio>
+#include <string>
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -64,12 +67,30 @@ std::span<const uint8_t> FlashArray::view(uint32_t offset, uint32_t length) cons
     return {cells_ + offset, length};
 }
 
+namespace {
+std::string hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", value);
+    return text;
+}
+}  // namespace
+
 void FlashArray::program(uint32_t offset, std::span<const uint8_t> data) {
     if (offset > SIZE || data.size() > SIZE - offset) {
         throw std::out_of_range("flash array range");
     }
-    for (size_t i = 0; i < data.size(); ++i) {
+    // A program the power cuts short reaches only its first bytes.
+    size_t reached = data.size();
+    const bool cut = powerCut_ != nullptr && powerCut_->step();
+    if (cut) {
+        reached = static_cast<size_t>(powerCut_->random(data.size()));
+    }
+    for (size_t i = 0; i < reached; ++i) {
         cells_[offset + i] &= data[i];
+    }
+    if (cut) {
+        powerCut_->cut("flash program of " + std::to_string(data.size()) + " bytes at 0x" + hex(offset) + ", " +
+                       std::to_string(reached) + " reached");
     }
 }
 
@@ -77,7 +98,19 @@ void FlashArray::eraseUnit(uint32_t unit) {
     if (unit >= UNIT_COUNT) {
         throw std::out_of_range("flash unit");
     }
-    std::memset(cells_ + static_cast<size_t>(unit) * UNIT_SIZE, 0xFF, UNIT_SIZE);
+    uint8_t* cells = cells_ + static_cast<size_t>(unit) * UNIT_SIZE;
+    if (powerCut_ != nullptr && powerCut_->step()) {
+        // An erase the power cuts short leaves the unit partly erased:
+        // every cell has some of its bits set, which ones nobody knows.
+        for (uint32_t i = 0; i < UNIT_SIZE; i += 8) {
+            uint64_t bits = powerCut_->random(UINT64_MAX);
+            for (uint32_t j = 0; j < 8; ++j) {
+                cells[i + j] |= static_cast<uint8_t>(bits >> (8 * j));
+            }
+        }
+        powerCut_->cut("flash erase of unit " + std::to_string(unit));
+    }
+    std::memset(cells, 0xFF, UNIT_SIZE);
 }
 
 bool FlashArray::unitErased(uint32_t unit) const {
@@ -105,6 +138,16 @@ void FlashArray::eraseUnitHalf(uint32_t unit, unsigned half) {
         throw std::out_of_range("flash unit");
     }
     uint8_t* p = cells_ + static_cast<size_t>(unit) * UNIT_SIZE + 2 * half;
+    if (powerCut_ != nullptr && powerCut_->step()) {
+        // Cut short, this device's half of the unit is left with some of
+        // its bits set, which ones nobody knows.
+        for (uint32_t i = 0; i < UNIT_SIZE; i += 4) {
+            uint64_t bits = powerCut_->random(UINT16_MAX);
+            p[i] |= static_cast<uint8_t>(bits >> 8);
+            p[i + 1] |= static_cast<uint8_t>(bits);
+        }
+        powerCut_->cut("flash erase of unit " + std::to_string(unit) + " half " + std::to_string(half));
+    }
     for (uint32_t i = 0; i < UNIT_SIZE; i += 4) {
         p[i] = 0xFF;
         p[i + 1] = 0xFF;

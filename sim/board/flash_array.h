@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <span>
 
+#include "board/power_cut.h"
+
 namespace sim {
 
 class FlashArray {
@@ -49,11 +51,16 @@ public:
 
     // True when the file did not exist (or was empty) and was made erased.
     bool created() const { return created_; }
+    // Every program and unit erase counts as one persistent step of the
+    // power supply, which may fail in its middle: a program then reaches
+    // only a prefix of its bytes, an erase leaves unpredictable bits.
+    void setPowerCut(PowerCut* powerCut) { powerCut_ = powerCut; }
 
 private:
     uint8_t* cells_ = nullptr;
     bool fileBacked_ = false;
     bool created_ = false;
+    PowerCut* powerCut_ = nullptr;
 };
 
 }  // namespace sim

@@ -262,7 +262,12 @@ int HostVolume::fail(int error) {
 }
 
 bool HostVolume::injectedFailure(Operation op) {
+    int& spared = failuresSpared_[static_cast<size_t>(op)];
     int& count = failures_[static_cast<size_t>(op)];
+    if (count > 0 && spared > 0) {
+        --spared;
+        return false;
+    }
     if (count <= 0) {
         return false;
     }
@@ -271,7 +276,17 @@ bool HostVolume::injectedFailure(Operation op) {
     return true;
 }
 
-void HostVolume::injectFailure(Operation op, int count) { failures_[static_cast<size_t>(op)] = count; }
+HostVolume::Cut HostVolume::cutAt() {
+    if (powerCut_ == nullptr || !powerCut_->step()) {
+        return Cut::None;
+    }
+    return powerCut_->random(2) == 0 ? Cut::Before : Cut::After;
+}
+
+void HostVolume::injectFailure(Operation op, int count, int spared) {
+    failures_[static_cast<size_t>(op)] = count;
+    failuresSpared_[static_cast<size_t>(op)] = spared;
+}
 
 std::optional<VolumePath> HostVolume::resolve(const char* name) {
     if (name == nullptr) {
@@ -380,12 +395,16 @@ int HostVolume::open(const char* name, int flags, int /*mode*/) {
         }
         hostFd = UniqueFd(openat(location.parent.get(), location.at(), HOST_DIRECTORY_FLAGS));
         break;
-    case Kind::Missing:
+    case Kind::Missing: {
         if (!creating) {
             return fail(swboot::ERRNO_NOT_FOUND);
         }
         if (freeBytes() == 0) {
             return fail(swboot::ERRNO_NO_SPACE);
+        }
+        const Cut cut = cutAt();
+        if (cut == Cut::Before) {
+            powerCut_->cut("create of " + std::string(name) + " (not done)");
         }
         hostFd = UniqueFd(openat(location.parent.get(), location.at(),
                                  hostAccess | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, HOST_FILE_MODE));
@@ -393,15 +412,27 @@ int HostVolume::open(const char* name, int flags, int /*mode*/) {
             stamp(hostFd.get());
             stamp(location.parent.get());
         }
+        if (cut == Cut::After) {
+            powerCut_->cut("create of " + std::string(name) + " (done)");
+        }
         break;
-    case Kind::Regular:
+    }
+    case Kind::Regular: {
+        const Cut cut = truncating && entry.st.st_size > 0 ? cutAt() : Cut::None;
+        if (cut == Cut::Before) {
+            powerCut_->cut("truncate of " + std::string(name) + " (not done)");
+        }
         hostFd = UniqueFd(openat(location.parent.get(), location.at(),
                                  hostAccess | O_NOFOLLOW | O_CLOEXEC | (truncating ? O_TRUNC : 0)));
         if (hostFd && truncating) {
             release(roundToBlocks(static_cast<uint64_t>(entry.st.st_size)));
             stamp(hostFd.get());
         }
+        if (cut == Cut::After) {
+            powerCut_->cut("truncate of " + std::string(name) + " (done)");
+        }
         break;
+    }
     }
     if (!hostFd) {
         return fail(hostError(errno));
@@ -486,6 +517,13 @@ long HostVolume::write(int fd, const uint8_t* data, size_t length) {
         return fail(swboot::ERRNO_NO_SPACE);
     }
 
+    // A write the power cuts short keeps a prefix of its bytes.
+    bool cutShort = false;
+    if (powerCut_ != nullptr && powerCut_->step()) {
+        allowed = static_cast<size_t>(powerCut_->random(allowed));
+        cutShort = true;
+    }
+
     size_t done = 0;
     int error = 0;
     while (done < allowed) {
@@ -504,6 +542,9 @@ long HostVolume::write(int fd, const uint8_t* data, size_t length) {
     if (::fstat(file->hostFd, &after) == 0 && !file->detached) {
         const uint64_t newSize = static_cast<uint64_t>(after.st_size);
         used_ += roundToBlocks(newSize) - std::min(roundToBlocks(newSize), roundToBlocks(oldSize));
+    }
+    if (cutShort) {
+        powerCut_->cut("write of " + std::to_string(length) + " bytes, " + std::to_string(done) + " kept");
     }
     if (done > 0) {
         stamp(file->hostFd);
@@ -602,6 +643,10 @@ int HostVolume::remove(const char* name) {
     if (int error = lookupExisting(hostRoot_, *path, location, entry); error != 0) {
         return fail(error);
     }
+    const Cut cut = entry.kind == Kind::Regular || entry.kind == Kind::Directory ? cutAt() : Cut::None;
+    if (cut == Cut::Before) {
+        powerCut_->cut("delete of " + std::string(name) + " (not done)");
+    }
     switch (entry.kind) {
     case Kind::Regular:
         if (unlinkat(location.parent.get(), location.at(), 0) != 0) {
@@ -620,6 +665,9 @@ int HostVolume::remove(const char* name) {
         break;
     }
     stamp(location.parent.get());
+    if (cut == Cut::After) {
+        powerCut_->cut("delete of " + std::string(name) + " (done)");
+    }
     return OK;
 }
 
@@ -678,8 +726,16 @@ int HostVolume::rename(const char* oldName, const char* newName) {
             return fail(swboot::ERRNO_INVALID);
         }
     }
+    // A rename the power cuts either happened or did not.
+    const Cut cut = cutAt();
+    if (cut == Cut::Before) {
+        powerCut_->cut("rename of " + std::string(oldName) + " to " + newName + " (not done)");
+    }
     if (renameat(source.parent.get(), source.at(), target.parent.get(), target.at()) != 0) {
         return fail(hostError(errno));
+    }
+    if (cut == Cut::After) {
+        powerCut_->cut("rename of " + std::string(oldName) + " to " + newName + " (done)");
     }
     if (replacing) {
         release(roundToBlocks(static_cast<uint64_t>(targetEntry.st.st_size)));
@@ -712,8 +768,15 @@ int HostVolume::mkdir(const char* name) {
     if (freeBytes() < BLOCK_SIZE) {
         return fail(swboot::ERRNO_NO_SPACE);
     }
+    const Cut cut = cutAt();
+    if (cut == Cut::Before) {
+        powerCut_->cut("directory create of " + std::string(name) + " (not done)");
+    }
     if (mkdirat(location.parent.get(), location.at(), HOST_DIRECTORY_MODE) != 0) {
         return fail(hostError(errno));
+    }
+    if (cut == Cut::After) {
+        powerCut_->cut("directory create of " + std::string(name) + " (done)");
     }
     used_ += BLOCK_SIZE;
     if (UniqueFd created(openat(location.parent.get(), location.at(), HOST_DIRECTORY_FLAGS)); created) {

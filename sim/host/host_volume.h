@@ -33,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "board/power_cut.h"
 #include "host/host_volume_format.h"
 #include "host/host_volume_paths.h"
 #include "platform/clock.h"
@@ -119,9 +120,14 @@ public:
     uint64_t usedBytes() const { return used_; }
     uint64_t capacityBytes() const { return mounted_ ? capacity_ : 0; }
     int openCount() const;
-    // The next `count` calls of the operation fail with ERRNO_IO before they
-    // change anything.
-    void injectFailure(Operation op, int count = 1);
+    // After `spared` more calls that work, the next `count` calls of the
+    // operation fail with ERRNO_IO before they change anything.
+    void injectFailure(Operation op, int count = 1, int spared = 0);
+    // Every create, write, truncate, rename, delete and directory create
+    // that changes the volume counts as one persistent step of the power
+    // supply, which may fail in its middle: a write keeps a prefix of its
+    // bytes, anything else happened or did not.
+    void setPowerCut(PowerCut* powerCut) { powerCut_ = powerCut; }
 
 private:
     struct OpenFile {
@@ -144,6 +150,10 @@ private:
         std::vector<std::string> foreign;  // volume names of unusable entries
         bool unreadable = false;
     };
+    enum class Cut { None, Before, After };
+    // Counts a persistent step; when the power fails at it, whether it
+    // fails before or after the step is done.
+    Cut cutAt();
     int fail(int error);
     bool injectedFailure(Operation op);
     // Resolves a name on the mounted volume, or sets errno and gives nothing.
@@ -164,6 +174,7 @@ private:
     std::filesystem::path hostRoot_;
     swboot::Clock& clock_;
     std::function<void(std::string_view)> printer_;
+    PowerCut* powerCut_ = nullptr;
 
     bool mounted_ = false;
     std::optional<FormatRecord> format_;
@@ -173,6 +184,7 @@ private:
     std::array<std::optional<OpenFile>, MAX_OPEN_FILES> files_{};
     std::array<OpenDirectory, MAX_OPEN_DIRECTORIES> directories_{};
     std::array<int, OPERATION_COUNT> failures_{};
+    std::array<int, OPERATION_COUNT> failuresSpared_{};
     int errno_ = 0;
 };
 

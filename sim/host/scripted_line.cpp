@@ -31,7 +31,7 @@ long ScriptedLine::receive(uint8_t* buffer, size_t length) {
         buffer[n++] = arrived_.front();
         arrived_.pop_front();
     }
-    return static_cast<long>(n);
+    return static_cast<long>(noiseToBoard_.apply(buffer, n));
 }
 
 void ScriptedLine::waitInput(int64_t deadlineMicros, bool readerWaiting) {
@@ -58,6 +58,15 @@ void ScriptedLine::waitInput(int64_t deadlineMicros, bool readerWaiting) {
 }
 
 void ScriptedLine::transmit(const uint8_t* data, size_t length) {
+    std::vector<uint8_t> noisy;
+    if (noiseFromBoard_.active()) {
+        noisy = noiseFromBoard_.applied(data, length);
+        data = noisy.data();
+        length = noisy.size();
+        if (length == 0) {
+            return;
+        }
+    }
     output_.append(reinterpret_cast<const char*>(data), length);
     if (peer_) {
         peer_->transmitted(*this, data, length);

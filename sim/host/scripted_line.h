@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/line_noise.h"
 #include "host/serial_line.h"
 #include "host/sim_clock.h"
 
@@ -41,6 +42,21 @@ public:
     // Everything sent by the board so far, as text and as bytes.
     const std::string& output() const { return output_; }
     void clearOutput() { output_.clear(); }
+    // Noise on the line from here on, in both directions: what the board
+    // receives and what the peer and the output see of what it sends.
+    void setNoise(const LineNoise& toBoard, const LineNoise& fromBoard) {
+        noiseToBoard_ = toBoard;
+        noiseFromBoard_ = fromBoard;
+    }
+    // Bytes the noise has hit so far, both directions.
+    uint64_t noiseHits() const { return noiseToBoard_.hits() + noiseFromBoard_.hits(); }
+    // Forgets every piece of typing and every byte still to arrive, as
+    // when the far end is switched off.
+    void clearPending() {
+        pieces_.clear();
+        deliveries_.clear();
+        arrived_.clear();
+    }
     // Pieces of typing not yet taken.
     size_t piecesLeft() const { return pieces_.size(); }
 
@@ -59,6 +75,8 @@ private:
     std::multimap<int64_t, std::vector<uint8_t>> deliveries_;
     std::deque<uint8_t> arrived_;
     std::string output_;
+    LineNoise noiseToBoard_;
+    LineNoise noiseFromBoard_;
 };
 
 }  // namespace sim

@@ -64,6 +64,9 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
       volume_(std::make_unique<HostVolume>(*cells_, options_.stateDir / "volume", clock)),
       tty_(uart_, clock),
       platform_{tty_, clock_, tasks_, *volume_, *volume_, memoryMap_, core_, pci_, heap_} {
+    flash_->setPowerCut(&powerCut_);
+    volume_->setPowerCut(&powerCut_);
+    powerCut_.armAfter(options_.powerCutAfter, options_.powerCutSeed);
     cpld_.setClock([this] { return clock_.nowMicros(); });
     ram_.setFaults(options_.profile.ramFaults);
     flash_->setTimed(!clock_.isVirtual());
@@ -172,6 +175,9 @@ int SimBoard::run() {
             loader.bootMain();
             diagnostics_.line("board: the loader returned; powering off");
             return 0;
+        } catch (const BoardPowerCut& cut) {
+            lastResetCause_ = cut.cause;
+            diagnostics_.line("board: " + cut.cause + "; powering up again from what is stored");
         } catch (const BoardReset& reset) {
             lastResetCause_ = reset.cause;
             diagnostics_.line("board: reset (" + reset.cause + ")");

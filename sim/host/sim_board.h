@@ -25,6 +25,7 @@
 #include "board/mpc85xx_ccsr.h"
 #include "board/strataflash.h"
 #include "board/pci_space.h"
+#include "board/power_cut.h"
 #include "board/ram.h"
 #include "board/uart16550.h"
 #include "host/console_tty.h"
@@ -62,6 +63,8 @@ struct BoardOptions {
     bool traceFlash = false;            // every flash command on the diagnostics
     bool traceI2c = false;
     int maxPowerOns = 0;                // stop after this many power-ons (0: no limit)
+    uint64_t powerCutAfter = 0;         // the power fails at this persistent step (0: never)
+    uint64_t powerCutSeed = 0;          // makes the half-done step reproducible
     bool linePaced = false;             // the console line runs at the UART's speed
 };
 
@@ -125,6 +128,7 @@ public:
     SimTasks& tasks() { return tasks_; }
     PciSpace& pci() { return pci_; }
     I2cDevices& i2c() { return i2c_; }
+    PowerCut& powerCut() { return powerCut_; }
     Mpc85xxCcsr& ccsr() { return ccsr_; }
     Diagnostics& diagnostics() { return diagnostics_; }
     const swboot::Platform& platform() const { return platform_; }
@@ -147,6 +151,7 @@ private:
     void reportTransfer(const PacedLine::Meter& meter);
 
     BoardOptions options_;
+    PowerCut powerCut_;
     SimClock& clock_;
     std::unique_ptr<PacedLine> paced_;  // between the line and the driver, when paced
     SerialLine& line_;                  // the line as the driver sees it

@@ -125,12 +125,24 @@ TEST_F(DimTest, AReadErrorLeavesTheDirectoryEmptyAndTheFileAlone) {
     EXPECT_EQ(file(), TWO_IMAGES);
 }
 
-TEST_F(DimTest, ARewriteThatCannotCreateTheFileIsMinusOne) {
+// The new text is written under its own name and renamed over "boot.dim":
+// whichever step fails, the old directory stays whole.
+TEST_F(DimTest, ARewriteThatFailsIsMinusOneAndKeepsTheOldFile) {
+    for (auto op : {sim::HostVolume::Operation::Create, sim::HostVolume::Operation::Write,
+                    sim::HostVolume::Operation::Rename}) {
+        initializeFrom(TWO_IMAGES);
+        board.volume().injectFailure(op);
+        EXPECT_EQ(call([&] { return dim().dimImageActivate("image2"); }), 0);
+        EXPECT_EQ(file(), TWO_IMAGES);
+        EXPECT_FALSE(board.fileExists("boot.dim.new"));
+        board.volume().injectFailure(op);
+        EXPECT_EQ(call([&] { return dim().dimFileWrite(); }), -1);
+        EXPECT_EQ(file(), TWO_IMAGES);
+    }
     initializeFrom(TWO_IMAGES);
-    board.volume().injectFailure(sim::HostVolume::Operation::Create);
-    EXPECT_EQ(call([&] { return dim().dimFileWrite(); }), -1);
     EXPECT_EQ(call([&] { return dim().dimFileWrite(); }), static_cast<int>(TWO_IMAGES.size()));
     EXPECT_EQ(file(), TWO_IMAGES);
+    EXPECT_FALSE(board.fileExists("boot.dim.new"));
 }
 
 // -------------------------------------------------------------- operations
@@ -379,7 +391,9 @@ TEST_F(ImageInstallTest, AFailedMoveLosesNoFileAndLeavesTheDirectoryAsItWas) {
         std::filesystem::remove(board.filePath("xcode.bin"));
         if (c.received) {
             board.writeFile("xcode.bin", newCode);
-            board.volume().injectFailure(sim::HostVolume::Operation::Rename);
+            // An unlisted name is added first, and the directory's rewrite
+            // ends in a rename of its own.
+            board.volume().injectFailure(sim::HostVolume::Operation::Rename, 1, c.directory == TWO_IMAGES ? 0 : 1);
         }
         EXPECT_NE(install("xcode.bin", c.name), 0);
         EXPECT_EQ(fixture.takeOutput(), " Error renaming the file \n");

@@ -334,6 +334,11 @@ TEST_F(ImageStoreTest, OnlyEntriesWithinTheHeaderLengthAreScanned) {
     ImageHeader header;
     EXPECT_NE(headerRead("image1", header), OK);
     EXPECT_EQ(fixture.takeOutput(), " No matching OPR files inside the STK file \n");
+    // A header length too short to reach the entry count (11 bytes) still
+    // counts its entries: they all lie outside the header.
+    plantContainer(stkFront({{1000, DEVICE_TARGET_ID}}, STK_SIZE_OFFSET - 1, 1), {{1000, goodImage()}});
+    EXPECT_NE(headerRead("image1", header), OK);
+    EXPECT_EQ(fixture.takeOutput(), " No matching OPR files inside the STK file \n");
     // The container's CRC is still good: the check does not look inside.
     EXPECT_EQ(activeCheck(), IMAGE_CRC_GOOD);
 

@@ -221,6 +221,53 @@ TEST(Startup, CodeBinBecomesImage1WhenTheDirectoryIsMissingEmptyOrUnreadable) {
     }
 }
 
+TEST(Startup, AnExistingImage1IsKeptAndCodeBinLeftAlone) {
+    TestBoard board;
+    board.formatVolume();
+    const std::vector<uint8_t> kept = goodImage({.timestamp = "kept"});
+    const std::vector<uint8_t> other = goodImage({.timestamp = "code.bin"});
+    board.writeFile("image1", kept);
+    board.writeFile("code.bin", other);
+    EXPECT_EQ(board.run(), 0);
+    EXPECT_NE(console(board).find("adding the default image - image1 to the list\n" + BANNER + CHOICE),
+              std::string::npos);
+    EXPECT_EQ(board.readFile("image1"), kept);
+    EXPECT_EQ(board.readFile("code.bin"), other);
+    EXPECT_EQ(board.readText("boot.dim"), DEFAULT_DIM);
+    EXPECT_NE(console(board).find("Operational Code Date: kept\n"), std::string::npos);
+}
+
+// An install moves the old image aside as "<name>.prev" before the new one
+// takes its name; a cut between the two leaves the aside file alone, a cut
+// after the second leaves both.
+TEST(Startup, AnInstallCutShortIsFinishedBeforeTheDirectoryIsRead) {
+    const struct {
+        const char* what;
+        bool newInPlace;
+        const char* started;
+    } cases[] = {
+        {"only the old image, moved aside", false, "old code"},
+        {"the new image in place, the old one aside", true, "new code"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestBoard board;
+        board.formatVolume();
+        board.writeFile("boot.dim", TWO_IMAGES);
+        board.writeFile("image2", goodImage({.timestamp = "backup code"}));
+        board.writeFile("image1.prev", goodImage({.timestamp = "old code"}));
+        if (c.newInPlace) {
+            board.writeFile("image1", goodImage({.timestamp = "new code"}));
+        }
+        EXPECT_EQ(board.run(), 0);
+        EXPECT_EQ(countOf(console(board), "failed crc check"), 0u);
+        EXPECT_NE(console(board).find(std::string("Operational Code Date: ") + c.started + "\n"), std::string::npos);
+        EXPECT_FALSE(board.fileExists("image1.prev"));
+        EXPECT_TRUE(board.fileExists("image2"));
+        EXPECT_EQ(board.readText("boot.dim"), TWO_IMAGES);
+    }
+}
+
 // ------------------------------------------------------- the two-second choice
 
 TEST(AutoBoot, TwoEntersTheMenu) {
@@ -446,6 +493,24 @@ TEST(Startup, AFormatThatFailsHalts) {
                                              "usrTffsConfig returned 0x1234, formatting...\n"
                                              "tffsDevFormat returned 0x5678\n");
     EXPECT_EQ(volume.mounts, 1);
+}
+
+// An active entry that names no file is a failed active image: the backup
+// takes over, whatever file "image1" holds.
+TEST(BootDecision, AnActiveEntryWithoutAFileNameFallsBackToTheBackup) {
+    TestBoard board;
+    board.formatVolume();
+    board.writeFile("boot.dim", "---IMAGE---\nactive\nactive\n\n0\ndefault image\n" + BACKUP_ENTRY);
+    board.writeFile("image1", goodImage({.timestamp = "stray image1"}));
+    board.writeFile("image2", goodImage({.timestamp = "backup code"}));
+    EXPECT_EQ(board.run(), 0);
+    std::string text = console(board);
+    EXPECT_NE(text.find(" active image failed crc check. activating backup image \n" + CHOICE), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Operational Code Date: backup code\n"), std::string::npos);
+    // The directory now lists the backup as the active image, so a later
+    // load replaces it in place instead of falling back to "image1".
+    EXPECT_EQ(board.readText("boot.dim"), "---IMAGE---\nactive\nactive\nimage2\n0\n\n");
 }
 
 }  // namespace

@@ -1,0 +1,239 @@
+// Nothing lost, whatever the power does: each operation that changes what
+// is stored runs once to count its persistent steps, then once more for
+// every step with the power cut there. After each cut the board powers up
+// again and boots with nobody at the console; it must start a good image
+// where one existed before (the old one or the new one), read its image
+// directory, and have lost no file but the one the operation replaced.
+//
+// The table printed at the end gives, per scenario, the steps counted and
+// the share of cut points after which the board still started.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/boot_spine_images.h"
+#include "support/boot_texts.h"
+#include "support/loader_on_board.h"
+#include "support/test_board.h"
+#include "support/xmodem_peer.h"
+
+namespace {
+
+using namespace testing_support;
+using boot::goodImage;
+
+const std::vector<uint8_t> OLD_IMAGE = goodImage({.codeSeed = 1, .timestamp = "old code"});
+const std::vector<uint8_t> NEW_IMAGE = goodImage({.codeSeed = 2, .bootCode = true, .timestamp = "new code"});
+const std::vector<uint8_t> BACKUP_IMAGE = goodImage({.codeSeed = 3, .timestamp = "backup code"});
+
+struct Scenario {
+    const char* name;
+    // Plants the files on a freshly formatted volume.
+    std::function<void(TestBoard&)> prepare;
+    // The operation, on a loader in the state startup leaves; a cut ends it.
+    std::function<void(TestBoard&, LoaderOnBoard&)> operate;
+    // The codes that may start afterwards (their timestamps); empty when
+    // the board had no good image.
+    std::set<std::string> startable;
+    // Files that must exist afterwards, each holding one of the given
+    // contents.
+    std::map<std::string, std::vector<std::vector<uint8_t>>> kept;
+    // Run the operation as a whole boot instead (the startup scenarios).
+    bool wholeBoot = false;
+};
+
+// The content, or the content as XMODEM delivers it: the last block's
+// padding after it.
+bool sameOrPadded(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& content) {
+    return bytes.size() >= content.size() && bytes.size() - content.size() < 1024 &&
+           std::equal(content.begin(), content.end(), bytes.begin()) &&
+           std::all_of(bytes.begin() + static_cast<long>(content.size()), bytes.end(),
+                       [](uint8_t b) { return b == 0x1A; });
+}
+
+struct Outcome {
+    bool started = false;
+    std::string code;       // the timestamp shown as the code started
+    std::string problem;    // empty when every check held
+};
+
+std::string timestampStarted(const std::string& console) {
+    const std::string mark = "Operational Code Date: ";
+    size_t at = console.rfind(mark);
+    if (at == std::string::npos) {
+        return "";
+    }
+    size_t end = console.find('\n', at);
+    return console.substr(at + mark.size(), end - at - mark.size());
+}
+
+// Phase one: the operation, cut at the step (0: not cut). Phase two: a
+// boot with nobody at the console. The steps the operation took are
+// returned through `steps`.
+Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* steps = nullptr) {
+    TestBoard board;
+    board.formatVolume();
+    s.prepare(board);
+    sim::PowerCut& power = board.board().powerCut();
+    const uint64_t before = power.steps();
+    power.armAfter(cutAt, seed);
+    if (s.wholeBoot) {
+        bootOnPlatform(board.board().platform());
+    } else {
+        LoaderOnBoard loader(board, false);
+        loader.run([&] { s.operate(board, loader); });
+    }
+    if (steps != nullptr) {
+        *steps = power.steps() - before;
+    }
+    Outcome outcome;
+    if (cutAt != 0 && power.cuts() != 1) {
+        outcome.problem = "the power was not cut";
+        return outcome;
+    }
+    board.line().clearPending();
+    board.line().clearOutput();
+    const int handovers = board.board().core().handoverCount();
+    board.run();
+    const std::string console = plainText(board.output());
+    outcome.started = board.board().core().handoverCount() > handovers;
+    outcome.code = timestampStarted(console);
+    if (!s.startable.empty()) {
+        if (!outcome.started) {
+            outcome.problem = "no code started";
+        } else if (s.startable.count(outcome.code) == 0) {
+            outcome.problem = "started \"" + outcome.code + "\"";
+        }
+    }
+    // The directory the operation left reads back (a startup that was cut
+    // before writing one finds none, as before, and writes it now).
+    if (!s.wholeBoot && console.find("dimInitialize returned") != std::string::npos) {
+        outcome.problem += " boot.dim unreadable;";
+    }
+    if (!board.fileExists("boot.dim") || board.readText("boot.dim").rfind("---IMAGE---\n", 0) != 0 ||
+        board.readText("boot.dim").find("\nactive\nactive\n") == std::string::npos) {
+        outcome.problem += " boot.dim names no active image;";
+    }
+    for (const auto& [name, contents] : s.kept) {
+        if (!board.fileExists(name)) {
+            outcome.problem += " " + name + " lost;";
+            continue;
+        }
+        std::vector<uint8_t> bytes = board.readFile(name);
+        bool matches = false;
+        for (const auto& content : contents) {
+            matches = matches || sameOrPadded(bytes, content);
+        }
+        if (!matches) {
+            outcome.problem += " " + name + " changed;";
+        }
+    }
+    return outcome;
+}
+
+// A board with "image1" active and "image2" a good backup.
+void twoGoodImages(TestBoard& board) {
+    board.writeFile("image1", OLD_IMAGE);
+    board.writeFile("image2", BACKUP_IMAGE);
+    board.writeFile("boot.dim", boot::TWO_IMAGES);
+}
+
+std::vector<Scenario> scenarios() {
+    return {
+        {"code load (option 4), backup present", twoGoodImages,
+         [](TestBoard& board, LoaderOnBoard& loader) {
+             loader->dim.dimInitialize();
+             XmodemSenderPeer peer(board.line(), XmodemSenderPeer::Protocol::Xmodem, {PeerFile{"", NEW_IMAGE, ""}},
+                                   1024);
+             loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID);
+         },
+         {"old code", "new code"},
+         {{"image1", {OLD_IMAGE, NEW_IMAGE}}, {"image2", {BACKUP_IMAGE}}}},
+        {"imageInstall of a new image, backup present",
+         [](TestBoard& board) {
+             twoGoodImages(board);
+             board.writeFile("xcode.bin", NEW_IMAGE);
+         },
+         [](TestBoard&, LoaderOnBoard& loader) {
+             loader->dim.dimInitialize();
+             loader->dim.imageInstall("xcode.bin", "image1");
+         },
+         {"old code", "new code"},
+         {{"image1", {OLD_IMAGE, NEW_IMAGE}}, {"image2", {BACKUP_IMAGE}}}},
+        {"backup activation (option 11)", twoGoodImages,
+         [](TestBoard&, LoaderOnBoard& loader) {
+             loader->dim.dimInitialize();
+             loader->dim.backupImageActivate();
+         },
+         {"old code", "backup code"},
+         {{"image1", {OLD_IMAGE}}, {"image2", {BACKUP_IMAGE}}}},
+        {"image directory rewrite (activate, then initialise)", twoGoodImages,
+         [](TestBoard&, LoaderOnBoard& loader) {
+             loader->dim.dimInitialize();
+             loader->dim.dimImageActivate("image2");
+             loader->dim.dimInitialize();
+         },
+         {"old code", "backup code"},
+         {{"image1", {OLD_IMAGE}}, {"image2", {BACKUP_IMAGE}}}},
+        {"startup without boot.dim, with code.bin",
+         [](TestBoard& board) { board.writeFile("code.bin", NEW_IMAGE); },
+         nullptr,
+         {"new code"},
+         {},
+         true},
+        {"startup without boot.dim, with code.bin and image1",
+         [](TestBoard& board) {
+             board.writeFile("image1", OLD_IMAGE);
+             board.writeFile("code.bin", NEW_IMAGE);
+         },
+         nullptr,
+         {"old code"},
+         {{"image1", {OLD_IMAGE}}},
+         true},
+        {"event log erase at startup (damaged log2.bin)",
+         [](TestBoard& board) {
+             board.writeFile("image1", OLD_IMAGE);
+             board.writeFile("boot.dim", boot::DEFAULT_DIM);
+             board.writeFile("log2.bin", std::vector<uint8_t>(52 * 3, 0x5A));
+         },
+         nullptr,
+         {"old code"},
+         {{"image1", {OLD_IMAGE}}, {"boot.dim", {std::vector<uint8_t>(boot::DEFAULT_DIM.begin(), boot::DEFAULT_DIM.end())}}},
+         true},
+    };
+}
+
+TEST(PowerCut, EveryStepOfEveryScenarioLeavesABoardThatStarts) {
+    std::string table = "| scenario | persistent steps | cut points | still starts |\n|---|---|---|---|\n";
+    for (const Scenario& s : scenarios()) {
+        SCOPED_TRACE(s.name);
+        uint64_t steps = 0;
+        Outcome whole = runOnce(s, 0, 0, &steps);
+        ASSERT_EQ(whole.problem, "") << "without a cut";
+        ASSERT_GT(steps, 0u);
+        int starts = 0;
+        int cuts = 0;
+        for (uint64_t at = 1; at <= steps; ++at) {
+            for (uint64_t seed : {at, at * 7919 + 1}) {
+                Outcome o = runOnce(s, at, seed);
+                ++cuts;
+                starts += o.started ? 1 : 0;
+                EXPECT_EQ(o.problem, "") << "cut at step " << at << " of " << steps << ", seed " << seed;
+            }
+        }
+        char row[256];
+        std::snprintf(row, sizeof row, "| %s | %llu | %d | %d (%.0f%%) |\n", s.name,
+                      static_cast<unsigned long long>(steps), cuts, starts, cuts ? 100.0 * starts / cuts : 0.0);
+        table += row;
+    }
+    std::printf("\n%s\n", table.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,90 @@
+// Code loads through a noisy console line: bits flip and bytes vanish in
+// both directions at one byte in ten thousand. Every load either installs
+// the image byte for byte or fails and leaves "image1", "image2" and
+// "boot.dim" exactly as they were.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "image/code_load.h"
+#include "support/boot_spine_images.h"
+#include "support/loader_on_board.h"
+#include "support/test_board.h"
+#include "support/xmodem_peer.h"
+
+namespace {
+
+using namespace testing_support;
+using boot::goodImage;
+
+const std::string DIRECTORY =
+    "---IMAGE---\nactive\nactive\nimage1\n0\ndefault image\n"
+    "---IMAGE---\nbackup\nbackup\nimage2\n0\n\n";
+const char* const STORED_FILES[] = {"image1", "image2", "boot.dim"};
+constexpr double NOISE_RATE = 1e-4;
+constexpr int LOADS = 100;
+
+std::map<std::string, std::vector<uint8_t>> stored(TestBoard& board) {
+    std::map<std::string, std::vector<uint8_t>> files;
+    for (const char* name : STORED_FILES) {
+        files[name] = board.fileExists(name) ? board.readFile(name) : std::vector<uint8_t>{};
+    }
+    return files;
+}
+
+TEST(CodeLoadNoise, EveryLoadInstallsExactlyOrChangesNothing) {
+    // Large enough that most loads meet some noise.
+    const std::vector<uint8_t> image = goodImage({.codeBytes = 12000, .codeSeed = 9, .timestamp = "new code"});
+    int installed = 0;
+    int hit = 0;
+    for (int seed = 1; seed <= LOADS; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        TestBoard board;
+        LoaderOnBoard loader(board);
+        board.writeFile("image1", goodImage({.codeSeed = 1, .timestamp = "old code"}));
+        board.writeFile("image2", goodImage({.codeSeed = 2, .timestamp = "backup code"}));
+        board.writeFile("boot.dim", DIRECTORY);
+        loader.run([&] { loader->dim.dimInitialize(); });
+        const auto before = stored(board);
+
+        sim::LineNoise toBoard(NOISE_RATE, static_cast<uint64_t>(seed));
+        sim::LineNoise fromBoard(NOISE_RATE, static_cast<uint64_t>(seed) ^ sim::LineNoise::OTHER_DIRECTION);
+        board.line().setNoise(toBoard, fromBoard);
+        int result = -1;
+        std::string ended;
+        {
+            XmodemSenderPeer peer(board.line(), XmodemSenderPeer::Protocol::Xmodem, {PeerFile{"", image, ""}},
+                                  1024);
+            ended = loader.run([&] { result = loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID); });
+        }
+        hit += board.line().noiseHits() > 0 ? 1 : 0;
+        board.line().setNoise({}, {});
+        EXPECT_EQ(ended, "");
+        auto after = stored(board);
+        if (result == 0) {
+            ++installed;
+            // XMODEM carries no length: the last block's padding stays.
+            const std::vector<uint8_t>& got = after["image1"];
+            ASSERT_GE(got.size(), image.size());
+            EXPECT_LT(got.size() - image.size(), 1024u);
+            EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));
+            EXPECT_TRUE(std::all_of(got.begin() + static_cast<long>(image.size()), got.end(),
+                                    [](uint8_t b) { return b == 0x1A; }));
+            EXPECT_EQ(after["image2"], before.at("image2"));
+            EXPECT_EQ(after["boot.dim"], before.at("boot.dim"));
+        } else {
+            EXPECT_EQ(after, before);
+        }
+    }
+    std::printf("%d noisy code loads: %d installed, %d refused; noise hit %d of them\n", LOADS, installed,
+                LOADS - installed, hit);
+    // Most loads get through: the transfer repairs what the noise breaks.
+    EXPECT_GT(installed, LOADS / 2);
+    EXPECT_GT(hit, LOADS / 4);
+}
+
+}  // namespace
