@@ -64,7 +64,7 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
       volume_(std::make_unique<HostVolume>(*cells_, options_.stateDir / "volume", clock)),
       tty_(uart_, clock),
       platform_{tty_, clock_, tasks_, *volume_, *volume_, memoryMap_, core_, pci_, heap_} {
-    flash_->setPowerCut(&powerCut_);
+    cells_->setPowerCut(&powerCut_);
     volume_->setPowerCut(&powerCut_);
     powerCut_.armAfter(options_.powerCutAfter, options_.powerCutSeed);
     cpld_.setClock([this] { return clock_.nowMicros(); });

@@ -15,6 +15,7 @@ public:
     bool isVirtual() const override { return true; }
     void passUntil(int64_t deadlineMicros) override { link_.wait(side_, deadlineMicros, false); }
     void powerUp() override {}
+    int64_t worldMicros() override { return calendarBase_ * 1000000 + link_.nowMicros(); }
 
 private:
     LinkedBoards& link_;
