@@ -38,10 +38,6 @@ void BootMenu::optionList() {
     io.printf("11 - Activate Backup Image\n");
 }
 
-void BootMenu::notInThisBuild(const char* function) {
-    loader_.io.printf("%s is not available in this build of the boot code.\n", function);
-}
-
 void BootMenu::factoryDefaultsRestore() {
     Files& files = loader_.p.files;
     char cwd[PATH_MAX_LENGTH + 1] = {};

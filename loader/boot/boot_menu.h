@@ -18,7 +18,6 @@ public:
 
 private:
     void optionList();
-    void notInThisBuild(const char* function);
     void choice(unsigned number, int& codeInvalid);
 
     Loader& loader_;

@@ -94,9 +94,6 @@ void UtilitiesMenu::optionList() {
     io.printf("\nSelect option (0-20): ");
 }
 
-void UtilitiesMenu::notInThisBuild(const char* function) {
-    loader_.io.printf("%s is not available in this build of the boot code.\n", function);
-}
 
 void UtilitiesMenu::bootUtilitiesMenu() {
     Stdio& io = loader_.io;
@@ -140,7 +137,7 @@ void UtilitiesMenu::choice(uint8_t number) {
             l.fsTest.dirListingShow();
             break;
         case 8:
-            notInThisBuild("VPD generation");
+            l.vpd.vpdGenerate();
             break;
         case 9:
             boardIdentityShow();
@@ -149,15 +146,18 @@ void UtilitiesMenu::choice(uint8_t number) {
             l.codeStart.opCodeStart(START_MODE_SWITCH_DIAGNOSTICS);
             break;
         case 11:
-            (void)VOLUME_ERASE_START;
-            (void)VOLUME_ERASE_END;
-            notInThisBuild("Formatting the file system");
+            // The parts leave the factory with every block locked, and a
+            // locked block refuses the erase (which resets the board), so the
+            // lock bits are cleared first, as before the other flash writers.
+            l.flash.flashLockBitsClear();
+            l.flash.flashBlocksErase(VOLUME_ERASE_START, VOLUME_ERASE_END);
+            l.startup.tffsPPCInit();
             break;
         case 12:
             l.fsTest.fsTest();
             break;
         case 13:
-            notInThisBuild("The VPD display");
+            l.vpd.vpdShow();
             break;
         case 14: {
             io.flush();
@@ -178,16 +178,16 @@ void UtilitiesMenu::choice(uint8_t number) {
             break;
         }
         case 16:
-            notInThisBuild("The temperature display");
+            l.cpuInit.temperatureShow();
             break;
         case 17:
-            notInThisBuild("The I2C device readout");
+            l.cpuInit.i2cDevicesShow();
             break;
         case 18:
-            notInThisBuild("The pluggable module display");
+            l.cpuInit.hwModulesShow();
             break;
         case 19:
-            notInThisBuild("The real-time clock display");
+            l.rtc.ds1340_tod_show();
             break;
         case 20:
             rtcSetFromConsole();
@@ -311,7 +311,9 @@ void UtilitiesMenu::rtcSetFromConsole() {
             return;
         }
     }
-    notInThisBuild("Setting the real-time clock");
+    if (loader_.rtc.ds1340_tod_set(e.year, e.month, e.day, e.hour, e.minute, e.second) != OK) {
+        io.printf("%s:%d: ds1340_tod_set() failed\n", BOOT_CONFIG_TAG, __LINE__);
+    }
 }
 
 }  // namespace swboot

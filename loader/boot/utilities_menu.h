@@ -44,7 +44,6 @@ public:
 private:
     void optionList();
     void choice(uint8_t number);
-    void notInThisBuild(const char* function);
 
     Loader& loader_;
 };

@@ -201,3 +201,23 @@ TEST(RtcDialogue, LeapDaysAndTheLastDayOfTheYearAreFields) {
 
 
 }  // namespace
+
+TEST(UtilitiesMenu, FormatLeavesAnEmptyVolumeOnABoardWithItsBlocksLocked) {
+    TestBoard board;
+    board.formatVolume();
+    board.writeFile("image1", testing_support::boot::goodImage());
+    board.writeFile("boot.dim", testing_support::boot::DEFAULT_DIM);
+    LoaderOnBoard l(board, false);
+    board.type("11");
+    board.type("0");
+    EXPECT_EQ(l.run([&] { l->utilities.bootUtilitiesMenu(); }), "");
+    EXPECT_FALSE(board.fileExists("image1"));
+    EXPECT_FALSE(board.fileExists("boot.dim"));
+    EXPECT_NE(l.takeOutput().find("formatting"), std::string::npos);
+}
+
+TEST(UtilitiesMenu, TheClockSetByChoiceTwentyIsReadBackByChoiceNineteen) {
+    std::string text = bootMenuSession({"30", "20", "12-31-2007 23:59:58", "19", "0"});
+    EXPECT_NE(text.find("12/31/2007 23:59:5"), std::string::npos) << text;
+    EXPECT_EQ(text.find("ds1340_tod_set() failed"), std::string::npos) << text;
+}
