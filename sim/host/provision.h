@@ -14,23 +14,24 @@
 #include <vector>
 
 #include "board/board_profile.h"
+#include "vpd/vpd.h"
 
 namespace sim {
 
-// The VPD record: 256 bytes, text fields zero-terminated and zero-filled.
-inline constexpr size_t VPD_RECORD_SIZE = 256;
-inline constexpr size_t VPD_MAC_OFFSET = 0;
-inline constexpr size_t VPD_MAC_SIZE = 6;
-inline constexpr size_t VPD_SERIAL_OFFSET = 7;
-inline constexpr size_t VPD_SERIAL_SIZE = 21;
-inline constexpr size_t VPD_DESCRIPTION_OFFSET = 28;
-inline constexpr size_t VPD_DESCRIPTION_SIZE = 80;
-inline constexpr size_t VPD_DATE_CODE_OFFSET = 109;
-inline constexpr size_t VPD_DATE_CODE_SIZE = 7;
-inline constexpr size_t VPD_PART_NUMBER_OFFSET = 116;
-inline constexpr size_t VPD_PART_NUMBER_SIZE = 13;
-inline constexpr size_t VPD_REVISION_OFFSET = 129;
-inline constexpr size_t VPD_REVISION_SIZE = 4;
+// The VPD record's layout is the loader's own.
+using swboot::VPD_RECORD_SIZE;
+using swboot::VPD_MAC_OFFSET;
+using swboot::VPD_MAC_SIZE;
+using swboot::VPD_SERIAL_OFFSET;
+using swboot::VPD_SERIAL_SIZE;
+using swboot::VPD_DESCRIPTION_OFFSET;
+using swboot::VPD_DESCRIPTION_SIZE;
+using swboot::VPD_DATE_CODE_OFFSET;
+using swboot::VPD_DATE_CODE_SIZE;
+using swboot::VPD_PART_NUMBER_OFFSET;
+using swboot::VPD_PART_NUMBER_SIZE;
+using swboot::VPD_REVISION_OFFSET;
+using swboot::VPD_REVISION_SIZE;
 
 // Where the demo code runs.
 inline constexpr uint32_t DEMO_CODE_LOAD_ADDRESS = 0x00010000;
