@@ -89,9 +89,10 @@ int addRun(const AddArguments& args, CLI::App& command) {
     LogAddEntry entry;
     entry.type = *type;
     bool exception = *type != LOG_TYPE_EVENT && *type != LOG_TYPE_ERROR;
-    std::vector<const char*> foreign = exception ? std::vector<const char*>(std::begin(EVENT_OPTIONS), std::end(EVENT_OPTIONS))
-                                                 : std::vector<const char*>(std::begin(REGISTER_OPTIONS),
-                                                                            std::end(REGISTER_OPTIONS));
+    std::vector<const char*> foreign(std::begin(REGISTER_OPTIONS), std::end(REGISTER_OPTIONS));
+    if (exception) {
+        foreign.assign(std::begin(EVENT_OPTIONS), std::end(EVENT_OPTIONS));
+    }
     for (const char* option : foreign) {
         if (command.count(option) != 0) {
             return usage(std::string(option) + " does not go with an " + (exception ? "exception" : args.type) +
