@@ -183,6 +183,10 @@ void EventLog::log_direct_output(const char* text) {
     bus.write8(CONSOLE_UART_INTERRUPT_ENABLE, saved);
 }
 
+void EventLog::flashLockTake() { loader_.flash.flashAccessTake(); }
+
+void EventLog::flashLockGive() { loader_.flash.flashAccessGive(); }
+
 long EventLog::log_render_entry(const LogTable* table, long entry, char* text) {
     if (level_ == LOG_LEVEL_OFF || !table_) {
         return -1;

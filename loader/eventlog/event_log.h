@@ -76,8 +76,10 @@ private:
     void record(const uint8_t* entry);
     // Writes the whole table to the file from its start.
     void tableWrite();
-    void flashLockTake() {}
-    void flashLockGive() {}
+    // The flash access lock, held while an entry is read and rendered so
+    // that the read never meets flash work of another task.
+    void flashLockTake();
+    void flashLockGive();
 
     Loader& loader_;
     std::unique_ptr<MemoryHandle> table_;

@@ -255,6 +255,20 @@ TEST_F(EventLogTest, TheWalkStopsAfterTheTablesEntriesWhateverItHolds) {
     EXPECT_EQ(testing_support::countOf(out.text, "\r\n"), 2u + 7u);
 }
 
+// The renderer reads each entry under the flash access lock: it gives the
+// lock back after every entry, and waits for it while another holds it
+// (the test board's only task would wait forever, which it reports).
+TEST_F(EventLogTest, RenderingTakesTheFlashAccessLockForEachEntry) {
+    board.writeFile("log2.bin", logWithEvents(2));
+    init();
+    char text[LOG_RENDER_TEXT_SIZE] = {};
+    EXPECT_EQ(loader->eventLog.log_render_entry(nullptr, -1, text), 0);
+    EXPECT_EQ(loader->eventLog.log_render_entry(nullptr, 0, text), long(ENTRIES) - 1);
+    EXPECT_EQ(loader.run([&] { loader->flash.flashAccessTake(); }), "");
+    EXPECT_EQ(loader.run([&] { loader->eventLog.log_render_entry(nullptr, 1, text); }),
+              "power off: semaphore taken twice by the only task");
+}
+
 TEST_F(EventLogTest, AFullLogRendersEachEntryOnce) {
     std::vector<uint8_t> full = logWithEvents(ENTRIES - 1);
     board.writeFile("log2.bin", full);
