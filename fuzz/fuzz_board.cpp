@@ -99,7 +99,13 @@ void FuzzBoard::run(const std::function<void()>& routine) {
         routine();
     } catch (const sim::BoardReset&) {
     } catch (const sim::BoardPowerOff&) {
-    } catch (const sim::BoardMachineCheck&) {
+    } catch (const sim::BoardMachineCheck& check) {
+        // The loader's handler reports it and resets the board.
+        try {
+            board_->machineCheck(check);
+        } catch (const sim::BoardReset&) {
+        } catch (const sim::BoardPowerOff&) {
+        }
     }
     quietConsole();
 }

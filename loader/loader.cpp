@@ -5,6 +5,7 @@ namespace swboot {
 Loader::Loader(const Platform& platform)
     : p(platform),
       io(platform.console),
+      fatal(*this),
       i2c(*this),
       rtc(*this),
       cpuInit(*this),

@@ -21,6 +21,7 @@
 #include "diag/sdram_test.h"
 #include "eventlog/event_log.h"
 #include "eventlog/text_log.h"
+#include "fatal/fatal.h"
 #include "hw/core_info.h"
 #include "hw/pci_info.h"
 #include "image/code_load.h"
@@ -61,6 +62,7 @@ public:
     int switchChipCount = 0;
     char activeImageName[DIM_FILE_NAME_SIZE] = {};
 
+    Fatal fatal;
     I2c i2c;
     Ds1340 rtc;
     CpuInit cpuInit;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -94,6 +95,37 @@ std::string consoleKindCheck(const std::string& kind) {
     return "the console is stdio, pty or tcp:PORT, not '" + kind + "'";
 }
 
+// "machine-check@SECONDS": board time of the fault in microseconds, or -1
+// when the text is not one.
+constexpr const char* FAULT_MACHINE_CHECK = "machine-check@";
+
+int64_t faultMicros(const std::string& fault) {
+    if (fault.rfind(FAULT_MACHINE_CHECK, 0) != 0) {
+        return -1;
+    }
+    std::string when = fault.substr(std::strlen(FAULT_MACHINE_CHECK));
+    if (when.empty() || when.find_first_not_of("0123456789.") != std::string::npos) {
+        return -1;
+    }
+    try {
+        size_t used = 0;
+        double seconds = std::stod(when, &used);
+        if (used != when.size() || seconds < 0 || seconds > 1e9) {
+            return -1;
+        }
+        return static_cast<int64_t>(seconds * 1e6);
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
+std::string faultCheck(const std::string& fault) {
+    if (faultMicros(fault) < 0) {
+        return "--fault wants machine-check@SECONDS (e.g. machine-check@12.5), got '" + fault + "'";
+    }
+    return {};
+}
+
 // The console line chosen on the command line. Lines other than this
 // terminal wait for a program to connect before the board powers on.
 struct ConsoleLine {
@@ -142,7 +174,8 @@ sim::BoardProfile chooseProfile(const std::string& given, const std::filesystem:
 int main(int argc, char** argv) {
     CLI::App app{"swboot-sim - the simulated switch board running the boot loader.\n"
                  "The console of the board is this terminal unless --console says otherwise.\n"
-                 "Console keys on a terminal: Ctrl-A x quits, Ctrl-A r resets the board, Ctrl-A h helps."};
+                 "Console keys on a terminal: Ctrl-A x quits, Ctrl-A r resets the board, Ctrl-A m makes a machine check, "
+                 "Ctrl-A h helps."};
     app.set_help_flag("-h,--help", "Print this help and exit");
 
     std::string stateDir = defaultStateDir().string();
@@ -156,6 +189,7 @@ int main(int argc, char** argv) {
     bool printProfile = false;
     uint64_t powerCutAfter = 0;
     std::string lineNoise;
+    std::vector<std::string> faults;
     uint64_t powerCutSeed = 0;
     bool consoleNoWait = false;
     bool provisionForce = false;
@@ -218,6 +252,11 @@ int main(int argc, char** argv) {
     app.add_option("--line-noise", lineNoise,
                    "RATE[:SEED] - noise on the console line in both directions: each byte is, with probability "
                    "RATE, dropped or given one flipped bit (even odds); SEED (default 1) repeats a run exactly");
+    app.add_option("--fault", faults,
+                   "machine-check@SECONDS - the processor takes a machine check at the first console access or "
+                   "wait after SECONDS of board time (a decimal number, counted from power-on), once per run; "
+                   "the loader reports it with the exception message and a stack trace and reboots the board")
+        ->check(faultCheck, "machine-check@SECONDS");
     app.add_flag("--print-profile", printProfile, "Print the built-in board profile and exit");
 
     CLI::App* provision = app.add_subcommand(
@@ -307,6 +346,9 @@ int main(int argc, char** argv) {
     options.powerCutAfter = powerCutAfter;
     options.powerCutSeed = powerCutSeed;
     options.linePaced = lineSpeed == "paced";
+    for (const std::string& fault : faults) {
+        options.machineCheckAtMicros = faultMicros(fault);
+    }
     options.onHandover = onHandover == "exit"     ? sim::OnHandover::Exit
                          : onHandover == "return" ? sim::OnHandover::Return
                          : onHandover == "wait"   ? sim::OnHandover::Wait

@@ -40,7 +40,13 @@ void E500Core::powerUp() {
     for (int spr : {SPR_L1CFG0, SPR_L1CFG1, SPR_HID0, SPR_HID1, SPR_L1CSR0, SPR_L1CSR1}) {
         spr_.emplace(spr, 0);
     }
+    // The kernel runs its system clock on the decrementer and predicts
+    // branches; the auxiliary clock is not started.
+    spr_.emplace(SPR_TCR, TCR_DIE);
+    spr_.emplace(SPR_BUCSR, BUCSR_BPEN);
     icache_ = IcacheStep::Idle;
+    pc_ = 0;
+    sp_ = 0;
 }
 
 uint32_t E500Core::sprRead(int spr) {
@@ -67,6 +73,10 @@ void E500Core::sprWrite(int spr, uint32_t value) {
         }
         // The invalidation completes at once; the bit reads back clear.
         it->second = value & ~L1CSR1_ICFI;
+        return;
+    }
+    if (spr == SPR_BUCSR) {
+        it->second = value & ~BUCSR_BBFI;
         return;
     }
     it->second = value;
@@ -101,6 +111,15 @@ int E500Core::handOver(uint32_t entry, uint32_t argument) {
         return handover_(last_);
     }
     return static_cast<int>(argument);
+}
+
+void E500Core::takeMachineCheck() {
+    msr_ &= ~(MSR_EE | MSR_CE | MSR_ME);
+    if (vector_ == nullptr) {
+        throw BoardReset{"machine check with no handler in the vector"};
+    }
+    vector_->machineCheck();
+    throw BoardReset{"the machine-check handler returned"};
 }
 
 void E500Core::halt() {

@@ -1,7 +1,8 @@
 // The PowerPC e500 core as the loader touches it: the machine state
 // register, the special registers it reads and writes (HID0/1, L1 cache
-// control and configuration), memory synchronisation, the interrupt lock,
-// the call into started code, and the halt.
+// control and configuration, the timer control and the branch unit),
+// memory synchronisation, the interrupt lock, the machine-check vector, the
+// call into started code, and the halt.
 //
 // The model records what a hand-over needs checked: the machine state at
 // the call, whether the instruction cache was flash-invalidated in the
@@ -44,6 +45,20 @@ public:
     // only thing that can sit in the last word of the address space.
     static std::string resetVectorProblem(uint32_t instruction);
 
+    // Where the code stood when the board hands the processor to the
+    // machine-check handler: what instructionAddress() and stackPointer()
+    // report from then on.
+    void setFrame(uint32_t pc, uint32_t sp) {
+        pc_ = pc;
+        sp_ = sp;
+    }
+    // Takes a machine check: clears the interrupt and machine-check enables
+    // and calls the handler in the vector. Throws BoardReset when there is
+    // no handler or it returns; a machine check inside the handler is the
+    // board's to catch (a checkstop).
+    [[noreturn]] void takeMachineCheck();
+    bool machineCheckVectored() const { return vector_ != nullptr; }
+
     // The board decides what a call into code means and what a halt does.
     void setHandoverHandler(std::function<int(const Handover&)> handler) { handover_ = std::move(handler); }
     void setHaltHandler(std::function<void()> handler) { halt_ = std::move(handler); }
@@ -59,6 +74,9 @@ public:
     int intLock() override;
     void intUnlock(int key) override;
     int handOver(uint32_t entry, uint32_t argument) override;
+    void machineCheckVectorSet(swboot::MachineCheckHandler* handler) override { vector_ = handler; }
+    uint32_t instructionAddress() override { return pc_; }
+    uint32_t stackPointer() override { return sp_; }
     [[noreturn]] void halt() override;
 
     // Control face.
@@ -76,6 +94,9 @@ private:
     int handovers_ = 0;
     std::function<int(const Handover&)> handover_;
     std::function<void()> halt_;
+    swboot::MachineCheckHandler* vector_ = nullptr;
+    uint32_t pc_ = 0;
+    uint32_t sp_ = 0;
 };
 
 }  // namespace sim

@@ -23,6 +23,10 @@ MemoryMap::Region MemoryMap::decode(uint32_t address, unsigned width) const {
                                            static_cast<uint64_t>(FlashArray::BASE) + FlashArray::SIZE) {
         return Region::Flash;
     }
+    if (rebootRequest_ != nullptr && address >= RebootRequest::BASE &&
+        address - RebootRequest::BASE < RebootRequest::SIZE) {
+        return Region::RebootRequest;
+    }
     if (address >= Mpc85xxCcsr::BASE && address - Mpc85xxCcsr::BASE < Mpc85xxCcsr::SIZE &&
         Mpc85xxCcsr::decodes(address - Mpc85xxCcsr::BASE)) {
         return Region::Ccsr;
@@ -53,6 +57,7 @@ uint8_t MemoryMap::read8(uint32_t address) {
         case Region::I2c:
             return static_cast<uint8_t>(i2c_.read(address - Mpc85xxI2c::BASE, 1));
         case Region::Ccsr:
+        case Region::RebootRequest:
         case Region::None:
             break;
     }
@@ -85,6 +90,11 @@ uint32_t MemoryMap::read32(uint32_t address) {
             return flash_.read(address - FlashArray::BASE, 4);
         case Region::I2c:
             return i2c_.read(address - Mpc85xxI2c::BASE, 4);
+        case Region::RebootRequest:
+            if (address != RebootRequest::BASE) {
+                break;
+            }
+            return rebootRequest_->read32();
         case Region::Ccsr:
             if (auto value = ccsr_.read32(address - Mpc85xxCcsr::BASE)) {
                 return *value;
@@ -137,6 +147,12 @@ void MemoryMap::write32(uint32_t address, uint32_t value) {
                 break;
             }
             flash_.write32(address - FlashArray::BASE, value);
+            return;
+        case Region::RebootRequest:
+            if (address != RebootRequest::BASE) {
+                break;
+            }
+            rebootRequest_->write32(value);
             return;
         case Region::Ccsr:
             if (ccsr_.write32(address - Mpc85xxCcsr::BASE, value)) {

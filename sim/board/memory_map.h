@@ -1,6 +1,6 @@
 // The board's address decoder: routes each load and store to RAM, the
-// CPLD, the console UART, the boot flash, the I2C controller or the
-// processor's configuration registers. Anything else, or an access of a width
+// CPLD, the console UART, the boot flash, the I2C controller, the
+// processor's configuration registers or the reboot request (when fitted). Anything else, or an access of a width
 // the device does not take (the flash takes 32-bit stores only), is a bus
 // error, which the processor takes as a machine check.
 #pragma once
@@ -12,6 +12,7 @@
 #include "board/strataflash.h"
 #include "board/mpc85xx_i2c.h"
 #include "board/ram.h"
+#include "board/reboot_request.h"
 #include "board/uart16550.h"
 #include "platform/bus.h"
 
@@ -22,6 +23,9 @@ public:
     MemoryMap(Ram& ram, Cpld& cpld, StrataFlash& flash, Mpc85xxCcsr& ccsr, Uart16550& uart, Mpc85xxI2c& i2c)
         : ram_(ram), cpld_(cpld), flash_(flash), ccsr_(ccsr), uart_(uart), i2c_(i2c) {}
 
+    // Fits the reboot request at its address.
+    void attach(RebootRequest& rebootRequest) { rebootRequest_ = &rebootRequest; }
+
     uint8_t read8(uint32_t address) override;
     uint16_t read16(uint32_t address) override;
     uint32_t read32(uint32_t address) override;
@@ -31,7 +35,7 @@ public:
     std::span<uint8_t> ramView(uint32_t address, size_t length) override;
 
 private:
-    enum class Region { Ram, Cpld, Uart, Flash, Ccsr, I2c, None };
+    enum class Region { Ram, Cpld, Uart, Flash, Ccsr, I2c, RebootRequest, None };
     Region decode(uint32_t address, unsigned width) const;
     [[noreturn]] void busError(const char* access, uint32_t address, unsigned width) const;
     uint32_t readRam(uint32_t address, unsigned width);
@@ -43,6 +47,7 @@ private:
     Mpc85xxCcsr& ccsr_;
     Uart16550& uart_;
     Mpc85xxI2c& i2c_;
+    RebootRequest* rebootRequest_ = nullptr;
 };
 
 }  // namespace sim

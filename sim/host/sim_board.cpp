@@ -6,6 +6,7 @@
 
 #include "board/board_events.h"
 #include "boot_code.h"
+#include "host/exception_stage.h"
 #include "host/rtc_state.h"
 #include "loader.h"
 
@@ -68,6 +69,8 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
     volume_->setPowerCut(&powerCut_);
     powerCut_.armAfter(options_.powerCutAfter, options_.powerCutSeed);
     cpld_.setClock([this] { return clock_.nowMicros(); });
+    rebootRequest_.setClock([this] { return clock_.nowMicros(); });
+    memoryMap_.attach(rebootRequest_);
     ram_.setFaults(options_.profile.ramFaults);
     flash_->setTimed(!clock_.isVirtual());
     if (!options_.flashInMemory) {
@@ -114,6 +117,15 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
 SimBoard::~SimBoard() { clock_.setSleeper(nullptr); }
 
 void SimBoard::pollTermination() {
+    const int64_t now = clock_.nowMicros();
+    rebootRequest_.check(now);
+    if (options_.machineCheckAtMicros >= 0 && !machineCheckInjected_ && now >= options_.machineCheckAtMicros) {
+        machineCheckInjected_ = true;
+        char cause[96];
+        std::snprintf(cause, sizeof cause, "injected at %.3f s (--fault machine-check)",
+                      static_cast<double>(now) / 1e6);
+        throw BoardMachineCheck{cause};
+    }
     if (!terminationRequested_.exchange(false)) {
         return;
     }
@@ -137,11 +149,13 @@ void SimBoard::reportTransfer(const PacedLine::Meter& meter) {
 void SimBoard::powerUp() {
     clock_.powerUp();
     cpld_.powerUp();
+    rebootRequest_.powerUp();
     uart_.powerUp();
     flash_->powerUp();
     i2c_.controller().powerUp();
     core_.powerUp();
     ccsr_.powerUp();
+    excMsgAreaClear(memoryMap_);
     heap_.powerUp();
     tasks_.powerUp();
     volume_->powerUp();
@@ -172,7 +186,11 @@ int SimBoard::run() {
                 idleForever("nothing runs; quit with Ctrl-A x");
             }
             swboot::Loader loader(platform_);
-            loader.bootMain();
+            try {
+                loader.bootMain();
+            } catch (const BoardMachineCheck& check) {
+                machineCheck(check);
+            }
             diagnostics_.line("board: the loader returned; powering off");
             return 0;
         } catch (const BoardPowerCut& cut) {
@@ -182,12 +200,26 @@ int SimBoard::run() {
             lastResetCause_ = reset.cause;
             diagnostics_.line("board: reset (" + reset.cause + ")");
         } catch (const BoardMachineCheck& check) {
+            // Only when no loader runs to take it.
             lastResetCause_ = "machine check: " + check.cause;
             diagnostics_.line("board: machine check: " + check.cause + "; the board reboots");
         } catch (const BoardPowerOff& off) {
             diagnostics_.line("board: power off (" + off.cause + ")");
             return off.exitStatus;
         }
+    }
+}
+
+void SimBoard::machineCheck(const BoardMachineCheck& check) {
+    diagnostics_.line("board: machine check: " + check.cause + "; the loader's handler takes it");
+    ExceptionStage stage = machineCheckStage(memoryMap_, check.cause, core_.msrGet());
+    core_.setFrame(stage.pc, stage.sp);
+    try {
+        core_.takeMachineCheck();
+    } catch (const BoardMachineCheck& second) {
+        // With machine checks disabled in the handler the core stops; the
+        // board's supervision resets it.
+        throw BoardReset{"checkstop: machine check inside the machine-check handler (" + second.cause + ")"};
     }
 }
 

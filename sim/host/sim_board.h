@@ -3,8 +3,9 @@
 // only here; the loader gets it as one swboot::Platform.
 //
 // run() powers the board on and runs the loader; resets (the CPLD's reset
-// request, the operator's reset key, a machine check) power it on again
-// with flash and volume kept, until the board is powered off.
+// request, the reboot request, the operator's reset key) power it on again
+// with flash and volume kept, until the board is powered off. A machine
+// check goes to the loader's handler, which reports it and resets the board.
 #pragma once
 
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "board/board_events.h"
 #include "board/board_profile.h"
 #include "board/cpld.h"
 #include "board/e500_emulator.h"
@@ -27,6 +29,7 @@
 #include "board/pci_space.h"
 #include "board/power_cut.h"
 #include "board/ram.h"
+#include "board/reboot_request.h"
 #include "board/uart16550.h"
 #include "host/console_tty.h"
 #include "host/diagnostics.h"
@@ -66,6 +69,7 @@ struct BoardOptions {
     uint64_t powerCutAfter = 0;         // the power fails at this persistent step (0: never)
     uint64_t powerCutSeed = 0;          // makes the half-done step reproducible
     bool linePaced = false;             // the console line runs at the UART's speed
+    int64_t machineCheckAtMicros = -1;  // a machine check once at this board time (-1: never)
 };
 
 // Exit status of run() when the loader halted on a non-interactive console.
@@ -107,6 +111,12 @@ public:
     // Runs until power-off; the exit status for the simulator.
     int run();
 
+    // The processor takes a machine check: the operating system's exception
+    // handling stages the message and the stack, and the loader's handler
+    // runs. Ends in a board event: the reset the handler asks for, or a
+    // checkstop (a reset) when a second machine check comes inside it.
+    [[noreturn]] void machineCheck(const BoardMachineCheck& check);
+
     // Asks for termination (from a signal handler: only sets a flag).
     void requestTermination() { terminationRequested_.store(true); }
     std::atomic<bool>& terminationFlag() { return terminationRequested_; }
@@ -115,6 +125,7 @@ public:
     const BoardOptions& options() const { return options_; }
     SimClock& clock() { return clock_; }
     Cpld& cpld() { return cpld_; }
+    RebootRequest& rebootRequest() { return rebootRequest_; }
     Uart16550& uart() { return uart_; }
     E500Core& core() { return core_; }
     Ram& ram() { return ram_; }
@@ -147,6 +158,8 @@ private:
     // Serves the line while nothing runs on the board (after a halt or a
     // hand-over): input goes nowhere, the operator's keys still work.
     [[noreturn]] void idleForever(const char* why);
+    // Board events that come with time or from the host: termination, a
+    // due reboot request, the injected machine check.
     void pollTermination();
     void reportTransfer(const PacedLine::Meter& meter);
 
@@ -160,6 +173,7 @@ private:
     std::unique_ptr<FlashArray> cells_;
     std::unique_ptr<StrataFlash> flash_;
     Cpld cpld_;
+    RebootRequest rebootRequest_;
     Uart16550 uart_;
     I2cDevices i2c_;
     PciSpace pci_;
@@ -175,6 +189,7 @@ private:
     int powerOns_ = 0;
     int64_t codeTimeRemainder_ = 0;  // instructions not yet counted as board time
     std::string lastResetCause_;
+    bool machineCheckInjected_ = false;
 };
 
 }  // namespace sim

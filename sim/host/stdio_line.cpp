@@ -31,6 +31,7 @@ void StdioLine::printHelp() {
     diagnostics_.line("swboot-sim console keys:");
     diagnostics_.line("  Ctrl-A x   quit the simulator (power off)");
     diagnostics_.line("  Ctrl-A r   reset the board");
+    diagnostics_.line("  Ctrl-A m   machine check (the loader reports it and reboots)");
     diagnostics_.line("  Ctrl-A h   this help");
     diagnostics_.line("  Ctrl-A a   send Ctrl-A to the board (also Ctrl-A Ctrl-A)");
 }
@@ -69,6 +70,9 @@ long StdioLine::receive(uint8_t* buffer, size_t length) {
                 case 'r':
                 case 'R':
                     throw BoardReset{"operator reset (Ctrl-A r)"};
+                case 'm':
+                case 'M':
+                    throw BoardMachineCheck{"injected by the operator (Ctrl-A m)"};
                 case 'h':
                 case 'H':
                 case '?':

@@ -3,7 +3,8 @@
 //
 // On a terminal the line is put in raw mode for the whole run and restored
 // afterwards, and the escape keys work: Ctrl-A x quits, Ctrl-A r resets the
-// board, Ctrl-A h lists the keys, Ctrl-A Ctrl-A (or Ctrl-A a) sends a
+// board, Ctrl-A m makes the processor take a machine check, Ctrl-A h lists
+// the keys, Ctrl-A Ctrl-A (or Ctrl-A a) sends a
 // Ctrl-A. On pipes, end of input means the person or script is done.
 #pragma once
 

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "board/board_events.h"
+#include "support/loader_on_board.h"
 
 namespace testing_support {
 
@@ -159,7 +160,7 @@ void LinkedBoards::run(const std::function<void(swboot::Loader&)>& first, int64_
         } catch (const sim::BoardPowerOff& e) {
             end.ended = "power off: " + e.cause;
         } catch (const sim::BoardMachineCheck& e) {
-            end.ended = "machine check: " + e.cause;
+            end.ended = "machine check: " + e.cause + "; " + machineCheckTaken(*end.board, e);
         }
         end.loader->io.flush();
         std::lock_guard<std::mutex> lock(mutex_);

@@ -32,10 +32,20 @@ std::string LoaderOnBoard::run(const std::function<void()>& routine) {
     } catch (const sim::BoardPowerOff& e) {
         ended = "power off: " + e.cause;
     } catch (const sim::BoardMachineCheck& e) {
-        ended = "machine check: " + e.cause;
+        ended = "machine check: " + e.cause + "; " + machineCheckTaken(board_.board(), e);
     }
     loader_->io.flush();
     return ended;
+}
+
+std::string machineCheckTaken(sim::SimBoard& board, const sim::BoardMachineCheck& check) {
+    try {
+        board.machineCheck(check);
+    } catch (const sim::BoardReset& e) {
+        return "reset: " + e.cause;
+    } catch (const sim::BoardPowerOff& e) {
+        return "power off: " + e.cause;
+    }
 }
 
 std::string LoaderOnBoard::takeOutput() {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "board/board_events.h"
 #include "loader.h"
 #include "support/test_board.h"
 
@@ -25,8 +26,9 @@ public:
     swboot::Loader* operator->() { return loader_.get(); }
 
     // Runs a routine that may end in a board event; returns what ended it:
-    // "" when it returned, else "reset: ...", "power off: ...", "machine
-    // check: ...". Output written before the event is flushed to the line.
+    // "" when it returned, else "reset: ...", "power off: ...", or "machine
+    // check: CAUSE; " and what ended the loader's handler of it. Output
+    // written before the event is flushed to the line.
     std::string run(const std::function<void()>& routine);
     // Console text (CRs taken out) since the loader was made or since the
     // previous call.
@@ -37,6 +39,10 @@ private:
     std::unique_ptr<swboot::Loader> loader_;
     size_t outputTaken_ = 0;
 };
+
+// The board takes a machine check (the loader's handler runs); what ended
+// it, "reset: ..." or "power off: ...".
+std::string machineCheckTaken(sim::SimBoard& board, const sim::BoardMachineCheck& check);
 
 // The console sends every line feed as CR LF and echoes a typed Enter as
 // CR LF; this gives the text with the CRs taken out, as printf wrote it.

@@ -513,8 +513,13 @@ TEST(MemoryTool, StoresBytesHalfWordsAndWordsThroughTheBus) {
 TEST(MemoryTool, AnAddressNoDeviceAnswersIsAMachineCheck) {
     TestBoard board;
     ToolRun run = memoryToolRun(board, {"r d0000005 1", "r e0000000 1"});
-    EXPECT_EQ(run.ended, "machine check: bus error: 8-bit read at 0xe0000000");
+    EXPECT_EQ(run.ended, "machine check: bus error: 8-bit read at 0xe0000000; reset: CPLD reset request");
     EXPECT_NE(run.text.find("d0000005 3f " + std::string(45, ' ') + "-\n"), std::string::npos) << run.text;
+    EXPECT_NE(run.text.find("Silicon fault detected, possible machine state corruption.\nSystem rebooted to limit "
+                            "damage.\n--- Exception Message ---\nMachine Check Exception\nCause: bus error: 8-bit "
+                            "read at 0xe0000000\n"),
+              std::string::npos)
+        << run.text;
 }
 
 }  // namespace
