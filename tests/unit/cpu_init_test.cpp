@@ -175,6 +175,22 @@ TEST(HwModules, SfpAndXfpIdentitiesWithTheirSpeed) {
     EXPECT_NE(fiber.find("XFP4"), std::string::npos);
 }
 
+TEST(HwModules, EachBoardShowsItsSlotsUpToTheLast) {
+    sim::I2cProfile i2c;
+    i2c.modules = {module("SFP4", "LAST", 1), module("SFP-Fiber24", "LAST FIBER", 1)};
+    TestBoard board(boardWith(i2c));
+    LoaderOnBoard on(board);
+    for (int chips : {1, 2}) {
+        on->switchChipCount = chips;
+        std::string out = shown(on, &CpuInit::hwModulesShow);
+        EXPECT_EQ(countOf(out, "------------------------------\n"), 1u) << chips;
+        EXPECT_EQ(out.rfind(chips == 1 ? "------------------------------\nSFP-Fiber24\n"
+                                       : "------------------------------\nSFP4\n", 0),
+                  0u)
+            << out;
+    }
+}
+
 TEST(HwModules, SpeedLines) {
     const struct {
         uint8_t code;

@@ -226,6 +226,25 @@ TEST(VpdShow, AMissingFileShowsZerosAndIsLeftEmpty) {
     EXPECT_TRUE(board.readFile("vpd.bin").empty());
 }
 
+TEST(VpdShow, OpenAndReadFailuresPrintTheirMessageAndNothingElse) {
+    const struct {
+        sim::HostVolume::Operation op;
+        const char* message;
+    } cases[] = {
+        {sim::HostVolume::Operation::Create, "Error - could not open VPD file!\n"},
+        {sim::HostVolume::Operation::Read, "Error - could not read VPD from file system!\n"},
+    };
+    for (const auto& c : cases) {
+        TestBoard board;
+        LoaderOnBoard on(board);
+        on.takeOutput();
+        board.volume().injectFailure(c.op);
+        on->vpd.vpdShow();
+        on->io.flush();
+        EXPECT_EQ(on.takeOutput(), c.message);
+    }
+}
+
 TEST(VpdShow, FieldsWithoutTheirEndStopAtTheirSlot) {
     TestBoard board;
     LoaderOnBoard on(board);
