@@ -53,6 +53,8 @@ TEST(I2c, LongReadAcknowledgesAllButTheLastByte) {
               (Events{"read 0x34 ack", "read 0x38 ack", "read 0x2d nack", "stop"}));  // "48-"
     EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), 3), "48-");
     EXPECT_EQ(b.controller().protocolErrors(), 0);
+    // RXAK shows the line's last acknowledge bit: the master's own refusal.
+    EXPECT_EQ(b.controller().reg(sim::Mpc85xxI2c::REG_SR) & sim::Mpc85xxI2c::SR_RXAK, sim::Mpc85xxI2c::SR_RXAK);
 }
 
 TEST(I2c, AnEmptySlotReadsAsAllOnesAndStillSucceeds) {
