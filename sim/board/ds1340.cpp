@@ -1,5 +1,6 @@
 #include "board/ds1340.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace sim {
@@ -36,6 +37,13 @@ Fields fieldsOf(int64_t micros) {
     f.weekday = static_cast<int>(weekday{date}.c_encoding());
     f.subMicros = micros - seconds * MICROS_PER_SECOND;
     return f;
+}
+
+int daysInMonth(int year, int month) {
+    using namespace std::chrono;
+    return static_cast<int>(static_cast<unsigned>(
+        year_month_day_last{std::chrono::year{year}, month_day_last{std::chrono::month{static_cast<unsigned>(month)}}}
+            .day()));
 }
 
 int64_t microsOf(const Fields& f) {
@@ -114,6 +122,9 @@ void Ds1340::latch() {
 
 bool Ds1340::addressed(bool read) {
     latch();
+    if (read) {
+        heldDay_ = 0;
+    }
     pointerNext_ = !read;
     wrote_ = false;
     return true;
@@ -148,6 +159,7 @@ void Ds1340::registerWrite(uint8_t reg, uint8_t value) {
             break;
         case REG_DATE:
             f.day = fromBcd(value & 0x3F);
+            heldDay_ = 0;
             break;
         case REG_MONTH:
             f.month = fromBcd(value & 0x1F);
@@ -166,6 +178,18 @@ void Ds1340::registerWrite(uint8_t reg, uint8_t value) {
             break;
         default:
             return;
+    }
+    if (reg == REG_DATE || reg == REG_MONTH || reg == REG_YEAR) {
+        // The part keeps each field as written, so a date set field by
+        // field passes through days the month does not have (31 February
+        // on the way from 31 January to 28 February). Such a day reads as
+        // the month's last day and is kept until a month or year that has
+        // it is written, or the date is written, or the time is read.
+        int day = heldDay_ > 0 ? heldDay_ : f.day;
+        if (f.month >= 1 && f.month <= 12) {
+            f.day = std::clamp(day, 1, daysInMonth(f.year, f.month));
+        }
+        heldDay_ = f.day != day ? day : 0;
     }
     if (reg != REG_SECONDS && reg >= REG_MINUTES && reg <= REG_YEAR && reg != REG_DAY) {
         int64_t micros = microsOf(f);

@@ -13,8 +13,9 @@
 // stopped), so it keeps counting while the simulator is not running when
 // the offset is kept (the board's state directory). Writing a time register
 // changes that field of the current time; writing the seconds also
-// restarts the second. Invalid dates carry into the next field (31 February
-// is 3 March) instead of counting oddly as the part would.
+// restarts the second. A day the month does not have (on the way through
+// a date set field by field) reads as the month's last day until a month or
+// year that has it is written; the part would count oddly from it instead.
 #pragma once
 
 #include <cstdint>
@@ -87,6 +88,7 @@ private:
     uint8_t buffer_[REGISTER_COUNT] = {};
     bool forced_[REGISTER_COUNT] = {};
     uint8_t forcedValue_[REGISTER_COUNT] = {};
+    int heldDay_ = 0;  // a day the month written does not have, or 0
     uint8_t pointer_ = 0;
     bool pointerNext_ = false;
     bool wrote_ = false;

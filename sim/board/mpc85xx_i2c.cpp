@@ -247,16 +247,18 @@ void Mpc85xxI2c::transferComplete() {
             event(hexByte("data", dr_) + (acknowledged ? " ack" : " nack"));
             break;
         case Transfer::Read: {
-            const bool masterAcknowledges = (cr_ & CR_TXAK) == 0;
-            dr_ = bus_.readByte(masterAcknowledges);
-            event(hexByte("read", dr_) + (masterAcknowledges ? " ack" : " nack"));
+            // RXAK shows the acknowledge bit on the line, which the master
+            // itself drives when receiving.
+            acknowledged = (cr_ & CR_TXAK) == 0;
+            dr_ = bus_.readByte(acknowledged);
+            event(hexByte("read", dr_) + (acknowledged ? " ack" : " nack"));
             break;
         }
         case Transfer::None:
             return;
     }
     sr_ |= SR_MIF | SR_MCF;
-    if (kind == Transfer::Read || acknowledged) {
+    if (acknowledged) {
         sr_ &= static_cast<uint8_t>(~SR_RXAK);
     } else {
         sr_ |= SR_RXAK;

@@ -50,9 +50,7 @@ ModulePage SfpModule::idPageOf(const ModuleIdentity& identity) {
     page[ENCODING] = ENCODING_8B10B;
     page[BIT_RATE] = identity.bitRate;
     modulePutText(page, VENDOR_NAME, TEXT_FIELD, identity.vendor);
-    page[VENDOR_OUI] = 0x00;
-    page[VENDOR_OUI + 1] = 0x90;
-    page[VENDOR_OUI + 2] = 0x65;
+    // The vendor OUI stays all zero: unspecified.
     modulePutText(page, VENDOR_PART_NUMBER, TEXT_FIELD, identity.partNumber);
     modulePutText(page, VENDOR_REVISION, REVISION_FIELD, identity.revision);
     page[CHECK_BASE] = moduleCheckCode(page, 0, CHECK_BASE - 1);

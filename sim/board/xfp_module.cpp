@@ -18,9 +18,7 @@ ModulePage XfpModule::serialIdView(const ModuleIdentity& identity) {
     page[UPPER_IDENTIFIER] = IDENTIFIER_XFP;
     page[CONNECTOR] = CONNECTOR_LC;
     modulePutText(page, VENDOR_NAME, TEXT_FIELD, identity.vendor);
-    page[VENDOR_OUI] = 0x00;
-    page[VENDOR_OUI + 1] = 0x90;
-    page[VENDOR_OUI + 2] = 0x65;
+    // The vendor OUI stays all zero: unspecified.
     modulePutText(page, VENDOR_PART_NUMBER, TEXT_FIELD, identity.partNumber);
     modulePutText(page, VENDOR_REVISION, REVISION_FIELD, identity.revision);
     page[CHECK_BASE] = moduleCheckCode(page, UPPER_FIRST, CHECK_BASE - 1);

@@ -107,7 +107,8 @@ TEST(DeviceDump, ShowsEveryDeviceThatAnswersAndSkipsOnlyTwoLeadingFFs) {
     sim::I2cProfile i2c;
     i2c.rtcPresent = false;
     i2c.eepromText = std::string("\xFF\x00" "ab", 4);
-    i2c.modules = {module("XFP2", "XV", 0, sim::ModuleKind::Xfp)};
+    // The last fiber slot is dumped; its diagnostics page at 0x56 is not.
+    i2c.modules = {module("XFP2", "XV", 0, sim::ModuleKind::Xfp), module("SFP-Fiber24", "FV", 0)};
     TestBoard board(boardWith(i2c));
     LoaderOnBoard on(board);
     std::string out = shown(on, &CpuInit::i2cDevicesShow);
@@ -123,8 +124,9 @@ TEST(DeviceDump, ShowsEveryDeviceThatAnswersAndSkipsOnlyTwoLeadingFFs) {
     }
     eeprom += "\n\n";
     EXPECT_EQ(out.substr(0, eeprom.size()), eeprom);
-    EXPECT_EQ(countOf(out, "------------------------------\n"), 2u);
+    EXPECT_EQ(countOf(out, "------------------------------\n"), 3u);
     EXPECT_NE(out.find("------------------------------\nXFP2\n00 06 "), std::string::npos);
+    EXPECT_NE(out.find("------------------------------\nSFP-Fiber24\n00 03 "), std::string::npos);
     // Ten devices read a tenth of a second apart... thirty-eight of them.
     EXPECT_GE(board.clock().nowMicros(), 38 * 100000);
 }
@@ -171,6 +173,22 @@ TEST(HwModules, SfpAndXfpIdentitiesWithTheirSpeed) {
     EXPECT_NE(fiber.find("Speed --------------- 100M\n"), std::string::npos);
     EXPECT_EQ(fiber.find("SFP1"), std::string::npos);
     EXPECT_NE(fiber.find("XFP4"), std::string::npos);
+}
+
+TEST(HwModules, EachBoardShowsItsSlotsUpToTheLast) {
+    sim::I2cProfile i2c;
+    i2c.modules = {module("SFP4", "LAST", 1), module("SFP-Fiber24", "LAST FIBER", 1)};
+    TestBoard board(boardWith(i2c));
+    LoaderOnBoard on(board);
+    for (int chips : {1, 2}) {
+        on->switchChipCount = chips;
+        std::string out = shown(on, &CpuInit::hwModulesShow);
+        EXPECT_EQ(countOf(out, "------------------------------\n"), 1u) << chips;
+        EXPECT_EQ(out.rfind(chips == 1 ? "------------------------------\nSFP-Fiber24\n"
+                                       : "------------------------------\nSFP4\n", 0),
+                  0u)
+            << out;
+    }
 }
 
 TEST(HwModules, SpeedLines) {

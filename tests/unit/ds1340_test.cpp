@@ -79,6 +79,32 @@ TEST(Ds1340, SetWritesYearDownToSecondsInBcd) {
     EXPECT_EQ(b.model().registerNow(sim::Ds1340::REG_DAY), 6);
 }
 
+TEST(Ds1340, ADateSetFieldByFieldIsTheDateSetWhateverTheDateBefore) {
+    const struct {
+        uint32_t from[3], to[3];  // year, month, day
+    } cases[] = {
+        {{2026, 1, 31}, {2026, 2, 28}}, {{2007, 3, 31}, {2008, 2, 29}}, {{2007, 5, 31}, {2007, 4, 30}},
+        {{2008, 2, 29}, {2007, 2, 28}}, {{2007, 4, 30}, {2007, 5, 31}},
+    };
+    for (const auto& c : cases) {
+        RtcBoard b;
+        b.rtc().ds1340_tod_set(c.from[0], c.from[1], c.from[2], 12, 0, 0);
+        b.rtc().ds1340_tod_set(c.to[0], c.to[1], c.to[2], 12, 0, 0);
+        uint32_t y, mo, d, h, mi, s;
+        b.rtc().ds1340_tod_get(y, mo, d, h, mi, s);
+        EXPECT_EQ(std::vector<uint32_t>({y, mo, d}), std::vector<uint32_t>(c.to, c.to + 3)) << c.from[1] << "/" << c.from[2];
+    }
+    // One write of all seven registers, from 10 February to 31 March: the
+    // date goes before the month.
+    RtcBoard b;
+    b.rtc().ds1340_tod_set(2007, 2, 10, 12, 0, 0);
+    const uint8_t registers[] = {0x00, 0x00, 0x12, 0x07, 0x31, 0x03, 0x07};
+    ASSERT_EQ(b.on->i2c.i2cRegWrite(I2C_DEVICE_RTC, 0, 1, registers, sizeof registers), OK);
+    uint32_t y, mo, d, h, mi, s;
+    b.rtc().ds1340_tod_get(y, mo, d, h, mi, s);
+    EXPECT_EQ(std::vector<uint32_t>({y, mo, d}), std::vector<uint32_t>({2007, 3, 31}));
+}
+
 TEST(Ds1340, YearReadings) {
     RtcBoard b;
     b.rtc().ds1340_tod_set(1999, 12, 31, 23, 59, 0);

@@ -53,6 +53,8 @@ TEST(I2c, LongReadAcknowledgesAllButTheLastByte) {
               (Events{"read 0x34 ack", "read 0x38 ack", "read 0x2d nack", "stop"}));  // "48-"
     EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), 3), "48-");
     EXPECT_EQ(b.controller().protocolErrors(), 0);
+    // RXAK shows the line's last acknowledge bit: the master's own refusal.
+    EXPECT_EQ(b.controller().reg(sim::Mpc85xxI2c::REG_SR) & sim::Mpc85xxI2c::SR_RXAK, sim::Mpc85xxI2c::SR_RXAK);
 }
 
 TEST(I2c, AnEmptySlotReadsAsAllOnesAndStillSucceeds) {
@@ -113,7 +115,7 @@ TEST(I2c, WriteToADeviceThatNeverAcknowledgesFailsAfterExactly150Polls) {
     const uint8_t pointer = 0;
     EXPECT_EQ(b.i2c().i2cWrite(I2C_DEVICE_LM75A, &pointer, 1), ERROR);
     // The write's own address byte, then the polling attempts.
-    EXPECT_EQ(b.board.board().i2c().mux().addressCount() - before, 1 + I2C_ACK_POLL_ATTEMPTS);
+    EXPECT_EQ(b.board.board().i2c().mux().addressCount() - before, 1 + 150);
     EXPECT_EQ(b.events().back(), "stop");
     // The lock was given back: the next transfer goes through.
     EXPECT_EQ(b.i2c().i2cWrite(I2C_DEVICE_LM75B, &pointer, 1), OK);

@@ -56,10 +56,10 @@ Generated generate(const std::vector<std::string>& lines, int switchChips = 2, u
 }
 
 TEST(VpdGenerate, StoresTheAnswersAndTheBoardsDescriptionAtTheirOffsets) {
-    Generated g = generate({"00a0c9ffee01", "ABCDEFGHIJ0123456789", "13ABCD", "AB-12", "B1"});
+    Generated g = generate({"00a0c9ffee01", "ABCDEFGHIJ0123456789", "13ABCD", "AB-12 .#/xyz", "B1"});
     EXPECT_EQ(g.ended, "");
     EXPECT_EQ(g.output, MAC_PROMPT + "00a0c9ffee01\nEntered MAC: 00:A0:C9:FF:EE:01 \n" + SERIAL_PROMPT +
-                            "ABCDEFGHIJ0123456789\n" + DATE_PROMPT + "13ABCD\n" + PART_PROMPT + "AB-12\n" +
+                            "ABCDEFGHIJ0123456789\n" + DATE_PROMPT + "13ABCD\n" + PART_PROMPT + "AB-12 .#/xyz\n" +
                             REVISION_PROMPT + "B1\n");
     ASSERT_EQ(g.record.size(), VPD_RECORD_SIZE);
     EXPECT_EQ(std::vector<uint8_t>(g.record.begin(), g.record.begin() + 7),
@@ -68,7 +68,7 @@ TEST(VpdGenerate, StoresTheAnswersAndTheBoardsDescriptionAtTheirOffsets) {
     EXPECT_EQ(g.record[27], 0);
     EXPECT_EQ(field(g.record, 28), "Kestrix Q48 Zevirera Stackable Non-POE Switch");
     EXPECT_EQ(field(g.record, 109), "13ABCD");
-    EXPECT_EQ(field(g.record, 116), "AB-12");
+    EXPECT_EQ(field(g.record, 116), "AB-12 .#/xyz");
     EXPECT_EQ(field(g.record, 129), "B1");
     for (size_t i = 133; i < VPD_RECORD_SIZE; ++i) {
         ASSERT_EQ(g.record[i], 0) << i;
@@ -226,6 +226,25 @@ TEST(VpdShow, AMissingFileShowsZerosAndIsLeftEmpty) {
     EXPECT_TRUE(board.readFile("vpd.bin").empty());
 }
 
+TEST(VpdShow, OpenAndReadFailuresPrintTheirMessageAndNothingElse) {
+    const struct {
+        sim::HostVolume::Operation op;
+        const char* message;
+    } cases[] = {
+        {sim::HostVolume::Operation::Create, "Error - could not open VPD file!\n"},
+        {sim::HostVolume::Operation::Read, "Error - could not read VPD from file system!\n"},
+    };
+    for (const auto& c : cases) {
+        TestBoard board;
+        LoaderOnBoard on(board);
+        on.takeOutput();
+        board.volume().injectFailure(c.op);
+        on->vpd.vpdShow();
+        on->io.flush();
+        EXPECT_EQ(on.takeOutput(), c.message);
+    }
+}
+
 TEST(VpdShow, FieldsWithoutTheirEndStopAtTheirSlot) {
     TestBoard board;
     LoaderOnBoard on(board);
@@ -256,6 +275,20 @@ TEST(VpdStartup, ABlankBoardAsksForItsIdentityAtFirstStartAndBootsOn) {
     EXPECT_EQ(field(record, 7), "SN123");
     // The second start does not ask again.
     EXPECT_EQ(countOf(out, "Could not open VPD file"), 1u);
+}
+
+TEST(VpdStartup, ARecordThatStillCannotBeOpenedHalts) {
+    TestBoard board;
+    for (const char* line : {"000629328140", "SN123", "102006", "10K7901", "A"}) {
+        board.type(line);
+    }
+    board.volume().injectFailure(sim::HostVolume::Operation::Open, 2);
+    EXPECT_EQ(board.run(), sim::EXIT_HALTED);
+    std::string out = testing_support::plainText(board.output());
+    const std::string end = "\nEnter a Revision -> A\nCould not open VPD file:  vpd.bin\nSystem halting...\n";
+    ASSERT_GE(out.size(), end.size());
+    EXPECT_EQ(out.substr(out.size() - end.size()), end);
+    EXPECT_EQ(countOf(out, "Could not open VPD file:  vpd.bin\n"), 2u);
 }
 
 }  // namespace
