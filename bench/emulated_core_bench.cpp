@@ -48,7 +48,7 @@ struct DemoBoard {
     // Runs the demo until the callback throws EnoughSeen; the
     // instructions executed.
     uint64_t run() {
-        sim::E500Emulator core(bus, ram.view(0, sim::Ram::SIZE));
+        sim::E500Emulator core(bus, sim::Ram::SIZE);
         sim::E500Emulator::Entry entry;
         entry.address = sim::DEMO_CODE_LOAD_ADDRESS;
         entry.argument = 1;

@@ -66,7 +66,9 @@ public:
     MemoryHandle(const MemoryHandle&) = delete;
     MemoryHandle& operator=(const MemoryHandle&) = delete;
 
-    explicit operator bool() const { return static_cast<bool>(block_); }
+    // A block whose bytes cannot be handed out is no use for work on
+    // bytes: it counts as memory that could not be had.
+    explicit operator bool() const { return block_ && !block_.bytes.empty(); }
     uint32_t address() const { return block_.address; }
     uint8_t* data() const { return block_.bytes.data(); }
     size_t size() const { return block_.bytes.size(); }

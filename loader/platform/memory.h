@@ -10,7 +10,8 @@ namespace swboot {
 
 struct MemoryBlock {
     uint32_t address = 0;         // board address; 0 when nothing was allocated
-    std::span<uint8_t> bytes;     // the block's bytes
+    std::span<uint8_t> bytes;     // the block's bytes; empty where the RAM
+                                  // cannot be given as plain memory (faults)
     explicit operator bool() const { return address != 0; }
 };
 

@@ -1,8 +1,11 @@
 #include "board/e500_emulator.h"
 
 #include <cstdio>
+#include <deque>
 #include <optional>
+#include <span>
 #include <stdexcept>
+#include <vector>
 
 #include "board/board_events.h"
 
@@ -27,21 +30,15 @@ constexpr int SPR_TBL_WRITE = 284;
 constexpr int SPR_TBU_WRITE = 285;
 constexpr int SPR_HID0 = 1008;
 
+// The engine maps memory in pages of this size.
+constexpr uint32_t PAGE_SIZE = 0x1000;
+
 uint32_t loadWord(std::span<const uint8_t> ram, uint32_t address) {
     if (address > ram.size() || ram.size() - address < 4) {
         return 0;
     }
     return (uint32_t{ram[address]} << 24) | (uint32_t{ram[address + 1]} << 16) | (uint32_t{ram[address + 2]} << 8) |
            ram[address + 3];
-}
-
-void storeWord(std::span<uint8_t> ram, uint32_t address, uint32_t value) {
-    if (address > ram.size() || ram.size() - address < 4) {
-        return;
-    }
-    for (int i = 0; i < 4; ++i) {
-        ram[address + i] = static_cast<uint8_t>(value >> (24 - 8 * i));
-    }
 }
 
 // The special register an mfspr or mtspr names (its two halves swapped in
@@ -124,8 +121,22 @@ struct E500Emulator::Engine {
         }
     }
 
+    // RAM the engine reads and writes directly: the cells behind it.
+    struct CellWindow {
+        uint32_t base = 0;
+        std::span<uint8_t> cells;
+    };
+    // Addresses the engine hands to the bus, from base on.
+    struct BusWindow {
+        Engine* engine = nullptr;
+        uint32_t base = 0;
+    };
+
     E500Emulator& owner;
     uc_engine* uc = nullptr;
+    std::vector<CellWindow> cellWindows;
+    std::deque<BusWindow> busWindows;  // the engine keeps pointers to them
+    size_t lastCellWindow = 0;
     uint64_t executed = 0;
     uint64_t sliceEnd = 0;
     uint32_t lastPc = 0;
@@ -139,13 +150,26 @@ struct E500Emulator::Engine {
             s.kind = kind;
             s.cause = std::move(cause);
             s.pc = lastPc;
-            s.instruction = loadWord(owner.ram_, lastPc);
+            s.instruction = instructionAt(lastPc);
             stop = std::move(s);
         }
         uc_emu_stop(uc);
     }
 
     bool stopping() const { return stop.has_value() || pendingEvent != nullptr; }
+
+    // The word at a RAM address the engine can fetch from; 0 elsewhere.
+    uint32_t instructionAt(uint32_t address) {
+        for (size_t n = 0; n < cellWindows.size(); ++n) {
+            size_t i = (lastCellWindow + n) % cellWindows.size();
+            const CellWindow& w = cellWindows[i];
+            if (address >= w.base && address - w.base < w.cells.size()) {
+                lastCellWindow = i;
+                return loadWord(w.cells, address - w.base);
+            }
+        }
+        return 0;
+    }
 
     static void onCode(uc_engine* engine, uint64_t address, uint32_t, void* user) {
         auto* self = static_cast<Engine*>(user);
@@ -154,7 +178,7 @@ struct E500Emulator::Engine {
             return;
         }
         self->lastPc = static_cast<uint32_t>(address);
-        if (const char* why = unsupported(loadWord(self->owner.ram_, self->lastPc))) {
+        if (const char* why = unsupported(self->instructionAt(self->lastPc))) {
             // A stop requested here comes before the instruction runs,
             // which the engine would not survive.
             self->halt(StopKind::IllegalInstruction, why);
@@ -197,7 +221,9 @@ struct E500Emulator::Engine {
         auto* self = static_cast<Engine*>(user);
         char text[128];
         if (type == UC_MEM_FETCH_UNMAPPED || type == UC_MEM_FETCH_PROT) {
-            std::snprintf(text, sizeof text, "instruction fetch from 0x%08llx, which is not RAM",
+            std::snprintf(text, sizeof text,
+                          address < self->owner.ramSize_ ? "instruction fetch from 0x%08llx, in RAM with faults"
+                                                         : "instruction fetch from 0x%08llx, which is not RAM",
                           static_cast<unsigned long long>(address));
             self->lastPc = static_cast<uint32_t>(address);
         } else {
@@ -265,16 +291,36 @@ struct E500Emulator::Engine {
     }
 
     static uint64_t onDeviceRead(uc_engine*, uint64_t offset, unsigned size, void* user) {
-        auto* self = static_cast<Engine*>(user);
-        return self->deviceRead(self->devicesBase() + static_cast<uint32_t>(offset), size);
+        auto* window = static_cast<BusWindow*>(user);
+        return window->engine->deviceRead(window->base + static_cast<uint32_t>(offset), size);
     }
 
     static void onDeviceWrite(uc_engine*, uint64_t offset, unsigned size, uint64_t value, void* user) {
-        auto* self = static_cast<Engine*>(user);
-        self->deviceWrite(self->devicesBase() + static_cast<uint32_t>(offset), size, value);
+        auto* window = static_cast<BusWindow*>(user);
+        window->engine->deviceWrite(window->base + static_cast<uint32_t>(offset), size, value);
     }
 
-    uint32_t devicesBase() const { return static_cast<uint32_t>(owner.ram_.size()); }
+    void mapBus(uint32_t base, uint64_t length) {
+        BusWindow& window = busWindows.emplace_back(BusWindow{this, base});
+        check(uc_mmio_map(uc, base, length, onDeviceRead, &window, onDeviceWrite, &window), "map devices");
+    }
+
+    // RAM is the engine's memory wherever the bus gives a view of its cells,
+    // which it does for all of it unless the board profile put faults in.
+    // Around a fault, down to single pages, loads and stores go through the
+    // bus, where the faults act; the code cannot run from such a page.
+    void mapRam(uint32_t base, uint64_t length) {
+        std::span<uint8_t> cells = owner.bus_.ramView(base, length);
+        if (!cells.empty()) {
+            check(uc_mem_map_ptr(uc, base, length, UC_PROT_ALL, cells.data()), "map RAM");
+            cellWindows.push_back({base, cells});
+        } else if (length <= PAGE_SIZE) {
+            mapBus(base, length);
+        } else {
+            mapRam(base, length / 2);
+            mapRam(static_cast<uint32_t>(base + length / 2), length / 2);
+        }
+    }
 
     Registers registers() const {
         Registers r;
@@ -308,12 +354,12 @@ struct E500Emulator::Engine {
         };
         uint32_t saved[3];
         for (size_t i = 0; i < 3; ++i) {
-            saved[i] = loadWord(owner.ram_, stub + 4 * static_cast<uint32_t>(i));
-            storeWord(owner.ram_, stub + 4 * static_cast<uint32_t>(i), code[i]);
+            saved[i] = owner.bus_.read32(stub + 4 * static_cast<uint32_t>(i));
+            owner.bus_.write32(stub + 4 * static_cast<uint32_t>(i), code[i]);
         }
         uc_err err = uc_emu_start(uc, stub, stub + sizeof code, 0, 0);
         for (size_t i = 0; i < 3; ++i) {
-            storeWord(owner.ram_, stub + 4 * static_cast<uint32_t>(i), saved[i]);
+            owner.bus_.write32(stub + 4 * static_cast<uint32_t>(i), saved[i]);
         }
         uc_ctl_remove_cache(uc, stub, stub + sizeof code);
         check(err, "setting HID0");
@@ -325,10 +371,8 @@ struct E500Emulator::Engine {
         // The e500v2 model: the engine's e500v1 models take a TLB miss on
         // the first fetch, having no TLB entries and no way to write them.
         check(uc_ctl_set_cpu_model(uc, UC_CPU_PPC32_E500V2_V22), "cpu model");
-        check(uc_mem_map_ptr(uc, 0, owner.ram_.size(), UC_PROT_ALL, owner.ram_.data()), "map RAM");
-        check(uc_mmio_map(uc, owner.ram_.size(), 0x100000000ull - owner.ram_.size(), onDeviceRead, this,
-                          onDeviceWrite, this),
-              "map devices");
+        mapRam(0, owner.ramSize_);
+        mapBus(owner.ramSize_, 0x100000000ull - owner.ramSize_);
         setSpecialRegisters(entry);
         uc_hook hook;
         check(uc_hook_add(uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(onCode), this, 1, 0), "code hook");
@@ -346,15 +390,15 @@ struct E500Emulator::Engine {
         uc_reg_write(uc, UC_PPC_REG_3, &r3);
         uc_reg_write(uc, UC_PPC_REG_LR, &lr);
         // The caller's frame: an end to the back chain, no saved return.
-        storeWord(owner.ram_, entry.stackPointer, 0);
-        storeWord(owner.ram_, entry.stackPointer + 4, 0);
+        owner.bus_.write32(entry.stackPointer, 0);
+        owner.bus_.write32(entry.stackPointer + 4, 0);
         counting = true;
     }
 };
 
 bool E500Emulator::available() { return true; }
 
-E500Emulator::E500Emulator(swboot::Bus& bus, std::span<uint8_t> ram) : bus_(bus), ram_(ram) {}
+E500Emulator::E500Emulator(swboot::Bus& bus, uint32_t ramSize) : bus_(bus), ramSize_(ramSize) {}
 
 E500Emulator::~E500Emulator() = default;
 
@@ -404,7 +448,7 @@ struct E500Emulator::Engine {};
 
 bool E500Emulator::available() { return false; }
 
-E500Emulator::E500Emulator(swboot::Bus& bus, std::span<uint8_t> ram) : bus_(bus), ram_(ram) {}
+E500Emulator::E500Emulator(swboot::Bus& bus, uint32_t ramSize) : bus_(bus), ramSize_(ramSize) {}
 
 E500Emulator::~E500Emulator() = default;
 

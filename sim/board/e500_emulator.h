@@ -2,10 +2,11 @@
 // PowerPC) that runs the code the loader handed the board to.
 //
 // The core sees the board, not a copy of it: the board's RAM is the
-// engine's memory (the very bytes the loader inflated), and every other
-// address goes through the board's bus decoding to the CPLD, the console
-// UART and the other devices, so an access no device answers is the same
-// bus error the loader would get. The core is entered as the loader calls
+// engine's memory (the very bytes the loader inflated; where the board has
+// RAM faults, the pages around them are reached through the bus, which
+// applies them), and every other address goes through the board's bus
+// decoding to the CPLD, the console UART and the other devices, so an
+// access no device answers is the same bus error the loader would get. The core is entered as the loader calls
 // the code: at the entry address with the start mode in r3, the machine
 // state register and HID0 as the loader left them, a stack in RAM and a
 // return address that brings a returning call back to the loader.
@@ -23,7 +24,6 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
-#include <span>
 #include <string>
 
 #include "platform/bus.h"
@@ -76,8 +76,9 @@ public:
     // False when the simulator was built without the engine.
     static bool available();
 
-    // ram is the board's RAM, mapped at address 0.
-    E500Emulator(swboot::Bus& bus, std::span<uint8_t> ram);
+    // The board's RAM is the first ramSize bytes of the bus (a multiple of
+    // the engine's 4 KiB page).
+    E500Emulator(swboot::Bus& bus, uint32_t ramSize);
     ~E500Emulator();
     E500Emulator(const E500Emulator&) = delete;
     E500Emulator& operator=(const E500Emulator&) = delete;
@@ -105,7 +106,7 @@ private:
     friend struct Engine;
 
     swboot::Bus& bus_;
-    std::span<uint8_t> ram_;
+    uint32_t ramSize_ = 0;
     std::function<void(uint64_t)> sliceHook_;
     uint64_t slice_ = DEFAULT_SLICE;
     uint64_t executed_ = 0;

@@ -260,14 +260,7 @@ int SimBoard::runCode(const E500Core::Handover& record) {
                           "the board waits instead");
         idleForever("the operational code owns the board");
     }
-    std::span<uint8_t> ram = ram_.view(Ram::BASE, Ram::SIZE);
-    if (ram.empty()) {
-        // The engine maps RAM as plain memory, which would hide the faults
-        // the profile put in.
-        diagnostics_.line("core: the board's RAM has faults the emulated core cannot show; the board waits instead");
-        idleForever("the operational code owns the board");
-    }
-    E500Emulator core(memoryMap_, ram);
+    E500Emulator core(memoryMap_, Ram::SIZE);
     codeTimeRemainder_ = 0;
     core.setSliceHook([this](uint64_t instructions) {
         pollTermination();

@@ -3,7 +3,8 @@
 // inflated. The demo operational code prints its banner, answers keys sent
 // through the scripted console and resets the board into the loader; code
 // that executes an illegal instruction is stopped and reported; code
-// inflated at another load address runs from there.
+// inflated at another load address runs from there, and so does code just
+// loaded over the console.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -14,9 +15,11 @@
 
 #include "board/e500_emulator.h"
 #include "host/provision.h"
+#include "image/code_load.h"
 #include "support/loader_on_board.h"
 #include "support/test_board.h"
 #include "support/test_images.h"
+#include "support/xmodem_peer.h"
 
 namespace {
 
@@ -146,6 +149,26 @@ TEST_F(CodeRunTest, CodeInflatedAtAnotherLoadAddressRunsFromThere) {
               std::string::npos)
         << text();
     EXPECT_EQ(board.board().core().lastHandover().entry, 0x00400000u);
+}
+
+TEST_F(CodeRunTest, CodeLoadedOverTheConsoleIsWhatRunsNext) {
+    std::vector<uint8_t> code = demoBinary("demo-at-4m.bin");
+    if (code.empty()) {
+        GTEST_SKIP() << "the demo code was not built (no powerpc-linux-gnu-gcc)";
+    }
+    provision(sim::demoImage());
+    LoaderOnBoard loader(board, false);
+    {
+        XmodemSenderPeer sender(board.line(), XmodemSenderPeer::Protocol::Xmodem,
+                                {PeerFile{"", oprImage({.component0 = zlibStream(code), .loadAddress = 0x00400000}), ""}},
+                                1024);
+        ASSERT_EQ(loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID), 0) << text();
+    }
+    EXPECT_EQ(loader.run([&] { loader->codeStart.opCodeStart(swboot::START_MODE_NORMAL); }),
+              "power off: end of console input");
+    EXPECT_NE(text().find("\nDemo operational code (rebuilt), start mode 1 (normal start), running at 0x00400000\n"),
+              std::string::npos)
+        << text();
 }
 
 }  // namespace

@@ -130,6 +130,17 @@ INSTANTIATE_TEST_SUITE_P(
                   "SDRAM test: could not allocate 0x00000002 bytes; test not run.\n"}),
     [](const ::testing::TestParamInfo<SdramCase>& param) { return "case" + std::to_string(param.index); });
 
+TEST(SdramTestFaults, MemoryTheLoaderCannotUseAsBytesIsMemoryItCouldNotGet) {
+    sim::BoardOptions options;
+    options.profile.ramFaults = {shortedLine(20, 3)};  // no run of the heap is plain memory
+    TestBoard board(std::move(options));
+    board.formatVolume();
+    EXPECT_EQ(board.run(), 0);
+    const std::string shown = plainText(board.output());
+    EXPECT_NE(shown.find("Cannot malloc enough memory to create log!\n"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("[Boot Menu] "), std::string::npos) << shown;
+}
+
 TEST(SdramTestFaults, TheWholeFreeBlockOfTheDefaultBoardFindsAFoldedLineAtItsFirstAlias) {
     sim::BoardOptions options;
     options.profile.ramFaults = {openLine(26)};

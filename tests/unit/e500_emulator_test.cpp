@@ -1,8 +1,9 @@
 // The emulated e500 core on the board's bus: how code is entered and what
-// it finds (start mode, stack, MSR, HID0), its view of RAM and devices, how
-// it returns, and every way it stops: bus errors, illegal and unsupported
-// instructions, exceptions, and a reset through the CPLD. The programs are
-// hand-assembled words, so these tests need no cross compiler.
+// it finds (start mode, stack, MSR, HID0), its view of RAM (faults
+// included) and devices, how it returns, and every way it stops: bus
+// errors, illegal and unsupported instructions, exceptions, and a reset
+// through the CPLD. The programs are hand-assembled words, so these tests
+// need no cross compiler.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -49,7 +50,7 @@ protected:
     }
 
     testing_support::BoardBus board;
-    E500Emulator core{board.bus, board.ram.view(0, sim::Ram::SIZE)};
+    E500Emulator core{board.bus, sim::Ram::SIZE};
 };
 
 TEST_F(E500EmulatorTest, CodeIsCalledWithTheLoadersStateAndReturnsItsResult) {
@@ -129,6 +130,22 @@ TEST_F(E500EmulatorTest, EveryWayOfStoppingIsReportedAtTheInstruction) {
         EXPECT_NE(report.find("core: r0  "), std::string::npos) << report;
         EXPECT_NE(report.find("core: lr fff80000 "), std::string::npos) << report;
     }
+}
+
+TEST_F(E500EmulatorTest, RamFaultsActOnTheCodeAroundThem) {
+    board.ram.setFaults({{.kind = sim::Ram::Fault::Kind::StuckBit, .address = 0x00030000, .bit = 0, .level = 1}});
+    E500Emulator::Stop stop = run({
+        0x38800000,  // li r4,0
+        0x3D200003,  // lis r9,3
+        0x90890000,  // stw r4,0(r9)
+        0x80690000,  // lwz r3,0(r9)      the stuck bit reads back 1
+        0x4E800020,  // blr
+    });
+    EXPECT_EQ(stop.kind, Kind::Returned) << E500Emulator::describe(stop);
+    EXPECT_EQ(stop.result, 1u);
+    stop = run({0x3D200003, 0x7D2903A6, 0x4E800420});  // lis r9,3; mtctr r9; bctr
+    EXPECT_EQ(stop.kind, Kind::BusError);
+    EXPECT_EQ(stop.cause, "instruction fetch from 0x00030000, in RAM with faults");
 }
 
 TEST_F(E500EmulatorTest, AResetRequestThroughTheCpldLeavesTheCore) {
