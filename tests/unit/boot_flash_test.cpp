@@ -96,6 +96,8 @@ TEST(BootCodeOption, OnlyYesUpdatesAndARefusedFileLeavesTheRegionAsItWas) {
             loadThen(board, imageWithBootCode(std::vector<uint8_t>(c.bootCodeSize, 0x3C)), c.typed);
         EXPECT_EQ(text, "[Boot Menu] 7\nDo you wish to update Boot Code? (y/n) " + c.after) << c.typed[1];
         EXPECT_TRUE(region(board) == before) << c.typed[1];
+        // The lock bits are cleared only once the operator said yes.
+        EXPECT_EQ(board.board().flash().blockLocked(0, 124), c.typed[1] != "y") << c.typed[1];
     }
 }
 
@@ -198,6 +200,58 @@ TEST(FlashDiagnostics, AStuckBitEndsTheTestWithTheTwoLines) {
     ASSERT_GE(text.size(), end.size());
     EXPECT_EQ(text.substr(text.size() - end.size()), end);
     EXPECT_EQ(countOf(text, "Iterations remaining = 2\n"), 1u);
+}
+
+TEST(FlashDiagnostics, AnythingButYesLeavesTheFlashAlone) {
+    TestBoard board;
+    board.formatVolume();
+    board.type("6");
+    board.type("n");
+    EXPECT_EQ(board.run(), 0) << board.diagnosticsText();
+    const std::string text = plainText(board.output());
+    const std::string asked =
+        "[Boot Menu] 6\n\n\nDo you wish to run flash diagnostics? (Boot code region will not be tested.) (y/n): n\n" +
+        PROMPT;
+    EXPECT_EQ(text.substr(text.size() - asked.size()), asked);
+    EXPECT_TRUE(board.board().flash().blockLocked(0, 0));
+    EXPECT_EQ(board.board().flash().eraseCount(0, 0), 0u);
+}
+
+// A part that reports an erase as good yet leaves one word of the sector
+// programmed: the erased check after that erase names the word, in the
+// write phase with one comma, after the verify with two. A count of 0
+// keeps passing, the remaining count going negative.
+TEST(FlashDiagnostics, AWordLeftAfterAnEraseEndsTheTestWithTheTwoLines) {
+    struct Case {
+        const char* iterations;
+        unsigned badErase;  // which erase of sector 2 leaves word 7 behind
+        std::string end;
+    };
+    const std::string sector2 = "Erasing sector 2\nVerify sector 2 erased\n";
+    const std::string expected = "Expected 0xFFFFFFFF, got 0x1234ffff\n" + PROMPT;
+    const std::vector<Case> cases = {
+        {"1", 1, "Writing sector 1\n" + sector2 + "Verify error, sector: 2, offset: 0x7\n" + expected},
+        {"1", 2, "Verify sector 2\n" + sector2 + "Verify error,, sector: 2, offset: 0x7\n" + expected},
+        {"0", 3, "Iterations remaining = -1\n\nErasing sector 0\nVerify sector 0 erased\nWriting sector 0\n"
+                 "Erasing sector 1\nVerify sector 1 erased\nWriting sector 1\n" +
+                     sector2 + "Verify error, sector: 2, offset: 0x7\n" + expected},
+    };
+    constexpr uint32_t unit = 2;
+    for (const Case& c : cases) {
+        TestBoard board;
+        unsigned erases = 0;
+        board.board().flash().setCellHook([&](const sim::StrataFlash::CellWork& work) {
+            // The upper device's half is erased by now; write into it.
+            if (work.kind == sim::StrataFlash::CellWork::Kind::Erase && work.unit == unit && work.device == 1 &&
+                ++erases == c.badErase) {
+                board.board().flashCells().programHalf(unit * sim::StrataFlash::UNIT_SIZE + 7 * 4, 0, 0x1234);
+            }
+        });
+        const std::string text = diagnosticsRun(board, c.iterations);
+        ASSERT_GE(text.size(), c.end.size()) << c.badErase;
+        EXPECT_EQ(text.substr(text.size() - c.end.size()), c.end) << c.badErase;
+        EXPECT_EQ(countOf(text, "Flash Diagnostics passed"), 0u) << c.badErase;
+    }
 }
 
 TEST(FlashDiagnostics, AnEraseThatFailsResetsTheBoard) {

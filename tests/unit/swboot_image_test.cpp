@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "boot_code.h"
+#include "common/bytes.h"
 #include "host_files.h"
 #include "image/image_crc.h"
 #include "image/image_format.h"
@@ -186,6 +188,30 @@ TEST(SwbootImageBuildTest, RefusesWhatTheLoaderWouldNotStart) {
     input = sampleInput();
     input.code.clear();
     EXPECT_FALSE(oprImageBuild(input).ok());
+}
+
+TEST(SwbootImageBuildTest, OnlyAWholeRegionEndingInABranchIsBootCodeTheBoardStartsFrom) {
+    const std::vector<uint8_t> whole = bootCodeBuild(9);
+    struct Case {
+        size_t size;
+        uint32_t lastWord;
+        std::string problem;
+    };
+    const std::string shortOf = " bytes, not the 1048576-byte boot code region: once written, the reset vector at its "
+                               "last word is left erased";
+    const std::vector<Case> cases = {
+        {whole.size(), 0x4BFFF004, ""},
+        {whole.size(), 0x48000001, ""},  // bl
+        {whole.size(), 0x40820008, "its last word (the reset vector) is 0x40820008, not an unconditional branch"},
+        {whole.size() - 4, 0x4BFFF004, "1048572" + shortOf},
+        {whole.size() + 4, 0x4BFFF004, "1048580" + shortOf},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> code(whole.begin(), whole.end());
+        code.resize(c.size, 0xFF);
+        putBe32(code.data() + c.size - 4, c.lastWord);
+        EXPECT_EQ(bootCodeStartProblem(code), c.problem) << c.size << " " << std::hex << c.lastWord;
+    }
 }
 
 TEST(SwbootImageBuildTest, TextsMustFitTheirFields) {

@@ -1,5 +1,6 @@
 #include "boot_code.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "common/bytes.h"
@@ -9,6 +10,7 @@ namespace swboot::tool {
 namespace {
 
 constexpr uint32_t BRANCH_OPCODE = 0x48000000;  // primary opcode 18, AA = 0, LK = 0
+constexpr uint32_t PRIMARY_OPCODE_MASK = 0xFC000000;
 constexpr uint32_t BRANCH_OFFSET_MASK = 0x03FFFFFC;
 constexpr uint32_t BODY_SIZE = 0x30000;
 constexpr uint32_t STUB_WORDS = 16;
@@ -38,6 +40,21 @@ std::vector<uint8_t> bootCodeBuild(uint32_t seed) {
             branchInstruction(BOOT_PAGE_BASE + 4 * (STUB_WORDS - 1), BOOT_CODE_REGION_BASE + 32));
     putBe32(code.data() + (RESET_VECTOR - BOOT_CODE_REGION_BASE), branchInstruction(RESET_VECTOR, BOOT_PAGE_BASE));
     return code;
+}
+
+std::string bootCodeStartProblem(std::span<const uint8_t> code) {
+    if (code.size() != BOOT_CODE_REGION_SIZE) {
+        return std::to_string(code.size()) + " bytes, not the " + std::to_string(BOOT_CODE_REGION_SIZE) +
+               "-byte boot code region: once written, the reset vector at its last word is left erased";
+    }
+    const uint32_t vector = getBe32(code.data() + (RESET_VECTOR - BOOT_CODE_REGION_BASE));
+    if ((vector & PRIMARY_OPCODE_MASK) != BRANCH_OPCODE) {
+        char text[96];
+        std::snprintf(text, sizeof text, "its last word (the reset vector) is 0x%08x, not an unconditional branch",
+                      vector);
+        return text;
+    }
+    return {};
 }
 
 }  // namespace swboot::tool

@@ -9,6 +9,8 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <string>
 #include <vector>
 
 namespace swboot::tool {
@@ -24,5 +26,11 @@ uint32_t branchInstruction(uint32_t from, uint32_t to);
 // The boot code; the seed varies the body so that two builds can be told
 // apart, the shape is always the same.
 std::vector<uint8_t> bootCodeBuild(uint32_t seed);
+
+// Whether the board could start from this boot code once option 7 has
+// written it: the update erases the whole region first, so the code must
+// fill the region and end with an unconditional branch at the reset vector.
+// Empty text when it can, otherwise why not.
+std::string bootCodeStartProblem(std::span<const uint8_t> code);
 
 }  // namespace swboot::tool
