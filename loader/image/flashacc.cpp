@@ -208,6 +208,14 @@ int FlashAccess::bootCodeUpdate(const char* fileName) {
                   fileName, size, BOOT_FLASH_SIZE);
         return BOOT_CODE_FILE_REFUSED;
     }
+    // The file is written from the start of the region, so anything shorter
+    // leaves the reset vector erased and the board unable to start.
+    if (size < BOOT_FLASH_SIZE) {
+        io.printf("ERROR: %s is %u bytes, less than the %u-byte boot code region: the reset vector at its end "
+                  "would be left erased and the board could not start; the boot flash was not changed.\n",
+                  fileName, size, BOOT_FLASH_SIZE);
+        return BOOT_CODE_FILE_REFUSED;
+    }
     const uint32_t words = (size + WORD_BYTES - 1) & ~(WORD_BYTES - 1);
     MemoryHandle code(l.p.memory, words);
     if (!code) {
@@ -225,6 +233,13 @@ int FlashAccess::bootCodeUpdate(const char* fileName) {
             return BOOT_CODE_FILE_REFUSED;
         }
         got += piece;
+    }
+    const uint32_t resetVector = getBe32(code.data() + RESET_VECTOR_OFFSET);
+    if ((resetVector & PPC_PRIMARY_OPCODE_MASK) != PPC_OPCODE_BRANCH) {
+        io.printf("ERROR: the reset vector at the end of %s is 0x%08x, not a branch: the board could not start "
+                  "from it; the boot flash was not changed.\n",
+                  fileName, resetVector);
+        return BOOT_CODE_FILE_REFUSED;
     }
 
     flashAccessTake();

@@ -45,7 +45,7 @@ inline constexpr uint32_t FLASH_ERASED_WORD = 0xFFFFFFFF;
 inline constexpr int BOOT_CODE_UPDATED = 0;
 inline constexpr int BOOT_CODE_NO_FILE = 1;
 inline constexpr int BOOT_CODE_ERASE_FAILED = 2;
-inline constexpr int BOOT_CODE_FILE_REFUSED = 3;    // empty, too large or unreadable: nothing erased
+inline constexpr int BOOT_CODE_FILE_REFUSED = 3;    // not a whole region with a reset vector, or unreadable: nothing erased
 inline constexpr int BOOT_CODE_PROGRAM_FAILED = 4;  // the region does not read back as the file
 
 // Status polls give up well past the datasheet's longest times (block
@@ -61,6 +61,12 @@ inline constexpr const char* FLASHACC_TAG = "flashacc.c";
 inline constexpr int FLASHACC_LOCK_BITS_LINE = 122;
 inline constexpr int FLASH_LOCK_BITS_READS = 12;
 inline constexpr uint32_t BOOT_CODE_PIECE = 1024;
+// The core's first fetch after reset is the last word of the boot code
+// region; boot code the board can start from holds an unconditional branch
+// there (primary opcode 18: "b", "ba", "bl" or "bla").
+inline constexpr uint32_t RESET_VECTOR_OFFSET = BOOT_FLASH_SIZE - 4;
+inline constexpr uint32_t PPC_PRIMARY_OPCODE_MASK = 0xFC000000;
+inline constexpr uint32_t PPC_OPCODE_BRANCH = 0x48000000;
 inline constexpr uint32_t BOOT_CODE_PROGRESS_STEP = 0x10000;
 
 class FlashAccess {

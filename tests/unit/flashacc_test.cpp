@@ -4,12 +4,14 @@
 // refusals, and what happens when the part fails or never answers.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "board/strataflash.h"
 #include "boot_code.h"
+#include "common/bytes.h"
 #include "common/handles.h"
 #include "image/flashacc.h"
 #include "support/loader_on_board.h"
@@ -214,41 +216,59 @@ protected:
     std::string output;
 };
 
+// A whole boot code region whose reset vector branches back into it.
+std::vector<uint8_t> startableBootCode(uint8_t seed) {
+    auto code = bytesOf(BOOT_FLASH_SIZE, seed);
+    putBe32(code.data() + RESET_VECTOR_OFFSET, 0x4BFFF004);
+    return code;
+}
+
 TEST_F(BootCodeUpdate, WritesTheFileAndReportsEvery64KiB) {
-    const auto file = bytesOf(131072, 9);
+    const auto file = startableBootCode(9);
     EXPECT_EQ(update(file), BOOT_CODE_UPDATED);
-    EXPECT_EQ(output, "Erasing Boot Flash.....Done.\nWrote 0x10000 bytes.\nWrote 0x20000 bytes.\n");
-    const auto region = bench.region();
-    EXPECT_TRUE(std::equal(file.begin(), file.end(), region.begin()));
-    EXPECT_TRUE(std::all_of(region.begin() + 131072, region.end(), [](uint8_t b) { return b == 0xFF; }));
+    std::string expected = "Erasing Boot Flash.....Done.\n";
+    for (uint32_t w = 0x10000; w <= BOOT_FLASH_SIZE; w += 0x10000) {
+        char line[32];
+        std::snprintf(line, sizeof line, "Wrote 0x%x bytes.\n", w);
+        expected += line;
+    }
+    EXPECT_EQ(output, expected);
+    EXPECT_TRUE(bench.region() == file);
     EXPECT_EQ(bench.erased, (std::vector<uint32_t>{0xFFF00000, 0xFFF40000, 0xFFF80000, 0xFFFC0000}));
-    EXPECT_EQ(bench.programs.size(), 131072u / 64);
+    EXPECT_EQ(bench.programs.size(), BOOT_FLASH_SIZE / 64);
 }
 
-TEST_F(BootCodeUpdate, AFileOfOddLengthIsWrittenToItsLastByte) {
-    const auto file = bytesOf(1027, 4);
-    EXPECT_EQ(update(file), BOOT_CODE_UPDATED);
-    EXPECT_EQ(output, "Erasing Boot Flash.....Done.\n");
-    const auto region = bench.region();
-    EXPECT_TRUE(std::equal(file.begin(), file.end(), region.begin()));
-    EXPECT_EQ(region[1027], 0xFF);
-}
-
-TEST_F(BootCodeUpdate, RefusesFilesThatCannotBeAWholeRegionWithoutErasing) {
-    const std::vector<std::pair<size_t, std::string>> cases = {
-        {0, "ERROR: bootcode.bin is empty; the boot flash was not changed.\n"},
-        {BOOT_FLASH_SIZE + 1, "ERROR: bootcode.bin is 1048577 bytes, more than the 1048576-byte boot code region; "
-                              "the boot flash was not changed.\n"},
+TEST_F(BootCodeUpdate, RefusesAFileTheBoardCouldNotStartFromWithoutErasing) {
+    const std::string unchanged = "the boot flash was not changed.\n";
+    auto noBranch = startableBootCode(2);
+    putBe32(noBranch.data() + RESET_VECTOR_OFFSET, 0x4C000020);  // "blr": a branch, but not the unconditional one
+    const std::vector<std::pair<std::vector<uint8_t>, std::string>> cases = {
+        {{}, "ERROR: bootcode.bin is empty; " + unchanged},
+        {bytesOf(BOOT_FLASH_SIZE + 1, 0),
+         "ERROR: bootcode.bin is 1048577 bytes, more than the 1048576-byte boot code region; " + unchanged},
+        {bytesOf(BOOT_FLASH_SIZE - 1, 0),
+         "ERROR: bootcode.bin is 1048575 bytes, less than the 1048576-byte boot code region: the reset vector at "
+         "its end would be left erased and the board could not start; " + unchanged},
+        {bytesOf(131072, 0),
+         "ERROR: bootcode.bin is 131072 bytes, less than the 1048576-byte boot code region: the reset vector at "
+         "its end would be left erased and the board could not start; " + unchanged},
+        {noBranch, "ERROR: the reset vector at the end of bootcode.bin is 0x4c000020, not a branch: the board could "
+                   "not start from it; " + unchanged},
     };
     const auto before = bench.region();
-    for (const auto& [size, message] : cases) {
-        EXPECT_EQ(update(bytesOf(size, 0)), BOOT_CODE_FILE_REFUSED);
+    for (const auto& [file, message] : cases) {
+        EXPECT_EQ(update(file), BOOT_CODE_FILE_REFUSED) << message;
         EXPECT_EQ(output, message);
         EXPECT_TRUE(bench.erased.empty());
         EXPECT_TRUE(bench.region() == before);
     }
     EXPECT_EQ(bench.flash().bootCodeUpdate("nothing.bin"), BOOT_CODE_NO_FILE);
-    EXPECT_EQ(update(bytesOf(BOOT_FLASH_SIZE, 0)), BOOT_CODE_UPDATED);
+    // "b", "ba", "bl" and "bla" all start the board.
+    for (uint32_t branch : {0x4BFFF004u, 0x4BFFF006u, 0x4BFFF005u, 0x48000003u}) {
+        auto code = startableBootCode(3);
+        putBe32(code.data() + RESET_VECTOR_OFFSET, branch);
+        EXPECT_EQ(update(code), BOOT_CODE_UPDATED) << std::hex << branch;
+    }
 }
 
 TEST_F(BootCodeUpdate, AReadBackThatDiffersIsAFailure) {
@@ -257,12 +277,15 @@ TEST_F(BootCodeUpdate, AReadBackThatDiffersIsAFailure) {
         f.stuckBits.push_back({0xFFF00100, 0x00000080, true});
     });
     FlashBench stuck(std::move(options));
-    stuck.board.writeFile("bootcode.bin", std::vector<uint8_t>(4096, 0x00));
+    auto zeros = std::vector<uint8_t>(BOOT_FLASH_SIZE, 0x00);
+    putBe32(zeros.data() + RESET_VECTOR_OFFSET, 0x4BFFF004);
+    stuck.board.writeFile("bootcode.bin", zeros);
     int result = -1;
     EXPECT_EQ(stuck.loader.run([&] { result = stuck.flash().bootCodeUpdate("bootcode.bin"); }), "");
     EXPECT_EQ(result, BOOT_CODE_PROGRAM_FAILED);
-    EXPECT_EQ(stuck.loader.takeOutput(),
-              "Erasing Boot Flash.....Done.\n"
+    const std::string said = stuck.loader.takeOutput();
+    EXPECT_EQ(said.substr(said.find("Wrote 0x100000 bytes.\n")),
+              "Wrote 0x100000 bytes.\n"
               "ERROR: the boot flash differs from bootcode.bin at offset 0x103 (0x80, expected 0x00).\n");
     // The lock was given back.
     EXPECT_EQ(stuck.loader.run([&] {

@@ -106,8 +106,8 @@ int buildRun(const BuildArguments& args, CLI::App& command) {
         input.bootCode = std::move(boot.value().bytes);
         const std::string problem = bootCodeStartProblem(*input.bootCode);
         if (!problem.empty()) {
-            std::fprintf(stderr, "swboot-image: warning: %s: %s; a board updated with it (Boot Menu option 7) will "
-                                 "not start\n", args.bootCode.c_str(), problem.c_str());
+            std::fprintf(stderr, "swboot-image: warning: %s: %s; a board could not start from it, so Boot Menu "
+                                 "option 7 will refuse it\n", args.bootCode.c_str(), problem.c_str());
         }
     } else if (!args.noBootCode) {
         input.bootCode = bootCodeBuild(args.bootCodeVersion);
