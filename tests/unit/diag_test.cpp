@@ -416,11 +416,15 @@ TEST(DirListing, DirectoriesAndLongNamesStayInTheirColumns) {
     TestBoard board;
     formatBareVolume(board);
     const std::string longName(60, 'n');
+    const std::string fullColumn(34, 'c');  // no blank left before the size, but whole
+    const std::string oneOver(35, 'o');
     board.writeFile("image1", std::vector<uint8_t>(10, 0));
     board.writeFile(longName, std::vector<uint8_t>(20, 0));
+    board.writeFile(fullColumn, std::vector<uint8_t>(7, 0));
+    board.writeFile(oneOver, std::vector<uint8_t>(3, 0));
     std::filesystem::create_directory(board.filePath("logs"));
     std::filesystem::create_directory(board.filePath(std::string(200, 'd')));
-    for (const std::string& name : {std::string("image1"), longName}) {
+    for (const std::string& name : {std::string("image1"), longName, fullColumn, oneOver}) {
         setTime(board, name, june20());
     }
     LoaderOnBoard l(board, false);
@@ -430,7 +434,9 @@ TEST(DirListing, DirectoriesAndLongNamesStayInTheirColumns) {
     EXPECT_NE(text.find("\n" + std::string(125, 'd') + "*\n"), std::string::npos) << text;
     EXPECT_NE(text.find(std::string(32, 'n') + "* 20         6/20/2007 14:03:09\n"), std::string::npos) << text;
     EXPECT_NE(text.find("image1                            10         6/20/2007 14:03:09\n"), std::string::npos);
-    EXPECT_NE(text.find("(2 long names shortened, marked *)\n" + summary(volumeTotal(board), 30)), std::string::npos)
+    EXPECT_NE(text.find("\n" + fullColumn + "7          6/20/2007 14:03:09\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\n" + std::string(32, 'o') + "* 3          6/20/2007"), std::string::npos) << text;
+    EXPECT_NE(text.find("(3 long names shortened, marked *)\n" + summary(volumeTotal(board), 40)), std::string::npos)
         << text;
 }
 
