@@ -269,12 +269,24 @@ TEST(UtilitiesMenu, FormatLeavesAnEmptyVolumeOnABoardWithItsBlocksLocked) {
     board.writeFile("image1", testing_support::boot::goodImage());
     board.writeFile("boot.dim", testing_support::boot::DEFAULT_DIM);
     LoaderOnBoard l(board, false);
+    auto erases = [&](unsigned block) {
+        return board.board().flash().eraseCount(0, block) + board.board().flash().eraseCount(1, block);
+    };
+    const uint32_t before[] = {erases(0), erases(1), erases(2)};
     board.type("11");
+    board.type("7");
     board.type("0");
     EXPECT_EQ(l.run([&] { l->utilities.bootUtilitiesMenu(); }), "");
     EXPECT_FALSE(board.fileExists("image1"));
     EXPECT_FALSE(board.fileExists("boot.dim"));
-    EXPECT_NE(l.takeOutput().find("formatting"), std::string::npos);
+    // The volume's first two units, on both parts, and no more.
+    EXPECT_EQ(erases(0), before[0] + 2);
+    EXPECT_EQ(erases(1), before[1] + 2);
+    EXPECT_EQ(erases(2), before[2]);
+    const std::string text = l.takeOutput();
+    EXPECT_NE(text.find("formatting"), std::string::npos);
+    // "files/" is gone with the rest until the next startup makes it again.
+    EXPECT_NE(text.find("7\nCould not open directory!\n\n"), std::string::npos) << text;
 }
 
 TEST(UtilitiesMenu, TheClockSetByChoiceTwentyIsReadBackByChoiceNineteen) {
