@@ -187,14 +187,16 @@ void FsTest::dirListingShow() {
         FileStatus status;
         const bool known = files.stat(entry.name, status) == OK;
         const bool regular = known && fileIsRegular(status);
-        // A regular file's name gets the name column; a directory's name may
+        // A regular file's name fills at most the name column, and one that
+        // must be cut keeps a blank before the size; a directory's name may
         // take the whole line.
-        const size_t nameRoom = regular ? DIR_LISTING_NAME_WIDTH - 1 : DIR_LISTING_LINE_SIZE - 2;
+        const size_t nameRoom = regular ? DIR_LISTING_NAME_WIDTH : DIR_LISTING_LINE_SIZE - 2;
+        const size_t cutLength = regular ? DIR_LISTING_NAME_WIDTH - 1 : nameRoom;
         size_t nameLength = std::strlen(entry.name);
         if (nameLength > nameRoom) {
-            std::memcpy(line, entry.name, nameRoom - 1);
-            line[nameRoom - 1] = SHORTENED_MARK;
-            line[nameRoom] = '\0';
+            std::memcpy(line, entry.name, cutLength - 1);
+            line[cutLength - 1] = SHORTENED_MARK;
+            line[cutLength] = '\0';
             ++shortened;
         } else {
             std::memcpy(line, entry.name, nameLength + 1);

@@ -184,9 +184,17 @@ class RecordingFiles : public Files {
 public:
     explicit RecordingFiles(Files& real) : real_(real) {}
     int open(const char* name, int flags, int mode) override { return note(name, real_.open(name, flags, mode)); }
-    int creat(const char* name, int flags) override { return note(name, real_.creat(name, flags)); }
+    int creat(const char* name, int flags) override {
+        return failing == "creat" ? ERROR : note(name, real_.creat(name, flags));
+    }
     long read(int fd, uint8_t* buffer, size_t length) override {
+        if ((fd == imageFd_ && failing == "image read") || (fd == tempFd_ && failing == "read")) {
+            return ERROR;
+        }
         long n = real_.read(fd, buffer, length);
+        if (fd == imageFd_) {
+            imageReads.push_back(n);
+        }
         if (fd == tempFd_) {
             reads.push_back(n);
             for (long i = 0; i < n && spoilReads; ++i) {
@@ -196,6 +204,9 @@ public:
         return n;
     }
     long write(int fd, const uint8_t* data, size_t length) override {
+        if (fd == tempFd_ && failing == "write") {
+            return ERROR;
+        }
         if (fd == tempFd_) {
             writes.push_back(static_cast<long>(length));
         }
@@ -217,17 +228,25 @@ public:
 
     std::vector<long> writes;
     std::vector<long> reads;
+    std::vector<long> imageReads;
     bool spoilReads = false;
+    std::string failing;  // "image read", "creat", "write" or "read": that call fails
 
 private:
     int note(const char* name, int fd) {
         if (std::string(name) == "tempcode.bin") {
             tempFd_ = fd;
         }
+        if (std::string(name) == "image1") {
+            imageFd_ = fd;
+        } else if (fd == imageFd_) {
+            imageFd_ = -1;  // the closed source's descriptor, given again
+        }
         return fd;
     }
     Files& real_;
     int tempFd_ = -1;
+    int imageFd_ = -1;
 };
 
 // A loader whose files are recorded, on a test board holding "image1".
@@ -351,6 +370,29 @@ TEST(FsTest, RefusesSizesAndFilesItCannotTestBeforeWritingAnything) {
     }
 }
 
+TEST(FsTest, EachFailingFileCallEndsTheTestWithItsMessageAndFreesTheBuffers) {
+    const std::string ITER = "\nTest will run 1 times (forever if 0)\nFile size:  300\n\nIter 1 of 1 -\n";
+    struct {
+        const char* failing;
+        std::string after;  // after the questions
+    } cases[] = {
+        {"", ITER},
+        {"image read", "\nTest will run 1 times (forever if 0)\n\nReading of Operational Code 'image1' failed.\n"},
+        {"creat", ITER + "\nError creating temp file.\n\n"},
+        {"write", ITER + "\nWriting to test file failed.\n"},
+        {"read", ITER + "\nReading from test file failed.\n"},
+    };
+    for (const auto& c : cases) {
+        FsTestBoard fs(300);
+        fs.files.failing = c.failing;
+        EXPECT_EQ(fs.run({"1", "100", "100"}), questions("1", "100", "100") + c.after) << c.failing;
+        EXPECT_EQ(fs.board.board().heap().blocksInUse(), 0u) << c.failing;
+        if (c.failing[0] == '\0') {
+            EXPECT_EQ(fs.files.imageReads, (std::vector<long>{128, 128, 44, 0})) << "the source is read in 128 bytes";
+        }
+    }
+}
+
 TEST(FsTest, AFileThatFillsTheBuffersExactlyIsTested) {
     FsTestBoard fs(0x800000);
     EXPECT_EQ(fs.run({"1", "1048576", "1048576"}),
@@ -416,11 +458,15 @@ TEST(DirListing, DirectoriesAndLongNamesStayInTheirColumns) {
     TestBoard board;
     formatBareVolume(board);
     const std::string longName(60, 'n');
+    const std::string fullColumn(34, 'c');  // no blank left before the size, but whole
+    const std::string oneOver(35, 'o');
     board.writeFile("image1", std::vector<uint8_t>(10, 0));
     board.writeFile(longName, std::vector<uint8_t>(20, 0));
+    board.writeFile(fullColumn, std::vector<uint8_t>(7, 0));
+    board.writeFile(oneOver, std::vector<uint8_t>(3, 0));
     std::filesystem::create_directory(board.filePath("logs"));
     std::filesystem::create_directory(board.filePath(std::string(200, 'd')));
-    for (const std::string& name : {std::string("image1"), longName}) {
+    for (const std::string& name : {std::string("image1"), longName, fullColumn, oneOver}) {
         setTime(board, name, june20());
     }
     LoaderOnBoard l(board, false);
@@ -430,7 +476,9 @@ TEST(DirListing, DirectoriesAndLongNamesStayInTheirColumns) {
     EXPECT_NE(text.find("\n" + std::string(125, 'd') + "*\n"), std::string::npos) << text;
     EXPECT_NE(text.find(std::string(32, 'n') + "* 20         6/20/2007 14:03:09\n"), std::string::npos) << text;
     EXPECT_NE(text.find("image1                            10         6/20/2007 14:03:09\n"), std::string::npos);
-    EXPECT_NE(text.find("(2 long names shortened, marked *)\n" + summary(volumeTotal(board), 30)), std::string::npos)
+    EXPECT_NE(text.find("\n" + fullColumn + "7          6/20/2007 14:03:09\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\n" + std::string(32, 'o') + "* 3          6/20/2007"), std::string::npos) << text;
+    EXPECT_NE(text.find("(3 long names shortened, marked *)\n" + summary(volumeTotal(board), 40)), std::string::npos)
         << text;
 }
 

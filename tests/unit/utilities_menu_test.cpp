@@ -200,6 +200,67 @@ TEST(RtcDialogue, LeapDaysAndTheLastDayOfTheYearAreFields) {
 }
 
 
+// The board's volume, with a file system check that answers a set status and
+// notes the volume and mode it was asked for.
+class CheckStatusVolume : public Volume {
+public:
+    CheckStatusVolume(Volume& real, int status) : real_(real), status_(status) {}
+    int usrTffsConfig(int drive, int removable, const char* name) override {
+        return real_.usrTffsConfig(drive, removable, name);
+    }
+    int tffsDevFormat(int drive, const TffsFormatParams& params) override { return real_.tffsDevFormat(drive, params); }
+    int dosFsChkDsk(const char* name, uint32_t mode) override {
+        asked = std::string(name) + " " + std::to_string(mode);
+        return status_;
+    }
+    int volumeShow(const char* name, int level) override { return real_.volumeShow(name, level); }
+    int statistics(int fd, VolumeStatistics& statistics) override { return real_.statistics(fd, statistics); }
+    std::string asked;
+
+private:
+    Volume& real_;
+    int status_;
+};
+
+TEST(UtilitiesMenu, CheckFilesystemReportsEachStatusOfTheCheck) {
+    struct {
+        int status;
+        std::string text;
+    } cases[] = {
+        {OK, "dosFsChkDsk successful.\n"},
+        {ERROR, "dosFsChkDsk not supported in this build.\n"},
+        {0x1c, "dosFsChkDsk returned 1c.\n"},
+    };
+    for (const auto& c : cases) {
+        TestBoard board;
+        board.formatVolume();
+        const Platform& p = board.board().platform();
+        CheckStatusVolume volume(p.volume, c.status);
+        Platform platform{p.console, p.clock, p.tasks, p.files, volume, p.bus, p.cpu, p.pci, p.memory};
+        Loader loader(platform);
+        board.type("14");
+        board.type("0");
+        try {
+            loader.utilities.bootUtilitiesMenu();
+        } catch (const sim::BoardPowerOff&) {
+        }
+        loader.io.flush();
+        EXPECT_EQ(volume.asked, "/DskVol/ 514");
+        EXPECT_NE(plainText(board.output()).find("14\n" + c.text + UTILITIES_LIST + "0\n"), std::string::npos)
+            << plainText(board.output());
+    }
+}
+
+TEST(UtilitiesMenu, UploadSendsImageOne) {
+    TestBoard board;
+    board.formatVolume();
+    board.writeFile("image1", std::vector<uint8_t>(1300, 0x5A));
+    LoaderOnBoard l(board, false);
+    board.type("15");
+    EXPECT_EQ(l.run([&] { l->utilities.bootUtilitiesMenu(); }).rfind("power off", 0), 0u);
+    EXPECT_NE(l.takeOutput().find("15\nFile image1 Ready to SEND in binary mode\n"), std::string::npos);
+}
+
 }  // namespace
 
 TEST(UtilitiesMenu, FormatLeavesAnEmptyVolumeOnABoardWithItsBlocksLocked) {
@@ -208,12 +269,24 @@ TEST(UtilitiesMenu, FormatLeavesAnEmptyVolumeOnABoardWithItsBlocksLocked) {
     board.writeFile("image1", testing_support::boot::goodImage());
     board.writeFile("boot.dim", testing_support::boot::DEFAULT_DIM);
     LoaderOnBoard l(board, false);
+    auto erases = [&](unsigned block) {
+        return board.board().flash().eraseCount(0, block) + board.board().flash().eraseCount(1, block);
+    };
+    const uint32_t before[] = {erases(0), erases(1), erases(2)};
     board.type("11");
+    board.type("7");
     board.type("0");
     EXPECT_EQ(l.run([&] { l->utilities.bootUtilitiesMenu(); }), "");
     EXPECT_FALSE(board.fileExists("image1"));
     EXPECT_FALSE(board.fileExists("boot.dim"));
-    EXPECT_NE(l.takeOutput().find("formatting"), std::string::npos);
+    // The volume's first two units, on both parts, and no more.
+    EXPECT_EQ(erases(0), before[0] + 2);
+    EXPECT_EQ(erases(1), before[1] + 2);
+    EXPECT_EQ(erases(2), before[2]);
+    const std::string text = l.takeOutput();
+    EXPECT_NE(text.find("formatting"), std::string::npos);
+    // "files/" is gone with the rest until the next startup makes it again.
+    EXPECT_NE(text.find("7\nCould not open directory!\n\n"), std::string::npos) << text;
 }
 
 TEST(UtilitiesMenu, TheClockSetByChoiceTwentyIsReadBackByChoiceNineteen) {
