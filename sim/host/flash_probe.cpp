@@ -94,6 +94,14 @@ std::string flashBootWrite(const std::filesystem::path& stateDir, const BoardPro
     auto cells = flashArrayOpen(file);
     StrataFlash flash(*cells, profile.flash, [] { return int64_t{0}; });
     flash.setBlockStateFile(stateDir / FLASH_BLOCKS_FILE);
+    return flashBootProbe(flash, code);
+}
+
+std::string flashBootProbe(StrataFlash& flash, std::span<const uint8_t> code) {
+    if (code.empty() || code.size() > REGION_SIZE) {
+        throw std::runtime_error("boot code must be 1 to " + std::to_string(REGION_SIZE) + " bytes, not " +
+                                 std::to_string(code.size()));
+    }
     Probe(flash).run(code);
     return flashResetProblem(flash);
 }
