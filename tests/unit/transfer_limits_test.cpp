@@ -324,6 +324,21 @@ const std::vector<Edge>& edges() {
              return sizes;
          },
          {{7, "1024 128 128 128 128 128 128 "}, {8, "1024 1024 "}}},
+        {"sender: 1024-byte blocks after a block took 5 transmissions, 128 after 6",
+         [](double transmissions) {
+             TestBoard board;
+             LoaderOnBoard loader(board);
+             board.writeFile("data.bin", patternBytes(8192));
+             XmodemReceiverPeer peer(board.line(), Request::Crc1K);
+             for (size_t i = 0; i + 1 < static_cast<size_t>(transmissions); ++i) {
+                 peer.nakTransmissions.insert(i);
+             }
+             peer.start(board.clock().nowMicros() + MICROS_PER_SECOND);
+             loader->xmodem.xmodem("sbk data.bin");
+             const size_t next = static_cast<size_t>(transmissions);
+             return peer.blocks().size() > next ? std::to_string(peer.blocks()[next].data.size()) : "none";
+         },
+         {{5, "1024"}, {6, "128"}}},
         {"sender: an EOT acknowledged at the 5th send completes the send",
          [](double eot) {
              TestBoard board;
