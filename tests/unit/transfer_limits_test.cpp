@@ -1,4 +1,4 @@
-// Counts and timeouts of the transfer and the image directory, each at its
+// Counts and timeouts of the transfer, the code load and the image directory, each at its
 // limit and one past it, on virtual time: the sender's EOT sends and the
 // time it waits for each answer, its unanswered handshake reads, and the
 // receiver's wait for the fields of a block; then one table of the others,
@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "common/bytes.h"
+#include "image/code_load.h"
+#include "image/image_format.h"
+#include "support/boot_spine_images.h"
 #include "support/loader_on_board.h"
 #include "support/test_board.h"
 #include "support/test_images.h"
@@ -350,6 +354,20 @@ const std::vector<Edge>& edges() {
              return "result " + std::to_string(loader->xmodem.xmodem("sb data.bin"));
          },
          {{5, "result 0"}, {6, "result -1"}}},
+        {"code load: an image's Size field is at least its 1220-byte header",
+         [](double size) {
+             TestBoard board;
+             LoaderOnBoard loader(board);
+             std::vector<uint8_t> image = boot::goodImage({.codeSeed = 3});
+             swboot::putBe32(image.data() + swboot::IMAGE_SIZE_OFFSET, static_cast<uint32_t>(size));
+             fixCrc(image);
+             XmodemSenderPeer peer(board.line(), XmodemSenderPeer::Protocol::Xmodem, {PeerFile{"", image, ""}}, 1024);
+             loader.run([&] { loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID); });
+             const std::string text = plainText(board.output());
+             const size_t error = text.find("ERROR: ");
+             return error == std::string::npos ? std::string("no error") : text.substr(error, text.find('\n', error) - error);
+         },
+         {{1219, "ERROR: Code image size of 1219 bytes is invalid."}, {1220, "no error"}}},
         {"directory: a file name keeps 39 characters",
          [](double n) { return lineOf(dimLineAfterRewrite(dimEntry(6, static_cast<size_t>(n), 1, 1), 3)); },
          {{39, "line 39"}, {40, "line 39"}}},
