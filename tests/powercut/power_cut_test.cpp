@@ -1,17 +1,22 @@
 // Nothing lost, whatever the power does: each operation that changes what
 // is stored runs once to count its persistent steps, then once more for
-// every step with the power cut there. After each cut the board powers up
-// again and boots with nobody at the console; it must start a good image
-// where one existed before (the old one or the new one), read its image
-// directory, and have lost no file but the one the operation replaced.
+// every step with the power cut there (for the two flash operations of
+// hundreds of thousands of steps, a spread sample of them). After each cut
+// the board powers up again and boots with nobody at the console; it must
+// start a good image where one existed before (the old one or the new one),
+// read its image directory, keep its boot code, and have lost no file but
+// the one the operation replaced. A boot code update is the exception: cut
+// there, the board may not start at all, and then the service probe that
+// writes boot code must bring it back.
 //
-// The table printed at the end gives, per scenario, the steps counted and
-// the share of cut points after which the board still started.
+// Each scenario prints its row of the table: the steps counted, the cut
+// points, the share of them after which the board still started, and how
+// many left it to the probe.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
