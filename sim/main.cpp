@@ -376,11 +376,14 @@ int main(int argc, char** argv) {
         }
         sim::Diagnostics diagnostics;
         ConsoleLine line = openConsole(console, *clock, diagnostics, options.stateDir);
+        const sim::NoisyLine* noisyLine = nullptr;
         if (!lineNoise.empty()) {
             sim::LineNoise toBoard = sim::LineNoise::parse(lineNoise);
             // The two directions are hit independently.
             sim::LineNoise fromBoard(toBoard.rate(), toBoard.seed() ^ sim::LineNoise::OTHER_DIRECTION);
-            line.line = std::make_unique<sim::NoisyLine>(std::move(line.line), toBoard, fromBoard);
+            auto noisy = std::make_unique<sim::NoisyLine>(std::move(line.line), toBoard, fromBoard);
+            noisyLine = noisy.get();
+            line.line = std::move(noisy);
         }
         sim::SimBoard board(options, *clock, *line.line, diagnostics);
         if (!line.waitForClient && line.line->interactive()) {
@@ -403,6 +406,11 @@ int main(int argc, char** argv) {
         }
         int status = board.run();
         g_termination = nullptr;
+        if (noisyLine != nullptr) {
+            diagnostics.linef("line: the noise hit %llu bytes to the board and %llu from it",
+                              static_cast<unsigned long long>(noisyLine->hitsToBoard()),
+                              static_cast<unsigned long long>(noisyLine->hitsFromBoard()));
+        }
         return status;
     } catch (const std::exception& e) {
         std::cerr << "swboot-sim: " << e.what() << "\n";

@@ -87,13 +87,17 @@ std::string flashBootWrite(const std::filesystem::path& stateDir, const BoardPro
     if (!std::filesystem::exists(file)) {
         throw std::runtime_error("there is no board in " + stateDir.string() + " (no flash.bin)");
     }
+    auto cells = flashArrayOpen(file);
+    StrataFlash flash(*cells, profile.flash, [] { return int64_t{0}; });
+    flash.setBlockStateFile(stateDir / FLASH_BLOCKS_FILE);
+    return flashBootProbe(flash, code);
+}
+
+std::string flashBootProbe(StrataFlash& flash, std::span<const uint8_t> code) {
     if (code.empty() || code.size() > REGION_SIZE) {
         throw std::runtime_error("boot code must be 1 to " + std::to_string(REGION_SIZE) + " bytes, not " +
                                  std::to_string(code.size()));
     }
-    auto cells = flashArrayOpen(file);
-    StrataFlash flash(*cells, profile.flash, [] { return int64_t{0}; });
-    flash.setBlockStateFile(stateDir / FLASH_BLOCKS_FILE);
     Probe(flash).run(code);
     return flashResetProblem(flash);
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "board/board_profile.h"
+#include "board/strataflash.h"
 
 namespace sim {
 
@@ -20,5 +21,7 @@ namespace sim {
 // empty text when it can.
 std::string flashBootWrite(const std::filesystem::path& stateDir, const BoardProfile& profile,
                            std::span<const uint8_t> code);
+// The same on the parts of a board held in reset (a board in process).
+std::string flashBootProbe(StrataFlash& flash, std::span<const uint8_t> code);
 
 }  // namespace sim

@@ -28,6 +28,9 @@ public:
         }
     }
     bool interactive() const override { return line_->interactive(); }
+    // The bytes the noise dropped or changed so far, each way.
+    uint64_t hitsToBoard() const { return toBoard_.hits(); }
+    uint64_t hitsFromBoard() const { return fromBoard_.hits(); }
     void speedChanged(uint32_t bitsPerSecond) override { line_->speedChanged(bitsPerSecond); }
 
 private:

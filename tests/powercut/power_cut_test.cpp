@@ -1,16 +1,22 @@
 // Nothing lost, whatever the power does: each operation that changes what
 // is stored runs once to count its persistent steps, then once more for
-// every step with the power cut there. After each cut the board powers up
-// again and boots with nobody at the console; it must start a good image
-// where one existed before (the old one or the new one), read its image
-// directory, and have lost no file but the one the operation replaced.
+// every step with the power cut there (for the two flash operations of
+// hundreds of thousands of steps, a spread sample of them). After each cut
+// the board powers up again and boots with nobody at the console; it must
+// start a good image where one existed before (the old one or the new one),
+// read its image directory, keep its boot code, and have lost no file but
+// the one the operation replaced. A boot code update is the exception: cut
+// there, the board may not start at all, and then the service probe that
+// writes boot code must bring it back.
 //
-// The table printed at the end gives, per scenario, the steps counted and
-// the share of cut points after which the board still started.
+// Each scenario prints its row of the table: the steps counted, the cut
+// points, the share of them after which the board still started, and how
+// many left it to the probe.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -18,6 +24,9 @@
 #include <string>
 #include <vector>
 
+#include "boot_code.h"
+#include "host/flash_probe.h"
+#include "image/flashacc.h"
 #include "support/boot_spine_images.h"
 #include "support/boot_texts.h"
 #include "support/loader_on_board.h"
@@ -47,6 +56,17 @@ struct Scenario {
     std::map<std::string, std::vector<std::vector<uint8_t>>> kept;
     // Run the operation as a whole boot instead (the startup scenarios).
     bool wholeBoot = false;
+    // Before the power-up after the cut: what the operator types then.
+    std::function<void(TestBoard&)> atPowerUp = nullptr;
+    // The operation rewrites the boot code: a cut may leave a board that
+    // will not start, which the service probe must bring back.
+    bool mayBrick = false;
+    // The cut points among the steps counted; every one when not given.
+    std::function<std::vector<uint64_t>(uint64_t steps)> cutPoints = nullptr;
+    // The power-up finds or writes a directory naming an active image;
+    // false for the flash diagnostics, which destroy the volume's window so
+    // that the power-up formats the volume: no directory or an empty one.
+    bool dimActive = true;
 };
 
 // The content, or the content as XMODEM delivers it: the last block's
@@ -60,6 +80,7 @@ bool sameOrPadded(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>&
 
 struct Outcome {
     bool started = false;
+    bool bricked = false;   // refused to start until the probe wrote boot code
     std::string code;       // the timestamp shown as the code started
     std::string problem;    // empty when every check held
 };
@@ -81,6 +102,12 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
     TestBoard board;
     board.formatVolume();
     s.prepare(board);
+    const auto bootRegion = [&board] {
+        auto bytes = board.board().flashCells().view(swboot::BOOT_FLASH_BASE - swboot::FLASH_BASE,
+                                                     swboot::BOOT_FLASH_SIZE);
+        return std::vector<uint8_t>(bytes.begin(), bytes.end());
+    };
+    const std::vector<uint8_t> bootCodeBefore = s.mayBrick ? std::vector<uint8_t>{} : bootRegion();
     sim::PowerCut& power = board.board().powerCut();
     const uint64_t before = power.steps();
     power.armAfter(cutAt, seed);
@@ -100,8 +127,22 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
     }
     board.line().clearPending();
     board.line().clearOutput();
+    if (s.atPowerUp) {
+        s.atPowerUp(board);
+    }
     const int handovers = board.board().core().handoverCount();
-    board.run();
+    if (board.run() == sim::EXIT_BRICKED) {
+        outcome.bricked = true;
+        if (!s.mayBrick) {
+            outcome.problem = "bricked;";
+            return outcome;
+        }
+        const std::string still = sim::flashBootProbe(board.board().flash(), swboot::tool::bootCodeBuild(9));
+        if (!still.empty() || board.run() == sim::EXIT_BRICKED) {
+            outcome.problem = "bricked after the probe: " + still + ";";
+            return outcome;
+        }
+    }
     const std::string console = plainText(board.output());
     outcome.started = board.board().core().handoverCount() > handovers;
     outcome.code = timestampStarted(console);
@@ -117,9 +158,14 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
     if (!s.wholeBoot && console.find("dimInitialize returned") != std::string::npos) {
         outcome.problem += " boot.dim unreadable;";
     }
-    if (!board.fileExists("boot.dim") || board.readText("boot.dim").rfind("---IMAGE---\n", 0) != 0 ||
-        board.readText("boot.dim").find("\nactive\nactive\n") == std::string::npos) {
+    if (!s.dimActive && !board.fileExists("boot.dim")) {
+        // A formatted volume: the directory comes with the first image.
+    } else if (!board.fileExists("boot.dim") || board.readText("boot.dim").rfind("---IMAGE---\n", 0) != 0 ||
+               (s.dimActive && board.readText("boot.dim").find("\nactive\nactive\n") == std::string::npos)) {
         outcome.problem += " boot.dim names no active image;";
+    }
+    if (!s.mayBrick && bootRegion() != bootCodeBefore) {
+        outcome.problem += " boot code changed;";
     }
     for (const auto& [name, contents] : s.kept) {
         if (!board.fileExists(name)) {
@@ -145,7 +191,61 @@ void twoGoodImages(TestBoard& board) {
     board.writeFile("boot.dim", boot::TWO_IMAGES);
 }
 
+// A VPD generator's answers unlike the ones the board was made with.
+void typeNewVpdAnswers(TestBoard& board) {
+    for (const char* answer : {"000629328199", "SIM0000042", "112007", "10K7902", "B"}) {
+        board.type(answer);
+    }
+}
+
+// vpd.bin as the board was made, and as the generator writes it from the
+// new answers.
+const std::vector<uint8_t>& vpdAsMade() {
+    static const std::vector<uint8_t> record = [] {
+        TestBoard board;
+        board.formatVolume();
+        return board.readFile("vpd.bin");
+    }();
+    return record;
+}
+const std::vector<uint8_t>& vpdFromNewAnswers() {
+    static const std::vector<uint8_t> record = [] {
+        TestBoard board;
+        LoaderOnBoard loader(board);
+        typeNewVpdAnswers(board);
+        loader.run([&] { loader->vpd.vpdGenerate(); });
+        return board.readFile("vpd.bin");
+    }();
+    return record;
+}
+
+const std::vector<uint8_t> BOOT_CODE = swboot::tool::bootCodeBuild(5);
+
+// For operations of hundreds of thousands of steps (each flash word
+// programmed is one): the first and last `ends` steps, and `parts` - 1
+// evenly spread between them.
+std::function<std::vector<uint64_t>(uint64_t)> sampled(uint64_t ends, uint64_t parts) {
+    return [ends, parts](uint64_t steps) {
+        std::set<uint64_t> at;
+        for (uint64_t k = 1; k <= ends && k <= steps; ++k) {
+            at.insert(k);
+            at.insert(steps + 1 - k);
+        }
+        for (uint64_t k = 1; k < parts; ++k) {
+            at.insert(steps * k / parts);
+        }
+        return std::vector<uint64_t>(at.begin(), at.end());
+    };
+}
+
+// One image, the default directory.
+void oneGoodImage(TestBoard& board) {
+    board.writeFile("image1", OLD_IMAGE);
+    board.writeFile("boot.dim", boot::DEFAULT_DIM);
+}
+
 std::vector<Scenario> scenarios() {
+    const std::vector<uint8_t> defaultDim(boot::DEFAULT_DIM.begin(), boot::DEFAULT_DIM.end());
     return {
         {"code load (option 4), backup present", twoGoodImages,
          [](TestBoard& board, LoaderOnBoard& loader) {
@@ -205,35 +305,107 @@ std::vector<Scenario> scenarios() {
          },
          nullptr,
          {"old code"},
-         {{"image1", {OLD_IMAGE}}, {"boot.dim", {std::vector<uint8_t>(boot::DEFAULT_DIM.begin(), boot::DEFAULT_DIM.end())}}},
+         {{"image1", {OLD_IMAGE}}, {"boot.dim", {defaultDim}}},
          true},
+        {"VPD generator rewriting vpd.bin (utilities)", oneGoodImage,
+         [](TestBoard& board, LoaderOnBoard& loader) {
+             typeNewVpdAnswers(board);
+             loader->vpd.vpdGenerate();
+         },
+         {"old code"},
+         {{"image1", {OLD_IMAGE}}, {"vpd.bin", {vpdAsMade(), vpdFromNewAnswers()}}}},
+        {"VPD generator at startup (no vpd.bin)",
+         [](TestBoard& board) {
+             oneGoodImage(board);
+             std::filesystem::remove(board.filePath("vpd.bin"));
+             typeNewVpdAnswers(board);
+         },
+         nullptr,
+         {"old code"},
+         {{"image1", {OLD_IMAGE}}, {"vpd.bin", {vpdFromNewAnswers()}}},
+         true,
+         [](TestBoard& board) {
+             if (!board.fileExists("vpd.bin")) {
+                 typeNewVpdAnswers(board);  // asked again
+             }
+         }},
+        {"boot code update (option 7)",
+         [](TestBoard& board) {
+             oneGoodImage(board);
+             board.writeFile("bootcode.bin", BOOT_CODE);
+         },
+         [](TestBoard&, LoaderOnBoard& loader) {
+             loader->flash.flashLockBitsClear();
+             loader->flash.bootCodeUpdate("bootcode.bin");
+         },
+         {"old code"},
+         {{"image1", {OLD_IMAGE}}, {"boot.dim", {defaultDim}}},
+         false,
+         nullptr,
+         true,
+         sampled(12, 16)},
+        {"flash diagnostics (option 6), one pass",
+         [](TestBoard&) {},
+         [](TestBoard& board, LoaderOnBoard& loader) {
+             board.type("1");
+             loader->flash.flashLockBitsClear();
+             loader->flashDiags.run_flash_diags();
+         },
+         {},
+         {},
+         false,
+         nullptr,
+         false,
+         sampled(2, 6),
+         false},
     };
 }
 
-TEST(PowerCut, EveryStepOfEveryScenarioLeavesABoardThatStarts) {
-    std::string table = "| scenario | persistent steps | cut points | still starts |\n|---|---|---|---|\n";
-    for (const Scenario& s : scenarios()) {
+class PowerCut : public ::testing::TestWithParam<size_t> {};
+
+// One row of the table per scenario: | scenario | persistent steps | cut
+// points | still starts | bricked, then probed |.
+TEST_P(PowerCut, EveryStepLeavesABoardThatStarts) {
+    std::string table;
+    {
+        const Scenario s = scenarios()[GetParam()];
         SCOPED_TRACE(s.name);
         uint64_t steps = 0;
         Outcome whole = runOnce(s, 0, 0, &steps);
         ASSERT_EQ(whole.problem, "") << "without a cut";
         ASSERT_GT(steps, 0u);
+        std::vector<uint64_t> points;
+        if (s.cutPoints) {
+            points = s.cutPoints(steps);
+        } else {
+            for (uint64_t at = 1; at <= steps; ++at) {
+                points.push_back(at);
+            }
+        }
         int starts = 0;
         int cuts = 0;
-        for (uint64_t at = 1; at <= steps; ++at) {
+        int bricked = 0;
+        for (uint64_t at : points) {
             for (uint64_t seed : {at, at * 7919 + 1}) {
+                if (s.cutPoints && seed != at) {
+                    continue;  // sampled cut points: one seed each
+                }
                 Outcome o = runOnce(s, at, seed);
                 ++cuts;
-                starts += o.started ? 1 : 0;
+                starts += o.started && !o.bricked ? 1 : 0;
+                bricked += o.bricked ? 1 : 0;
                 EXPECT_EQ(o.problem, "") << "cut at step " << at << " of " << steps << ", seed " << seed;
             }
         }
-        char row[256];
-        std::snprintf(row, sizeof row, "| %s | %llu | %d | %d (%.0f%%) |\n", s.name,
-                      static_cast<unsigned long long>(steps), cuts, starts, cuts ? 100.0 * starts / cuts : 0.0);
+        char row[320];
+        std::snprintf(row, sizeof row, "| %s | %llu | %d | %d (%.0f%%) | %d |\n", s.name,
+                      static_cast<unsigned long long>(steps), cuts, starts, cuts ? 100.0 * starts / cuts : 0.0,
+                      bricked);
         table += row;
     }
-    std::printf("\n%s\n", table.c_str());
+    std::printf("%s", table.c_str());
 }
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, PowerCut, ::testing::Range(size_t{0}, scenarios().size()));
 
 }  // namespace

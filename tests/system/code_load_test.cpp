@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,10 +39,12 @@ protected:
     }
 
     // Builds the image under the given name; its bytes.
-    std::vector<uint8_t> buildImage(const std::string& name) {
+    std::vector<uint8_t> buildImage(const std::string& name, const std::vector<std::string>& more = {}) {
         std::filesystem::path image = dir.path() / name;
-        ChildProcess tool(IMAGE_TOOL, {"build", "--code", (dir.path() / "code.bin").string(), "--load-address",
-                                       LOAD_ADDRESS, "-o", image.string()});
+        std::vector<std::string> arguments = {"build", "--code", (dir.path() / "code.bin").string(),
+                                              "--load-address", LOAD_ADDRESS, "-o", image.string()};
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        ChildProcess tool(IMAGE_TOOL, arguments);
         EXPECT_EQ(tool.wait(30s), 0) << tool.diagnostics();
         return readHostFile(image);
     }
@@ -106,5 +110,58 @@ TEST_F(CodeLoad, ImageSentWithSbIsInstalledAndBooted) {
     ASSERT_NO_FATAL_FAILURE(loadAndBoot("sb " + (dir.path() / "image.bin").string()));
     expectExactCopy(installed, image);
 }
+
+// Option 4 through a noisy console line (the simulator's --line-noise
+// RATE:SEED, bits flipped and bytes dropped both ways): the load either
+// installs the image exactly or fails and leaves "image1", "image2" and
+// "boot.dim" as they were. Each seed repeats its noise exactly.
+class NoisyCodeLoad : public CodeLoad, public ::testing::WithParamInterface<const char*> {
+protected:
+    std::map<std::string, std::vector<uint8_t>> stored() {
+        std::map<std::string, std::vector<uint8_t>> files;
+        for (const char* name : {"image1", "image2", "boot.dim"}) {
+            const auto path = state / "volume" / "files" / name;
+            files[name] = std::filesystem::exists(path) ? readHostFile(path) : std::vector<uint8_t>{};
+        }
+        return files;
+    }
+};
+
+TEST_P(NoisyCodeLoad, SxKInstallsExactlyOrChangesNothing) {
+    SKIP_WITHOUT("sx", "socat");
+    writeHostFile(dir.path() / "code.bin", testPattern(15000, 7));
+    const std::vector<uint8_t> image = buildImage("image.bin", {"--no-boot-code"});
+    ASSERT_FALSE(image.empty());
+    const auto before = stored();
+    ChildProcess sim(SIM, {"--state", state.string(), "--console", "pty", "--line-noise", GetParam()});
+    std::string path = sim.waitForLine("console: ", 10s);
+    ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << sim.diagnostics();
+    Terminal terminal(path);
+    ASSERT_TRUE(terminal.expect("(1, 2):", 10s)) << terminal.output();
+    terminal.type("2\r");
+    ASSERT_TRUE(terminal.expect("Menu] ", 10s)) << terminal.output();
+    terminal.type("4\r");
+    ASSERT_TRUE(terminal.expect("before transfer starts.", 10s)) << terminal.output();
+    ChildProcess socat("socat", {path + ",rawer", "EXEC:sx -k " + (dir.path() / "image.bin").string() + ",pipes"});
+    socat.wait(60s);  // sx may give up on the noise: the loader's answer below counts
+    EXPECT_TRUE(terminal.expect("Menu] ", 30s)) << terminal.unread();
+    const bool wasStored = terminal.output().find("Storing Operational code in Flash.") != std::string::npos;
+    sim.terminate();
+    sim.wait(10s);
+    const std::string said = sim.diagnostics();
+    const size_t hits = said.find("line: the noise hit ");
+    ASSERT_NE(hits, std::string::npos) << said;
+    const auto after = stored();
+    if (wasStored) {
+        expectPaddedCopy(after.at("image1"), image, 1024);
+        EXPECT_TRUE(after.at("image2") == before.at("image2"));
+    } else {
+        EXPECT_TRUE(after == before) << terminal.output();
+    }
+    std::printf("noise %s: %s; %s\n", GetParam(), wasStored ? "installed" : "refused, nothing changed",
+                said.substr(hits, said.find('\n', hits) - hits).c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, NoisyCodeLoad, ::testing::Values("3e-4:1", "3e-4:2", "3e-4:3"));
 
 }  // namespace

@@ -1,12 +1,19 @@
-// Counts and timeouts of the transfer, each at its limit and one past it,
-// on virtual time: the sender's EOT sends and the time it waits for each
-// answer, its unanswered handshake reads, and the receiver's wait for the
-// fields of a block.
+// Counts and timeouts of the transfer, the code load and the image directory, each at its
+// limit and one past it, on virtual time: the sender's EOT sends and the
+// time it waits for each answer, its unanswered handshake reads, and the
+// receiver's wait for the fields of a block; then one table of the others,
+// each row a setting on either side of the limit and what the board did.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "common/bytes.h"
+#include "image/code_load.h"
+#include "image/image_format.h"
+#include "support/boot_spine_images.h"
 #include "support/loader_on_board.h"
 #include "support/test_board.h"
 #include "support/test_images.h"
@@ -75,6 +82,331 @@ TEST(TransferLimits, TheReceiverWaitsThreeSecondsForTheFieldsOfABlock) {
         EXPECT_EQ(board.fileExists("x.bin"), c.taken);
         if (c.taken) {
             EXPECT_EQ(board.readFile("x.bin"), std::vector<uint8_t>(128, 'A'));
+        }
+    }
+}
+
+// Answers each board byte among the triggers (up to `times` of them) with
+// the answer, the given time after the reply delay.
+class Answering : public LinePeer {
+public:
+    Answering(sim::ScriptedLine& line, std::vector<uint8_t> triggers, std::vector<uint8_t> answer,
+              int64_t delayMicros = 0, int times = 1 << 30, bool singleBytesOnly = true)
+        : LinePeer(line, singleBytesOnly),
+          triggers_(std::move(triggers)),
+          answer_(std::move(answer)),
+          delay_(delayMicros),
+          times_(times) {}
+
+protected:
+    void onByte(uint8_t byte) override {
+        if (times_ > 0 && std::find(triggers_.begin(), triggers_.end(), byte) != triggers_.end()) {
+            --times_;
+            reply(answer_, delay_);
+        }
+    }
+
+private:
+    std::vector<uint8_t> triggers_;
+    std::vector<uint8_t> answer_;
+    int64_t delay_;
+    int times_;
+};
+
+int64_t micros(double seconds) { return static_cast<int64_t>(seconds * MICROS_PER_SECOND); }
+
+// Whole seconds between the times.
+std::string gaps(const std::vector<int64_t>& at) {
+    std::string text;
+    for (size_t i = 1; i < at.size(); ++i) {
+        text += (i > 1 ? " " : "") + std::to_string((at[i] - at[i - 1]) / MICROS_PER_SECOND);
+    }
+    return text;
+}
+
+// Where each block the sending board sent starts (its start byte followed
+// by a block number and its complement), and the start byte.
+std::vector<size_t> blockStarts(const std::vector<uint8_t>& heard) {
+    std::vector<size_t> at;
+    for (size_t i = 0; i + 2 < heard.size(); ++i) {
+        if ((heard[i] == PEER_SOH || heard[i] == PEER_STX) && (heard[i + 1] ^ heard[i + 2]) == 0xFF) {
+            at.push_back(i);
+        }
+    }
+    return at;
+}
+
+std::string count(const char* what, size_t n) { return std::string(what) + " " + std::to_string(n); }
+
+// A receiving board ("-rcbe x.bin") given block 1 of 128 'A's a second in.
+struct ReceiverAfterBlock {
+    TestBoard board;
+    LoaderOnBoard loader{board};
+    int64_t start = board.clock().nowMicros() + MICROS_PER_SECOND;
+    ReceiverAfterBlock() { board.line().deliverAt(start, xmodemBlock(1, std::vector<uint8_t>(128, 'A'), true)); }
+    std::string receive(ScriptPeer& peer, const char* command = "-rcbe x.bin") {
+        const int result = loader->xmodem.xmodem(command);
+        return "result " + std::to_string(result) + ", " + count("NAK", peer.countOf(PEER_NAK)) + ", " +
+               count("CAN", peer.countOf(PEER_CAN)) + ", file " +
+               (board.fileExists("x.bin") ? std::to_string(board.readFile("x.bin").size()) : "none");
+    }
+};
+
+// A sending board ("sb ..." or "sx ...") asked for the file with "C" a
+// second in; what happens then is up to the row.
+struct SenderAfterRequest {
+    TestBoard board;
+    LoaderOnBoard loader{board};
+    int64_t start = board.clock().nowMicros() + MICROS_PER_SECOND;
+    explicit SenderAfterRequest(size_t bytes) {
+        board.writeFile("data.bin", std::vector<uint8_t>(bytes, 'A'));
+        board.line().deliverAt(start, std::vector<uint8_t>{'C'});
+    }
+};
+
+// "boot.dim" as the image directory writes it back after reading the text;
+// the length of its line (counted from 0), -1 when there is none.
+std::string dimRewrite(const std::string& text) {
+    TestBoard board;
+    LoaderOnBoard loader(board);
+    board.writeFile("boot.dim", text);
+    loader.run([&] { loader->dim.dimInitialize(); });
+    return board.readText("boot.dim");
+}
+long dimLineAfterRewrite(const std::string& text, size_t line) {
+    const std::string written = dimRewrite(text);
+    size_t start = 0;
+    for (size_t i = 0; i < line; ++i) {
+        start = written.find('\n', start);
+        if (start == std::string::npos) {
+            return -1;
+        }
+        ++start;
+    }
+    const size_t end = written.find('\n', start);
+    return end == std::string::npos ? -1 : static_cast<long>(end - start);
+}
+
+// One directory entry; the fields given by length are filled with 'n'.
+std::string dimEntry(size_t nextStatus, size_t name, size_t counter, size_t description,
+                     const std::string& after = "") {
+    return "---IMAGE---\nactive\n" + std::string(nextStatus, 's') + "\n" + std::string(name, 'n') + "\n" +
+           std::string(counter, '1') + "\n" + std::string(description, 'd') + "\n" + after;
+}
+
+std::string lineOf(long length) { return "line " + std::to_string(length); }
+
+struct Edge {
+    const char* limit;
+    // What the board did with the setting (seconds, a size, a count).
+    std::function<std::string(double setting)> observe;
+    std::vector<std::pair<double, std::string>> expected;
+};
+
+const std::vector<Edge>& edges() {
+    static const std::vector<Edge> table = {
+        {"receiver: a silent sender gets a request after 1, 2, ... 9 s, the 10th time-out ends it",
+         [](double) {
+             TestBoard board;
+             LoaderOnBoard loader(board);
+             ScriptPeer peer(board.line(), {});
+             const int result = loader->xmodem.xmodem("-rc x.bin");
+             return gaps(peer.timesOf('C')) + "; result " + std::to_string(result);
+         },
+         {{0, "1 2 3 4 5 6 7 8 9; result -1"}}},
+        {"receiver: 30 CRC requests, then 30 checksum requests, then it gives up",
+         [](double) {
+             TestBoard board;
+             LoaderOnBoard loader(board);
+             // Every request is answered with a block start of a broken block.
+             Answering peer(board.line(), {'C', PEER_NAK}, {PEER_SOH, 0x05, 0x05});
+             const int result = loader->xmodem.xmodem("-rc x.bin");
+             return count("C", peer.countOf('C')) + ", " + count("NAK", peer.countOf(PEER_NAK)) + ", result " +
+                    std::to_string(result);
+         },
+         {{0, "C 30, NAK 30, result -1"}}},
+        {"receiver: after block 1, a NAK every 5 s; the 10th time-out ends it, no cancel",
+         [](double) {
+             ReceiverAfterBlock r;
+             ScriptPeer peer(r.board.line(), {});
+             const std::string seen = r.receive(peer);
+             return seen + "; " + gaps(peer.timesOf(PEER_NAK));
+         },
+         // Each NAK waits for a quiet line (1 s) after the 5 s.
+         {{0, "result -1, NAK 9, CAN 0, file 128; 6 6 6 6 6 6 6 6"}}},
+        {"receiver: a second EOT within 5 s confirms the end",
+         [](double seconds) {
+             ReceiverAfterBlock r;
+             ScriptPeer peer(r.board.line(), {});
+             r.board.line().deliverAt(r.start + MICROS_PER_SECOND, std::vector<uint8_t>{PEER_EOT});
+             r.board.line().deliverAt(r.start + MICROS_PER_SECOND + micros(seconds), std::vector<uint8_t>{PEER_EOT});
+             return r.receive(peer, "-rcb x.bin");
+         },
+         {{4.9, "result 0, NAK 1, CAN 0, file 128"}, {5.1, "result -1, NAK 10, CAN 0, file 128"}}},
+        {"receiver: the data bytes of a block may pause 1 s",
+         [](double seconds) {
+             TestBoard board;
+             LoaderOnBoard loader(board);
+             ScriptPeer peer(board.line(), {});
+             const auto block = xmodemBlock(1, std::vector<uint8_t>(128, 'A'), true);
+             const int64_t start = board.clock().nowMicros() + MICROS_PER_SECOND;
+             board.line().deliverAt(start, std::vector<uint8_t>(block.begin(), block.begin() + 60));
+             board.line().deliverAt(start + micros(seconds), std::vector<uint8_t>(block.begin() + 60, block.end()));
+             board.line().deliverAt(start + 20 * MICROS_PER_SECOND, std::vector<uint8_t>{PEER_EOT});
+             board.line().deliverAt(start + 21 * MICROS_PER_SECOND, std::vector<uint8_t>{PEER_EOT});
+             loader->xmodem.xmodem("-rcbe x.bin");
+             return std::string(board.fileExists("x.bin") ? "taken" : "not taken");
+         },
+         {{0.9, "taken"}, {1.1, "not taken"}}},
+        {"sender: ten transmissions of an unanswered block, 10 s apart, then five CANs",
+         [](double) {
+             SenderAfterRequest s(100);
+             ScriptPeer peer(s.board.line(), {});
+             const int result = s.loader->xmodem.xmodem("sb data.bin");
+             std::vector<int64_t> at;
+             for (size_t i : blockStarts(peer.heard())) {
+                 at.push_back(peer.heardAt()[i]);
+             }
+             return count("blocks", at.size()) + "; " + gaps(at) + "; " + count("CAN", peer.countOf(PEER_CAN)) +
+                    ", result " + std::to_string(result);
+         },
+         {{0, "blocks 10; 10 10 10 10 10 10 10 10 10; CAN 5, result -1"}}},
+        {"sender: a K within 1 s of the C asks for 1024-byte blocks (YMODEM)",
+         [](double seconds) {
+             SenderAfterRequest s(2048);
+             Answering ack(s.board.line(), {PEER_SOH}, {PEER_ACK}, micros(0.5), 1, false);
+             s.board.line().deliverAt(s.start + micros(seconds), std::vector<uint8_t>{'K'});
+             s.board.line().deliverAt(s.start + 5 * MICROS_PER_SECOND, std::vector<uint8_t>{'C'});
+             s.loader->xmodem.xmodem("sby data.bin");
+             for (size_t i : blockStarts(ack.heard())) {
+                 if (ack.heard()[i + 1] == 1) {
+                     return std::string(ack.heard()[i] == PEER_STX ? "1024" : "128");
+                 }
+             }
+             return std::string("no data block");
+         },
+         {{0.9, "1024"}, {1.1, "128"}}},
+        {"sender: a second CAN within 3 s cancels while waiting for a request",
+         [](double seconds) {
+             TestBoard board;
+             LoaderOnBoard loader(board);
+             board.writeFile("data.bin", patternBytes(100));
+             const int64_t start = board.clock().nowMicros() + MICROS_PER_SECOND;
+             board.line().deliverAt(start, std::vector<uint8_t>{PEER_CAN});
+             board.line().deliverAt(start + micros(seconds), std::vector<uint8_t>{PEER_CAN});
+             XmodemReceiverPeer peer(board.line(), Request::Crc);
+             peer.start(start + 10 * MICROS_PER_SECOND);
+             return "result " + std::to_string(loader->xmodem.xmodem("sb data.bin"));
+         },
+         {{2.9, "result -1"}, {3.1, "result 0"}}},
+        {"sender: after the YMODEM header's ACK, 11 reads of 2 s for the request",
+         [](double seconds) {
+             SenderAfterRequest s(100);
+             // The header (sent after 1 s of waiting for a K) is
+             // acknowledged half a second later; the data request comes late.
+             Answering ack(s.board.line(), {PEER_SOH}, {PEER_ACK}, micros(0.5), 1, false);
+             s.board.line().deliverAt(s.start + micros(seconds), std::vector<uint8_t>{'C'});
+             s.loader->xmodem.xmodem("sby data.bin");
+             const auto starts = blockStarts(ack.heard());
+             const bool sent = std::any_of(starts.begin(), starts.end(), [&](size_t i) { return ack.heard()[i + 1] == 1; });
+             return std::string(sent ? "block 1 sent" : "no block 1");
+         },
+         {{23.0, "block 1 sent"}, {24.0, "no block 1"}}},
+        {"sender: 1024-byte blocks until 7 records are left, then 128",
+         [](double left) {
+             TestBoard board;
+             LoaderOnBoard loader(board);
+             // The sender counts size / 128 + 1 records.
+             board.writeFile("data.bin", patternBytes(1024 + (static_cast<size_t>(left) - 1) * 128));
+             XmodemReceiverPeer peer(board.line(), Request::Crc1K);
+             peer.start(board.clock().nowMicros() + MICROS_PER_SECOND);
+             loader->xmodem.xmodem("sbk data.bin");
+             std::string sizes;
+             for (const auto& block : peer.blocks()) {
+                 sizes += std::to_string(block.data.size()) + " ";
+             }
+             return sizes;
+         },
+         {{7, "1024 128 128 128 128 128 128 "}, {8, "1024 1024 "}}},
+        {"sender: 1024-byte blocks after a block took 5 transmissions, 128 after 6",
+         [](double transmissions) {
+             TestBoard board;
+             LoaderOnBoard loader(board);
+             board.writeFile("data.bin", patternBytes(8192));
+             XmodemReceiverPeer peer(board.line(), Request::Crc1K);
+             for (size_t i = 0; i + 1 < static_cast<size_t>(transmissions); ++i) {
+                 peer.nakTransmissions.insert(i);
+             }
+             peer.start(board.clock().nowMicros() + MICROS_PER_SECOND);
+             loader->xmodem.xmodem("sbk data.bin");
+             const size_t next = static_cast<size_t>(transmissions);
+             return peer.blocks().size() > next ? std::to_string(peer.blocks()[next].data.size()) : "none";
+         },
+         {{5, "1024"}, {6, "128"}}},
+        {"sender: an EOT acknowledged at the 5th send completes the send",
+         [](double eot) {
+             TestBoard board;
+             LoaderOnBoard loader(board);
+             board.writeFile("data.bin", patternBytes(100));
+             XmodemReceiverPeer peer(board.line(), Request::Crc);
+             peer.start(board.clock().nowMicros() + MICROS_PER_SECOND);
+             peer.eotAcknowledged = static_cast<int>(eot);
+             return "result " + std::to_string(loader->xmodem.xmodem("sb data.bin"));
+         },
+         {{5, "result 0"}, {6, "result -1"}}},
+        {"code load: an image's Size field is at least its 1220-byte header",
+         [](double size) {
+             TestBoard board;
+             LoaderOnBoard loader(board);
+             std::vector<uint8_t> image = boot::goodImage({.codeSeed = 3});
+             swboot::putBe32(image.data() + swboot::IMAGE_SIZE_OFFSET, static_cast<uint32_t>(size));
+             fixCrc(image);
+             XmodemSenderPeer peer(board.line(), XmodemSenderPeer::Protocol::Xmodem, {PeerFile{"", image, ""}}, 1024);
+             loader.run([&] { loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID); });
+             const std::string text = plainText(board.output());
+             const size_t error = text.find("ERROR: ");
+             return error == std::string::npos ? std::string("no error") : text.substr(error, text.find('\n', error) - error);
+         },
+         {{1219, "ERROR: Code image size of 1219 bytes is invalid."}, {1220, "no error"}}},
+        {"directory: a file name keeps 39 characters",
+         [](double n) { return lineOf(dimLineAfterRewrite(dimEntry(6, static_cast<size_t>(n), 1, 1), 3)); },
+         {{39, "line 39"}, {40, "line 39"}}},
+        {"directory: a status keeps 14 characters",
+         [](double n) { return lineOf(dimLineAfterRewrite(dimEntry(static_cast<size_t>(n), 6, 1, 1), 2)); },
+         {{14, "line 14"}, {15, "line 14"}}},
+        {"directory: a counter keeps 4 characters",
+         [](double n) { return lineOf(dimLineAfterRewrite(dimEntry(6, 6, static_cast<size_t>(n), 1), 4)); },
+         {{4, "line 4"}, {5, "line 4"}}},
+        {"directory: a line ends within 256 bytes (the description keeps 255)",
+         [](double n) { return lineOf(dimLineAfterRewrite(dimEntry(6, 6, 1, static_cast<size_t>(n)), 5)); },
+         {{255, "line 255"}, {256, "line 0"}}},
+        {"directory: the first 1024 bytes of boot.dim are read",
+         [](double total) {
+             // Lines past an entry's five fields are ignored: they fill the
+             // file so that the second entry's description ends at `total`.
+             const std::string filler(200, 'f');
+             const std::string first = dimEntry(6, 6, 1, 1, filler + "\n" + filler + "\n" + filler + "\n" + filler + "\n");
+             const size_t description = static_cast<size_t>(total) - first.size() - dimEntry(6, 6, 1, 0).size();
+             return lineOf(dimLineAfterRewrite(first + dimEntry(6, 6, 1, description), 11));
+         },
+         {{1024, "line 147"}, {1025, "line 0"}}},
+        {"directory: two entries are kept",
+         [](double entries) {
+             std::string text;
+             for (int i = 0; i < static_cast<int>(entries); ++i) {
+                 text += dimEntry(6, 6 + static_cast<size_t>(i), 1, 1);
+             }
+             return count("entries", countOf(dimRewrite(text), "---IMAGE---"));
+         },
+         {{2, "entries 2"}, {3, "entries 2"}}},
+    };
+    return table;
+}
+
+TEST(TransferLimits, EveryEdgeOfTheTable) {
+    for (const Edge& edge : edges()) {
+        for (const auto& [setting, expected] : edge.expected) {
+            EXPECT_EQ(edge.observe(setting), expected) << edge.limit << ", at " << setting;
         }
     }
 }
