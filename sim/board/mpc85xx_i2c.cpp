@@ -151,6 +151,9 @@ void Mpc85xxI2c::controlWrite(uint8_t value) {
     const bool wasMaster = (old & CR_MSTA) != 0;
     const bool master = (value & CR_MSTA) != 0;
     if (!wasMaster && master) {
+        if (startHook_) {
+            startHook_();
+        }
         if ((sr_ & SR_MBB) || bus_.heldBusy()) {
             // Someone else has the bus: arbitration is lost at once.
             cr_ &= static_cast<uint8_t>(~CR_MSTA);

@@ -70,6 +70,9 @@ public:
     // ("start", "address 0xd0 write ack", "data 0x00 ack", "repeated start",
     // "read 0x05 nack", "stop"), the trace, the state.
     void setTrace(std::function<void(const std::string&)> trace) { trace_ = std::move(trace); }
+    // Called as the controller starts a transfer, before it takes the bus:
+    // where the host may bring devices up to date between transfers.
+    void setStartHook(std::function<void()> hook) { startHook_ = std::move(hook); }
     const std::vector<std::string>& events() const { return events_; }
     void clearEvents() { events_.clear(); }
     State state() const { return state_; }
@@ -105,6 +108,7 @@ private:
     int protocolErrors_ = 0;
     std::vector<std::string> events_;
     std::function<void(const std::string&)> trace_;
+    std::function<void()> startHook_;
 };
 
 }  // namespace sim

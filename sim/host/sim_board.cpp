@@ -57,6 +57,7 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
       uart_(line_),
       i2c_(options_.profile.i2c, [this] { return cpld_.read(Cpld::REG_I2C_MUX); },
            [this] { return clock_.worldMicros(); }, rtcStateOf(options_)),
+      sensorFile_(options_.stateDir / SENSOR_FILE, i2c_, diagnostics),
       pci_(options_.profile.pci),
       core_(options_.profile.cpu),
       ccsr_(options_.profile.soc),
@@ -89,6 +90,7 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
             diagnostics_.line(prefix + text);
         });
     }
+    i2c_.controller().setStartHook([this] { sensorFile_.refresh(); });
     if (Ds1340* rtc = i2c_.rtc()) {
         rtc->setChangeHandler([this](const Ds1340::State& state) {
             if (!rtcStateSave(options_.stateDir / RTC_STATE_FILE, state)) {

@@ -23,6 +23,7 @@
 #include "board/e500_core.h"
 #include "board/flash_array.h"
 #include "board/i2c_devices.h"
+#include "host/sensor_file.h"
 #include "board/memory_map.h"
 #include "board/mpc85xx_ccsr.h"
 #include "board/strataflash.h"
@@ -176,6 +177,7 @@ private:
     RebootRequest rebootRequest_;
     Uart16550 uart_;
     I2cDevices i2c_;
+    SensorFile sensorFile_;
     PciSpace pci_;
     E500Core core_;
     Mpc85xxCcsr ccsr_;

@@ -2,10 +2,14 @@
 // present device, and the module identities, on both board kinds.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 
 #include "hw/cpu_init.h"
+#include "host/sensor_file.h"
 #include "hw/i2c.h"
 #include "support/loader_on_board.h"
 #include "support/test_board.h"
@@ -73,10 +77,41 @@ TEST(Temperature, The48PortBoardShowsTheProcessorThenBothSwitchChipSensors) {
               "\nCPU Temp sensor read +32 degrees Celsius (89 degrees Fahrenheit)\n"
               "\nMAC Temp sensor read +0 degrees Celsius (32 degrees Fahrenheit)\n"
               "\nMAC Temp sensor read -25 degrees Celsius (-13 degrees Fahrenheit)\n");
-    // A running simulator changes a temperature.
-    board.board().i2c().sensor("CPU")->setTemperature(70.5);
-    EXPECT_EQ(shown(on, &CpuInit::temperatureShow).substr(0, 60),
-              "\nCPU Temp sensor read +70 degrees Celsius (158 degrees Fahre");
+}
+
+TEST(Temperature, TheTemperatureFileChangesSensorsWhileTheBoardRuns) {
+    sim::I2cProfile i2c;
+    i2c.sensors = {{"CPU", 32.0}, {"LM75A", 20.0}, {"LM75B", 20.0}};
+    TestBoard board(boardWith(i2c));
+    LoaderOnBoard on(board);
+    on->switchChipCount = 2;
+    const auto file = board.board().options().stateDir / sim::SENSOR_FILE;
+    const auto edit = [&](const std::string& text) {
+        std::ofstream(file) << text;
+        // A new time as well: two edits within the file system's tick still count.
+        std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) + std::chrono::seconds(1));
+    };
+    edit("CPU = 70.5\nLM75B = -30\n");
+    EXPECT_EQ(shown(on, &CpuInit::temperatureShow),
+              "\nCPU Temp sensor read +70 degrees Celsius (158 degrees Fahrenheit)\n"
+              "\nMAC Temp sensor read +20 degrees Celsius (68 degrees Fahrenheit)\n"
+              "\nMAC Temp sensor read -30 degrees Celsius (-22 degrees Fahrenheit)\n");
+    // Bad lines are named and change nothing; the good ones still apply.
+    edit("CPU = 126\nFAN = 3\nLM75A = \"hot\"\nLM75B = 125\n");
+    EXPECT_EQ(shown(on, &CpuInit::temperatureShow),
+              "\nCPU Temp sensor read +70 degrees Celsius (158 degrees Fahrenheit)\n"
+              "\nMAC Temp sensor read +20 degrees Celsius (68 degrees Fahrenheit)\n"
+              "\nMAC Temp sensor read +125 degrees Celsius (257 degrees Fahrenheit)\n");
+    const std::string said = board.diagnosticsText();
+    for (const char* line : {"sensors: temperatures.toml: CPU must be degrees Celsius from -55 to 125",
+                             "sensors: temperatures.toml: this board has no sensor called 'FAN'",
+                             "sensors: temperatures.toml: LM75A must be degrees Celsius from -55 to 125",
+                             "sensors: LM75B now reads 125.0 C"}) {
+        EXPECT_NE(said.find(line), std::string::npos) << line;
+    }
+    edit("CPU = [");
+    shown(on, &CpuInit::temperatureShow);
+    EXPECT_NE(board.diagnosticsText().find("no temperature changed"), std::string::npos);
 }
 
 TEST(Temperature, TheFiberBoardShowsOneSwitchChipSensor) {
