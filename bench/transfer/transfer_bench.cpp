@@ -351,6 +351,16 @@ Run median(std::vector<Run> runs) {
     return runs[runs.size() / 2];
 }
 
+// A boot measurement without times is a board that never reached the
+// hand-over: say so rather than give a ratio of nothing.
+bool bootReached(const speedbench::Boot& boot) {
+    if (boot.floor > 0) {
+        return true;
+    }
+    std::fprintf(stderr, "boot to hand-over: the board did not reach the hand-over (or the floor's inflate failed)\n");
+    return false;
+}
+
 int usage(const char* program) {
     std::fprintf(stderr,
                  "usage: %s [--size BYTES] [--paced-size BYTES] [--runs N] [--only "
@@ -397,7 +407,7 @@ int main(int argc, char** argv) {
                     "%.3f\n",
                     boot.boot * 1e3, boot.floor * 1e3, boot.floor > 0 ? boot.boot / boot.floor : 0.0,
                     boot.stepped * 1e3, boot.stepped > 0 ? boot.boot / boot.stepped : 0.0);
-        return 0;
+        return bootReached(boot) ? 0 : 1;
     }
     ScratchDir dir("swboot-bench");
     std::filesystem::path file = dir.path() / "data.bin";
@@ -487,5 +497,5 @@ int main(int argc, char** argv) {
                 crc.first / 1e6, crc.second / 1e6, boot.boot * 1e3, boot.floor * 1e3, boot.stepped * 1e3, pacedSize,
                 PACED_SPEED, lineRate);
     bool ok = std::all_of(results.begin(), results.end(), [](const Run& r) { return r.ok; });
-    return ok ? 0 : 1;
+    return ok && bootReached(boot) ? 0 : 1;
 }
