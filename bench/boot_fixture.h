@@ -15,9 +15,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "board/flash_array.h"
 #include "host/diagnostics.h"
-#include "host/host_volume.h"
+#include "host/provision.h"
 #include "host/scripted_line.h"
 #include "host/sim_board.h"
 #include "host/sim_clock.h"
@@ -57,17 +56,13 @@ struct Prepared {
         imageSize = image->size();
         codeSize = code.size();
 
-        sim::VirtualClock clock;
-        sim::FlashArray flash(dir / "flash.bin");
-        sim::HostVolume volume(flash, dir / "volume", clock);
-        swboot::TffsFormatParams params;
-        volume.tffsDevFormat(0, params);
-        volume.usrTffsConfig(0, 0, "/DskVol/");
-        volume.mkdir("/DskVol/files");
+        // A board as the factory ships it (boot code in the flash, the
+        // vital product data record, a directory naming image1), with the
+        // 16 MiB image as image1.
+        sim::provisionBoard(dir, sim::BoardProfile::builtin(), true);
         imageFile = dir / "volume" / "files" / "image1";
-        std::ofstream(imageFile, std::ios::binary)
+        std::ofstream(imageFile, std::ios::binary | std::ios::trunc)
             .write(reinterpret_cast<const char*>(image->data()), static_cast<std::streamsize>(image->size()));
-        std::ofstream(dir / "volume" / "files" / "boot.dim") << "---IMAGE---\nactive\nactive\nimage1\n0\ndefault image\n";
     }
     ~Prepared() { std::filesystem::remove_all(dir); }
 };
