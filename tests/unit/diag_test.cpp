@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "board/board_events.h"
-#include "common/calendar.h"
 #include "support/loader_on_board.h"
 #include "support/test_board.h"
 
@@ -27,29 +26,12 @@ using testing_support::countOf;
 
 constexpr uint32_t HEAP_BASE = 0x04000000;
 
+using FaultKind = sim::Ram::Fault::Kind;
 sim::Ram::Fault stuck(uint32_t address, int bit, int level) {
-    sim::Ram::Fault f;
-    f.kind = sim::Ram::Fault::Kind::StuckBit;
-    f.address = address;
-    f.bit = bit;
-    f.level = level;
-    return f;
+    return {.kind = FaultKind::StuckBit, .address = address, .bit = bit, .level = level};
 }
-
-sim::Ram::Fault openLine(int line) {
-    sim::Ram::Fault f;
-    f.kind = sim::Ram::Fault::Kind::AddressLineOpen;
-    f.line = line;
-    return f;
-}
-
-sim::Ram::Fault shortedLine(int line, int to) {
-    sim::Ram::Fault f;
-    f.kind = sim::Ram::Fault::Kind::AddressLineShorted;
-    f.line = line;
-    f.to = to;
-    return f;
-}
+sim::Ram::Fault openLine(int line) { return {.kind = FaultKind::AddressLineOpen, .line = line}; }
+sim::Ram::Fault shortedLine(int line, int to) { return {.kind = FaultKind::AddressLineShorted, .line = line, .to = to}; }
 
 std::string sdramRun(size_t blockSize, const std::vector<sim::Ram::Fault>& faults) {
     sim::BoardOptions options;
@@ -403,16 +385,7 @@ TEST(FsTest, AFileThatFillsTheBuffersExactlyIsTested) {
 
 // -------------------------------------------------------- directory listing
 
-int64_t june20() {
-    BrokenDownTime t;
-    t.year = 2007;
-    t.month = 6;
-    t.day = 20;
-    t.hour = 14;
-    t.minute = 3;
-    t.second = 9;
-    return calendarSeconds(t);
-}
+constexpr int64_t JUNE_20_2007 = 1182348189;  // 2007-06-20 14:03:09 UTC
 
 void setTime(TestBoard& board, const std::string& name, int64_t seconds) {
     auto path = board.filePath(name);
@@ -445,7 +418,7 @@ TEST(DirListing, OneFileWithItsSizeAndTime) {
     TestBoard board;
     formatBareVolume(board);
     board.writeFile("image1", std::vector<uint8_t>(1000, 0xA5));
-    setTime(board, "image1", june20());
+    setTime(board, "image1", JUNE_20_2007);
     LoaderOnBoard l(board, false);
     EXPECT_EQ(l.run([&] { l->fsTest.dirListingShow(); }), "");
     // The directory's own entries come first, as directories.
@@ -467,7 +440,7 @@ TEST(DirListing, DirectoriesAndLongNamesStayInTheirColumns) {
     std::filesystem::create_directory(board.filePath("logs"));
     std::filesystem::create_directory(board.filePath(std::string(200, 'd')));
     for (const std::string& name : {std::string("image1"), longName, fullColumn, oneOver}) {
-        setTime(board, name, june20());
+        setTime(board, name, JUNE_20_2007);
     }
     LoaderOnBoard l(board, false);
     EXPECT_EQ(l.run([&] { l->fsTest.dirListingShow(); }), "");
