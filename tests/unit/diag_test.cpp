@@ -409,27 +409,32 @@ std::string summary(long total, long used) {
 
 // A formatted volume without the planted "vpd.bin", so that a listing shows
 // only the files a test puts there.
-void formatBareVolume(TestBoard& board) {
-    board.formatVolume();
-    std::filesystem::remove(board.filePath("vpd.bin"));
-}
-
-TEST(DirListing, OneFileWithItsSizeAndTime) {
+class DirListing : public ::testing::Test {
+protected:
+    DirListing() {
+        board.formatVolume();
+        std::filesystem::remove(board.filePath("vpd.bin"));
+    }
+    // The listing's text; nothing else is printed.
+    std::string listing() {
+        LoaderOnBoard l(board, false);
+        EXPECT_EQ(l.run([&] { l->fsTest.dirListingShow(); }), "");
+        return l.takeOutput();
+    }
     TestBoard board;
-    formatBareVolume(board);
+};
+
+TEST_F(DirListing, OneFileWithItsSizeAndTime) {
     board.writeFile("image1", std::vector<uint8_t>(1000, 0xA5));
     setTime(board, "image1", JUNE_20_2007);
-    LoaderOnBoard l(board, false);
-    EXPECT_EQ(l.run([&] { l->fsTest.dirListingShow(); }), "");
     // The directory's own entries come first, as directories.
-    EXPECT_EQ(l.takeOutput(), ".\n..\nimage1                            1000       6/20/2007 14:03:09\n" +
-                                  summary(volumeTotal(board), 1000));
+    const std::string text = listing();  // mounts the volume that volumeTotal asks
+    EXPECT_EQ(text, ".\n..\nimage1                            1000       6/20/2007 14:03:09\n" +
+                        summary(volumeTotal(board), 1000));
     EXPECT_FALSE(board.fileExists("dummy1"));
 }
 
-TEST(DirListing, DirectoriesAndLongNamesStayInTheirColumns) {
-    TestBoard board;
-    formatBareVolume(board);
+TEST_F(DirListing, DirectoriesAndLongNamesStayInTheirColumns) {
     const std::string longName(60, 'n');
     const std::string fullColumn(34, 'c');  // no blank left before the size, but whole
     const std::string oneOver(35, 'o');
@@ -442,9 +447,7 @@ TEST(DirListing, DirectoriesAndLongNamesStayInTheirColumns) {
     for (const std::string& name : {std::string("image1"), longName, fullColumn, oneOver}) {
         setTime(board, name, JUNE_20_2007);
     }
-    LoaderOnBoard l(board, false);
-    EXPECT_EQ(l.run([&] { l->fsTest.dirListingShow(); }), "");
-    std::string text = l.takeOutput();
+    const std::string text = listing();
     EXPECT_NE(text.find("\nlogs\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\n" + std::string(125, 'd') + "*\n"), std::string::npos) << text;
     EXPECT_NE(text.find(std::string(32, 'n') + "* 20         6/20/2007 14:03:09\n"), std::string::npos) << text;
@@ -455,9 +458,7 @@ TEST(DirListing, DirectoriesAndLongNamesStayInTheirColumns) {
         << text;
 }
 
-TEST(DirListing, ALongListingStopsBeforeItsBufferAndSaysSo) {
-    TestBoard board;
-    formatBareVolume(board);
+TEST_F(DirListing, ALongListingStopsBeforeItsBufferAndSaysSo) {
     long used = 0;
     for (int i = 0; i < 150; ++i) {
         std::string name = "f" + std::to_string(1000 + i);
@@ -466,9 +467,7 @@ TEST(DirListing, ALongListingStopsBeforeItsBufferAndSaysSo) {
     }
     board.writeFile("image1", std::vector<uint8_t>(1, 0));
     used += 1;
-    LoaderOnBoard l(board, false);
-    EXPECT_EQ(l.run([&] { l->fsTest.dirListingShow(); }), "");
-    std::string text = l.takeOutput();
+    const std::string text = listing();
     EXPECT_LT(text.size(), DIR_LISTING_TEXT_SIZE);
     const size_t noteAt = text.find("... ");
     ASSERT_NE(noteAt, std::string::npos) << text;
