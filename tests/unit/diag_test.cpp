@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "board/board_events.h"
-#include "common/calendar.h"
 #include "support/loader_on_board.h"
 #include "support/test_board.h"
 
@@ -27,29 +26,12 @@ using testing_support::countOf;
 
 constexpr uint32_t HEAP_BASE = 0x04000000;
 
+using FaultKind = sim::Ram::Fault::Kind;
 sim::Ram::Fault stuck(uint32_t address, int bit, int level) {
-    sim::Ram::Fault f;
-    f.kind = sim::Ram::Fault::Kind::StuckBit;
-    f.address = address;
-    f.bit = bit;
-    f.level = level;
-    return f;
+    return {.kind = FaultKind::StuckBit, .address = address, .bit = bit, .level = level};
 }
-
-sim::Ram::Fault openLine(int line) {
-    sim::Ram::Fault f;
-    f.kind = sim::Ram::Fault::Kind::AddressLineOpen;
-    f.line = line;
-    return f;
-}
-
-sim::Ram::Fault shortedLine(int line, int to) {
-    sim::Ram::Fault f;
-    f.kind = sim::Ram::Fault::Kind::AddressLineShorted;
-    f.line = line;
-    f.to = to;
-    return f;
-}
+sim::Ram::Fault openLine(int line) { return {.kind = FaultKind::AddressLineOpen, .line = line}; }
+sim::Ram::Fault shortedLine(int line, int to) { return {.kind = FaultKind::AddressLineShorted, .line = line, .to = to}; }
 
 std::string sdramRun(size_t blockSize, const std::vector<sim::Ram::Fault>& faults) {
     sim::BoardOptions options;
@@ -403,16 +385,7 @@ TEST(FsTest, AFileThatFillsTheBuffersExactlyIsTested) {
 
 // -------------------------------------------------------- directory listing
 
-int64_t june20() {
-    BrokenDownTime t;
-    t.year = 2007;
-    t.month = 6;
-    t.day = 20;
-    t.hour = 14;
-    t.minute = 3;
-    t.second = 9;
-    return calendarSeconds(t);
-}
+constexpr int64_t JUNE_20_2007 = 1182348189;  // 2007-06-20 14:03:09 UTC
 
 void setTime(TestBoard& board, const std::string& name, int64_t seconds) {
     auto path = board.filePath(name);
@@ -436,27 +409,32 @@ std::string summary(long total, long used) {
 
 // A formatted volume without the planted "vpd.bin", so that a listing shows
 // only the files a test puts there.
-void formatBareVolume(TestBoard& board) {
-    board.formatVolume();
-    std::filesystem::remove(board.filePath("vpd.bin"));
-}
-
-TEST(DirListing, OneFileWithItsSizeAndTime) {
+class DirListing : public ::testing::Test {
+protected:
+    DirListing() {
+        board.formatVolume();
+        std::filesystem::remove(board.filePath("vpd.bin"));
+    }
+    // The listing's text; nothing else is printed.
+    std::string listing() {
+        LoaderOnBoard l(board, false);
+        EXPECT_EQ(l.run([&] { l->fsTest.dirListingShow(); }), "");
+        return l.takeOutput();
+    }
     TestBoard board;
-    formatBareVolume(board);
+};
+
+TEST_F(DirListing, OneFileWithItsSizeAndTime) {
     board.writeFile("image1", std::vector<uint8_t>(1000, 0xA5));
-    setTime(board, "image1", june20());
-    LoaderOnBoard l(board, false);
-    EXPECT_EQ(l.run([&] { l->fsTest.dirListingShow(); }), "");
+    setTime(board, "image1", JUNE_20_2007);
     // The directory's own entries come first, as directories.
-    EXPECT_EQ(l.takeOutput(), ".\n..\nimage1                            1000       6/20/2007 14:03:09\n" +
-                                  summary(volumeTotal(board), 1000));
+    const std::string text = listing();  // mounts the volume that volumeTotal asks
+    EXPECT_EQ(text, ".\n..\nimage1                            1000       6/20/2007 14:03:09\n" +
+                        summary(volumeTotal(board), 1000));
     EXPECT_FALSE(board.fileExists("dummy1"));
 }
 
-TEST(DirListing, DirectoriesAndLongNamesStayInTheirColumns) {
-    TestBoard board;
-    formatBareVolume(board);
+TEST_F(DirListing, DirectoriesAndLongNamesStayInTheirColumns) {
     const std::string longName(60, 'n');
     const std::string fullColumn(34, 'c');  // no blank left before the size, but whole
     const std::string oneOver(35, 'o');
@@ -467,11 +445,9 @@ TEST(DirListing, DirectoriesAndLongNamesStayInTheirColumns) {
     std::filesystem::create_directory(board.filePath("logs"));
     std::filesystem::create_directory(board.filePath(std::string(200, 'd')));
     for (const std::string& name : {std::string("image1"), longName, fullColumn, oneOver}) {
-        setTime(board, name, june20());
+        setTime(board, name, JUNE_20_2007);
     }
-    LoaderOnBoard l(board, false);
-    EXPECT_EQ(l.run([&] { l->fsTest.dirListingShow(); }), "");
-    std::string text = l.takeOutput();
+    const std::string text = listing();
     EXPECT_NE(text.find("\nlogs\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\n" + std::string(125, 'd') + "*\n"), std::string::npos) << text;
     EXPECT_NE(text.find(std::string(32, 'n') + "* 20         6/20/2007 14:03:09\n"), std::string::npos) << text;
@@ -482,9 +458,7 @@ TEST(DirListing, DirectoriesAndLongNamesStayInTheirColumns) {
         << text;
 }
 
-TEST(DirListing, ALongListingStopsBeforeItsBufferAndSaysSo) {
-    TestBoard board;
-    formatBareVolume(board);
+TEST_F(DirListing, ALongListingStopsBeforeItsBufferAndSaysSo) {
     long used = 0;
     for (int i = 0; i < 150; ++i) {
         std::string name = "f" + std::to_string(1000 + i);
@@ -493,9 +467,7 @@ TEST(DirListing, ALongListingStopsBeforeItsBufferAndSaysSo) {
     }
     board.writeFile("image1", std::vector<uint8_t>(1, 0));
     used += 1;
-    LoaderOnBoard l(board, false);
-    EXPECT_EQ(l.run([&] { l->fsTest.dirListingShow(); }), "");
-    std::string text = l.takeOutput();
+    const std::string text = listing();
     EXPECT_LT(text.size(), DIR_LISTING_TEXT_SIZE);
     const size_t noteAt = text.find("... ");
     ASSERT_NE(noteAt, std::string::npos) << text;

@@ -42,16 +42,14 @@ protected:
         return initialize();
     }
     std::string file() { return board.fileExists("boot.dim") ? board.readText("boot.dim") : "(no file)"; }
-    std::string active() {
+    // The active or backup image's name, or "(result)" when there is none.
+    std::string named(int (ImageDirectory::*get)(char*)) {
         char name[DIM_FILE_NAME_SIZE] = "untouched";
-        int result = dim().dimActiveImageGet(name);
+        int result = (dim().*get)(name);
         return result == DIM_OK ? std::string(name) : "(" + std::to_string(result) + ")";
     }
-    std::string backup() {
-        char name[DIM_FILE_NAME_SIZE] = "untouched";
-        int result = dim().dimBackupImageGet(name);
-        return result == DIM_OK ? std::string(name) : "(" + std::to_string(result) + ")";
-    }
+    std::string active() { return named(&ImageDirectory::dimActiveImageGet); }
+    std::string backup() { return named(&ImageDirectory::dimBackupImageGet); }
     // "(status, nextStatus)" of the slot that lists the name.
     std::string roles(const char* name) {
         for (int i = 0; i < DIM_SLOTS; ++i) {

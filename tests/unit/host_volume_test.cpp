@@ -39,7 +39,9 @@ std::string hostRead(const fs::path& path) {
 
 class HostVolumeTest : public ::testing::Test {
 protected:
-    HostVolumeTest() : scratch_(dir_.path()), volume_(flash_, scratch_ / "volume", clock_) {}
+    HostVolumeTest() : scratch_(dir_.path()), volume_(flash_, scratch_ / "volume", clock_) {
+        volume_.setPrinter([this](std::string_view text) { printed_ += text; });
+    }
 
     void formatAndMount(uint32_t percentUse = 99) {
         swboot::TffsFormatParams params;
@@ -49,13 +51,17 @@ protected:
         ASSERT_EQ(volume_.chdir("/DskVol/"), OK);
     }
 
+    long write(int fd, std::string_view text) {
+        return volume_.write(fd, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    }
+
     // Creates (or replaces) a file with the content; the byte count written.
     long put(const char* name, const std::string& content) {
         const int fd = volume_.creat(name, swboot::OPEN_RDWR);
         if (fd == ERROR) {
             return ERROR;
         }
-        const long written = volume_.write(fd, reinterpret_cast<const uint8_t*>(content.data()), content.size());
+        const long written = write(fd, content);
         EXPECT_EQ(volume_.close(fd), OK);
         return written;
     }
@@ -105,6 +111,7 @@ protected:
         return buffer;
     }
 
+    std::string printed_;  // what the volume printed
     testing_support::TempDir dir_;
     sim::VirtualClock clock_{JUNE_20_2007};
     FlashArray flash_;
@@ -154,7 +161,7 @@ TEST_F(MountedVolumeTest, MountingAgainKeepsOpenFilesAndOtherDrivesAndNamesAreRe
     const int fd = volume_.creat("a", swboot::OPEN_RDWR);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), OK);
-    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>("ab"), 2), 2);
+    EXPECT_EQ(write(fd, "ab"), 2);
     EXPECT_EQ(volume_.close(fd), OK);
     EXPECT_EQ(cwd(), "/DskVol/");
 
@@ -330,15 +337,14 @@ TEST_F(HostVolumeTest, HostPathMapsVolumeNamesBelowTheRoot) {
 TEST_F(MountedVolumeTest, FilesRoundTripThroughCreateWriteSeekAndRead) {
     const int fd = volume_.creat("image1", swboot::OPEN_RDWR);
     EXPECT_EQ(fd, HostVolume::FIRST_DESCRIPTOR);
-    const std::string text = "0123456789";
-    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>(text.data()), text.size()), 10);
+    EXPECT_EQ(write(fd, "0123456789"), 10);
     EXPECT_EQ(volume_.lseek(fd, 4, swboot::SEEK_FROM_START), 4);
     uint8_t buffer[4] = {};
     EXPECT_EQ(volume_.read(fd, buffer, 3), 3);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 3), "456");
     EXPECT_EQ(volume_.lseek(fd, -2, swboot::SEEK_FROM_END), 8);
     EXPECT_EQ(volume_.lseek(fd, 1, swboot::SEEK_FROM_CURRENT), 9);
-    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>("XY"), 2), 2);
+    EXPECT_EQ(write(fd, "XY"), 2);
     EXPECT_TRUE(failed(volume_.lseek(fd, -20, swboot::SEEK_FROM_CURRENT), swboot::ERRNO_INVALID));
     swboot::FileStatus status;
     ASSERT_EQ(volume_.fstat(fd, status), OK);
@@ -504,13 +510,12 @@ TEST_F(HostVolumeTest, AFullVolumeCutsWritesShortThenRefusesThem) {
     const std::string big(capacity, 'b');
     const int fd = volume_.creat("files/big", swboot::OPEN_RDWR);
     ASSERT_GE(fd, 0);
-    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>(big.data()), big.size()),
-              static_cast<long>(capacity - 512));
+    EXPECT_EQ(write(fd, big), static_cast<long>(capacity - 512));
     EXPECT_EQ(volume_.usedBytes(), capacity);
-    EXPECT_TRUE(failed(volume_.write(fd, reinterpret_cast<const uint8_t*>("z"), 1), swboot::ERRNO_NO_SPACE));
+    EXPECT_TRUE(failed(write(fd, "z"), swboot::ERRNO_NO_SPACE));
     // Rewriting blocks the file already has needs no space.
     EXPECT_EQ(volume_.lseek(fd, 0, swboot::SEEK_FROM_START), 0);
-    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>("B"), 1), 1);
+    EXPECT_EQ(write(fd, "B"), 1);
     EXPECT_EQ(volume_.close(fd), OK);
 
     EXPECT_TRUE(failed(volume_.creat("files/small", swboot::OPEN_RDWR), swboot::ERRNO_NO_SPACE));
@@ -533,7 +538,7 @@ TEST_F(MountedVolumeTest, TruncatingAndReplacingGiveSpaceBack) {
     const int fd = volume_.open("log", swboot::OPEN_RDWR, 0);
     ASSERT_EQ(volume_.remove("log"), OK);
     EXPECT_EQ(volume_.usedBytes(), 0u);
-    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>(std::string(4000, 'x').data()), 4000), 4000);
+    EXPECT_EQ(write(fd, std::string(4000, 'x')), 4000);
     EXPECT_EQ(volume_.usedBytes(), 0u);
     EXPECT_EQ(volume_.close(fd), OK);
     EXPECT_EQ(volume_.dosFsChkDsk("/DskVol/", 0), OK);
@@ -548,7 +553,7 @@ TEST_F(MountedVolumeTest, ModificationTimesComeFromTheBoardClock) {
     EXPECT_EQ(status.mtime, JUNE_20_2007);
 
     clock_.clockSettime(JUNE_20_2007 + 3600, 0);
-    ASSERT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>("abc"), 3), 3);
+    ASSERT_EQ(write(fd, "abc"), 3);
     EXPECT_EQ(volume_.close(fd), OK);
     ASSERT_EQ(volume_.stat("image1", status), OK);
     EXPECT_EQ(status.mtime, JUNE_20_2007 + 3600);
@@ -587,9 +592,9 @@ TEST_F(MountedVolumeTest, InjectedFailuresChangeNothing) {
 
     volume_.injectFailure(HostVolume::Operation::Write, 2);
     const int fd = volume_.open("image1", swboot::OPEN_RDWR, 0);
-    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>("X"), 1), ERROR);
-    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>("X"), 1), ERROR);
-    EXPECT_EQ(volume_.write(fd, reinterpret_cast<const uint8_t*>("N"), 1), 1);
+    EXPECT_EQ(write(fd, "X"), ERROR);
+    EXPECT_EQ(write(fd, "X"), ERROR);
+    EXPECT_EQ(write(fd, "N"), 1);
     EXPECT_EQ(volume_.close(fd), OK);
     EXPECT_EQ(get("image1"), "New code");
 
@@ -638,8 +643,6 @@ TEST_F(MountedVolumeTest, PowerUpClosesEverythingAndUnmountsButKeepsFiles) {
 // ---------------------------------------------------------------- check and display
 
 TEST_F(HostVolumeTest, DiskCheckFindsAndRepairsAUsageMismatch) {
-    std::string printed;
-    volume_.setPrinter([&printed](std::string_view text) { printed += text; });
     EXPECT_EQ(volume_.dosFsChkDsk("/DskVol/", 0x202), ERROR);
     formatAndMount();
     ASSERT_EQ(put("image1", "x"), 1);
@@ -648,30 +651,27 @@ TEST_F(HostVolumeTest, DiskCheckFindsAndRepairsAUsageMismatch) {
     hostWrite(volume_.hostRoot() / "planted", std::string(600, 'p'));  // behind the volume's back
     EXPECT_EQ(volume_.dosFsChkDsk("/DskVol/", 0x001), 1);
     EXPECT_EQ(volume_.usedBytes(), 512u);
-    printed.clear();
+    printed_.clear();
     EXPECT_EQ(volume_.dosFsChkDsk("/DskVol/", 0x202), OK);
     EXPECT_EQ(volume_.usedBytes(), 512u + 1024u);
-    EXPECT_NE(printed.find("corrected"), std::string::npos) << printed;
-    EXPECT_EQ(printed.back(), '\n');
+    EXPECT_NE(printed_.find("corrected"), std::string::npos) << printed_;
+    EXPECT_EQ(printed_.back(), '\n');
     EXPECT_EQ(volume_.dosFsChkDsk("/DskVol/", 0x001), OK);
 }
 
 TEST_F(HostVolumeTest, VolumeShowDescribesTheVolume) {
-    std::string printed;
-    volume_.setPrinter([&printed](std::string_view text) { printed += text; });
     EXPECT_EQ(volume_.volumeShow("/DskVol/", 2), ERROR);
-    EXPECT_NE(printed.find("not mounted"), std::string::npos) << printed;
+    EXPECT_NE(printed_.find("not mounted"), std::string::npos) << printed_;
 
     formatAndMount();
     ASSERT_EQ(volume_.mkdir("files"), OK);
     ASSERT_EQ(put("files/image1", "x"), 1);
-    printed.clear();
+    printed_.clear();
     EXPECT_EQ(volume_.volumeShow("/DskVol/", 2), OK);
-    EXPECT_NE(printed.find("\"/DskVol/\": mounted\n"), std::string::npos) << printed;
-    EXPECT_NE(printed.find("32180736 bytes"), std::string::npos) << printed;
-    EXPECT_NE(printed.find("1024 bytes (2 blocks)"), std::string::npos) << printed;
-    EXPECT_NE(printed.find("1 in 1 directories"), std::string::npos) << printed;
-    EXPECT_NE(printed.find("0xFE000000"), std::string::npos) << printed;
+    for (const char* shown :
+         {"\"/DskVol/\": mounted\n", "32180736 bytes", "1024 bytes (2 blocks)", "1 in 1 directories", "0xFE000000"}) {
+        EXPECT_NE(printed_.find(shown), std::string::npos) << shown << " not in: " << printed_;
+    }
     EXPECT_EQ(volume_.volumeShow("/other/", 2), ERROR);
 }
 

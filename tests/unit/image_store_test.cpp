@@ -123,6 +123,11 @@ protected:
         EXPECT_EQ(fixture.run([&] { result = fixture->images.activeImageCrcCheck(); }), "");
         return result;
     }
+    // The active image's check with the file as "image1".
+    int activeCheckOf(const std::vector<uint8_t>& file) {
+        board.writeFile("image1", file);
+        return activeCheck();
+    }
     int headerRead(const char* name, ImageHeader& header) {
         int result = 99;
         EXPECT_EQ(fixture.run([&] { result = fixture->images.imageHeaderRead(name, header); }), "");
@@ -177,20 +182,17 @@ TEST_F(ImageStoreTest, FileCrcStreamsLargeFilesAndGivesWayEveryThousandReads) {
 
 TEST_F(ImageStoreTest, EveryByteFromTwoUpToSizeCountsAndNoOther) {
     std::vector<uint8_t> image = goodImage();
-    board.writeFile("image1", image);
-    EXPECT_EQ(activeCheck(), IMAGE_CRC_GOOD);
+    EXPECT_EQ(activeCheckOf(image), IMAGE_CRC_GOOD);
     for (size_t position : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{1219}, size_t{1220}, image.size() - 1}) {
         std::vector<uint8_t> changed = image;
         changed[position] ^= 0x01;
-        board.writeFile("image1", changed);
-        EXPECT_EQ(activeCheck(), IMAGE_CRC_BAD) << "byte " << position << " changed";
+        EXPECT_EQ(activeCheckOf(changed), IMAGE_CRC_BAD) << "byte " << position << " changed";
         // The stored CRC itself is not covered.
         EXPECT_EQ(fileCrc("image1", static_cast<uint32_t>(image.size())) == getBe16(image.data()), position < 2);
     }
     std::vector<uint8_t> longer = image;
     longer.insert(longer.end(), {0x11, 0x22, 0x33, 0x44});
-    board.writeFile("image1", longer);
-    EXPECT_EQ(activeCheck(), IMAGE_CRC_GOOD);
+    EXPECT_EQ(activeCheckOf(longer), IMAGE_CRC_GOOD);
     EXPECT_EQ(fixture.takeOutput(), "");
 }
 
@@ -204,21 +206,16 @@ std::vector<uint8_t> sizedFile(uint32_t size) {
 }
 
 TEST_F(ImageStoreTest, OnlySizesFromTheHeaderUpToSixteenMebibytesAreChecked) {
-    board.writeFile("image1", sizedFile(IMAGE_HEADER_SIZE));
-    EXPECT_EQ(activeCheck(), IMAGE_CRC_GOOD);
-    board.writeFile("image1", sizedFile(IMAGE_SIZE_MAX));
-    EXPECT_EQ(activeCheck(), IMAGE_CRC_GOOD);
+    EXPECT_EQ(activeCheckOf(sizedFile(IMAGE_HEADER_SIZE)), IMAGE_CRC_GOOD);
+    EXPECT_EQ(activeCheckOf(sizedFile(IMAGE_SIZE_MAX)), IMAGE_CRC_GOOD);
     EXPECT_EQ(board.board().heap().blocksInUse(), 0u);
     // Outside the range, a CRC that would be right does not count.
-    board.writeFile("image1", sizedFile(IMAGE_HEADER_SIZE - 1));
-    EXPECT_EQ(activeCheck(), IMAGE_CRC_BAD);
-    board.writeFile("image1", sizedFile(IMAGE_SIZE_MAX + 1));
-    EXPECT_EQ(activeCheck(), IMAGE_CRC_BAD);
+    EXPECT_EQ(activeCheckOf(sizedFile(IMAGE_HEADER_SIZE - 1)), IMAGE_CRC_BAD);
+    EXPECT_EQ(activeCheckOf(sizedFile(IMAGE_SIZE_MAX + 1)), IMAGE_CRC_BAD);
     std::vector<uint8_t> cut = goodImage();
     cut.pop_back();
     for (const std::vector<uint8_t>& file : {cut, std::vector<uint8_t>{}}) {
-        board.writeFile("image1", file);
-        EXPECT_EQ(activeCheck(), IMAGE_CRC_BAD) << file.size() << " bytes";
+        EXPECT_EQ(activeCheckOf(file), IMAGE_CRC_BAD) << file.size() << " bytes";
     }
     board.volume().remove("image1");
     EXPECT_EQ(activeCheck(), IMAGE_CRC_BAD);
@@ -376,8 +373,7 @@ TEST_F(ImageStoreTest, AContainerIsCheckedWholeByItsOwnSize) {
     std::vector<uint8_t> container = plantContainer(stkFront({{400, DEVICE_TARGET_ID}}), {{400, image}});
     EXPECT_EQ(activeCheck(), IMAGE_CRC_GOOD);
     container[400 + IMAGE_HEADER_SIZE + 5] ^= 0x01;
-    board.writeFile("image1", container);
-    EXPECT_EQ(activeCheck(), IMAGE_CRC_BAD);
+    EXPECT_EQ(activeCheckOf(container), IMAGE_CRC_BAD);
 }
 
 TEST_F(ImageStoreTest, HeaderShowGivesEveryFieldAndTheBootCodeLinesOnlyWithBootCode) {

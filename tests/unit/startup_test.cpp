@@ -104,14 +104,11 @@ TEST(Startup, LampTestWritesItsSequenceWithItsPauses) {
     EXPECT_EQ(board.run(), 0);
 
     std::vector<std::pair<int, int>> expected = {{0x0, 0x00}};
-    for (int reg : {1, 2}) {
-        for (int value : {0x10, 0x00, 0x01, 0x00}) {
-            expected.emplace_back(reg, value);
-        }
-    }
-    for (int reg : {1, 2}) {
-        for (int value : {0x20, 0x00, 0x02, 0x00}) {
-            expected.emplace_back(reg, value);
+    for (int high : {0x10, 0x20}) {
+        for (int reg : {1, 2}) {
+            for (int value : {high, 0, high >> 4, 0}) {
+                expected.emplace_back(reg, value);
+            }
         }
     }
     for (int reg : {0xE, 0xF}) {
@@ -270,27 +267,21 @@ TEST(Startup, AnInstallCutShortIsFinishedBeforeTheDirectoryIsRead) {
 
 // ------------------------------------------------------- the two-second choice
 
-TEST(AutoBoot, TwoEntersTheMenu) {
-    for (const char* typed : {"2", "22", "2x"}) {
+// Two enters the menu; any other answer asks again.
+TEST(AutoBoot, TwoEntersTheMenuAndAnyOtherAnswerAsksAgain) {
+    for (const std::vector<std::string>& typed :
+         {std::vector<std::string>{"2"}, {"22"}, {"2x"}, {"x", "3", "2"}}) {
         TestBoard board;
         prepareGoodBoard(board);
-        board.type(typed);
+        std::string shown = BANNER;
+        for (const std::string& line : typed) {
+            board.type(line);
+            shown += CHOICE + line + "\n\n";
+        }
         EXPECT_EQ(board.run(), 0);
-        std::string text = console(board);
-        EXPECT_EQ(after(text, BANNER), BANNER + CHOICE + typed + "\n\n" + OPTION_LIST + "[Boot Menu] ") << typed;
-        EXPECT_FALSE(handedOver(board)) << typed;
+        EXPECT_EQ(after(console(board), BANNER), shown + OPTION_LIST + "[Boot Menu] ") << typed[0];
+        EXPECT_FALSE(handedOver(board)) << typed[0];
     }
-}
-
-TEST(AutoBoot, AnyOtherAnswerAsksAgain) {
-    TestBoard board;
-    prepareGoodBoard(board);
-    board.type("x");
-    board.type("3");
-    board.type("2");
-    EXPECT_EQ(board.run(), 0);
-    EXPECT_EQ(after(console(board), BANNER),
-              BANNER + CHOICE + "x\n\n" + CHOICE + "3\n\n" + CHOICE + "2\n\n" + OPTION_LIST + "[Boot Menu] ");
 }
 
 void expectCodeStarted(TestBoard& board) {
@@ -301,25 +292,21 @@ void expectCodeStarted(TestBoard& board) {
     EXPECT_EQ(countOf(board.output(), "Options available"), 0u);
 }
 
-TEST(AutoBoot, OneOrAnEmptyLineStartsTheCode) {
-    for (const char* typed : {"1", "", "1abc"}) {
+// One or an empty line starts the code, and so does nothing typed within
+// two seconds.
+TEST(AutoBoot, OneAnEmptyLineOrNothingStartsTheCode) {
+    for (std::optional<std::string> typed : {std::optional<std::string>{"1"}, {""}, {"1abc"}, {}}) {
         TestBoard board;
         prepareGoodBoard(board);
-        board.type(typed);
+        if (typed) {
+            board.type(*typed);
+        }
         EXPECT_EQ(board.run(), 0);
-        EXPECT_NE(console(board).find(CHOICE + typed + "\n\n\n\nOperational Code Date: Fri Oct 13 10:00:00 2006\n"),
-                  std::string::npos)
-            << console(board);
+        const std::string shown = typed ? *typed + "\n\n\n\nOperational Code Date: Fri Oct 13 10:00:00 2006\n"
+                                        : "\n\n\nOperational Code Date:";
+        EXPECT_NE(console(board).find(CHOICE + shown), std::string::npos) << console(board);
         expectCodeStarted(board);
     }
-}
-
-TEST(AutoBoot, NothingTypedStartsTheCodeAfterTwoSeconds) {
-    TestBoard board;
-    prepareGoodBoard(board);
-    EXPECT_EQ(board.run(), 0);
-    EXPECT_NE(console(board).find(CHOICE + "\n\n\nOperational Code Date:"), std::string::npos) << console(board);
-    expectCodeStarted(board);
 }
 
 // Answers each choice prompt with the next line, the given time after it.
@@ -461,38 +448,35 @@ Platform withVolume(const Platform& p, Volume& volume) {
     return Platform{p.console, p.clock, p.tasks, p.files, volume, p.bus, p.cpu, p.pci, p.memory};
 }
 
-TEST(Startup, AMountThatFailsAfterFormattingHalts) {
-    TestBoard board;
-    FailingVolume volume(board.volume(), true);
-    BootEnd end = bootOnPlatform(withVolume(board.board().platform(), volume));
-    EXPECT_EQ(end.exitStatus, sim::EXIT_HALTED);
-    EXPECT_EQ(plainText(board.output()), std::string(25, '\n') +
-                                             "usrTffsConfig returned 0x1234, formatting...\n"
-                                             "usrTffsConfig returned 0x1234\n");
-    EXPECT_EQ(volume.mounts, 2);
-    EXPECT_EQ(volume.formats, 1);
-    // The standard format parameters.
-    EXPECT_EQ(volume.lastFormat.bootImageLength, 0u);
-    EXPECT_EQ(volume.lastFormat.percentUse, 99u);
-    EXPECT_EQ(volume.lastFormat.noOfSpareUnits, 1u);
-    EXPECT_EQ(volume.lastFormat.vmAddressingLimit, 0x10000u);
-    EXPECT_EQ(volume.lastFormat.noOfFatCopies, 2u);
-    EXPECT_EQ(volume.lastFormat.embeddedCisLength, 0u);
-    EXPECT_EQ(volume.lastFormat.formatFlags, 1u);
-    for (const sim::Cpld::Write& w : board.board().cpld().writes()) {
-        EXPECT_FALSE(w.reg == 0 && w.value == CPLD_RESET_REQUEST) << "a halt never resets the board";
+// A mount that fails after formatting halts, and so does a failed format.
+TEST(Startup, AFailedMountAfterFormattingOrAFailedFormatHalts) {
+    const struct {
+        bool formatWorks;
+        const char* lastLine;
+        int mounts;
+    } cases[] = {{true, "usrTffsConfig returned 0x1234\n", 2}, {false, "tffsDevFormat returned 0x5678\n", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lastLine);
+        TestBoard board;
+        FailingVolume volume(board.volume(), c.formatWorks);
+        BootEnd end = bootOnPlatform(withVolume(board.board().platform(), volume));
+        EXPECT_EQ(end.exitStatus, sim::EXIT_HALTED);
+        EXPECT_EQ(plainText(board.output()),
+                  std::string(25, '\n') + "usrTffsConfig returned 0x1234, formatting...\n" + c.lastLine);
+        EXPECT_EQ(volume.mounts, c.mounts);
+        EXPECT_EQ(volume.formats, 1);
+        // The standard format parameters.
+        EXPECT_EQ(volume.lastFormat.bootImageLength, 0u);
+        EXPECT_EQ(volume.lastFormat.percentUse, 99u);
+        EXPECT_EQ(volume.lastFormat.noOfSpareUnits, 1u);
+        EXPECT_EQ(volume.lastFormat.vmAddressingLimit, 0x10000u);
+        EXPECT_EQ(volume.lastFormat.noOfFatCopies, 2u);
+        EXPECT_EQ(volume.lastFormat.embeddedCisLength, 0u);
+        EXPECT_EQ(volume.lastFormat.formatFlags, 1u);
+        for (const sim::Cpld::Write& w : board.board().cpld().writes()) {
+            EXPECT_FALSE(w.reg == 0 && w.value == CPLD_RESET_REQUEST) << "a halt never resets the board";
+        }
     }
-}
-
-TEST(Startup, AFormatThatFailsHalts) {
-    TestBoard board;
-    FailingVolume volume(board.volume(), false);
-    BootEnd end = bootOnPlatform(withVolume(board.board().platform(), volume));
-    EXPECT_EQ(end.exitStatus, sim::EXIT_HALTED);
-    EXPECT_EQ(plainText(board.output()), std::string(25, '\n') +
-                                             "usrTffsConfig returned 0x1234, formatting...\n"
-                                             "tffsDevFormat returned 0x5678\n");
-    EXPECT_EQ(volume.mounts, 1);
 }
 
 // An active entry that names no file is a failed active image: the backup

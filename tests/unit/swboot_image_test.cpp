@@ -2,7 +2,6 @@
 // the verifier that must agree with the loader on what it accepts.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -23,6 +22,7 @@
 #include "stk_builder.h"
 #include "string_sink.h"
 #include "support/boot_spine_images.h"
+#include "support/test_board.h"
 
 namespace swboot::tool {
 namespace {
@@ -105,6 +105,20 @@ uint8_t* descriptor(std::vector<uint8_t>& image, size_t index) {
     return image.data() + IMAGE_COMPONENT_TABLE_OFFSET + COMPONENT_DESCRIPTOR_SIZE * index;
 }
 
+ImageHeader headerOf(const std::vector<uint8_t>& image) {
+    ImageHeader header;
+    std::memcpy(header.bytes, image.data(), IMAGE_HEADER_SIZE);
+    return header;
+}
+
+// The verifier's report on a file it must accept; an empty report, and a
+// failure, when it refuses.
+VerifyReport accepted(const std::vector<uint8_t>& file, uint32_t target = DEVICE_TARGET_ID) {
+    Result<VerifyReport> report = imageVerify(file, target);
+    EXPECT_TRUE(report.ok()) << report.error();
+    return report.ok() ? report.value() : VerifyReport{};
+}
+
 // --- Building OPR images ----------------------------------------------
 
 TEST(SwbootImageBuildTest, ImageRoundTrips) {
@@ -115,8 +129,7 @@ TEST(SwbootImageBuildTest, ImageRoundTrips) {
     std::vector<uint8_t> image = built(input);
     ASSERT_GT(image.size(), IMAGE_HEADER_SIZE);
 
-    ImageHeader header;
-    std::memcpy(header.bytes, image.data(), IMAGE_HEADER_SIZE);
+    const ImageHeader header = headerOf(image);
     EXPECT_EQ(header.crc(), crcOf(image.data() + 2, image.size() - 2));
     EXPECT_EQ(getBe16(image.data() + 2), 0) << "bytes 2-3 must stay clear of the container signature";
     EXPECT_EQ(header.targetDevice(), DEVICE_TARGET_ID);
@@ -155,16 +168,14 @@ TEST(SwbootImageBuildTest, ImageRoundTrips) {
     EXPECT_STREQ(timestamp, "Tue Oct 10 10:10:10 2006");
     EXPECT_STREQ(file, "switch-code.bin");
 
-    Result<VerifyReport> report = imageVerify(image, DEVICE_TARGET_ID);
-    ASSERT_TRUE(report.ok()) << report.error();
-    EXPECT_EQ(report->inflatedSize, input.code.size());
-    EXPECT_EQ(report->bootCodeSize, 3000u);
+    const VerifyReport report = accepted(image);
+    EXPECT_EQ(report.inflatedSize, input.code.size());
+    EXPECT_EQ(report.bootCodeSize, 3000u);
 }
 
 TEST(SwbootImageBuildTest, WithoutBootCodeTheSecondDescriptorIsClear) {
     std::vector<uint8_t> image = built(sampleInput());
-    ImageHeader header;
-    std::memcpy(header.bytes, image.data(), IMAGE_HEADER_SIZE);
+    const ImageHeader header = headerOf(image);
     EXPECT_EQ(header.componentCount(), 1u);
     const uint8_t* second = descriptor(image, 1);
     EXPECT_TRUE(std::all_of(second, second + COMPONENT_DESCRIPTOR_SIZE, [](uint8_t b) { return b == 0; }));
@@ -319,22 +330,17 @@ TEST_F(SwbootImageVerifyTest, RefusesWhatTheLoaderRefusesAndTakesWhatItStarts) {
 TEST_F(SwbootImageVerifyTest, ComponentEndingBeforeItsStreamEndStillStarts) {
     // The loader stops when it has consumed the component's Size, stream end
     // or not, and never looks at the bytes after it.
-    std::vector<uint8_t> changed = image;
-    putBe32(descriptor(changed, 0) + COMPONENT_SIZE_OFFSET, 3000);
-    fixCrc(changed);
-    Result<VerifyReport> report = imageVerify(changed, DEVICE_TARGET_ID);
-    ASSERT_TRUE(report.ok()) << report.error();
-    EXPECT_FALSE(report->streamEnded);
-    EXPECT_EQ(report->inflatedSize, inflatedLength(std::span(changed).subspan(IMAGE_HEADER_SIZE, 3000)));
+    const std::vector<uint8_t> changed = withField(image, IMAGE_COMPONENT_TABLE_OFFSET + COMPONENT_SIZE_OFFSET, 3000);
+    const VerifyReport report = accepted(changed);
+    EXPECT_FALSE(report.streamEnded);
+    EXPECT_EQ(report.inflatedSize, inflatedLength(std::span(changed).subspan(IMAGE_HEADER_SIZE, 3000)));
 }
 
 TEST_F(SwbootImageVerifyTest, HalfASignatureIsStillAnImage) {
     std::vector<uint8_t> changed = image;
     putBe16(changed.data() + 2, STK_SIGNATURE_16);
     fixCrc(changed);
-    Result<VerifyReport> report = imageVerify(changed, DEVICE_TARGET_ID);
-    ASSERT_TRUE(report.ok()) << report.error();
-    EXPECT_FALSE(report->container);
+    EXPECT_FALSE(accepted(changed).container);
 }
 
 // --- STK containers ---------------------------------------------------
@@ -360,11 +366,10 @@ TEST(SwbootImageStkTest, EachTargetFindsItsImage) {
     }
     EXPECT_TRUE(std::equal(second.begin(), second.end(), c.begin() + directory.entries[1].offset));
 
-    Result<VerifyReport> report = imageVerify(c, OTHER_TARGET);
-    ASSERT_TRUE(report.ok()) << report.error();
-    EXPECT_TRUE(report->container);
-    EXPECT_EQ(report->entryIndex, 1u);
-    EXPECT_EQ(report->inflatedSize, 70000u);
+    const VerifyReport report = accepted(c, OTHER_TARGET);
+    EXPECT_TRUE(report.container);
+    EXPECT_EQ(report.entryIndex, 1u);
+    EXPECT_EQ(report.inflatedSize, 70000u);
     EXPECT_TRUE(refusedFor(c, "no matching image", 0x00508599));
 }
 
@@ -374,10 +379,9 @@ TEST(SwbootImageStkTest, FirstOfTwoMatchingEntriesIsChosen) {
     Result<StkBuild> build = stkContainerBuild({{"first", first, {}}, {"second", second, {}}});
     ASSERT_TRUE(build.ok()) << build.error();
     EXPECT_EQ(build->warnings.size(), 1u);
-    Result<VerifyReport> report = imageVerify(build->container, DEVICE_TARGET_ID);
-    ASSERT_TRUE(report.ok()) << report.error();
-    EXPECT_EQ(report->entryIndex, 0u);
-    EXPECT_EQ(report->inflatedSize, 40000u);
+    const VerifyReport report = accepted(build->container);
+    EXPECT_EQ(report.entryIndex, 0u);
+    EXPECT_EQ(report.inflatedSize, 40000u);
 }
 
 TEST(SwbootImageStkTest, OffsetsAreRebasedByTheEntryOffset) {
@@ -408,16 +412,11 @@ TEST(SwbootImageStkTest, EntriesOutsideTheHeaderLengthAreNotScanned) {
     std::vector<uint8_t> ours = built(sampleInput(20000));
     Result<StkBuild> build = stkContainerBuild({{"other", other, {}}, {"ours", ours, {}}});
     ASSERT_TRUE(build.ok()) << build.error();
-    std::vector<uint8_t> c = build->container;
+    const std::vector<uint8_t>& c = build->container;
     ASSERT_EQ(verifyError(c), "accepted");
-    putBe32(c.data() + STK_HEADER_LENGTH_OFFSET, STK_ENTRY_TABLE_OFFSET + STK_ENTRY_SIZE);
-    fixCrc(c);
-    EXPECT_TRUE(refusedFor(c, "no matching image"));
-
-    c = build->container;
-    putBe32(c.data() + STK_ENTRY_COUNT_OFFSET, 0);
-    fixCrc(c);
-    EXPECT_EQ(verifyError(c), "empty container");
+    EXPECT_TRUE(refusedFor(withField(c, STK_HEADER_LENGTH_OFFSET, STK_ENTRY_TABLE_OFFSET + STK_ENTRY_SIZE),
+                           "no matching image"));
+    EXPECT_EQ(verifyError(withField(c, STK_ENTRY_COUNT_OFFSET, 0)), "empty container");
 }
 
 TEST(SwbootImageStkTest, RefusedInputs) {
@@ -474,9 +473,8 @@ TEST(SwbootImageShowTest, FirstLineNamesTheFileAndJudgesTheCrcAndBootCodeLinesNe
 // --- Files ------------------------------------------------------------
 
 TEST(SwbootImageFilesTest, ReplaceWritesWholeFilesOnly) {
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("swboot_image_test." + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const testing_support::TempDir temp;
+    const std::filesystem::path& dir = temp.path();
     const std::string path = (dir / "out.opr").string();
     ASSERT_TRUE(fileReplace(path, {1, 2, 3}).ok());
     ASSERT_TRUE(fileReplace(path, {4, 5}).ok());
@@ -492,7 +490,6 @@ TEST(SwbootImageFilesTest, ReplaceWritesWholeFilesOnly) {
 
     EXPECT_FALSE(fileReplace((dir / "missing" / "out.opr").string(), {1}).ok());
     EXPECT_FALSE(fileRead((dir / "missing.opr").string(), 100).ok());
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
