@@ -7,8 +7,6 @@
 // dimImageActivate exactly one entry is scheduled to become active.
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "fuzz_board.h"
@@ -16,10 +14,7 @@
 
 namespace {
 
-std::string volumeFile(fuzzing::FuzzBoard& fb, const char* name) {
-    std::ifstream in(fb.board().volume().hostRoot() / "files" / name, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+std::string volumeFile(fuzzing::FuzzBoard& fb, const char* name) { return fb.fileBytes(name); }
 
 int scheduledActive(const swboot::ImageDirectory& dim) {
     int count = 0;

@@ -1,10 +1,11 @@
 #include "fuzz_board.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -46,6 +47,7 @@ FuzzBoard::FuzzBoard() {
         volume.mkdir("/DskVol/files") != swboot::OK || volume.chdir("/DskVol/files") != swboot::OK) {
         throw std::runtime_error("cannot prepare the fuzz board's volume");
     }
+    filesDir_ = (volume.hostRoot() / "files").string() + "/";
 }
 
 FuzzBoard::~FuzzBoard() {
@@ -55,11 +57,39 @@ FuzzBoard::~FuzzBoard() {
 }
 
 void FuzzBoard::plant(const char* name, const uint8_t* data, size_t size) {
-    std::ofstream out(board_->volume().hostRoot() / "files" / name, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!out) {
+    // Plain system calls: a stream would allocate (and with the sanitizers
+    // clear) a fresh buffer for every input.
+    const std::string path = filesDir_ + name;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool written = fd >= 0;
+    for (size_t done = 0; written && done < size;) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        written = n > 0;
+        done += written ? static_cast<size_t>(n) : 0;
+    }
+    if (fd < 0 || ::close(fd) != 0 || !written) {
         propertyBroken("cannot plant a file on the fuzz board's volume");
     }
+}
+
+std::string FuzzBoard::fileBytes(const char* name) {
+    std::string bytes;
+    const std::string path = filesDir_ + name;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return bytes;
+    }
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+bool FuzzBoard::fileExists(const char* name) {
+    const std::string path = filesDir_ + name;
+    return ::access(path.c_str(), F_OK) == 0;
 }
 
 void FuzzBoard::clearFiles() {
@@ -69,7 +99,12 @@ void FuzzBoard::clearFiles() {
     int dir = volume.opendir("/DskVol/files");
     swboot::DirectoryEntry entry;
     while (dir >= 0 && volume.readdir(dir, entry) == swboot::OK) {
-        names.emplace_back(entry.name);
+        // The listing holds "." and "..": removing "." would take the
+        // (empty) directory itself, and every later input would find no
+        // "files/" to work in.
+        if (std::strcmp(entry.name, ".") != 0 && std::strcmp(entry.name, "..") != 0) {
+            names.emplace_back(entry.name);
+        }
     }
     if (dir >= 0) {
         volume.closedir(dir);
@@ -108,6 +143,19 @@ void FuzzBoard::run(const std::function<void()>& routine) {
         }
     }
     quietConsole();
+}
+
+std::vector<std::string_view> inputPieces(const uint8_t* data, size_t size) {
+    std::string_view rest(reinterpret_cast<const char*>(data), size);
+    std::vector<std::string_view> pieces;
+    for (;;) {
+        const size_t at = rest.find(INPUT_SEPARATOR);
+        pieces.push_back(rest.substr(0, at));
+        if (at == std::string_view::npos) {
+            return pieces;
+        }
+        rest.remove_prefix(at + INPUT_SEPARATOR.size());
+    }
 }
 
 void propertyBroken(const char* what) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/diagnostics.h"
 #include "host/scripted_line.h"
@@ -33,6 +34,10 @@ public:
     // Types the bytes on the console as they stand, as one piece.
     void type(std::string_view bytes) { line_.type(bytes); }
 
+    // The bytes of a file of "files/"; empty when there is none.
+    std::string fileBytes(const char* name);
+    bool fileExists(const char* name);
+
     // Deletes every file of "files/".
     void clearFiles();
 
@@ -47,11 +52,17 @@ private:
     void quietConsole();
 
     std::filesystem::path state_;
+    std::string filesDir_;  // the host directory of "files/", with its slash
     sim::VirtualClock clock_;
     sim::ScriptedLine line_{clock_};
     sim::Diagnostics diagnostics_;
     std::unique_ptr<sim::SimBoard> board_;
 };
+
+// The input cut into pieces at each INPUT_SEPARATOR, for targets that
+// take several files or answers from one input.
+inline constexpr std::string_view INPUT_SEPARATOR = "#|";
+std::vector<std::string_view> inputPieces(const uint8_t* data, size_t size);
 
 // Stops the process loudly when a property a target checks does not hold.
 [[noreturn]] void propertyBroken(const char* what);

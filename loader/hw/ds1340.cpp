@@ -19,10 +19,12 @@ uint8_t ds1340_to_bcd(uint32_t value) { return static_cast<uint8_t>(((value / 10
 uint8_t ds1340_from_bcd(uint8_t bcd) { return static_cast<uint8_t>((bcd >> 4) * 10 + (bcd & 0x0F)); }
 
 int ds1340_day_of_week(int year, int month, int day) {
-    int y = (month == 1 || month == 2) ? year - 1 : year;
+    // In 64 bits: the clock dialogue passes on any year and day the operator
+    // types, and the sum overflows an int near its ends.
+    int64_t y = (month == 1 || month == 2) ? int64_t{year} - 1 : int64_t{year};
     int index = (month >= 1 && month <= 12) ? month - 1 : 0;
-    int dow = (y + y / 4 - y / 100 + y / 400 + DAY_OF_WEEK_MONTH_TABLE[index] + day) % 7;
-    return dow < 0 ? dow + 7 : dow;
+    int64_t dow = (y + y / 4 - y / 100 + y / 400 + DAY_OF_WEEK_MONTH_TABLE[index] + day) % 7;
+    return static_cast<int>(dow < 0 ? dow + 7 : dow);
 }
 
 uint8_t Ds1340::ds1340_reg_read(uint8_t reg) {

@@ -133,6 +133,9 @@ int Xmodem::receive(bool continuing) {
         }
 
         if (step == Step::Return) {
+            // However the receive ends, a file it created is closed, never
+            // left open (a batch end could come after its file was made).
+            receiveFileClose(false);
             return result;
         }
         if (step == Step::Error && errorAccounting(c)) {

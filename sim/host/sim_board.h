@@ -111,6 +111,9 @@ public:
 
     // Runs until power-off; the exit status for the simulator.
     int run();
+    // Every device as at switch-on (the stored data stays): what run() does
+    // before each start, for harnesses that run the loader themselves.
+    void powerUp();
 
     // The processor takes a machine check: the operating system's exception
     // handling stages the message and the stack, and the loader's handler
@@ -148,7 +151,6 @@ public:
     const std::string& lastResetCause() const { return lastResetCause_; }
 
 private:
-    void powerUp();
     int handover(const E500Core::Handover& record);
     // Runs the started code on the emulated core; its result when it
     // returns.
