@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fatal/polled_output.h"
 #include "support/boot_texts.h"
 #include "support/loader_on_board.h"
 #include "support/test_board.h"
@@ -152,6 +153,30 @@ TEST_F(FatalTest, AWalkLedOutOfMemoryEndsWithoutABusError) {
     }
 }
 
+// The prologue search reads back at most 4096 words, PC itself first, and
+// takes mflr only after a stwu. The frame found is the printer's (not
+// printed); its return slot in unwritten RAM holds 0.
+TEST_F(FatalTest, ThePrologueIsSoughtWithin4096WordsAfterAStwu) {
+    const struct {
+        const char* what;
+        uint32_t pcAfterMflr;  // bytes from the mflr to PC
+        bool stwu;
+        const char* shown;
+    } cases[] = {
+        {"mflr as the 4096th word read", 4095 * 4, true, "RA 0x0 out of range\n"},
+        {"mflr one word further back", 4096 * 4, true, ""},
+        {"mflr without a stwu before it", 0x3C, false, ""},
+    };
+    for (const auto& c : cases) {
+        const uint32_t base = function(0);
+        if (!c.stwu) {
+            bus().write32(base, 0x60000000);
+        }
+        board.board().core().setFrame(base + 4 + c.pcAfterMflr, STACK);
+        EXPECT_EQ(trace(), std::string("\n--- Stack Trace ---\n") + c.shown) << c.what;
+    }
+}
+
 TEST_F(FatalTest, TheRebootRoutineStopsTheClocksAndBranchPredictionAndCallsItsHooksInOrder) {
     struct Hooks : ShutdownHook, PreRebootHook {
         std::string calls;
@@ -180,6 +205,62 @@ TEST_F(FatalTest, TheRebootRequestResetsTheBoardAfterTheFatalEntry) {
               "reset: reboot request (0x1234 at 0xc0000000)");
     EXPECT_EQ(loader.takeOutput(), "...waiting for reboot\n");
     EXPECT_EQ(loader->eventLog.next(), 1u);
+}
+
+// The console UART as the polled output sees it: a line status register
+// that reports the transmitter empty after a given number of polls (or
+// never), and the characters written to the data register.
+class PollCountingBus : public Bus {
+public:
+    explicit PollCountingBus(int readyAfter) : readyAfter_(readyAfter) {}
+    uint8_t read8(uint32_t address) override {
+        EXPECT_EQ(address, CONSOLE_UART_LINE_STATUS);
+        ++polls;
+        return readyAfter_ >= 0 && ++waited_ > readyAfter_ ? UART_LSR_TRANSMITTER_EMPTY : 0x00;
+    }
+    void write8(uint32_t address, uint8_t value) override {
+        EXPECT_EQ(address, CONSOLE_UART_DATA);
+        sent += static_cast<char>(value);
+        waited_ = 0;
+    }
+    uint16_t read16(uint32_t) override { return 0; }
+    uint32_t read32(uint32_t) override { return 0; }
+    void write16(uint32_t, uint16_t) override {}
+    void write32(uint32_t, uint32_t) override {}
+    std::span<uint8_t> ramView(uint32_t, size_t) override { return {}; }
+
+    int polls = 0;
+    std::string sent;
+
+private:
+    int readyAfter_;
+    int waited_ = 0;
+};
+
+TEST(PolledOutput, EachCharacterWaitsAtMost10000PollsAndGoesOutAnyway) {
+    const struct {
+        int readyAfter;  // polls without the transmitter-empty bit (-1: never)
+        int polls;       // polls for the three characters "a\n" sends
+    } cases[] = {
+        {0, 3},
+        {5, 18},
+        {9999, 30000},
+        {-1, 3 * POLLED_CHAR_POLLS},
+    };
+    for (const auto& c : cases) {
+        PollCountingBus bus(c.readyAfter);
+        polledStringOut(bus, "a\n");
+        EXPECT_EQ(bus.sent, "a\r\n") << c.readyAfter;
+        EXPECT_EQ(bus.polls, c.polls) << c.readyAfter;
+        EXPECT_EQ(polledTransmitterWait(bus, POLLED_DRAIN_POLLS), c.readyAfter >= 0) << c.readyAfter;
+    }
+}
+
+TEST_F(FatalTest, DirectOutputMasksTheUartsInterruptsAndPutsThemBack) {
+    bus().write8(CONSOLE_UART_INTERRUPT_ENABLE, 0x0F);
+    EXPECT_EQ(loader.run([&] { loader->eventLog.log_direct_output("log\n"); }), "");
+    EXPECT_EQ(loader.takeOutput(), "log\n");
+    EXPECT_EQ(bus().read8(CONSOLE_UART_INTERRUPT_ENABLE), 0x0F);
 }
 
 TEST(MachineCheck, TheMemoryToolsBusErrorIsReportedTracedAndTheBoardStartsAgain) {
