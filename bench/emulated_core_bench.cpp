@@ -8,38 +8,17 @@
 #include <string>
 #include <vector>
 
-#include "board/cpld.h"
 #include "board/e500_emulator.h"
-#include "board/flash_array.h"
-#include "board/memory_map.h"
-#include "board/i2c_mux.h"
-#include "board/mpc85xx_ccsr.h"
-#include "board/mpc85xx_i2c.h"
-#include "board/strataflash.h"
-#include "board/ram.h"
-#include "board/uart16550.h"
 #include "host/provision.h"
-#include "host/scripted_line.h"
-#include "host/sim_clock.h"
+#include "support/board_bus.h"
 
 namespace {
 
 // Ends a measured run from inside the code's console output or input.
 struct EnoughSeen {};
 
-struct DemoBoard {
-    sim::VirtualClock clock;
-    sim::ScriptedLine line{clock};
-    sim::Ram ram;
-    sim::Cpld cpld{sim::Cpld::Identity{}};
-    sim::FlashArray flashCells;
-    sim::StrataFlash flash{flashCells, sim::StrataFlashConfig{}, [this] { return clock.nowMicros(); }};
-    sim::Mpc85xxCcsr ccsr{sim::Mpc85xxCcsr::Values{}};
-    sim::Uart16550 uart{line};
-    sim::I2cMux i2cMux{[] { return uint8_t{0}; }};
-    sim::Mpc85xxI2c i2c{i2cMux};
-    sim::MemoryMap bus{ram, cpld, flash, ccsr, uart, i2c};
-
+// The board's bus with the demo code placed at its load address.
+struct DemoBoard : testing_support::BoardBus {
     DemoBoard() {
         std::span<const uint8_t> code = sim::demoCodeBinary();
         std::memcpy(ram.view(sim::DEMO_CODE_LOAD_ADDRESS, code.size()).data(), code.data(), code.size());
