@@ -1,8 +1,10 @@
 #include "board/board_profile.h"
 
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
+#include <string>
 #include <stdexcept>
 
 #include <toml++/toml.h>
@@ -152,14 +154,22 @@ void checkKeys(const toml::table& table, const std::set<std::string>& allowed, c
     }
 }
 
+// The node's value when it is an integer. Only integer nodes are read:
+// asking toml++ for an integer from a float converts it, which is undefined
+// for a float beyond the integer's range ("vendor = 8.9e126").
+std::optional<int64_t> integerOf(const toml::node& node) {
+    const toml::value<int64_t>* value = node.as_integer();
+    return value != nullptr ? std::optional<int64_t>(value->get()) : std::nullopt;
+}
+
 int64_t integer(const toml::table& table, const char* key, int64_t min, int64_t max, int64_t fallback,
                 const std::string& origin) {
     const toml::node* node = table.get(key);
     if (node == nullptr) {
         return fallback;
     }
-    auto value = node->value<int64_t>();
-    if (!value || !node->is_integer()) {
+    const std::optional<int64_t> value = integerOf(*node);
+    if (!value) {
         throw std::runtime_error(where(*node, origin) + ": '" + key + "' must be an integer");
     }
     if (*value < min || *value > max) {
@@ -200,7 +210,8 @@ double number(const toml::table& table, const char* key, double min, double max,
     if (!value || !(node->is_floating_point() || node->is_integer())) {
         throw std::runtime_error(where(*node, origin) + ": '" + key + "' must be a number");
     }
-    if (*value < min || *value > max) {
+    // Written so that nan is out of range too.
+    if (!(*value >= min && *value <= max)) {
         throw std::runtime_error(where(*node, origin) + ": '" + key + "' is out of range");
     }
     return *value;
@@ -330,8 +341,8 @@ const toml::table* section(const toml::table& root, const char* name, const std:
 }
 
 uint32_t unitNumber(const toml::node& node, const std::string& origin, const char* key) {
-    auto value = node.value<int64_t>();
-    if (!node.is_integer() || !value || *value < 0 || *value >= StrataFlashConfig::UNITS) {
+    const std::optional<int64_t> value = integerOf(node);
+    if (!value || *value < 0 || *value >= StrataFlashConfig::UNITS) {
         throw std::runtime_error(where(node, origin) + ": '" + key + "' lists flash units, numbers 0 to " +
                                  std::to_string(StrataFlashConfig::UNITS - 1));
     }
@@ -548,8 +559,8 @@ BoardProfile BoardProfile::parse(const std::string& textIn, const std::string& o
                     throw std::runtime_error(where(*bars, origin) + ": 'bars' must be a list of at most 6 integers");
                 }
                 for (size_t i = 0; i < values->size(); ++i) {
-                    auto bar = (*values)[i].value<int64_t>();
-                    if (!(*values)[i].is_integer() || !bar || *bar < 0 || *bar > 0xFFFFFFFF) {
+                    const std::optional<int64_t> bar = integerOf((*values)[i]);
+                    if (!bar || *bar < 0 || *bar > 0xFFFFFFFF) {
                         throw std::runtime_error(where((*values)[i], origin) + ": each BAR must be a 32-bit integer");
                     }
                     fn.bars[i] = static_cast<uint32_t>(*bar);

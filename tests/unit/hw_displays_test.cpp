@@ -253,6 +253,12 @@ to = 3
              "[[ram.fault]]\nkind = \"address_line_open\"\n",
              "[[ram.fault]]\nkind = \"address_line_shorted\"\nline = 5\nto = 5\n",
              "[[ram.fault]]\nkind = \"cosmic_ray\"\n",
+             // Floats where integers belong, beyond any integer's range,
+             // and a temperature that is not a number.
+             "[[pci]]\nvendor = 8.9e126\ndevice_id = 2\n",
+             "[[pci]]\nvendor = 1\ndevice_id = 2\nbars = [1.5e300]\n",
+             "[flash]\nerase_fails = [9e99]\n",
+             "[[i2c.sensor]]\nname = \"LM75\"\ncelsius = nan\n",
          }) {
         EXPECT_THROW(sim::BoardProfile::parse(bad, "test"), std::runtime_error) << bad;
     }
