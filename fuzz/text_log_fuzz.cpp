@@ -4,11 +4,12 @@
 // The input's pieces (split at INPUT_SEPARATOR) are, in turn, the files
 // "slog0.txt", "olog0.txt", "slog1.txt", "olog1.txt", "slog2.txt" and
 // "olog2.txt" (a missing piece leaves its file out), then lines stored
-// with log_text_store and log_text_line.
+// with log_text_store and log_text_line (up to LINE_PIECES_MAX of them).
 //
 // Properties checked beyond the sanitizers: results are the documented
 // codes; after the rotation the new generation-0 files exist and the
 // former ones are generation 1; a stored line fills exactly its slot.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -22,6 +23,10 @@ namespace {
 constexpr const char* SLOT_FILES[] = {"slog0.txt", "olog0.txt", "slog1.txt", "olog1.txt", "slog2.txt", "olog2.txt"};
 constexpr size_t SLOT_FILE_COUNT = sizeof SLOT_FILES / sizeof SLOT_FILES[0];
 constexpr const char* COLLECTED = "collect.txt";
+// Each piece stores two lines, so this many pieces run past the startup
+// log's 32 slots and once round the operation log's; more only repeat
+// the same wrap at the cost of a file rewrite per line.
+constexpr size_t LINE_PIECES_MAX = 34;
 
 void checkResult(int result, const char* what) {
     if (result != swboot::LOG_TEXT_OK && result != swboot::LOG_TEXT_NOT_STORED) {
@@ -49,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             (hadStartup && fb.fileBytes("slog1.txt") != formerStartup)) {
             fuzzing::propertyBroken("the rotation lost a generation");
         }
-        for (size_t i = SLOT_FILE_COUNT; i < pieces.size(); ++i) {
+        const size_t end = std::min(pieces.size(), SLOT_FILE_COUNT + LINE_PIECES_MAX);
+        for (size_t i = SLOT_FILE_COUNT; i < end; ++i) {
             const std::string line(pieces[i]);
             const uint32_t slot = log.log_text_seq();
             const int stored = log.log_text_store(line.c_str(), line.size());
