@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -639,6 +640,62 @@ TEST_P(MountedVolumeTest, InjectedFailuresChangeNothing) {
     EXPECT_EQ(volume_.read(reader, &byte, 1), ERROR);
     EXPECT_EQ(volume_.close(reader), OK);
     EXPECT_EQ(list("/DskVol/"), std::vector<std::string>{"image1"});
+}
+
+// A power cut in the middle of a change leaves it done or not done -- a
+// write keeps a prefix of its bytes -- and the seeds make both happen.
+TEST_P(MountedVolumeTest, PowerCutsLeaveEachChangeDoneOrNotDone) {
+    const std::string old = "old code";
+    const std::string added = "0123456789";
+    struct Change {
+        const char* name;
+        std::function<void(HostVolume&, int fd)> run;
+        std::function<bool(HostVolume&)> done;
+    };
+    const Change changes[] = {
+        {"create", [](HostVolume& v, int) { v.creat("new", swboot::OPEN_RDWR); },
+         [](HostVolume& v) { return v.entryExists("new"); }},
+        {"truncate", [](HostVolume& v, int) { v.creat("old", swboot::OPEN_RDWR); },
+         [](HostVolume& v) { return v.fileContent("old") == ""; }},
+        {"rename", [](HostVolume& v, int) { v.rename("old", "dir/moved"); },
+         [](HostVolume& v) { return v.entryExists("dir/moved") && !v.entryExists("old"); }},
+        {"remove", [](HostVolume& v, int) { v.remove("old"); }, [](HostVolume& v) { return !v.entryExists("old"); }},
+        {"mkdir", [](HostVolume& v, int) { v.mkdir("sub"); }, [](HostVolume& v) { return v.entryExists("sub"); }},
+        {"write",
+         [&added](HostVolume& v, int fd) {
+             v.write(fd, reinterpret_cast<const uint8_t*>(added.data()), added.size());
+         },
+         [&](HostVolume& v) {
+             const std::string content = v.fileContent("old").value_or("");
+             return content.size() >= old.size() && content.size() < old.size() + added.size() &&
+                    content == old + added.substr(0, content.size() - old.size());
+         }},
+    };
+    sim::PowerCut power;
+    volume_.setPowerCut(&power);
+    for (const Change& change : changes) {
+        std::set<bool> outcomes;
+        for (uint64_t seed = 0; seed < 8; ++seed) {
+            formatAndMount();
+            ASSERT_EQ(put("old", old), 8);
+            ASSERT_EQ(volume_.mkdir("dir"), OK);
+            const int fd = volume_.open("old", swboot::OPEN_RDWR, 0);
+            ASSERT_EQ(volume_.lseek(fd, 0, swboot::SEEK_FROM_END), 8);
+            power.armAfter(1, seed);
+            EXPECT_THROW(change.run(volume_, fd), sim::BoardPowerCut) << change.name;
+            volume_.powerUp();
+            ASSERT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), OK);
+            const bool done = change.done(volume_);
+            outcomes.insert(done);
+            if (!done && std::string(change.name) != "write") {
+                // Not done means nothing changed.
+                EXPECT_EQ(volume_.fileContent("old"), old) << change.name;
+                EXPECT_EQ(volume_.storedFiles(), std::vector<std::string>{"/DskVol/old"}) << change.name;
+            }
+            EXPECT_EQ(volume_.dosFsChkDsk("/DskVol/", 0), OK) << change.name;
+        }
+        EXPECT_EQ(outcomes.size(), std::string(change.name) == "write" ? 1u : 2u) << change.name;
+    }
 }
 
 TEST_P(MountedVolumeTest, PowerUpClosesEverythingAndUnmountsButKeepsFiles) {
