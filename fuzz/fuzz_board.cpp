@@ -1,8 +1,5 @@
 #include "fuzz_board.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,7 +21,8 @@ FuzzBoard& FuzzBoard::instance() {
 
 FuzzBoard::FuzzBoard() {
     // The volume's files are created, written and deleted for every input:
-    // on a memory file system that costs no disk work.
+    // in memory that costs no host system call. The state directory only
+    // holds what the board keeps besides (its sensor and clock files).
     char pattern[] = "/dev/shm/swboot-fuzz-XXXXXX";
     char fallback[] = "/tmp/swboot-fuzz-XXXXXX";
     char* made = mkdtemp(pattern);
@@ -38,6 +36,7 @@ FuzzBoard::FuzzBoard() {
     sim::BoardOptions options;
     options.stateDir = state_;
     options.flashInMemory = true;
+    options.volumeInMemory = true;
     diagnostics_.setQuiet(true);
     board_ = std::make_unique<sim::SimBoard>(std::move(options), clock_, line_, diagnostics_);
 
@@ -47,7 +46,6 @@ FuzzBoard::FuzzBoard() {
         volume.mkdir("/DskVol/files") != swboot::OK || volume.chdir("/DskVol/files") != swboot::OK) {
         throw std::runtime_error("cannot prepare the fuzz board's volume");
     }
-    filesDir_ = (volume.hostRoot() / "files").string() + "/";
 }
 
 FuzzBoard::~FuzzBoard() {
@@ -57,46 +55,25 @@ FuzzBoard::~FuzzBoard() {
 }
 
 void FuzzBoard::plant(const char* name, const uint8_t* data, size_t size) {
-    // Plain system calls: a stream would allocate (and with the sanitizers
-    // clear) a fresh buffer for every input.
-    const std::string path = filesDir_ + name;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    bool written = fd >= 0;
-    for (size_t done = 0; written && done < size;) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        written = n > 0;
-        done += written ? static_cast<size_t>(n) : 0;
-    }
-    if (fd < 0 || ::close(fd) != 0 || !written) {
+    try {
+        board_->volume().filePlant(std::string(FILES_DIRECTORY) + name,
+                                   std::string_view(reinterpret_cast<const char*>(data), size));
+    } catch (const std::exception&) {
         propertyBroken("cannot plant a file on the fuzz board's volume");
     }
 }
 
 std::string FuzzBoard::fileBytes(const char* name) {
-    std::string bytes;
-    const std::string path = filesDir_ + name;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return bytes;
-    }
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
-        bytes.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return bytes;
+    return board_->volume().fileContent(std::string(FILES_DIRECTORY) + name).value_or(std::string());
 }
 
-bool FuzzBoard::fileExists(const char* name) {
-    const std::string path = filesDir_ + name;
-    return ::access(path.c_str(), F_OK) == 0;
-}
+bool FuzzBoard::fileExists(const char* name) { return board_->volume().entryExists(std::string(FILES_DIRECTORY) + name); }
 
 void FuzzBoard::clearFiles() {
     // Through the volume, so that its usage stays counted right.
     sim::HostVolume& volume = board_->volume();
     std::vector<std::string> names;
-    int dir = volume.opendir("/DskVol/files");
+    int dir = volume.opendir(std::string(FILES_DIRECTORY).c_str());
     swboot::DirectoryEntry entry;
     while (dir >= 0 && volume.readdir(dir, entry) == swboot::OK) {
         // The listing holds "." and "..": removing "." would take the
@@ -110,7 +87,7 @@ void FuzzBoard::clearFiles() {
         volume.closedir(dir);
     }
     for (const std::string& name : names) {
-        volume.remove(("/DskVol/files/" + name).c_str());
+        volume.remove((std::string(FILES_DIRECTORY) + name).c_str());
     }
 }
 

@@ -1,7 +1,7 @@
 // The simulated board shared by every input of a fuzz target: virtual
-// time, a scripted console, the flash in memory and the volume in a
-// temporary directory on a memory file system where there is one, formatted and mounted once, with "/DskVol/files" as
-// the current directory. Each input gets a fresh loader on it.
+// time, a scripted console, the flash and the volume's files in memory,
+// the volume formatted and mounted once, with "/DskVol/files" as the
+// current directory. Each input gets a fresh loader on it.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +22,9 @@ namespace fuzzing {
 
 class FuzzBoard {
 public:
+    // The volume's directory the targets work in, with its slash.
+    static constexpr std::string_view FILES_DIRECTORY = "/DskVol/files/";
+
     // The board of this process, made on first use.
     static FuzzBoard& instance();
 
@@ -37,6 +40,8 @@ public:
     // The bytes of a file of "files/"; empty when there is none.
     std::string fileBytes(const char* name);
     bool fileExists(const char* name);
+    // The names of every file on the volume ("/DskVol/files/image1").
+    std::vector<std::string> storedFiles() { return board_->volume().storedFiles(); }
 
     // Deletes every file of "files/".
     void clearFiles();
@@ -52,7 +57,6 @@ private:
     void quietConsole();
 
     std::filesystem::path state_;
-    std::string filesDir_;  // the host directory of "files/", with its slash
     sim::VirtualClock clock_;
     sim::ScriptedLine line_{clock_};
     sim::Diagnostics diagnostics_;

@@ -1,19 +1,13 @@
 #include "host/host_volume.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
-#include <system_error>
 #include <utility>
 
 #include "board/flash_array.h"
+#include "host/posix_volume_store.h"
 #include "platform/status.h"
 
 namespace sim {
@@ -24,123 +18,48 @@ using swboot::ERROR;
 using swboot::OK;
 
 constexpr uint32_t PERMISSION_BITS = 0777;
-constexpr mode_t HOST_FILE_MODE = 0666;
-constexpr mode_t HOST_DIRECTORY_MODE = 0777;
-constexpr int HOST_DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr int KNOWN_OPEN_FLAGS = swboot::OPEN_ACCMODE | swboot::OPEN_CREAT | swboot::OPEN_TRUNC;
 
 uint64_t blocksOf(uint64_t bytes) { return (bytes + HostVolume::BLOCK_SIZE - 1) / HostVolume::BLOCK_SIZE; }
 uint64_t roundToBlocks(uint64_t bytes) { return blocksOf(bytes) * HostVolume::BLOCK_SIZE; }
 
-// A host descriptor, closed when it goes out of scope.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-    explicit operator bool() const { return fd_ >= 0; }
-    void reset() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-
-private:
-    int fd_ = -1;
-};
-
-// The error number the loader sees for a host error.
-int hostError(int error) {
-    switch (error) {
-    case ENOENT:
-        return swboot::ERRNO_NOT_FOUND;
-    case ENOTDIR:
-        return swboot::ERRNO_NOT_DIRECTORY;
-    case EISDIR:
-        return swboot::ERRNO_IS_DIRECTORY;
-    case EEXIST:
-        return swboot::ERRNO_EXISTS;
-    case ENOTEMPTY:
-        return swboot::ERRNO_NOT_EMPTY;
-    case ENOSPC:
-    case EDQUOT:
-        return swboot::ERRNO_NO_SPACE;
-    case ENAMETOOLONG:
-        return swboot::ERRNO_NAME_TOO_LONG;
-    case EMFILE:
-    case ENFILE:
-        return swboot::ERRNO_TOO_MANY_OPEN;
-    case ENOMEM:
-        return swboot::ERRNO_NO_MEMORY;
-    case EINVAL:
-        return swboot::ERRNO_INVALID;
-    case EBADF:
-        return swboot::ERRNO_BAD_DESCRIPTOR;
-    default:
-        return swboot::ERRNO_IO;  // ELOOP (a symbolic link) among others
-    }
-}
-
-enum class Kind { Missing, Regular, Directory, Foreign };
-
-Kind kindOf(const struct stat& st) {
-    if (S_ISREG(st.st_mode)) {
-        return Kind::Regular;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        return Kind::Directory;
-    }
-    return Kind::Foreign;
-}
-
-// Where a volume path lives on the host: a descriptor of its parent
-// directory and its last component, or, for the root, the root's own
-// descriptor and an empty leaf.
-struct HostLocation {
-    UniqueFd parent;
+// Where a volume path lives in the store: a handle of its parent directory
+// and its last component, or, for the root, the root's own handle and an
+// empty leaf.
+struct Location {
+    explicit Location(VolumeStore& store) : parent(store) {}
+    StoreHandle parent;
     std::string leaf;
     bool root() const { return leaf.empty(); }
-    // The name to hand to the *at() calls for the entry itself.
-    const char* at() const { return root() ? "." : leaf.c_str(); }
+    // The name to hand to the *At() calls for the entry itself.
+    std::string at() const { return root() ? std::string(VolumeStore::SELF) : leaf; }
 };
 
-// Walks down to the parent of `path`, one directory descriptor at a time,
+// Walks down to the parent of `path`, one directory handle at a time,
 // never following a symbolic link. 0 or an error number.
-int locate(const std::filesystem::path& hostRoot, const VolumePath& path, HostLocation& out) {
-    UniqueFd directory(::open(hostRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!directory) {
-        return swboot::ERRNO_IO;
+int locate(VolumeStore& store, const VolumePath& path, Location& out) {
+    StoreHandle directory(store);
+    if (const int error = store.rootOpen(directory.out()); error != 0) {
+        return error;
     }
     for (size_t i = 0; i + 1 < path.size(); ++i) {
-        struct stat st {};
-        if (fstatat(directory.get(), path[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            return hostError(errno);
+        EntryStatus status;
+        if (const int error = store.statAt(directory.get(), path[i], status); error != 0) {
+            return error;
         }
-        switch (kindOf(st)) {
-        case Kind::Directory:
+        switch (status.kind) {
+        case EntryKind::Directory:
             break;
-        case Kind::Regular:
+        case EntryKind::Missing:
+            return swboot::ERRNO_NOT_FOUND;
+        case EntryKind::Regular:
             return swboot::ERRNO_NOT_DIRECTORY;
         default:
             return swboot::ERRNO_IO;
         }
-        UniqueFd next(openat(directory.get(), path[i].c_str(), HOST_DIRECTORY_FLAGS));
-        if (!next) {
-            return hostError(errno);
+        StoreHandle next(store);
+        if (const int error = store.directoryOpenAt(directory.get(), path[i], next.out()); error != 0) {
+            return error;
         }
         directory = std::move(next);
     }
@@ -149,92 +68,41 @@ int locate(const std::filesystem::path& hostRoot, const VolumePath& path, HostLo
     return 0;
 }
 
-struct Entry {
-    Kind kind = Kind::Missing;
-    struct stat st {};
-};
-
 // The entry at a location; a missing entry is not an error. 0 or an error number.
-int entryRead(const HostLocation& location, Entry& entry) {
-    const int result = location.root() ? ::fstat(location.parent.get(), &entry.st)
-                                       : fstatat(location.parent.get(), location.leaf.c_str(), &entry.st,
-                                                 AT_SYMLINK_NOFOLLOW);
-    if (result != 0) {
-        if (errno == ENOENT) {
-            entry.kind = Kind::Missing;
-            return 0;
-        }
-        return hostError(errno);
-    }
-    entry.kind = kindOf(entry.st);
-    return 0;
+int entryRead(VolumeStore& store, const Location& location, EntryStatus& entry) {
+    return location.root() ? store.fstat(location.parent.get(), entry)
+                           : store.statAt(location.parent.get(), location.leaf, entry);
 }
 
 // locate() and entryRead() together. 0 or an error number.
-int lookup(const std::filesystem::path& hostRoot, const VolumePath& path, HostLocation& location, Entry& entry) {
-    const int error = locate(hostRoot, path, location);
-    return error != 0 ? error : entryRead(location, entry);
+int lookup(VolumeStore& store, const VolumePath& path, Location& location, EntryStatus& entry) {
+    const int error = locate(store, path, location);
+    return error != 0 ? error : entryRead(store, location, entry);
 }
 
 // As lookup, for an entry that must exist as a regular file or directory:
 // a missing one, or one the volume cannot use (a link, a socket, a name FAT
 // cannot hold), is an error.
-int lookupExisting(const std::filesystem::path& hostRoot, const VolumePath& path, HostLocation& location,
-                   Entry& entry) {
-    if (int error = lookup(hostRoot, path, location, entry); error != 0) {
+int lookupExisting(VolumeStore& store, const VolumePath& path, Location& location, EntryStatus& entry) {
+    if (int error = lookup(store, path, location, entry); error != 0) {
         return error;
     }
-    if (entry.kind == Kind::Missing) {
+    if (entry.kind == EntryKind::Missing) {
         return swboot::ERRNO_NOT_FOUND;
     }
-    if (entry.kind == Kind::Foreign) {
+    if (entry.kind == EntryKind::Foreign) {
         return swboot::ERRNO_IO;
     }
     return 0;
 }
 
-struct Listed {
-    std::string name;
-    Kind kind;
-    struct stat st;
-};
-
-// The entries of an open host directory (not "." and ".."), sorted by
-// name. Takes over the descriptor. False when the directory cannot be read.
-bool directoryList(UniqueFd directory, std::vector<Listed>& out) {
-    DIR* stream = fdopendir(directory.get());
-    if (stream == nullptr) {
-        return false;
-    }
-    directory.release();  // now owned by the stream
-    bool good = true;
-    errno = 0;
-    while (struct dirent* d = ::readdir(stream)) {
-        const std::string_view name(d->d_name);
-        if (name == "." || name == "..") {
-            continue;
-        }
-        // A name the volume cannot address is as unusable as a link.
-        Listed listed{std::string(name), Kind::Foreign, {}};
-        if (volumeNameUsable(name) && fstatat(dirfd(stream), d->d_name, &listed.st, AT_SYMLINK_NOFOLLOW) == 0) {
-            listed.kind = kindOf(listed.st);
-        }
-        out.push_back(std::move(listed));
-        errno = 0;
-    }
-    if (errno != 0) {
-        good = false;
-    }
-    closedir(stream);
-    std::sort(out.begin(), out.end(), [](const Listed& a, const Listed& b) { return a.name < b.name; });
-    return good;
-}
-
-void statusFill(const struct stat& st, swboot::FileStatus& status) {
-    status.mode = (S_ISDIR(st.st_mode) ? swboot::FILE_TYPE_DIRECTORY : swboot::FILE_TYPE_REGULAR) |
-                  PERMISSION_BITS;
-    status.size = static_cast<uint32_t>(std::min<uint64_t>(static_cast<uint64_t>(st.st_size), UINT32_MAX));
-    status.mtime = st.st_mtim.tv_sec;
+// A directory's size is 0, as in a FAT directory entry, whatever the host
+// says of its own directories.
+void statusFill(const EntryStatus& entry, swboot::FileStatus& status) {
+    const bool directory = entry.kind == EntryKind::Directory;
+    status.mode = (directory ? swboot::FILE_TYPE_DIRECTORY : swboot::FILE_TYPE_REGULAR) | PERMISSION_BITS;
+    status.size = directory ? 0 : static_cast<uint32_t>(std::min<uint64_t>(entry.size, UINT32_MAX));
+    status.mtime = entry.mtime;
 }
 
 std::string format(const char* pattern, auto... values) {
@@ -243,14 +111,26 @@ std::string format(const char* pattern, auto... values) {
     return line;
 }
 
+// A volume name of the control face: relative names are taken from the
+// root. Throws std::invalid_argument for a name that is not on the volume.
+VolumePath controlPath(std::string_view name) {
+    const bool onDevice = name.substr(0, VOLUME_DEVICE_BARE.size()) == VOLUME_DEVICE_BARE;
+    VolumePath path;
+    if (volumePathResolve(name, onDevice ? std::nullopt : std::optional<VolumePath>(VolumePath{}), path) != 0) {
+        throw std::invalid_argument("not a name on the volume: " + std::string(name));
+    }
+    return path;
+}
+
 }  // namespace
 
 HostVolume::HostVolume(FlashArray& flash, std::filesystem::path hostRoot, swboot::Clock& clock)
-    : flash_(flash), hostRoot_(std::filesystem::absolute(hostRoot)), clock_(clock) {
-    std::error_code error;
-    std::filesystem::create_directories(hostRoot_, error);
-    if (!std::filesystem::is_directory(hostRoot_, error)) {
-        throw std::runtime_error("the volume directory " + hostRoot_.string() + " is not a usable directory");
+    : HostVolume(flash, std::make_unique<PosixVolumeStore>(std::move(hostRoot)), clock) {}
+
+HostVolume::HostVolume(FlashArray& flash, std::unique_ptr<VolumeStore> store, swboot::Clock& clock)
+    : flash_(flash), store_(std::move(store)), clock_(clock) {
+    if (const auto* host = dynamic_cast<const PosixVolumeStore*>(store_.get())) {
+        hostRoot_ = host->root();
     }
 }
 
@@ -317,7 +197,7 @@ HostVolume::OpenFile* HostVolume::descriptor(int fd) {
 void HostVolume::closeAll() {
     for (auto& file : files_) {
         if (file) {
-            ::close(file->hostFd);
+            store_->close(file->handle);
             file.reset();
         }
     }
@@ -348,10 +228,7 @@ void HostVolume::detach(uint64_t device, uint64_t inode) {
     }
 }
 
-void HostVolume::stamp(int hostFd) {
-    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(clock_.time()), 0}};
-    futimens(hostFd, times);
-}
+void HostVolume::stamp(int handle) { store_->mtimeSet(handle, clock_.time()); }
 
 int HostVolume::openCount() const {
     return static_cast<int>(std::count_if(files_.begin(), files_.end(), [](const auto& f) { return f.has_value(); }));
@@ -377,25 +254,28 @@ int HostVolume::open(const char* name, int flags, int /*mode*/) {
     if (slot == files_.end()) {
         return fail(swboot::ERRNO_TOO_MANY_OPEN);
     }
-    HostLocation location;
-    Entry entry;
-    if (int error = lookup(hostRoot_, *path, location, entry); error != 0) {
+    Location location(*store_);
+    EntryStatus entry;
+    if (int error = lookup(*store_, *path, location, entry); error != 0) {
         return fail(error);
     }
 
-    const int hostAccess = access == swboot::OPEN_WRONLY ? O_WRONLY : access == swboot::OPEN_RDWR ? O_RDWR : O_RDONLY;
-    UniqueFd hostFd;
+    const StoreAccess storeAccess = access == swboot::OPEN_WRONLY ? StoreAccess::Write
+                                    : access == swboot::OPEN_RDWR ? StoreAccess::ReadWrite
+                                                                  : StoreAccess::Read;
+    StoreHandle handle(*store_);
+    int error = 0;
     switch (entry.kind) {
-    case Kind::Foreign:
+    case EntryKind::Foreign:
         return fail(swboot::ERRNO_IO);
-    case Kind::Directory:
+    case EntryKind::Directory:
         // A directory may be opened to look at it, never to change it.
         if (access != swboot::OPEN_RDONLY || truncating) {
             return fail(swboot::ERRNO_IS_DIRECTORY);
         }
-        hostFd = UniqueFd(openat(location.parent.get(), location.at(), HOST_DIRECTORY_FLAGS));
+        error = store_->directoryOpenAt(location.parent.get(), location.at(), handle.out());
         break;
-    case Kind::Missing: {
+    case EntryKind::Missing: {
         if (!creating) {
             return fail(swboot::ERRNO_NOT_FOUND);
         }
@@ -406,10 +286,9 @@ int HostVolume::open(const char* name, int flags, int /*mode*/) {
         if (cut == Cut::Before) {
             powerCut_->cut("create of " + std::string(name) + " (not done)");
         }
-        hostFd = UniqueFd(openat(location.parent.get(), location.at(),
-                                 hostAccess | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, HOST_FILE_MODE));
-        if (hostFd) {
-            stamp(hostFd.get());
+        error = store_->fileOpenAt(location.parent.get(), location.at(), storeAccess, true, false, handle.out());
+        if (handle) {
+            stamp(handle.get());
             stamp(location.parent.get());
         }
         if (cut == Cut::After) {
@@ -417,16 +296,15 @@ int HostVolume::open(const char* name, int flags, int /*mode*/) {
         }
         break;
     }
-    case Kind::Regular: {
-        const Cut cut = truncating && entry.st.st_size > 0 ? cutAt() : Cut::None;
+    case EntryKind::Regular: {
+        const Cut cut = truncating && entry.size > 0 ? cutAt() : Cut::None;
         if (cut == Cut::Before) {
             powerCut_->cut("truncate of " + std::string(name) + " (not done)");
         }
-        hostFd = UniqueFd(openat(location.parent.get(), location.at(),
-                                 hostAccess | O_NOFOLLOW | O_CLOEXEC | (truncating ? O_TRUNC : 0)));
-        if (hostFd && truncating) {
-            release(roundToBlocks(static_cast<uint64_t>(entry.st.st_size)));
-            stamp(hostFd.get());
+        error = store_->fileOpenAt(location.parent.get(), location.at(), storeAccess, false, truncating, handle.out());
+        if (handle && truncating) {
+            release(roundToBlocks(entry.size));
+            stamp(handle.get());
         }
         if (cut == Cut::After) {
             powerCut_->cut("truncate of " + std::string(name) + " (done)");
@@ -434,18 +312,18 @@ int HostVolume::open(const char* name, int flags, int /*mode*/) {
         break;
     }
     }
-    if (!hostFd) {
-        return fail(hostError(errno));
+    if (!handle) {
+        return fail(error);
     }
 
-    struct stat st {};
-    ::fstat(hostFd.get(), &st);
+    EntryStatus opened;
+    store_->fstat(handle.get(), opened);
     OpenFile file;
     file.access = access;
-    file.directory = entry.kind == Kind::Directory;
-    file.device = st.st_dev;
-    file.inode = st.st_ino;
-    file.hostFd = hostFd.release();
+    file.directory = entry.kind == EntryKind::Directory;
+    file.device = opened.device;
+    file.inode = opened.inode;
+    file.handle = handle.release();
     *slot = file;
     return FIRST_DESCRIPTOR + static_cast<int>(slot - files_.begin());
 }
@@ -471,12 +349,9 @@ long HostVolume::read(int fd, uint8_t* buffer, size_t length) {
     if (buffer == nullptr && length != 0) {
         return fail(swboot::ERRNO_INVALID);
     }
-    ssize_t count;
-    do {
-        count = ::read(file->hostFd, buffer, length);
-    } while (count < 0 && errno == EINTR);
-    if (count < 0) {
-        return fail(hostError(errno));
+    size_t count = 0;
+    if (const int error = store_->read(file->handle, buffer, length, count); error != 0) {
+        return fail(error);
     }
     return static_cast<long>(count);
 }
@@ -498,17 +373,19 @@ long HostVolume::write(int fd, const uint8_t* data, size_t length) {
     if (length == 0) {
         return 0;
     }
-    struct stat before {};
-    const off_t position = ::lseek(file->hostFd, 0, SEEK_CUR);
-    if (::fstat(file->hostFd, &before) != 0 || position < 0) {
-        return fail(hostError(errno));
+    EntryStatus before;
+    uint64_t start = 0;
+    if (int error = store_->fstat(file->handle, before); error != 0) {
+        return fail(error);
+    }
+    if (int error = store_->position(file->handle, start); error != 0) {
+        return fail(error);
     }
 
     // The file may grow into the free blocks and no further; a write that
     // does not fit is cut short at the last byte that does.
-    const uint64_t oldSize = static_cast<uint64_t>(before.st_size);
+    const uint64_t oldSize = before.size;
     const uint64_t limit = std::min<uint64_t>(roundToBlocks(oldSize) + freeBytes(), UINT32_MAX);
-    const uint64_t start = static_cast<uint64_t>(position);
     size_t allowed = length;
     if (start + length > limit) {
         allowed = start < limit ? static_cast<size_t>(limit - start) : 0;
@@ -525,29 +402,17 @@ long HostVolume::write(int fd, const uint8_t* data, size_t length) {
     }
 
     size_t done = 0;
-    int error = 0;
-    while (done < allowed) {
-        const ssize_t count = ::write(file->hostFd, data + done, allowed - done);
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            error = hostError(errno);
-            break;
-        }
-        done += static_cast<size_t>(count);
-    }
+    const int error = allowed > 0 ? store_->write(file->handle, data, allowed, done) : 0;
 
-    struct stat after {};
-    if (::fstat(file->hostFd, &after) == 0 && !file->detached) {
-        const uint64_t newSize = static_cast<uint64_t>(after.st_size);
-        used_ += roundToBlocks(newSize) - std::min(roundToBlocks(newSize), roundToBlocks(oldSize));
+    EntryStatus after;
+    if (store_->fstat(file->handle, after) == 0 && !file->detached) {
+        used_ += roundToBlocks(after.size) - std::min(roundToBlocks(after.size), roundToBlocks(oldSize));
     }
     if (cutShort) {
         powerCut_->cut("write of " + std::to_string(length) + " bytes, " + std::to_string(done) + " kept");
     }
     if (done > 0) {
-        stamp(file->hostFd);
+        stamp(file->handle);
         return static_cast<long>(done);
     }
     return fail(error);
@@ -561,31 +426,33 @@ long HostVolume::lseek(int fd, long offset, int origin) {
     if (file->directory) {
         return fail(swboot::ERRNO_IS_DIRECTORY);
     }
-    int64_t base = 0;
+    uint64_t base = 0;
+    int error = 0;
     switch (origin) {
     case swboot::SEEK_FROM_START:
         break;
     case swboot::SEEK_FROM_CURRENT:
-        base = ::lseek(file->hostFd, 0, SEEK_CUR);
+        error = store_->position(file->handle, base);
         break;
     case swboot::SEEK_FROM_END: {
-        struct stat st {};
-        base = ::fstat(file->hostFd, &st) == 0 ? st.st_size : -1;
+        EntryStatus status;
+        error = store_->fstat(file->handle, status);
+        base = status.size;
         break;
     }
     default:
         return fail(swboot::ERRNO_INVALID);
     }
-    if (base < 0) {
-        return fail(hostError(errno));
+    if (error != 0) {
+        return fail(error);
     }
     // Positions stay within what a 32-bit file size can describe.
-    const int64_t target = base + static_cast<int64_t>(offset);
+    const int64_t target = static_cast<int64_t>(base) + static_cast<int64_t>(offset);
     if (target < 0 || target > static_cast<int64_t>(UINT32_MAX)) {
         return fail(swboot::ERRNO_INVALID);
     }
-    if (::lseek(file->hostFd, static_cast<off_t>(target), SEEK_SET) < 0) {
-        return fail(hostError(errno));
+    if (int seekError = store_->seek(file->handle, static_cast<uint64_t>(target)); seekError != 0) {
+        return fail(seekError);
     }
     return static_cast<long>(target);
 }
@@ -595,7 +462,7 @@ int HostVolume::close(int fd) {
     if (file == nullptr) {
         return ERROR;
     }
-    ::close(file->hostFd);
+    store_->close(file->handle);
     files_[fd - FIRST_DESCRIPTOR].reset();
     return OK;
 }
@@ -605,11 +472,11 @@ int HostVolume::fstat(int fd, swboot::FileStatus& status) {
     if (file == nullptr) {
         return ERROR;
     }
-    struct stat st {};
-    if (::fstat(file->hostFd, &st) != 0) {
-        return fail(hostError(errno));
+    EntryStatus entry;
+    if (int error = store_->fstat(file->handle, entry); error != 0) {
+        return fail(error);
     }
-    statusFill(st, status);
+    statusFill(entry, status);
     return OK;
 }
 
@@ -618,12 +485,12 @@ int HostVolume::stat(const char* name, swboot::FileStatus& status) {
     if (!path) {
         return ERROR;
     }
-    HostLocation location;
-    Entry entry;
-    if (int error = lookupExisting(hostRoot_, *path, location, entry); error != 0) {
+    Location location(*store_);
+    EntryStatus entry;
+    if (int error = lookupExisting(*store_, *path, location, entry); error != 0) {
         return fail(error);
     }
-    statusFill(entry.st, status);
+    statusFill(entry, status);
     return OK;
 }
 
@@ -638,31 +505,24 @@ int HostVolume::remove(const char* name) {
     if (path->empty()) {
         return fail(swboot::ERRNO_INVALID);  // the volume's root stays
     }
-    HostLocation location;
-    Entry entry;
-    if (int error = lookupExisting(hostRoot_, *path, location, entry); error != 0) {
+    Location location(*store_);
+    EntryStatus entry;
+    if (int error = lookupExisting(*store_, *path, location, entry); error != 0) {
         return fail(error);
     }
-    const Cut cut = entry.kind == Kind::Regular || entry.kind == Kind::Directory ? cutAt() : Cut::None;
+    const Cut cut = cutAt();
     if (cut == Cut::Before) {
         powerCut_->cut("delete of " + std::string(name) + " (not done)");
     }
-    switch (entry.kind) {
-    case Kind::Regular:
-        if (unlinkat(location.parent.get(), location.at(), 0) != 0) {
-            return fail(hostError(errno));
-        }
-        release(roundToBlocks(static_cast<uint64_t>(entry.st.st_size)));
-        detach(entry.st.st_dev, entry.st.st_ino);
-        break;
-    case Kind::Directory:
-        if (unlinkat(location.parent.get(), location.at(), AT_REMOVEDIR) != 0) {
-            return fail(errno == EEXIST ? swboot::ERRNO_NOT_EMPTY : hostError(errno));
-        }
+    const bool directory = entry.kind == EntryKind::Directory;
+    if (int error = store_->unlinkAt(location.parent.get(), location.at(), directory); error != 0) {
+        return fail(error);
+    }
+    if (directory) {
         release(BLOCK_SIZE);
-        break;
-    default:
-        break;
+    } else {
+        release(roundToBlocks(entry.size));
+        detach(entry.device, entry.inode);
     }
     stamp(location.parent.get());
     if (cut == Cut::After) {
@@ -686,39 +546,39 @@ int HostVolume::rename(const char* oldName, const char* newName) {
     if (from->empty() || to->empty()) {
         return fail(swboot::ERRNO_INVALID);
     }
-    HostLocation source;
-    HostLocation target;
-    Entry sourceEntry;
-    Entry targetEntry;
-    if (int error = lookup(hostRoot_, *from, source, sourceEntry); error != 0) {
+    Location source(*store_);
+    Location target(*store_);
+    EntryStatus sourceEntry;
+    EntryStatus targetEntry;
+    if (int error = lookup(*store_, *from, source, sourceEntry); error != 0) {
         return fail(error);
     }
-    if (sourceEntry.kind == Kind::Missing) {
+    if (sourceEntry.kind == EntryKind::Missing) {
         return fail(swboot::ERRNO_NOT_FOUND);
     }
-    if (sourceEntry.kind == Kind::Foreign) {
+    if (sourceEntry.kind == EntryKind::Foreign) {
         return fail(swboot::ERRNO_IO);
     }
     if (*from == *to) {
         return OK;
     }
-    if (int error = lookup(hostRoot_, *to, target, targetEntry); error != 0) {
+    if (int error = lookup(*store_, *to, target, targetEntry); error != 0) {
         return fail(error);
     }
-    if (targetEntry.kind == Kind::Foreign) {
+    if (targetEntry.kind == EntryKind::Foreign) {
         return fail(swboot::ERRNO_IO);
     }
 
     bool replacing = false;
-    if (sourceEntry.kind == Kind::Regular) {
+    if (sourceEntry.kind == EntryKind::Regular) {
         // A file replaces a file of the new name, never a directory.
-        if (targetEntry.kind == Kind::Directory) {
+        if (targetEntry.kind == EntryKind::Directory) {
             return fail(swboot::ERRNO_IS_DIRECTORY);
         }
-        replacing = targetEntry.kind == Kind::Regular && (targetEntry.st.st_ino != sourceEntry.st.st_ino ||
-                                                          targetEntry.st.st_dev != sourceEntry.st.st_dev);
+        replacing = targetEntry.kind == EntryKind::Regular &&
+                    (targetEntry.inode != sourceEntry.inode || targetEntry.device != sourceEntry.device);
     } else {
-        if (targetEntry.kind != Kind::Missing) {
+        if (targetEntry.kind != EntryKind::Missing) {
             return fail(swboot::ERRNO_EXISTS);
         }
         // A directory cannot move into itself.
@@ -731,15 +591,16 @@ int HostVolume::rename(const char* oldName, const char* newName) {
     if (cut == Cut::Before) {
         powerCut_->cut("rename of " + std::string(oldName) + " to " + newName + " (not done)");
     }
-    if (renameat(source.parent.get(), source.at(), target.parent.get(), target.at()) != 0) {
-        return fail(hostError(errno));
+    if (int error = store_->renameAt(source.parent.get(), source.at(), target.parent.get(), target.at());
+        error != 0) {
+        return fail(error);
     }
     if (cut == Cut::After) {
         powerCut_->cut("rename of " + std::string(oldName) + " to " + newName + " (done)");
     }
     if (replacing) {
-        release(roundToBlocks(static_cast<uint64_t>(targetEntry.st.st_size)));
-        detach(targetEntry.st.st_dev, targetEntry.st.st_ino);
+        release(roundToBlocks(targetEntry.size));
+        detach(targetEntry.device, targetEntry.inode);
     }
     stamp(source.parent.get());
     stamp(target.parent.get());
@@ -757,12 +618,12 @@ int HostVolume::mkdir(const char* name) {
     if (path->empty()) {
         return fail(swboot::ERRNO_EXISTS);
     }
-    HostLocation location;
-    Entry entry;
-    if (int error = lookup(hostRoot_, *path, location, entry); error != 0) {
+    Location location(*store_);
+    EntryStatus entry;
+    if (int error = lookup(*store_, *path, location, entry); error != 0) {
         return fail(error);
     }
-    if (entry.kind != Kind::Missing) {
+    if (entry.kind != EntryKind::Missing) {
         return fail(swboot::ERRNO_EXISTS);
     }
     if (freeBytes() < BLOCK_SIZE) {
@@ -772,14 +633,15 @@ int HostVolume::mkdir(const char* name) {
     if (cut == Cut::Before) {
         powerCut_->cut("directory create of " + std::string(name) + " (not done)");
     }
-    if (mkdirat(location.parent.get(), location.at(), HOST_DIRECTORY_MODE) != 0) {
-        return fail(hostError(errno));
+    if (int error = store_->mkdirAt(location.parent.get(), location.at()); error != 0) {
+        return fail(error);
     }
     if (cut == Cut::After) {
         powerCut_->cut("directory create of " + std::string(name) + " (done)");
     }
     used_ += BLOCK_SIZE;
-    if (UniqueFd created(openat(location.parent.get(), location.at(), HOST_DIRECTORY_FLAGS)); created) {
+    if (StoreHandle created(*store_);
+        store_->directoryOpenAt(location.parent.get(), location.at(), created.out()) == 0) {
         stamp(created.get());
     }
     stamp(location.parent.get());
@@ -797,20 +659,20 @@ int HostVolume::opendir(const char* name) {
     if (slot == directories_.end()) {
         return fail(swboot::ERRNO_TOO_MANY_OPEN);
     }
-    HostLocation location;
-    Entry entry;
-    if (int error = lookupExisting(hostRoot_, *path, location, entry); error != 0) {
+    Location location(*store_);
+    EntryStatus entry;
+    if (int error = lookupExisting(*store_, *path, location, entry); error != 0) {
         return fail(error);
     }
-    if (entry.kind != Kind::Directory) {
+    if (entry.kind != EntryKind::Directory) {
         return fail(swboot::ERRNO_NOT_DIRECTORY);
     }
-    UniqueFd directory(openat(location.parent.get(), location.at(), HOST_DIRECTORY_FLAGS));
-    if (!directory) {
-        return fail(hostError(errno));
+    StoreHandle directory(*store_);
+    if (int error = store_->directoryOpenAt(location.parent.get(), location.at(), directory.out()); error != 0) {
+        return fail(error);
     }
-    std::vector<Listed> listed;
-    if (!directoryList(std::move(directory), listed)) {
+    std::vector<ListedEntry> listed;
+    if (store_->list(directory.get(), listed) != 0) {
         return fail(swboot::ERRNO_IO);
     }
 
@@ -823,7 +685,7 @@ int HostVolume::opendir(const char* name) {
         opened.names = {".", ".."};
     }
     for (auto& item : listed) {
-        if (item.kind == Kind::Regular || item.kind == Kind::Directory) {
+        if (item.status.kind == EntryKind::Regular || item.status.kind == EntryKind::Directory) {
             opened.names.push_back(std::move(item.name));
         }
     }
@@ -859,12 +721,12 @@ int HostVolume::chdir(const char* name) {
     if (!path) {
         return ERROR;
     }
-    HostLocation location;
-    Entry entry;
-    if (int error = lookupExisting(hostRoot_, *path, location, entry); error != 0) {
+    Location location(*store_);
+    EntryStatus entry;
+    if (int error = lookupExisting(*store_, *path, location, entry); error != 0) {
         return fail(error);
     }
-    if (entry.kind != Kind::Directory) {
+    if (entry.kind != EntryKind::Directory) {
         return fail(swboot::ERRNO_NOT_DIRECTORY);
     }
     cwd_ = *path;
@@ -896,8 +758,7 @@ int HostVolume::usrTffsConfig(int drive, int /*removable*/, const char* name) {
     if (mounted_) {
         return OK;
     }
-    std::error_code error;
-    std::filesystem::create_directories(hostRoot_, error);
+    store_->rootMake();
     TreeCount count = countTree();
     if (count.unreadable) {
         return fail(swboot::ERRNO_IO);
@@ -918,20 +779,10 @@ int HostVolume::tffsDevFormat(int drive, const swboot::TffsFormatParams& params)
         flash_.eraseUnit(unit);
     }
 
-    // Empty the volume's directory. remove_all never follows a symbolic
-    // link, it removes the link. The record is written last, so a format
-    // that fails half-way leaves a medium that does not mount.
-    std::error_code error;
-    std::filesystem::create_directories(hostRoot_, error);
-    std::filesystem::directory_iterator entries(hostRoot_, error);
-    if (error) {
+    // The record is written last, so a format that fails half-way leaves
+    // a medium that does not mount.
+    if (store_->rootEmpty() != 0) {
         return fail(swboot::ERRNO_IO);
-    }
-    for (const auto& item : entries) {
-        std::filesystem::remove_all(item.path(), error);
-        if (error) {
-            return fail(swboot::ERRNO_IO);
-        }
     }
 
     FormatRecord record;
@@ -942,55 +793,62 @@ int HostVolume::tffsDevFormat(int drive, const swboot::TffsFormatParams& params)
     return OK;
 }
 
-HostVolume::TreeCount HostVolume::countTree() const {
-    TreeCount count;
-    // Depth-first over host directory descriptors, never following links.
+void HostVolume::walk(const std::function<void(const VolumePath&, const ListedEntry&)>& visit, bool& unreadable) const {
+    // Depth-first over directory handles, never following links.
     struct Pending {
-        UniqueFd directory;
+        StoreHandle directory;
         VolumePath path;
     };
     std::vector<Pending> pending;
-    UniqueFd root(::open(hostRoot_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root) {
-        count.unreadable = true;
-        return count;
+    StoreHandle root(*store_);
+    if (store_->rootOpen(root.out()) != 0) {
+        unreadable = true;
+        return;
     }
     pending.push_back({std::move(root), {}});
     while (!pending.empty()) {
         Pending current = std::move(pending.back());
         pending.pop_back();
-        const int parent = current.directory.get();
-        UniqueFd listing(fcntl(parent, F_DUPFD_CLOEXEC, 0));
-        std::vector<Listed> listed;
-        if (!listing || !directoryList(std::move(listing), listed)) {
-            count.unreadable = true;
+        std::vector<ListedEntry> listed;
+        if (store_->list(current.directory.get(), listed) != 0) {
+            unreadable = true;
             continue;
         }
-        for (auto& item : listed) {
+        for (const auto& item : listed) {
             VolumePath path = current.path;
             path.push_back(item.name);
-            switch (item.kind) {
-            case Kind::Regular:
-                count.usedBytes += roundToBlocks(static_cast<uint64_t>(item.st.st_size));
-                ++count.files;
-                break;
-            case Kind::Directory: {
-                count.usedBytes += BLOCK_SIZE;
-                ++count.directories;
-                UniqueFd child(openat(parent, item.name.c_str(), HOST_DIRECTORY_FLAGS));
-                if (!child) {
-                    count.unreadable = true;
-                    break;
+            visit(path, item);
+            if (item.status.kind == EntryKind::Directory) {
+                StoreHandle child(*store_);
+                if (store_->directoryOpenAt(current.directory.get(), item.name, child.out()) != 0) {
+                    unreadable = true;
+                    continue;
                 }
                 pending.push_back({std::move(child), std::move(path)});
-                break;
             }
+        }
+    }
+}
+
+HostVolume::TreeCount HostVolume::countTree() const {
+    TreeCount count;
+    walk(
+        [&count](const VolumePath& path, const ListedEntry& item) {
+            switch (item.status.kind) {
+            case EntryKind::Regular:
+                count.usedBytes += roundToBlocks(item.status.size);
+                ++count.files;
+                break;
+            case EntryKind::Directory:
+                count.usedBytes += BLOCK_SIZE;
+                ++count.directories;
+                break;
             default:
                 count.foreign.push_back(volumePathName(path));
                 break;
             }
-        }
-    }
+        },
+        count.unreadable);
     std::sort(count.foreign.begin(), count.foreign.end());
     return count;
 }
@@ -1087,16 +945,97 @@ int HostVolume::statistics(int fd, swboot::VolumeStatistics& statistics) {
 }
 
 std::filesystem::path HostVolume::hostPath(std::string_view name) const {
-    const bool onDevice = name.substr(0, VOLUME_DEVICE_BARE.size()) == VOLUME_DEVICE_BARE;
-    VolumePath path;
-    if (volumePathResolve(name, onDevice ? std::nullopt : std::optional<VolumePath>(VolumePath{}), path) != 0) {
-        throw std::invalid_argument("not a name on the volume: " + std::string(name));
+    const VolumePath path = controlPath(name);
+    if (hostRoot_.empty()) {
+        throw std::logic_error("the volume is kept in memory, not in a host directory");
     }
     std::filesystem::path result = hostRoot_;
     for (const auto& component : path) {
         result /= component;
     }
     return result;
+}
+
+void HostVolume::filePlant(std::string_view name, std::string_view bytes) {
+    const VolumePath path = controlPath(name);
+    if (path.empty()) {
+        throw std::invalid_argument("the volume's root is not a file");
+    }
+    // Missing directories on the way are made, as by "mkdir -p".
+    store_->rootMake();
+    StoreHandle directory(*store_);
+    int error = store_->rootOpen(directory.out());
+    for (size_t i = 0; error == 0 && i + 1 < path.size(); ++i) {
+        EntryStatus status;
+        error = store_->statAt(directory.get(), path[i], status);
+        if (error == 0 && status.kind == EntryKind::Missing) {
+            error = store_->mkdirAt(directory.get(), path[i]);
+        }
+        StoreHandle next(*store_);
+        if (error == 0) {
+            error = store_->directoryOpenAt(directory.get(), path[i], next.out());
+        }
+        directory = std::move(next);
+    }
+    EntryStatus leaf;
+    if (error == 0) {
+        error = store_->statAt(directory.get(), path.back(), leaf);
+    }
+    StoreHandle file(*store_);
+    if (error == 0) {
+        error = store_->fileOpenAt(directory.get(), path.back(), StoreAccess::Write, leaf.kind == EntryKind::Missing,
+                                   true, file.out());
+    }
+    size_t written = 0;
+    if (error == 0) {
+        error = store_->write(file.get(), reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), written);
+    }
+    if (error != 0) {
+        throw std::runtime_error("cannot plant " + std::string(name) + " on the volume");
+    }
+    stamp(file.get());
+}
+
+std::optional<std::string> HostVolume::fileContent(std::string_view name) const {
+    Location location(*store_);
+    EntryStatus entry;
+    if (lookup(*store_, controlPath(name), location, entry) != 0 || entry.kind != EntryKind::Regular) {
+        return std::nullopt;
+    }
+    StoreHandle file(*store_);
+    if (store_->fileOpenAt(location.parent.get(), location.at(), StoreAccess::Read, false, false, file.out()) != 0) {
+        return std::nullopt;
+    }
+    std::string bytes(entry.size, '\0');
+    size_t done = 0;
+    for (size_t count = 1; done < bytes.size() && count > 0; done += count) {
+        if (store_->read(file.get(), reinterpret_cast<uint8_t*>(bytes.data() + done), bytes.size() - done, count) !=
+            0) {
+            return std::nullopt;
+        }
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+bool HostVolume::entryExists(std::string_view name) const {
+    Location location(*store_);
+    EntryStatus entry;
+    return lookup(*store_, controlPath(name), location, entry) == 0 && entry.kind != EntryKind::Missing;
+}
+
+std::vector<std::string> HostVolume::storedFiles() const {
+    std::vector<std::string> names;
+    bool unreadable = false;
+    walk(
+        [&names](const VolumePath& path, const ListedEntry& item) {
+            if (item.status.kind == EntryKind::Regular) {
+                names.push_back(volumePathName(path));
+            }
+        },
+        unreadable);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace sim

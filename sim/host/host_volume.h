@@ -1,5 +1,6 @@
 // The board's I/O system file layer and its one flash volume "/DskVol/",
-// kept as a directory on the host.
+// kept as a directory on the host or, for fuzzing, in memory (see
+// VolumeStore: both behave the same as far as the loader can tell).
 //
 // What is modelled:
 // - the flash translation layer's format lives in the first erase unit of
@@ -9,7 +10,7 @@
 // - an unmounted volume has no files;
 // - names resolve lexically below the volume's root; nothing outside the
 //   host directory can be reached (no host path, no "..", no symbolic link:
-//   every host access goes through directory descriptors with O_NOFOLLOW);
+//   every access goes through the store's directory handles);
 // - a capacity of percentUse of the window, counted FAT-like: a regular file
 //   takes its size rounded up to 512-byte blocks, a directory one block;
 //   writes past the capacity are cut short, then fail;
@@ -28,6 +29,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,6 +38,7 @@
 #include "board/power_cut.h"
 #include "host/host_volume_format.h"
 #include "host/host_volume_paths.h"
+#include "host/volume_store.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/volume.h"
@@ -63,9 +66,12 @@ public:
     enum class Operation { Open, Create, Read, Write, Rename, Remove, Mkdir };
     static constexpr size_t OPERATION_COUNT = 7;
 
-    // Creates hostRoot when it is missing; throws std::runtime_error when it
-    // cannot be created or is not a directory.
+    // The files in the host directory hostRoot, created when it is missing;
+    // throws std::runtime_error when it cannot be created or is not a
+    // directory.
     HostVolume(FlashArray& flash, std::filesystem::path hostRoot, swboot::Clock& clock);
+    // The files in the store (a MemoryVolumeStore, say).
+    HostVolume(FlashArray& flash, std::unique_ptr<VolumeStore> store, swboot::Clock& clock);
     ~HostVolume() override;
     HostVolume(const HostVolume&) = delete;
     HostVolume& operator=(const HostVolume&) = delete;
@@ -112,9 +118,22 @@ public:
     // Control face for the simulator and tests.
     // The host path of a volume name ("files/image1" or "/DskVol/files/image1");
     // relative names are taken from the volume's root. Throws
-    // std::invalid_argument for a name that is not on the volume.
+    // std::invalid_argument for a name that is not on the volume, and
+    // std::logic_error when the volume is in memory.
     std::filesystem::path hostPath(std::string_view name) const;
+    // Empty when the volume is in memory.
     const std::filesystem::path& hostRoot() const { return hostRoot_; }
+    // Behind the volume's back, mounted or not, with names as for hostPath:
+    // - puts a file with the bytes there (and the directories on the way),
+    //   dated by the board's clock; the usage does not count it until the
+    //   next mount or disk check; throws std::runtime_error when it cannot;
+    void filePlant(std::string_view name, std::string_view bytes);
+    // - the bytes of a regular file, nothing when there is none;
+    std::optional<std::string> fileContent(std::string_view name) const;
+    // - whether there is an entry of that name, of any kind;
+    bool entryExists(std::string_view name) const;
+    // - the names of every regular file ("/DskVol/files/image1"), sorted.
+    std::vector<std::string> storedFiles() const;
     bool mounted() const { return mounted_; }
     // Bytes in use and the capacity of the mounted volume (0 while unmounted).
     uint64_t usedBytes() const { return used_; }
@@ -131,7 +150,7 @@ public:
 
 private:
     struct OpenFile {
-        int hostFd = -1;
+        int handle = -1;  // of the store
         int access = 0;  // OPEN_RDONLY, OPEN_WRONLY or OPEN_RDWR
         bool directory = false;
         bool detached = false;  // removed or replaced while open: no longer counted
@@ -165,13 +184,16 @@ private:
     void release(uint64_t bytes) { used_ = used_ > bytes ? used_ - bytes : 0; }
     // Descriptors of a file that leaves the volume stop counting its growth.
     void detach(uint64_t device, uint64_t inode);
-    // Sets the modification time of an open host file or directory.
-    void stamp(int hostFd);
+    // Sets the modification time of an open file or directory of the store.
+    void stamp(int handle);
+    // Every entry below the root, parents before their entries.
+    void walk(const std::function<void(const VolumePath&, const ListedEntry&)>& visit, bool& unreadable) const;
     TreeCount countTree() const;
     void print(std::string_view text);
 
     FlashArray& flash_;
-    std::filesystem::path hostRoot_;
+    std::unique_ptr<VolumeStore> store_;
+    std::filesystem::path hostRoot_;  // of a store in a host directory
     swboot::Clock& clock_;
     std::function<void(std::string_view)> printer_;
     PowerCut* powerCut_ = nullptr;

@@ -7,6 +7,7 @@
 #include "board/board_events.h"
 #include "boot_code.h"
 #include "host/exception_stage.h"
+#include "host/memory_volume_store.h"
 #include "host/rtc_state.h"
 #include "loader.h"
 
@@ -63,7 +64,9 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
       ccsr_(options_.profile.soc),
       memoryMap_(ram_, cpld_, *flash_, ccsr_, uart_, i2c_.controller()),
       heap_(ram_),
-      volume_(std::make_unique<HostVolume>(*cells_, options_.stateDir / "volume", clock)),
+      volume_(options_.volumeInMemory
+                  ? std::make_unique<HostVolume>(*cells_, std::make_unique<MemoryVolumeStore>(), clock)
+                  : std::make_unique<HostVolume>(*cells_, options_.stateDir / "volume", clock)),
       tty_(uart_, clock),
       platform_{tty_, clock_, tasks_, *volume_, *volume_, memoryMap_, core_, pci_, heap_} {
     cells_->setPowerCut(&powerCut_);

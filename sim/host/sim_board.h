@@ -60,6 +60,7 @@ struct MemoryDump {
 struct BoardOptions {
     std::filesystem::path stateDir;     // flash image and volume live here
     bool flashInMemory = false;         // tests: keep the flash array in memory
+    bool volumeInMemory = false;        // fuzzing: keep the volume's files in memory
     BoardProfile profile = BoardProfile::builtin();
     OnHandover onHandover = OnHandover::Wait;
     std::vector<MemoryDump> dumps;      // written at each hand-over
