@@ -196,6 +196,75 @@ std::string dimEntry(size_t nextStatus, size_t name, size_t counter, size_t desc
 
 std::string lineOf(long length) { return "line " + std::to_string(length); }
 
+// A MODEM7 name ("FOO     TXT") sent to a receiving board ("-rbm"), one
+// step per board byte: the opening NAK, the ACK of each character, the
+// board's checksum, and a CAN-CAN on the next request. Returns how long
+// after its checksum the board asked for the first block.
+std::string modem7NameToBoard(size_t slowStep, double seconds) {
+    const std::string form = "FOO     TXT";
+    uint8_t sum = PEER_SUB;
+    std::vector<ScriptPeer::Step> steps{{PEER_NAK, {PEER_ACK, static_cast<uint8_t>(form[0])}}};
+    for (size_t i = 1; i < form.size(); ++i) {
+        steps.push_back({PEER_ACK, {static_cast<uint8_t>(form[i])}});
+    }
+    for (char c : form) {
+        sum = static_cast<uint8_t>(sum + c);
+    }
+    steps.push_back({PEER_ACK, {PEER_SUB}});
+    steps.push_back({sum, {PEER_ACK}});
+    steps.push_back({PEER_NAK, {PEER_CAN, PEER_CAN}});
+    TestBoard board;
+    LoaderOnBoard loader(board);
+    ScriptPeer peer(board.line(), steps);
+    peer.slowStep(slowStep, micros(seconds));
+    loader->xmodem.xmodem("-rbm");
+    const auto& heard = peer.heard();
+    const auto checksum = std::find(heard.begin(), heard.end(), sum);
+    const auto request = std::find(checksum, heard.end(), PEER_NAK);
+    if (request == heard.end()) {
+        return "no checksum";
+    }
+    const int64_t gap = peer.heardAt()[static_cast<size_t>(request - heard.begin())] -
+                        peer.heardAt()[static_cast<size_t>(checksum - heard.begin())];
+    return "request " + std::to_string(gap / 1000) + " ms after the checksum";
+}
+
+// A sending board ("sbm data.bin") asked with NAK: the name "DATA    BIN"
+// and its SUB, each byte acknowledged, the checksum answered; the number
+// of name errors ("u") it sent.
+std::string modem7NameFromBoard(size_t slowStep, double seconds) {
+    const std::string name = std::string("DATA    BIN") + static_cast<char>(PEER_SUB);
+    std::vector<ScriptPeer::Step> steps;
+    uint8_t sum = 0;
+    for (char c : name) {
+        steps.push_back({static_cast<uint8_t>(c), {PEER_ACK}});
+        sum = static_cast<uint8_t>(sum + c);
+    }
+    steps.back().answer = {sum};
+    TestBoard board;
+    LoaderOnBoard loader(board);
+    board.writeFile("data.bin", patternBytes(100));
+    ScriptPeer peer(board.line(), steps);
+    peer.slowStep(slowStep, micros(seconds));
+    board.line().deliverAt(board.clock().nowMicros() + MICROS_PER_SECOND, std::vector<uint8_t>{PEER_NAK});
+    loader->xmodem.xmodem("sbm data.bin");
+    return count("u", peer.countOf('u'));
+}
+
+// The CANs a board sends when it cannot make (receiving, after block 1)
+// or open (sending) its file.
+std::string cancelsOnFileFailure(sim::HostVolume::Operation failing, const char* command) {
+    TestBoard board;
+    LoaderOnBoard loader(board);
+    board.writeFile("data.bin", patternBytes(100));
+    board.volume().injectFailure(failing);
+    board.line().deliverAt(board.clock().nowMicros() + MICROS_PER_SECOND,
+                           xmodemBlock(1, std::vector<uint8_t>(128, 'A'), true));
+    ScriptPeer peer(board.line(), {});
+    loader->xmodem.xmodem(command);
+    return count("CAN", peer.countOf(PEER_CAN));
+}
+
 struct Edge {
     const char* limit;
     // What the board did with the setting (seconds, a size, a count).
@@ -354,6 +423,46 @@ const std::vector<Edge>& edges() {
              return "result " + std::to_string(loader->xmodem.xmodem("sb data.bin"));
          },
          {{5, "result 0"}, {6, "result -1"}}},
+        {"MODEM7 receiver: each name character within 3 s; 2 s after the name, a 1 s wait for the first block",
+         [](double seconds) { return modem7NameToBoard(1, seconds); },
+         // The ACK comes 5 ms after the checksum.
+         {{2.9, "request 3005 ms after the checksum"}, {3.1, "no checksum"}}},
+        {"MODEM7 receiver: the ACK of the name's checksum within 15 s",
+         [](double seconds) { return modem7NameToBoard(12, seconds); },
+         {{14.9, "request 17905 ms after the checksum"}, {15.1, "request 15000 ms after the checksum"}}},
+        {"MODEM7 sender: the ACK of each name character within 15 s",
+         [](double seconds) { return modem7NameFromBoard(0, seconds); }, {{14.9, "u 0"}, {15.1, "u 1"}}},
+        {"MODEM7 sender: the checksum of the name within 16 s",
+         [](double seconds) { return modem7NameFromBoard(11, seconds); }, {{15.9, "u 0"}, {16.1, "u 1"}}},
+        {"MODEM7 sender: the batch end waits 2 s for its ACK, the command ends 5 s later",
+         [](double seconds) {
+             TestBoard board;
+             LoaderOnBoard loader(board);
+             Answering peer(board.line(), {PEER_EOT}, {PEER_ACK}, micros(seconds));
+             board.line().deliverAt(board.clock().nowMicros() + MICROS_PER_SECOND, std::vector<uint8_t>{PEER_NAK});
+             loader->xmodem.xmodem("sbm none.bin");
+             const std::vector<int64_t> eot = peer.timesOf(PEER_EOT);
+             return eot.size() != 1 ? count("EOT", eot.size())
+                                    : "ends " + std::to_string((board.clock().nowMicros() - eot[0]) / 1000) + " ms after the EOT";
+         },
+         {{1.9, "ends 6905 ms after the EOT"}, {2.1, "ends 7000 ms after the EOT"}}},
+        {"the w option waits 15 s before the first request",
+         [](double wait) {
+             TestBoard board;
+             LoaderOnBoard loader(board);
+             ScriptPeer peer(board.line(), {{'C', {PEER_CAN, PEER_CAN}}});
+             const int64_t start = board.clock().nowMicros();
+             loader->xmodem.xmodem(wait != 0 ? "-rcw x.bin" : "-rc x.bin");
+             return "request at " + std::to_string((peer.timesOf('C').at(0) - start) / 1000) + " ms";
+         },
+         // Both after the pause before raw mode: 2048000 / 9600 ms.
+         {{0, "request at 213 ms"}, {1, "request at 15213 ms"}}},
+        {"receiver and sender cancel with three CANs when the file cannot be made or opened",
+         [](double sending) {
+             return sending != 0 ? cancelsOnFileFailure(sim::HostVolume::Operation::Open, "sb data.bin")
+                                 : cancelsOnFileFailure(sim::HostVolume::Operation::Create, "-rcbe x.bin");
+         },
+         {{0, "CAN 3"}, {1, "CAN 3"}}},
         {"code load: an image's Size field is at least its 1220-byte header",
          [](double size) {
              TestBoard board;
