@@ -265,6 +265,18 @@ std::string cancelsOnFileFailure(sim::HostVolume::Operation failing, const char*
     return count("CAN", peer.countOf(PEER_CAN));
 }
 
+// What follows each occurrence of the marker in the board's text, up to
+// the line end, joined by ", ".
+std::string after(const std::string& output, const std::string& marker) {
+    const std::string text = plainText(output);
+    std::string found;
+    for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) {
+        const size_t start = at + marker.size();
+        found += (found.empty() ? "" : ", ") + text.substr(start, text.find('\n', start) - start);
+    }
+    return found;
+}
+
 struct Edge {
     const char* limit;
     // What the board did with the setting (seconds, a size, a count).
@@ -463,6 +475,34 @@ const std::vector<Edge>& edges() {
                                  : cancelsOnFileFailure(sim::HostVolume::Operation::Create, "-rcbe x.bin");
          },
          {{0, "CAN 3"}, {1, "CAN 3"}}},
+        {"receiver and sender report progress every 32 sectors (p)",
+         [](double sectors) {
+             TestBoard board;
+             LoaderOnBoard loader(board);
+             const std::vector<uint8_t> data = patternBytes(static_cast<size_t>(sectors) * 128);
+             {
+                 XmodemSenderPeer peer(board.line(), XmodemSenderPeer::Protocol::Xmodem, {PeerFile{"", data, ""}});
+                 loader->xmodem.xmodem("-rcbep x.bin");
+             }
+             board.writeFile("data.bin", data);
+             XmodemReceiverPeer peer(board.line(), Request::Crc);
+             peer.start(board.clock().nowMicros() + MICROS_PER_SECOND);
+             loader->xmodem.xmodem("sbp data.bin");
+             return after(board.output(), "Sector ");
+         },
+         {{31, ""}, {32, "32 received, 32 sent"}}},
+        {"sender: unanswered EOTs are reported from the 2nd to the 10th (p)",
+         [](double) {
+             TestBoard board;
+             LoaderOnBoard loader(board);
+             board.writeFile("data.bin", patternBytes(100));
+             XmodemReceiverPeer peer(board.line(), Request::Crc);
+             peer.start(board.clock().nowMicros() + MICROS_PER_SECOND);
+             peer.eotAcknowledged = 1000;  // never
+             loader->xmodem.xmodem("sbp data.bin");
+             return after(board.output(), "EOT not ACKed, try ");
+         },
+         {{0, "2, 3, 4, 5, 6, 7, 8, 9, 10"}}},
         {"code load: an image's Size field is at least its 1220-byte header",
          [](double size) {
              TestBoard board;
