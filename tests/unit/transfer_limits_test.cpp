@@ -277,6 +277,16 @@ std::string after(const std::string& output, const std::string& marker) {
     return found;
 }
 
+// The first error line of a code load of the file, "no error" when none.
+std::string codeLoadError(XmodemSenderPeer::Protocol protocol, const std::vector<uint8_t>& file) {
+    TestBoard board;
+    LoaderOnBoard loader(board);
+    XmodemSenderPeer peer(board.line(), protocol, {PeerFile{"x.bin", file, ""}}, 1024);
+    loader.run([&] { loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID); });
+    const std::string error = after(board.output(), "ERROR: ");
+    return error.empty() ? "no error" : "ERROR: " + error.substr(0, error.find(", "));
+}
+
 struct Edge {
     const char* limit;
     // What the board did with the setting (seconds, a size, a count).
@@ -503,20 +513,30 @@ const std::vector<Edge>& edges() {
              return after(board.output(), "EOT not ACKed, try ");
          },
          {{0, "2, 3, 4, 5, 6, 7, 8, 9, 10"}}},
-        {"code load: an image's Size field is at least its 1220-byte header",
+        {"sender: the file size in K is the whole 1024s plus one",
          [](double size) {
              TestBoard board;
              LoaderOnBoard loader(board);
+             board.writeFile("data.bin", patternBytes(static_cast<size_t>(size)));
+             loader->xmodem.xmodem("sbp data.bin");
+             return after(board.output(), "File Size ");
+         },
+         {{1023, "1K, 8 Sectors, 1023 Bytes, 1K, 8 Records, 1023 Bytes"},
+          {1024, "2K, 9 Sectors, 1024 Bytes, 2K, 9 Records, 1024 Bytes"}}},
+        {"code load: an image's Size field is at least its 1220-byte header",
+         [](double size) {
              std::vector<uint8_t> image = boot::goodImage({.codeSeed = 3});
              swboot::putBe32(image.data() + swboot::IMAGE_SIZE_OFFSET, static_cast<uint32_t>(size));
              fixCrc(image);
-             XmodemSenderPeer peer(board.line(), XmodemSenderPeer::Protocol::Xmodem, {PeerFile{"", image, ""}}, 1024);
-             loader.run([&] { loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID); });
-             const std::string text = plainText(board.output());
-             const size_t error = text.find("ERROR: ");
-             return error == std::string::npos ? std::string("no error") : text.substr(error, text.find('\n', error) - error);
+             return codeLoadError(XmodemSenderPeer::Protocol::Xmodem, image);
          },
          {{1219, "ERROR: Code image size of 1219 bytes is invalid."}, {1220, "no error"}}},
+        {"code load: the CRC and size are read from the first 16 bytes of the file",
+         [](double size) {
+             // A YMODEM header's length cuts the file short of its blocks.
+             return codeLoadError(XmodemSenderPeer::Protocol::Ymodem, patternBytes(static_cast<size_t>(size)));
+         },
+         {{15, "ERROR: Can't read file xcode.bin"}, {16, "ERROR: Operational code CRC is not valid."}}},
         {"directory: a file name keeps 39 characters",
          [](double n) { return lineOf(dimLineAfterRewrite(dimEntry(6, static_cast<size_t>(n), 1, 1), 3)); },
          {{39, "line 39"}, {40, "line 39"}}},
