@@ -468,17 +468,6 @@ const std::vector<Edge>& edges() {
                                     : "ends " + std::to_string((board.clock().nowMicros() - eot[0]) / 1000) + " ms after the EOT";
          },
          {{1.9, "ends 6905 ms after the EOT"}, {2.1, "ends 7000 ms after the EOT"}}},
-        {"the w option waits 15 s before the first request",
-         [](double wait) {
-             TestBoard board;
-             LoaderOnBoard loader(board);
-             ScriptPeer peer(board.line(), {{'C', {PEER_CAN, PEER_CAN}}});
-             const int64_t start = board.clock().nowMicros();
-             loader->xmodem.xmodem(wait != 0 ? "-rcw x.bin" : "-rc x.bin");
-             return "request at " + std::to_string((peer.timesOf('C').at(0) - start) / 1000) + " ms";
-         },
-         // Both after the pause before raw mode: 2048000 / 9600 ms.
-         {{0, "request at 213 ms"}, {1, "request at 15213 ms"}}},
         {"receiver and sender cancel with three CANs when the file cannot be made or opened",
          [](double sending) {
              return sending != 0 ? cancelsOnFileFailure(sim::HostVolume::Operation::Open, "sb data.bin")
