@@ -217,6 +217,8 @@ std::string modem7NameToBoard(size_t slowStep, double seconds) {
     LoaderOnBoard loader(board);
     ScriptPeer peer(board.line(), steps);
     peer.slowStep(slowStep, micros(seconds));
+    // A board that did not take the name is cancelled later.
+    board.line().deliverAt(board.clock().nowMicros() + 30 * MICROS_PER_SECOND, std::vector<uint8_t>{PEER_CAN, PEER_CAN});
     loader->xmodem.xmodem("-rbm");
     const auto& heard = peer.heard();
     const auto checksum = std::find(heard.begin(), heard.end(), sum);
