@@ -218,7 +218,8 @@ std::string modem7NameToBoard(size_t slowStep, double seconds) {
     ScriptPeer peer(board.line(), steps);
     peer.slowStep(slowStep, micros(seconds));
     // A board that did not take the name is cancelled later.
-    board.line().deliverAt(board.clock().nowMicros() + 30 * MICROS_PER_SECOND, std::vector<uint8_t>{PEER_CAN, PEER_CAN});
+    board.line().deliverAt(board.clock().nowMicros() + 30 * MICROS_PER_SECOND,
+                           std::vector<uint8_t>{PEER_CAN, PEER_CAN});
     loader->xmodem.xmodem("-rbm");
     const auto& heard = peer.heard();
     const auto checksum = std::find(heard.begin(), heard.end(), sum);
@@ -466,8 +467,10 @@ const std::vector<Edge>& edges() {
              board.line().deliverAt(board.clock().nowMicros() + MICROS_PER_SECOND, std::vector<uint8_t>{PEER_NAK});
              loader->xmodem.xmodem("sbm none.bin");
              const std::vector<int64_t> eot = peer.timesOf(PEER_EOT);
-             return eot.size() != 1 ? count("EOT", eot.size())
-                                    : "ends " + std::to_string((board.clock().nowMicros() - eot[0]) / 1000) + " ms after the EOT";
+             if (eot.size() != 1) {
+                 return count("EOT", eot.size());
+             }
+             return "ends " + std::to_string((board.clock().nowMicros() - eot[0]) / 1000) + " ms after the EOT";
          },
          {{1.9, "ends 6905 ms after the EOT"}, {2.1, "ends 7000 ms after the EOT"}}},
         {"receiver and sender cancel with three CANs when the file cannot be made or opened",
