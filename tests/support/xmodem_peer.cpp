@@ -116,7 +116,7 @@ ScriptPeer::ScriptPeer(sim::ScriptedLine& line, std::vector<Step> steps) : LineP
 void ScriptPeer::onByte(uint8_t byte) {
     if (next_ < steps_.size() && steps_[next_].trigger == byte) {
         if (!steps_[next_].answer.empty()) {
-            reply(steps_[next_].answer);
+            reply(steps_[next_].answer, next_ == slowStep_ ? slowMicros_ : 0);
         }
         ++next_;
     }

@@ -104,6 +104,11 @@ public:
     };
     ScriptPeer(sim::ScriptedLine& line, std::vector<Step> steps);
     bool done() const { return next_ == steps_.size(); }
+    // The answer of that step (counted from 0) comes this much later.
+    void slowStep(size_t step, int64_t extraMicros) {
+        slowStep_ = step;
+        slowMicros_ = extraMicros;
+    }
 
 protected:
     void onByte(uint8_t byte) override;
@@ -111,6 +116,8 @@ protected:
 private:
     std::vector<Step> steps_;
     size_t next_ = 0;
+    size_t slowStep_ = SIZE_MAX;
+    int64_t slowMicros_ = 0;
 };
 
 struct PeerFile {

@@ -196,6 +196,100 @@ std::string dimEntry(size_t nextStatus, size_t name, size_t counter, size_t desc
 
 std::string lineOf(long length) { return "line " + std::to_string(length); }
 
+// A MODEM7 name ("FOO     TXT") sent to a receiving board ("-rbm"), one
+// step per board byte: the opening NAK, the ACK of each character, the
+// board's checksum, and a CAN-CAN on the next request. Returns how long
+// after its checksum the board asked for the first block.
+std::string modem7NameToBoard(size_t slowStep, double seconds) {
+    const std::string form = "FOO     TXT";
+    uint8_t sum = PEER_SUB;
+    std::vector<ScriptPeer::Step> steps{{PEER_NAK, {PEER_ACK, static_cast<uint8_t>(form[0])}}};
+    for (size_t i = 1; i < form.size(); ++i) {
+        steps.push_back({PEER_ACK, {static_cast<uint8_t>(form[i])}});
+    }
+    for (char c : form) {
+        sum = static_cast<uint8_t>(sum + c);
+    }
+    steps.push_back({PEER_ACK, {PEER_SUB}});
+    steps.push_back({sum, {PEER_ACK}});
+    steps.push_back({PEER_NAK, {PEER_CAN, PEER_CAN}});
+    TestBoard board;
+    LoaderOnBoard loader(board);
+    ScriptPeer peer(board.line(), steps);
+    peer.slowStep(slowStep, micros(seconds));
+    // A board that did not take the name is cancelled later.
+    board.line().deliverAt(board.clock().nowMicros() + 30 * MICROS_PER_SECOND,
+                           std::vector<uint8_t>{PEER_CAN, PEER_CAN});
+    loader->xmodem.xmodem("-rbm");
+    const auto& heard = peer.heard();
+    const auto checksum = std::find(heard.begin(), heard.end(), sum);
+    const auto request = std::find(checksum, heard.end(), PEER_NAK);
+    if (request == heard.end()) {
+        return "no checksum";
+    }
+    const int64_t gap = peer.heardAt()[static_cast<size_t>(request - heard.begin())] -
+                        peer.heardAt()[static_cast<size_t>(checksum - heard.begin())];
+    return "request " + std::to_string(gap / 1000) + " ms after the checksum";
+}
+
+// A sending board ("sbm data.bin") asked with NAK: the name "DATA    BIN"
+// and its SUB, each byte acknowledged, the checksum answered; the number
+// of name errors ("u") it sent.
+std::string modem7NameFromBoard(size_t slowStep, double seconds) {
+    const std::string name = std::string("DATA    BIN") + static_cast<char>(PEER_SUB);
+    std::vector<ScriptPeer::Step> steps;
+    uint8_t sum = 0;
+    for (char c : name) {
+        steps.push_back({static_cast<uint8_t>(c), {PEER_ACK}});
+        sum = static_cast<uint8_t>(sum + c);
+    }
+    steps.back().answer = {sum};
+    TestBoard board;
+    LoaderOnBoard loader(board);
+    board.writeFile("data.bin", patternBytes(100));
+    ScriptPeer peer(board.line(), steps);
+    peer.slowStep(slowStep, micros(seconds));
+    board.line().deliverAt(board.clock().nowMicros() + MICROS_PER_SECOND, std::vector<uint8_t>{PEER_NAK});
+    loader->xmodem.xmodem("sbm data.bin");
+    return count("u", peer.countOf('u'));
+}
+
+// The CANs a board sends when it cannot make (receiving, after block 1)
+// or open (sending) its file.
+std::string cancelsOnFileFailure(sim::HostVolume::Operation failing, const char* command) {
+    TestBoard board;
+    LoaderOnBoard loader(board);
+    board.writeFile("data.bin", patternBytes(100));
+    board.volume().injectFailure(failing);
+    board.line().deliverAt(board.clock().nowMicros() + MICROS_PER_SECOND,
+                           xmodemBlock(1, std::vector<uint8_t>(128, 'A'), true));
+    ScriptPeer peer(board.line(), {});
+    loader->xmodem.xmodem(command);
+    return count("CAN", peer.countOf(PEER_CAN));
+}
+
+// What follows each occurrence of the marker in the board's text, up to
+// the line end, joined by ", ".
+std::string after(const std::string& output, const std::string& marker) {
+    const std::string text = plainText(output);
+    std::string found;
+    for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) {
+        const size_t start = at + marker.size();
+        found += (found.empty() ? "" : ", ") + text.substr(start, text.find('\n', start) - start);
+    }
+    return found;
+}
+
+// The first error line of a code load of the file, "no error" when none.
+std::string codeLoadError(XmodemSenderPeer::Protocol protocol, const std::vector<uint8_t>& file) {
+    TestBoard board;
+    LoaderOnBoard loader(board);
+    XmodemSenderPeer peer(board.line(), protocol, {PeerFile{"x.bin", file, ""}}, 1024);
+    loader.run([&] { loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID); });
+    const std::string error = after(board.output(), "ERROR: ");
+    return error.empty() ? "no error" : "ERROR: " + error.substr(0, error.find(", "));
+}
+
 struct Edge {
     const char* limit;
     // What the board did with the setting (seconds, a size, a count).
@@ -354,20 +448,89 @@ const std::vector<Edge>& edges() {
              return "result " + std::to_string(loader->xmodem.xmodem("sb data.bin"));
          },
          {{5, "result 0"}, {6, "result -1"}}},
-        {"code load: an image's Size field is at least its 1220-byte header",
+        {"MODEM7 receiver: each name character within 3 s; 2 s after the name, a 1 s wait for the first block",
+         [](double seconds) { return modem7NameToBoard(1, seconds); },
+         // The ACK comes 5 ms after the checksum.
+         {{2.9, "request 3005 ms after the checksum"}, {3.1, "no checksum"}}},
+        {"MODEM7 receiver: the ACK of the name's checksum within 15 s",
+         [](double seconds) { return modem7NameToBoard(12, seconds); },
+         {{14.9, "request 17905 ms after the checksum"}, {15.1, "request 15000 ms after the checksum"}}},
+        {"MODEM7 sender: the ACK of each name character within 15 s",
+         [](double seconds) { return modem7NameFromBoard(0, seconds); }, {{14.9, "u 0"}, {15.1, "u 1"}}},
+        {"MODEM7 sender: the checksum of the name within 16 s",
+         [](double seconds) { return modem7NameFromBoard(11, seconds); }, {{15.9, "u 0"}, {16.1, "u 1"}}},
+        {"MODEM7 sender: the batch end waits 2 s for its ACK, the command ends 5 s later",
+         [](double seconds) {
+             TestBoard board;
+             LoaderOnBoard loader(board);
+             Answering peer(board.line(), {PEER_EOT}, {PEER_ACK}, micros(seconds));
+             board.line().deliverAt(board.clock().nowMicros() + MICROS_PER_SECOND, std::vector<uint8_t>{PEER_NAK});
+             loader->xmodem.xmodem("sbm none.bin");
+             const std::vector<int64_t> eot = peer.timesOf(PEER_EOT);
+             if (eot.size() != 1) {
+                 return count("EOT", eot.size());
+             }
+             return "ends " + std::to_string((board.clock().nowMicros() - eot[0]) / 1000) + " ms after the EOT";
+         },
+         {{1.9, "ends 6905 ms after the EOT"}, {2.1, "ends 7000 ms after the EOT"}}},
+        {"receiver and sender cancel with three CANs when the file cannot be made or opened",
+         [](double sending) {
+             return sending != 0 ? cancelsOnFileFailure(sim::HostVolume::Operation::Open, "sb data.bin")
+                                 : cancelsOnFileFailure(sim::HostVolume::Operation::Create, "-rcbe x.bin");
+         },
+         {{0, "CAN 3"}, {1, "CAN 3"}}},
+        {"receiver and sender report progress every 32 sectors (p)",
+         [](double sectors) {
+             TestBoard board;
+             LoaderOnBoard loader(board);
+             const std::vector<uint8_t> data = patternBytes(static_cast<size_t>(sectors) * 128);
+             {
+                 XmodemSenderPeer peer(board.line(), XmodemSenderPeer::Protocol::Xmodem, {PeerFile{"", data, ""}});
+                 loader->xmodem.xmodem("-rcbep x.bin");
+             }
+             board.writeFile("data.bin", data);
+             XmodemReceiverPeer peer(board.line(), Request::Crc);
+             peer.start(board.clock().nowMicros() + MICROS_PER_SECOND);
+             loader->xmodem.xmodem("sbp data.bin");
+             return after(board.output(), "Sector ");
+         },
+         {{31, ""}, {32, "32 received, 32 sent"}}},
+        {"sender: unanswered EOTs are reported from the 2nd to the 10th (p)",
+         [](double) {
+             TestBoard board;
+             LoaderOnBoard loader(board);
+             board.writeFile("data.bin", patternBytes(100));
+             XmodemReceiverPeer peer(board.line(), Request::Crc);
+             peer.start(board.clock().nowMicros() + MICROS_PER_SECOND);
+             peer.eotAcknowledged = 1000;  // never
+             loader->xmodem.xmodem("sbp data.bin");
+             return after(board.output(), "EOT not ACKed, try ");
+         },
+         {{0, "2, 3, 4, 5, 6, 7, 8, 9, 10"}}},
+        {"sender: the file size in K is the whole 1024s plus one",
          [](double size) {
              TestBoard board;
              LoaderOnBoard loader(board);
+             board.writeFile("data.bin", patternBytes(static_cast<size_t>(size)));
+             loader->xmodem.xmodem("sbp data.bin");
+             return after(board.output(), "File Size ");
+         },
+         {{1023, "1K, 8 Sectors, 1023 Bytes, 1K, 8 Records, 1023 Bytes"},
+          {1024, "2K, 9 Sectors, 1024 Bytes, 2K, 9 Records, 1024 Bytes"}}},
+        {"code load: an image's Size field is at least its 1220-byte header",
+         [](double size) {
              std::vector<uint8_t> image = boot::goodImage({.codeSeed = 3});
              swboot::putBe32(image.data() + swboot::IMAGE_SIZE_OFFSET, static_cast<uint32_t>(size));
              fixCrc(image);
-             XmodemSenderPeer peer(board.line(), XmodemSenderPeer::Protocol::Xmodem, {PeerFile{"", image, ""}}, 1024);
-             loader.run([&] { loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID); });
-             const std::string text = plainText(board.output());
-             const size_t error = text.find("ERROR: ");
-             return error == std::string::npos ? std::string("no error") : text.substr(error, text.find('\n', error) - error);
+             return codeLoadError(XmodemSenderPeer::Protocol::Xmodem, image);
          },
          {{1219, "ERROR: Code image size of 1219 bytes is invalid."}, {1220, "no error"}}},
+        {"code load: the CRC and size are read from the first 16 bytes of the file",
+         [](double size) {
+             // A YMODEM header's length cuts the file short of its blocks.
+             return codeLoadError(XmodemSenderPeer::Protocol::Ymodem, patternBytes(static_cast<size_t>(size)));
+         },
+         {{15, "ERROR: Can't read file xcode.bin"}, {16, "ERROR: Operational code CRC is not valid."}}},
         {"directory: a file name keeps 39 characters",
          [](double n) { return lineOf(dimLineAfterRewrite(dimEntry(6, static_cast<size_t>(n), 1, 1), 3)); },
          {{39, "line 39"}, {40, "line 39"}}},
