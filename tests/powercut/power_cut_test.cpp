@@ -193,9 +193,7 @@ void twoGoodImages(TestBoard& board) {
 
 // A VPD generator's answers unlike the ones the board was made with.
 void typeNewVpdAnswers(TestBoard& board) {
-    for (const char* answer : {"000629328199", "SIM0000042", "112007", "10K7902", "B"}) {
-        board.type(answer);
-    }
+    board.typeLines({"000629328199", "SIM0000042", "112007", "10K7902", "B"});
 }
 
 // vpd.bin as the board was made, and as the generator writes it from the

@@ -7,6 +7,8 @@
 // a platform the test composed itself.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -38,6 +40,17 @@ private:
     TestBoard& board_;
     std::unique_ptr<swboot::Loader> loader_;
     size_t outputTaken_ = 0;
+};
+
+// A test on a fresh test board with a loader on it; the loader's xmodem
+// command runs with an argument string.
+class OnBoardTest : public ::testing::Test {
+protected:
+    int xmodem(const std::string& arguments) { return loader->xmodem.xmodem(arguments.c_str()); }
+    bool outputHas(const std::string& text) { return board.output().find(text) != std::string::npos; }
+
+    TestBoard board;
+    LoaderOnBoard loader{board};
 };
 
 // The board takes a machine check (the loader's handler runs); what ended

@@ -1,8 +1,5 @@
 #include "support/test_board.h"
 
-#include <unistd.h>
-
-#include <atomic>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -11,23 +8,6 @@
 #include "platform/files.h"
 
 namespace testing_support {
-
-TempDir::TempDir() {
-    static std::atomic<int> counter{0};
-    auto base = std::filesystem::temp_directory_path();
-    for (;;) {
-        auto candidate = base / ("swboot-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-        if (std::filesystem::create_directory(candidate)) {
-            path_ = candidate;
-            return;
-        }
-    }
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
 
 TestBoard::TestBoard(sim::BoardOptions options) {
     options.stateDir = state_.path() / "state";
@@ -75,11 +55,7 @@ std::filesystem::path TestBoard::filePath(const std::string& name) {
 }
 
 void TestBoard::writeFile(const std::string& name, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(filePath(name), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        throw std::runtime_error("cannot plant " + name);
-    }
+    interop::writeHostFile(filePath(name), bytes);
 }
 
 void TestBoard::writeFile(const std::string& name, std::string_view text) {
@@ -100,6 +76,14 @@ std::string TestBoard::readText(const std::string& name) {
 }
 
 bool TestBoard::fileExists(const std::string& name) { return std::filesystem::exists(filePath(name)); }
+
+std::map<std::string, std::vector<uint8_t>> TestBoard::imageFiles() {
+    std::map<std::string, std::vector<uint8_t>> files;
+    for (const char* name : {"image1", "image2", "boot.dim"}) {
+        files[name] = fileExists(name) ? readFile(name) : std::vector<uint8_t>{};
+    }
+    return files;
+}
 
 size_t countOf(const std::string& text, std::string_view part) {
     size_t count = 0;

@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "harness/files.h"
 #include "host/diagnostics.h"
 #include "host/scripted_line.h"
 #include "host/sim_board.h"
@@ -19,16 +21,9 @@
 namespace testing_support {
 
 // A fresh temporary directory, removed with everything in it.
-class TempDir {
+class TempDir : public interop::ScratchDir {
 public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
+    TempDir() : ScratchDir("swboot-test") {}
 };
 
 // MAC address, serial number, date code, part number and revision.
@@ -37,6 +32,8 @@ inline constexpr const char* VPD_ANSWERS[] = {"000629328140", "SIM0000001", "102
 class TestBoard {
 public:
     explicit TestBoard(sim::BoardOptions options = {});
+    // What the board does when the loader hands over to the code.
+    explicit TestBoard(sim::OnHandover onHandover) : TestBoard(sim::BoardOptions{.onHandover = onHandover}) {}
 
     sim::SimBoard& board() { return *board_; }
     sim::ScriptedLine& line() { return line_; }
@@ -46,6 +43,12 @@ public:
     // One line typed by the operator, Enter included (a carriage return, as
     // a terminal sends it).
     void type(std::string_view text);
+    // Lines typed in turn, each with its Enter.
+    void typeLines(const std::vector<std::string>& lines) {
+        for (const std::string& text : lines) {
+            type(text);
+        }
+    }
     // Raw bytes typed, nothing added.
     void typeRaw(std::string_view bytes) { line_.type(bytes); }
 
@@ -68,6 +71,9 @@ public:
     std::vector<uint8_t> readFile(const std::string& name);
     std::string readText(const std::string& name);
     bool fileExists(const std::string& name);
+    // "image1", "image2" and "boot.dim", what installing an image may
+    // change; empty for a file that is not there.
+    std::map<std::string, std::vector<uint8_t>> imageFiles();
     // Host path of a file in "files/" on the volume.
     std::filesystem::path filePath(const std::string& name);
 

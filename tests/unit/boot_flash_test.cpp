@@ -10,11 +10,8 @@
 #include "board/board_events.h"
 #include "boot_code.h"
 #include "image/flashacc.h"
-#include "support/boot_spine_images.h"
-#include "support/boot_texts.h"
-#include "support/loader_on_board.h"
+#include "support/menu_board.h"
 #include "support/operator_peer.h"
-#include "support/test_board.h"
 
 namespace {
 
@@ -42,11 +39,8 @@ std::vector<uint8_t> imageWithBootCode(const std::vector<uint8_t>& bootCode) {
 // A board with good code, booted into the menu, where the operator loads
 // an image with option 4 and then types the given lines.
 std::string loadThen(TestBoard& board, const std::vector<uint8_t>& image, const std::vector<std::string>& then) {
-    board.formatVolume();
-    board.writeFile("image1", goodImage());
-    board.writeFile("boot.dim", DEFAULT_DIM);
-    board.type("2");
-    board.type("4");
+    plantCode(board, Code::Good);
+    board.typeLines({"2", "4"});
     OperatorAfterTransfer peer(board, image, then);
     peer.listenFrom(0);
     EXPECT_EQ(board.run(), 0) << board.diagnosticsText();
@@ -146,9 +140,7 @@ TEST(BrickedBoard, NothingButABranchAtTheResetVectorStarts) {
 
 std::string diagnosticsRun(TestBoard& board, const std::string& iterations) {
     board.formatVolume();
-    board.type("6");
-    board.type("y");
-    board.type(iterations);
+    board.typeLines({"6", "y", iterations});
     EXPECT_EQ(board.run(), 0) << board.diagnosticsText();
     std::string text = plainText(board.output());
     size_t at = text.find("[Boot Menu] 6\n");
@@ -205,8 +197,7 @@ TEST(FlashDiagnostics, AStuckBitEndsTheTestWithTheTwoLines) {
 TEST(FlashDiagnostics, AnythingButYesLeavesTheFlashAlone) {
     TestBoard board;
     board.formatVolume();
-    board.type("6");
-    board.type("n");
+    board.typeLines({"6", "n"});
     EXPECT_EQ(board.run(), 0) << board.diagnosticsText();
     const std::string text = plainText(board.output());
     const std::string asked =
@@ -260,9 +251,7 @@ TEST(FlashDiagnostics, AnEraseThatFailsResetsTheBoard) {
     options.profile.flash.stuckBits.push_back({0xFE040100, 0x00010000, false});
     TestBoard board(options);
     board.formatVolume();
-    board.type("6");
-    board.type("y");
-    board.type("1");
+    board.typeLines({"6", "y", "1"});
     board.run();
     EXPECT_EQ(board.board().lastResetCause(), "CPLD reset request") << board.diagnosticsText();
     EXPECT_EQ(board.board().powerOnCount(), 2);

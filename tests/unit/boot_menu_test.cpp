@@ -9,10 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "support/loader_on_board.h"
-#include "support/boot_spine_images.h"
-#include "support/boot_texts.h"
-#include "support/test_board.h"
+#include "support/menu_board.h"
 
 namespace {
 
@@ -25,57 +22,6 @@ using testing_support::plainText;
 const std::string NOT_VALID_1 = "ERROR: Operational code CRC is not valid, you must load new code.\n\n";
 const std::string NOT_VALID_5 = "\nERROR: Operational code CRC is not valid.\n";
 const std::string SHOWN = "The following image is in the Flash File System:";
-
-// A board that boots into the menu. With good code the operator answers
-// the two-second choice with 2 first.
-class MenuBoard {
-public:
-    enum class Code { None, Good, GoodWithBackup, GoodWithBadBackup };
-
-    explicit MenuBoard(Code code) {
-        board.formatVolume();
-        switch (code) {
-            case Code::None:
-                break;
-            case Code::Good:
-                board.writeFile("image1", goodImage());
-                board.writeFile("boot.dim", DEFAULT_DIM);
-                break;
-            case Code::GoodWithBackup:
-                board.writeFile("image1", goodImage({.codeSeed = 1}));
-                board.writeFile("image2", goodImage({.codeSeed = 2, .timestamp = "backup"}));
-                board.writeFile("boot.dim", TWO_IMAGES);
-                break;
-            case Code::GoodWithBadBackup:
-                board.writeFile("image1", goodImage());
-                board.writeFile("image2", "damaged");
-                board.writeFile("boot.dim", TWO_IMAGES);
-                break;
-        }
-        if (code != Code::None) {
-            board.type("2");
-        }
-    }
-
-    // Types the lines in turn and boots; the exit status.
-    int run(const std::vector<std::string>& lines) {
-        for (const std::string& line : lines) {
-            board.type(line);
-        }
-        return board.run();
-    }
-    // Everything from the first option list on, CRs taken out.
-    std::string menuText() {
-        std::string text = plainText(board.output());
-        size_t at = text.find(OPTION_LIST);
-        return at == std::string::npos ? "(no option list in: " + text + ")" : text.substr(at);
-    }
-    // What the menu showed after the option list, up to the end.
-    std::string afterList() { return menuText().substr(OPTION_LIST.size()); }
-    bool handedOver() { return board.board().core().handoverCount() > 0; }
-
-    TestBoard board;
-};
 
 TEST(BootMenu, TheListIsShownAtEntryAndForQuestionMarkAnd99) {
     MenuBoard menu(MenuBoard::Code::Good);
@@ -159,11 +105,7 @@ TEST(BootMenu, OptionEightYesDeletesTheCodeAndOptionsOneAndFiveRefuse) {
 
 TEST(BootMenu, OptionEightDeletesTheActiveImageByName) {
     // image2 became active at startup because image1 was bad.
-    MenuBoard menu(MenuBoard::Code::None);
-    menu.board.writeFile("boot.dim", TWO_IMAGES);
-    menu.board.writeFile("image1", "damaged");
-    menu.board.writeFile("image2", goodImage());
-    menu.board.type("2");
+    MenuBoard menu(MenuBoard::Code::BadWithGoodBackup);
     EXPECT_EQ(menu.run({"8", "y"}), 0);
     EXPECT_NE(menu.afterList().find("delete operational code : image2 ? (y/n):y\nOperational code deleted...\n"),
               std::string::npos);

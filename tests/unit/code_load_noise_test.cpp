@@ -24,17 +24,8 @@ using boot::goodImage;
 const std::string DIRECTORY =
     "---IMAGE---\nactive\nactive\nimage1\n0\ndefault image\n"
     "---IMAGE---\nbackup\nbackup\nimage2\n0\n\n";
-const char* const STORED_FILES[] = {"image1", "image2", "boot.dim"};
 constexpr double NOISE_RATE = 1e-4;
 constexpr int LOADS = 100;
-
-std::map<std::string, std::vector<uint8_t>> stored(TestBoard& board) {
-    std::map<std::string, std::vector<uint8_t>> files;
-    for (const char* name : STORED_FILES) {
-        files[name] = board.fileExists(name) ? board.readFile(name) : std::vector<uint8_t>{};
-    }
-    return files;
-}
 
 TEST(CodeLoadNoise, EveryLoadInstallsExactlyOrChangesNothing) {
     // Large enough that most loads meet some noise.
@@ -49,7 +40,7 @@ TEST(CodeLoadNoise, EveryLoadInstallsExactlyOrChangesNothing) {
         board.writeFile("image2", goodImage({.codeSeed = 2, .timestamp = "backup code"}));
         board.writeFile("boot.dim", DIRECTORY);
         loader.run([&] { loader->dim.dimInitialize(); });
-        const auto before = stored(board);
+        const auto before = board.imageFiles();
 
         sim::LineNoise toBoard(NOISE_RATE, static_cast<uint64_t>(seed));
         sim::LineNoise fromBoard(NOISE_RATE, static_cast<uint64_t>(seed) ^ sim::LineNoise::OTHER_DIRECTION);
@@ -64,7 +55,7 @@ TEST(CodeLoadNoise, EveryLoadInstallsExactlyOrChangesNothing) {
         hit += board.line().noiseHits() > 0 ? 1 : 0;
         board.line().setNoise({}, {});
         EXPECT_EQ(ended, "");
-        auto after = stored(board);
+        auto after = board.imageFiles();
         if (result == 0) {
             ++installed;
             // XMODEM carries no length: the last block's padding stays.

@@ -28,24 +28,15 @@ using Protocol = XmodemSenderPeer::Protocol;
 const std::string DIRECTORY =
     "---IMAGE---\nbackup\nbackup\nimage1\n2\nold image\n"
     "---IMAGE---\nactive\nactive\nimage2\n3\ncurrent image\n";
-const char* const STORED_FILES[] = {"image1", "image2", "boot.dim"};
 
-class CodeLoadTest : public ::testing::Test {
+class CodeLoadTest : public testing_support::OnBoardTest {
 protected:
     CodeLoadTest() {
         board.writeFile("image1", goodImage({.codeSeed = 1, .timestamp = "image one"}));
         board.writeFile("image2", goodImage({.codeSeed = 2, .timestamp = "image two"}));
         board.writeFile("boot.dim", DIRECTORY);
         loader->dim.dimInitialize();
-        before = stored();
-    }
-
-    std::map<std::string, std::vector<uint8_t>> stored() {
-        std::map<std::string, std::vector<uint8_t>> files;
-        for (const char* name : STORED_FILES) {
-            files[name] = board.fileExists(name) ? board.readFile(name) : std::vector<uint8_t>{};
-        }
-        return files;
+        before = board.imageFiles();
     }
 
     // Sends the file with XMODEM-1K, as "sx -k" does.
@@ -56,8 +47,6 @@ protected:
     std::string text() { return plainText(board.output()); }
     bool textHas(const std::string& part) { return text().find(part) != std::string::npos; }
 
-    TestBoard board;
-    LoaderOnBoard loader{board};
     std::map<std::string, std::vector<uint8_t>> before;
 };
 
@@ -110,7 +99,7 @@ TEST_F(CodeLoadTest, ImagesTheLoaderWouldNotStartAreRefusedBeforeTheHeaderIsShow
         EXPECT_TRUE(textHas(message)) << text();
         EXPECT_FALSE(textHas("The following code has been uploaded"));
         EXPECT_FALSE(board.fileExists("xcode.bin"));
-        EXPECT_EQ(stored(), before);
+        EXPECT_EQ(board.imageFiles(), before);
     }
 }
 
@@ -162,7 +151,7 @@ TEST_F(CodeLoadTest, FailedInstallKeepsTheStoredCode) {
     EXPECT_EQ(load(goodImage({.codeSeed = 9})), 1);
     EXPECT_TRUE(textHas("ERROR: Operational code update failed.\n"));
     EXPECT_FALSE(board.fileExists("xcode.bin"));
-    EXPECT_EQ(stored(), before);
+    EXPECT_EQ(board.imageFiles(), before);
     EXPECT_EQ(loader->images.activeImageCrcCheck(), 0);
 }
 
@@ -173,7 +162,7 @@ TEST_F(CodeLoadTest, NoMemoryForTheBootCodeStopsBeforeTheInstall) {
                         "\nERROR!!\nCould not allocate temporary memory buffer for Boot Code copy.!\n"));
     EXPECT_FALSE(board.fileExists("xcode.bin"));
     EXPECT_FALSE(board.fileExists("bootcode.bin"));
-    EXPECT_EQ(stored(), before);
+    EXPECT_EQ(board.imageFiles(), before);
 }
 
 TEST_F(CodeLoadTest, InterruptedTransferLeavesWhatArrivedInTheReceiveFileOnly) {
@@ -186,7 +175,7 @@ TEST_F(CodeLoadTest, InterruptedTransferLeavesWhatArrivedInTheReceiveFileOnly) {
     EXPECT_TRUE(textHas("ABORTED -- Remote system is not sending file\n"));
     EXPECT_TRUE(textHas("Error while receiving file with XMODEM.\n"));
     EXPECT_EQ(board.readFile("xcode.bin"), first);
-    EXPECT_EQ(stored(), before);
+    EXPECT_EQ(board.imageFiles(), before);
 }
 
 TEST_F(CodeLoadTest, YmodemSenderCannotChooseWhereTheCodeGoes) {
@@ -197,7 +186,7 @@ TEST_F(CodeLoadTest, YmodemSenderCannotChooseWhereTheCodeGoes) {
         damaged[2000] ^= 0xFF;
         XmodemSenderPeer peer(board.line(), Protocol::Ymodem, {PeerFile{"image2", damaged, ""}}, 1024);
         EXPECT_EQ(loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID), 1);
-        EXPECT_EQ(stored(), before);
+        EXPECT_EQ(board.imageFiles(), before);
     }
     {
         // A good image announced as the image directory: installed as code.
@@ -215,7 +204,7 @@ TEST_F(CodeLoadTest, TooShortToReadIsReportedAndKept) {
     EXPECT_EQ(loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID), 2);
     EXPECT_TRUE(textHas("ERROR: Can't read file xcode.bin\n"));
     EXPECT_EQ(board.readFile("xcode.bin").size(), 10u);
-    EXPECT_EQ(stored(), before);
+    EXPECT_EQ(board.imageFiles(), before);
 }
 
 TEST(CodeLoadMenu, OptionFourLoadsGoodCodeAndTheMenuTakesItAsValid) {
@@ -241,8 +230,7 @@ TEST(CodeLoadMenu, OptionFourWithBadCodeMarksTheCodeInvalid) {
     board.formatVolume();
     board.writeFile("image1", goodImage({.codeSeed = 15}));
     board.writeFile("boot.dim", boot::DEFAULT_DIM);
-    board.type("2");
-    board.type("4");
+    board.typeLines({"2", "4"});
     std::vector<uint8_t> image = goodImage({.codeSeed = 16});
     image[1500] ^= 0x10;
     OperatorAfterTransfer peer(board, image, "1");

@@ -8,8 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -31,14 +29,7 @@ const std::string DEMO_BANNER =
 
 // A demo binary the build made, or nothing without the cross compiler.
 std::vector<uint8_t> demoBinary(const std::string& name) {
-    std::ifstream in(std::filesystem::path(SWBOOT_DEMO_DIR) / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-sim::BoardOptions running() {
-    sim::BoardOptions options;
-    options.onHandover = sim::OnHandover::Run;
-    return options;
+    return interop::readHostFile(std::filesystem::path(SWBOOT_DEMO_DIR) / name);
 }
 
 class CodeRunTest : public ::testing::Test {
@@ -59,7 +50,7 @@ protected:
     }
     std::string text() { return plainText(board.output()); }
 
-    TestBoard board{running()};
+    TestBoard board{sim::OnHandover::Run};
 };
 
 // Answers the demo's prompts from a list as they appear on the line.

@@ -21,12 +21,6 @@ constexpr const char* DECOMPRESSION_FAILURE =
     "\r\n\r\nThere was an error during decompression... resetting the switch\r\n";
 constexpr const char* SCALE_LINE = "                       50%                     100%\r\n";
 
-sim::BoardOptions withHandover(sim::OnHandover onHandover) {
-    sim::BoardOptions options;
-    options.onHandover = onHandover;
-    return options;
-}
-
 // The marks of the progress bar: the text between the scale line and the
 // line end that closes the bar.
 std::string progressBar(const std::string& output) {
@@ -55,7 +49,7 @@ bool faultLampsLit(TestBoard& board) {
 }  // namespace
 
 TEST(CodeStart, BootsAGoodImageToTheHandOverWithTheCodeAtItsLoadAddress) {
-    TestBoard board(withHandover(sim::OnHandover::Exit));
+    TestBoard board(sim::OnHandover::Exit);
     board.formatVolume();
     std::vector<uint8_t> code = patternBytes(300000, 7);
     swboot::tool::ImageBuildInput input;
@@ -88,7 +82,7 @@ TEST(CodeStart, BootsAGoodImageToTheHandOverWithTheCodeAtItsLoadAddress) {
 }
 
 TEST(CodeStart, ImageInsideAContainerAtAnOffsetBoots) {
-    TestBoard board(withHandover(sim::OnHandover::Exit));
+    TestBoard board(sim::OnHandover::Exit);
     board.formatVolume();
     std::vector<uint8_t> code = patternBytes(70000, 3);
     swboot::tool::ImageBuildInput other;
@@ -120,7 +114,7 @@ TEST(CodeStart, ProgressBarMarksFollowTheEvenPercentagesReached) {
     // Larger: the first step is at 0 %, which is marked too.
     // Under 1024: one step straight to 100 %.
     for (Case c : {Case{102400, 50}, Case{204800, 51}, Case{500, 1}}) {
-        TestBoard board(withHandover(sim::OnHandover::Exit));
+        TestBoard board(sim::OnHandover::Exit);
         board.formatVolume();
         ImageSpec layout;
         layout.component0 = storedZlibStream(dataForStoredStreamOf(c.streamSize));
@@ -132,7 +126,7 @@ TEST(CodeStart, ProgressBarMarksFollowTheEvenPercentagesReached) {
 }
 
 TEST(CodeStart, StartModesReachTheCode) {
-    TestBoard board(withHandover(sim::OnHandover::Return));
+    TestBoard board(sim::OnHandover::Return);
     LoaderOnBoard loader(board);
     ImageSpec layout;
     layout.component0 = zlibStream(patternBytes(4000, 5));
@@ -177,7 +171,7 @@ TEST(CodeStart, EveryFailureShowsTheFaultAndResetsAfterTwoSeconds) {
     };
     for (const auto& [why, image] : cases) {
         SCOPED_TRACE(why);
-        TestBoard board(withHandover(sim::OnHandover::Exit));
+        TestBoard board(sim::OnHandover::Exit);
         LoaderOnBoard loader(board);
         if (!image.empty()) {
             board.writeFile("image1", image);
@@ -195,7 +189,7 @@ TEST(CodeStart, StagingAreaLeftoversAreNotStartedAfterTheImageIsDeleted) {
     // A good image is started once (its file lands in the staging area),
     // then deleted from the menu: starting again must fail, not reuse the
     // bytes still in RAM.
-    TestBoard board(withHandover(sim::OnHandover::Return));
+    TestBoard board(sim::OnHandover::Return);
     LoaderOnBoard loader(board);
     ImageSpec layout;
     layout.component0 = zlibStream(patternBytes(4000, 5));

@@ -14,6 +14,9 @@ namespace {
 
 using testing_support::LoaderOnBoard;
 using testing_support::TestBoard;
+using MenuNumberRead = testing_support::OnBoardTest;
+using MenuAnswerRead = testing_support::OnBoardTest;
+using BaudRateMenu = testing_support::OnBoardTest;
 
 // Reads one menu number after the operator typed the line.
 int numberFor(const std::string& typed) {
@@ -36,7 +39,7 @@ std::string cleaned(const std::string& raw) {
     return std::string(clean);
 }
 
-TEST(MenuNumberRead, NumbersAreTheLowEightBitsOfTheCleanedDecimalValueAndAQuestionMarkIs99) {
+TEST_F(MenuNumberRead, NumbersAreTheLowEightBitsOfTheCleanedDecimalValueAndAQuestionMarkIs99) {
     const struct {
         const char* typed;
         int number;
@@ -70,41 +73,34 @@ TEST(ConsoleLineClean, ABackspaceRemovesTheCharacterBeforeItOrStaysWhenThereIsNo
     }
 }
 
-TEST(MenuNumberRead, TheExcessOfALongLineIsDiscardedAndNeverBecomesAnAnswer) {
-    TestBoard board;
-    LoaderOnBoard fixture(board);
+TEST_F(MenuNumberRead, TheExcessOfALongLineIsDiscardedAndNeverBecomesAnAnswer) {
     // 100 characters: "15", blanks up to 79 characters, then "99" and
     // blanks; the "99" would list the options if it were read as a line.
     std::string longLine = "15" + std::string(77, ' ') + "99" + std::string(19, ' ');
     ASSERT_EQ(longLine.size(), 100u);
-    board.type(longLine);
-    board.type("2");
+    board.typeLines({longLine, "2"});
     std::vector<int> numbers;
-    std::string ended = fixture.run([&] {
+    std::string ended = loader.run([&] {
         for (;;) {
-            numbers.push_back(fixture->input.menuNumberRead());
+            numbers.push_back(loader->input.menuNumberRead());
         }
     });
     EXPECT_EQ(numbers, (std::vector<int>{15, 2}));
     EXPECT_EQ(ended, "power off: end of console input");
 }
 
-TEST(MenuNumberRead, ALineKeepsItsFirstSeventyNineCharacters) {
-    TestBoard board;
-    LoaderOnBoard fixture(board);
+TEST_F(MenuNumberRead, ALineKeepsItsFirstSeventyNineCharacters) {
     board.type(std::string(78, ' ') + "12");  // 80 characters: the "2" is the 80th
     board.type(std::string(77, ' ') + "34");  // 79 characters: all kept
     std::vector<int> numbers;
-    fixture.run([&] {
-        numbers.push_back(fixture->input.menuNumberRead());
-        numbers.push_back(fixture->input.menuNumberRead());
+    loader.run([&] {
+        numbers.push_back(loader->input.menuNumberRead());
+        numbers.push_back(loader->input.menuNumberRead());
     });
     EXPECT_EQ(numbers, (std::vector<int>{1, 34}));
 }
 
-TEST(MenuAnswerRead, TheFirstCharacterOfTheCleanedAnswer) {
-    TestBoard board;
-    LoaderOnBoard fixture(board);
+TEST_F(MenuAnswerRead, TheFirstCharacterOfTheCleanedAnswer) {
     const struct {
         const char* typed;
         char answer;
@@ -116,7 +112,7 @@ TEST(MenuAnswerRead, TheFirstCharacterOfTheCleanedAnswer) {
     }
     for (const auto& c : cases) {
         char answer = 'X';
-        std::string ended = fixture.run([&] { answer = fixture->input.menuAnswerRead(); });
+        std::string ended = loader.run([&] { answer = loader->input.menuAnswerRead(); });
         EXPECT_EQ(ended, "");
         EXPECT_EQ(answer, c.answer) << "typed \"" << c.typed << "\"";
     }
@@ -128,21 +124,16 @@ const char BAUD_MENU[] =
     "0 - no change\n"
     "-> ";
 
-TEST(BaudRateMenu, ANumberAboveEightIsRefusedAndTextReadsAsNoChange) {
-    TestBoard board;
-    LoaderOnBoard fixture(board);
-    board.type("9");
-    board.type("fast");
-    EXPECT_EQ(fixture.run([&] { fixture->input.baudRateMenu(); }), "");
-    EXPECT_EQ(fixture.takeOutput(), std::string(BAUD_MENU) + "9\n" + "\nERROR: Invalid Option:\n\n" + BAUD_MENU +
+TEST_F(BaudRateMenu, ANumberAboveEightIsRefusedAndTextReadsAsNoChange) {
+    board.typeLines({"9", "fast"});
+    EXPECT_EQ(loader.run([&] { loader->input.baudRateMenu(); }), "");
+    EXPECT_EQ(loader.takeOutput(), std::string(BAUD_MENU) + "9\n" + "\nERROR: Invalid Option:\n\n" + BAUD_MENU +
                                          "fast\n" + "\nBaud rate is not changed\n");
-    EXPECT_EQ(fixture->consoleBaudRate, 9600u);
+    EXPECT_EQ(loader->consoleBaudRate, 9600u);
     EXPECT_EQ(board.board().tty().speed(), 9600u);
 }
 
-TEST(BaudRateMenu, EightSwitchesTo115200AfterTheNoticeAndOneSecond) {
-    TestBoard board;
-    LoaderOnBoard fixture(board);
+TEST_F(BaudRateMenu, EightSwitchesTo115200AfterTheNoticeAndOneSecond) {
     uint32_t speedAtNotice = 0;
     int64_t noticeAt = -1;
     testing_support::OnSent watcher(board, [&](sim::ScriptedLine& line, std::string_view text) {
@@ -152,8 +143,8 @@ TEST(BaudRateMenu, EightSwitchesTo115200AfterTheNoticeAndOneSecond) {
         }
     });
     board.type("8");
-    EXPECT_EQ(fixture.run([&] { fixture->input.baudRateMenu(); }), "");
-    EXPECT_EQ(fixture.takeOutput(), std::string(BAUD_MENU) + "8\n" +
+    EXPECT_EQ(loader.run([&] { loader->input.baudRateMenu(); }), "");
+    EXPECT_EQ(loader.takeOutput(), std::string(BAUD_MENU) + "8\n" +
                                          "\nSetting baud rate to 115200, you must change your terminal baud rate.\n");
     // The notice goes out at the old speed; the line changes a second of
     // board time later.
@@ -161,33 +152,31 @@ TEST(BaudRateMenu, EightSwitchesTo115200AfterTheNoticeAndOneSecond) {
     EXPECT_EQ(speedAtNotice, 9600u);
     EXPECT_GE(board.clock().nowMicros() - noticeAt, 1000000);
     EXPECT_EQ(board.board().tty().speed(), 115200u);
-    EXPECT_EQ(fixture->consoleBaudRate, 115200u);
+    EXPECT_EQ(loader->consoleBaudRate, 115200u);
 }
 
-TEST(BaudRateMenu, EveryListedEntrySetsItsSpeed) {
+TEST_F(BaudRateMenu, EveryListedEntrySetsItsSpeed) {
     const uint32_t speeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
     for (int n = 1; n <= 8; ++n) {
-        TestBoard board;
-        LoaderOnBoard fixture(board);
-        board.type(std::to_string(n));
+        TestBoard fresh;
+        LoaderOnBoard fixture(fresh);
+        fresh.type(std::to_string(n));
         EXPECT_EQ(fixture.run([&] { fixture->input.baudRateMenu(); }), "");
-        EXPECT_EQ(board.board().tty().speed(), speeds[n - 1]) << "entry " << n;
+        EXPECT_EQ(fresh.board().tty().speed(), speeds[n - 1]) << "entry " << n;
         EXPECT_EQ(fixture->consoleBaudRate, speeds[n - 1]) << "entry " << n;
     }
 }
 
-TEST(BaudRateMenu, AFailedSpeedRequestIsReportedAndTheLineKeepsItsSpeed) {
-    TestBoard board;
-    LoaderOnBoard fixture(board);
+TEST_F(BaudRateMenu, AFailedSpeedRequestIsReportedAndTheLineKeepsItsSpeed) {
     board.board().tty().setSpeedSetFault(true);
     board.type("5");
-    EXPECT_EQ(fixture.run([&] { fixture->input.baudRateMenu(); }), "");
-    std::string text = fixture.takeOutput();
+    EXPECT_EQ(loader.run([&] { loader->input.baudRateMenu(); }), "");
+    std::string text = loader.takeOutput();
     EXPECT_TRUE(std::regex_search(
         text, std::regex("\nSetting baud rate to 19200, you must change your terminal baud rate.\n"
                          "bootConfig:[0-9]+: Attempt to set baudrate to 19200 failed\n$")))
         << text;
-    EXPECT_EQ(fixture->consoleBaudRate, 19200u);
+    EXPECT_EQ(loader->consoleBaudRate, 19200u);
     EXPECT_EQ(board.board().tty().speed(), 9600u);
 }
 

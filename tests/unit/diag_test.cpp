@@ -253,9 +253,7 @@ public:
 
     // Types the answers and runs the test; the console text of the run.
     std::string run(const std::vector<std::string>& answers) {
-        for (const std::string& a : answers) {
-            board.type(a);
-        }
+        board.typeLines(answers);
         size_t before = board.output().size();
         try {
             loader->fsTest.fsTest();
@@ -496,9 +494,7 @@ struct ToolRun {
 
 ToolRun memoryToolRun(TestBoard& board, const std::vector<std::string>& lines) {
     LoaderOnBoard l(board);
-    for (const std::string& line : lines) {
-        board.type(line);
-    }
+    board.typeLines(lines);
     ToolRun run;
     run.ended = l.run([&] { l->memoryTool.memoryTool(); });
     run.text = l.takeOutput();

@@ -24,16 +24,14 @@ using testing_support::TestBoard;
 const std::string SWITCH_SCHEDULED =
     "---IMAGE---\nactive\nbackup\nimage1\n0\ndefault image\n---IMAGE---\nbackup\nactive\nimage2\n0\n\n";
 
-class DimTest : public ::testing::Test {
+class DimTest : public testing_support::OnBoardTest {
 protected:
-    DimTest() : fixture(board) {}
-
-    ImageDirectory& dim() { return fixture->dim; }
+    ImageDirectory& dim() { return loader->dim; }
     // Calls a directory routine; its result.
     template <typename F>
     int call(F&& routine) {
         int result = 12345;
-        EXPECT_EQ(fixture.run([&] { result = routine(); }), "");
+        EXPECT_EQ(loader.run([&] { result = routine(); }), "");
         return result;
     }
     int initialize() { return call([&] { return dim().dimInitialize(); }); }
@@ -60,9 +58,6 @@ protected:
         }
         return "free";
     }
-
-    TestBoard board;
-    LoaderOnBoard fixture;
 };
 
 // ------------------------------------------------------------ dimInitialize
@@ -316,28 +311,28 @@ TEST_F(DimTest, FileShowListsEveryLine) {
     for (const char* line : lines) {
         expected += "boot.dim " + std::to_string(++n) + " :\t\t " + line + " \n";
     }
-    EXPECT_EQ(fixture.takeOutput(), expected);
+    EXPECT_EQ(loader.takeOutput(), expected);
 }
 
 TEST_F(DimTest, FileShowStopsWhereLineReadingStops) {
     board.writeFile("boot.dim", "one\n" + std::string(300, 'x') + "\nthree\n");
     EXPECT_EQ(call([&] { return dim().dimFileShow(); }), 0);
-    EXPECT_EQ(fixture.takeOutput(), "\nsize is 311 \nboot.dim 1 :\t\t one \n");
+    EXPECT_EQ(loader.takeOutput(), "\nsize is 311 \nboot.dim 1 :\t\t one \n");
     board.writeFile("boot.dim", "one\ntwo");
     EXPECT_EQ(call([&] { return dim().dimFileShow(); }), 0);
-    EXPECT_EQ(fixture.takeOutput(), "\nsize is 7 \nboot.dim 1 :\t\t one \n");
+    EXPECT_EQ(loader.takeOutput(), "\nsize is 7 \nboot.dim 1 :\t\t one \n");
 }
 
 TEST_F(DimTest, FileShowFailures) {
     EXPECT_EQ(call([&] { return dim().dimFileShow(); }), -1);
-    EXPECT_EQ(fixture.takeOutput(), " boot.dim doesn't exist on the disk \n");
+    EXPECT_EQ(loader.takeOutput(), " boot.dim doesn't exist on the disk \n");
     board.writeFile("boot.dim", "");
     EXPECT_EQ(call([&] { return dim().dimFileShow(); }), -3);
-    EXPECT_EQ(fixture.takeOutput(), "\nsize is 0 \n boot.dim empty\n");
+    EXPECT_EQ(loader.takeOutput(), "\nsize is 0 \n boot.dim empty\n");
     board.writeFile("boot.dim", TWO_IMAGES);
     board.volume().injectFailure(sim::HostVolume::Operation::Read);
     EXPECT_EQ(call([&] { return dim().dimFileShow(); }), -2);
-    EXPECT_EQ(fixture.takeOutput(), " boot.dim read error\n");
+    EXPECT_EQ(loader.takeOutput(), " boot.dim read error\n");
     // Nothing was left open by the failures.
     EXPECT_EQ(board.volume().openCount(), 0);
 }
@@ -364,7 +359,7 @@ TEST_F(ImageInstallTest, TheActiveImageIsReplacedInPlace) {
     EXPECT_FALSE(board.fileExists("image1.prev"));
     EXPECT_EQ(board.readText("image2"), "backup code");
     EXPECT_EQ(file(), TWO_IMAGES);
-    EXPECT_EQ(fixture.takeOutput(), "");
+    EXPECT_EQ(loader.takeOutput(), "");
 }
 
 // The move into place fails when nothing was received; the move aside of
@@ -394,7 +389,7 @@ TEST_F(ImageInstallTest, AFailedMoveLosesNoFileAndLeavesTheDirectoryAsItWas) {
             board.volume().injectFailure(sim::HostVolume::Operation::Rename, 1, c.directory == TWO_IMAGES ? 0 : 1);
         }
         EXPECT_NE(install("xcode.bin", c.name), 0);
-        EXPECT_EQ(fixture.takeOutput(), " Error renaming the file \n");
+        EXPECT_EQ(loader.takeOutput(), " Error renaming the file \n");
         EXPECT_EQ(board.readFile(c.name), oldCode);
         EXPECT_EQ(board.fileExists("xcode.bin"), c.received);
         EXPECT_FALSE(board.fileExists(std::string(c.name) + ".prev"));
@@ -427,7 +422,7 @@ TEST_F(ImageInstallTest, ANameTheDirectoryCannotHoldIsRefused) {
     initializeFrom(DEFAULT_DIM);
     board.writeFile("xcode.bin", newCode);
     EXPECT_EQ(install("xcode.bin", "image3"), -3);
-    EXPECT_EQ(fixture.takeOutput(), "Error adding the image -3 \n");
+    EXPECT_EQ(loader.takeOutput(), "Error adding the image -3 \n");
     EXPECT_EQ(board.readFile("xcode.bin"), newCode);
     EXPECT_FALSE(board.fileExists("image3"));
     EXPECT_EQ(file(), DEFAULT_DIM);

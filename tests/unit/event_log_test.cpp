@@ -23,7 +23,7 @@ using testing_support::TestBoard;
 constexpr uint32_t TASK = 0x00FFE000;          // the loader's task on the simulated board
 constexpr uint32_t CALENDAR_START = 1167609600;  // the test board's clock at power-on
 
-class EventLogTest : public ::testing::Test {
+class EventLogTest : public testing_support::OnBoardTest {
 protected:
     void init(int level = LOG_INIT_LEVEL) {
         loader->eventLog.log_init(LOG_SIZE_BYTES, LOG_INIT_FIRST, level, LOG_INIT_FURTHER_1, LOG_INIT_FURTHER_2);
@@ -33,9 +33,6 @@ protected:
         EXPECT_EQ(loader->eventLog.log_render_file(), 0);
         return board.readText("asciilog.bin");
     }
-
-    TestBoard board;
-    LoaderOnBoard loader{board};
 };
 
 TEST_F(EventLogTest, AMissingFileIsCreatedErased) {

@@ -25,7 +25,7 @@ constexpr uint32_t FUNCTION_SPACING = 0x100;
 constexpr uint32_t FRAME_SIZE = 0x20;
 constexpr uint32_t CALL_OFFSET = 0x40;  // where a call returns to in each function
 
-class FatalTest : public ::testing::Test {
+class FatalTest : public testing_support::OnBoardTest {
 protected:
     Bus& bus() { return board.board().platform().bus; }
 
@@ -67,9 +67,6 @@ protected:
                       CODE + n * FUNCTION_SPACING, CODE + n * FUNCTION_SPACING + CALL_OFFSET, sp);
         return text;
     }
-
-    TestBoard board;
-    LoaderOnBoard loader{board};
 };
 
 TEST_F(FatalTest, TheExceptionMessageIsTheAreaUpToThePointerWithinTheBuffer) {

@@ -105,22 +105,21 @@ TEST(ImageCrc16, TwoAppendedZeroBytesGiveTheCommonCrc) {
     }
 }
 
-class ImageStoreTest : public ::testing::Test {
+class ImageStoreTest : public testing_support::OnBoardTest {
 protected:
-    ImageStoreTest() : fixture(board) {}
     void SetUp() override {
-        fixture.run([&] { fixture->dim.dimInitialize(); });  // "image1" active
-        fixture.takeOutput();
+        loader.run([&] { loader->dim.dimInitialize(); });  // "image1" active
+        loader.takeOutput();
     }
 
     uint16_t fileCrc(const char* name, uint32_t length) {
         uint16_t crc = 0xDEAD;
-        EXPECT_EQ(fixture.run([&] { crc = fixture->images.fileCrc16(name, length); }), "");
+        EXPECT_EQ(loader.run([&] { crc = loader->images.fileCrc16(name, length); }), "");
         return crc;
     }
     int activeCheck() {
         int result = -1;
-        EXPECT_EQ(fixture.run([&] { result = fixture->images.activeImageCrcCheck(); }), "");
+        EXPECT_EQ(loader.run([&] { result = loader->images.activeImageCrcCheck(); }), "");
         return result;
     }
     // The active image's check with the file as "image1".
@@ -130,12 +129,12 @@ protected:
     }
     int headerRead(const char* name, ImageHeader& header) {
         int result = 99;
-        EXPECT_EQ(fixture.run([&] { result = fixture->images.imageHeaderRead(name, header); }), "");
+        EXPECT_EQ(loader.run([&] { result = loader->images.imageHeaderRead(name, header); }), "");
         return result;
     }
     std::string headerShown() {
-        fixture.run([&] { fixture->images.imageHeaderShow(); });
-        return fixture.takeOutput();
+        loader.run([&] { loader->images.imageHeaderShow(); });
+        return loader.takeOutput();
     }
     // Plants an STK container: the front with the images placed at their
     // offsets, Size and CRC set.
@@ -149,9 +148,6 @@ protected:
         board.writeFile(name, front);
         return front;
     }
-
-    TestBoard board;
-    LoaderOnBoard fixture;
 };
 
 TEST_F(ImageStoreTest, FileCrcCoversBytesTwoUpToTheLength) {
@@ -163,7 +159,7 @@ TEST_F(ImageStoreTest, FileCrcCoversBytesTwoUpToTheLength) {
     board.writeFile("check", std::string("\x00\x00" "123456789", 11));
     EXPECT_EQ(fileCrc("check", 11), 0x40DE);
     EXPECT_EQ(fileCrc("nothing.bin", 2000), 1);
-    EXPECT_EQ(fixture.takeOutput(), "");
+    EXPECT_EQ(loader.takeOutput(), "");
 }
 
 TEST_F(ImageStoreTest, FileCrcStreamsLargeFilesAndGivesWayEveryThousandReads) {
@@ -193,7 +189,7 @@ TEST_F(ImageStoreTest, EveryByteFromTwoUpToSizeCountsAndNoOther) {
     std::vector<uint8_t> longer = image;
     longer.insert(longer.end(), {0x11, 0x22, 0x33, 0x44});
     EXPECT_EQ(activeCheckOf(longer), IMAGE_CRC_GOOD);
-    EXPECT_EQ(fixture.takeOutput(), "");
+    EXPECT_EQ(loader.takeOutput(), "");
 }
 
 // A header-only file of the given Size with a good CRC.
@@ -219,31 +215,31 @@ TEST_F(ImageStoreTest, OnlySizesFromTheHeaderUpToSixteenMebibytesAreChecked) {
     }
     board.volume().remove("image1");
     EXPECT_EQ(activeCheck(), IMAGE_CRC_BAD);
-    EXPECT_EQ(fixture.takeOutput(), "");
+    EXPECT_EQ(loader.takeOutput(), "");
 }
 
 TEST_F(ImageStoreTest, AllocationFailureIsReported) {
     board.writeFile("image1", goodImage());
     board.board().heap().setAllocationLimit(1000);
     EXPECT_EQ(activeCheck(), IMAGE_CRC_BAD);
-    EXPECT_EQ(fixture.takeOutput(), "\nError trying to allocate mem for file image1 \n");
+    EXPECT_EQ(loader.takeOutput(), "\nError trying to allocate mem for file image1 \n");
 }
 
 TEST_F(ImageStoreTest, TheActiveImageIsTheOneTheDirectoryNamesOrElseTheFirst) {
     board.writeFile("boot.dim", SWAPPED_IMAGES);
-    fixture.run([&] { fixture->dim.dimInitialize(); });
+    loader.run([&] { loader->dim.dimInitialize(); });
     board.writeFile("image1", "bad");
     board.writeFile("image2", goodImage());
     EXPECT_EQ(activeCheck(), IMAGE_CRC_GOOD);
     board.writeFile("image1", goodImage());
     board.writeFile("image2", "bad");
     EXPECT_EQ(activeCheck(), IMAGE_CRC_BAD);
-    fixture.takeOutput();
+    loader.takeOutput();
 
     board.writeFile("boot.dim", "");
-    fixture.run([&] { fixture->dim.dimInitialize(); });  // empty directory
+    loader.run([&] { loader->dim.dimInitialize(); });  // empty directory
     EXPECT_EQ(activeCheck(), IMAGE_CRC_GOOD);
-    EXPECT_EQ(fixture.takeOutput(), "ActiveImage could not be found\n");
+    EXPECT_EQ(loader.takeOutput(), "ActiveImage could not be found\n");
 }
 
 TEST_F(ImageStoreTest, HeaderOfAnOprImageIsItsFirstBytesAndAHalfSignatureChangesNothing) {
@@ -262,7 +258,7 @@ TEST_F(ImageStoreTest, HeaderOfAnOprImageIsItsFirstBytesAndAHalfSignatureChanges
     // An exactly 88-byte file is complete enough to be read.
     board.writeFile("front", std::vector<uint8_t>(image.begin(), image.begin() + 88));
     EXPECT_EQ(headerRead("front", header), OK);
-    EXPECT_EQ(fixture.takeOutput(), "");
+    EXPECT_EQ(loader.takeOutput(), "");
 }
 
 TEST_F(ImageStoreTest, HeaderReadFailuresPrintOneMessageAndLeaveTheHeaderAlone) {
@@ -271,17 +267,17 @@ TEST_F(ImageStoreTest, HeaderReadFailuresPrintOneMessageAndLeaveTheHeaderAlone) 
     ImageHeader untouched = header;
 
     EXPECT_NE(headerRead("missing", header), OK);
-    EXPECT_EQ(fixture.takeOutput(), "Error opening the image file missing \n");
+    EXPECT_EQ(loader.takeOutput(), "Error opening the image file missing \n");
     board.writeFile("short", std::vector<uint8_t>(87, 0x33));
     EXPECT_NE(headerRead("short", header), OK);
-    EXPECT_EQ(fixture.takeOutput(), "Incomplete file short\n");
+    EXPECT_EQ(loader.takeOutput(), "Incomplete file short\n");
     plantContainer(stkFront({}, STK_ENTRY_TABLE_OFFSET, 0), {{2000, {0}}}, "empty.stk");
     EXPECT_NE(headerRead("empty.stk", header), OK);
-    EXPECT_EQ(fixture.takeOutput(), " Empty STK file \n");
+    EXPECT_EQ(loader.takeOutput(), " Empty STK file \n");
     plantContainer(stkFront({{400, 0x00508540}, {400 + 2000, 0x00508555}}), {{400, goodImage({.target = 0x00508540})}},
                    "other.stk");
     EXPECT_NE(headerRead("other.stk", header), OK);
-    EXPECT_EQ(fixture.takeOutput(), " No matching OPR files inside the STK file \n");
+    EXPECT_EQ(loader.takeOutput(), " No matching OPR files inside the STK file \n");
     EXPECT_EQ(0, std::memcmp(header.bytes, untouched.bytes, sizeof header.bytes));
 }
 
@@ -330,12 +326,12 @@ TEST_F(ImageStoreTest, OnlyEntriesWithinTheHeaderLengthAreScanned) {
                    {{1000, goodImage()}});
     ImageHeader header;
     EXPECT_NE(headerRead("image1", header), OK);
-    EXPECT_EQ(fixture.takeOutput(), " No matching OPR files inside the STK file \n");
+    EXPECT_EQ(loader.takeOutput(), " No matching OPR files inside the STK file \n");
     // A header length too short to reach the entry count (11 bytes) still
     // counts its entries: they all lie outside the header.
     plantContainer(stkFront({{1000, DEVICE_TARGET_ID}}, STK_SIZE_OFFSET - 1, 1), {{1000, goodImage()}});
     EXPECT_NE(headerRead("image1", header), OK);
-    EXPECT_EQ(fixture.takeOutput(), " No matching OPR files inside the STK file \n");
+    EXPECT_EQ(loader.takeOutput(), " No matching OPR files inside the STK file \n");
     // The container's CRC is still good: the check does not look inside.
     EXPECT_EQ(activeCheck(), IMAGE_CRC_GOOD);
 
@@ -345,7 +341,7 @@ TEST_F(ImageStoreTest, OnlyEntriesWithinTheHeaderLengthAreScanned) {
     entries.insert(entries.end(), 2, {1000, DEVICE_TARGET_ID});
     plantContainer(stkFront(entries, 0xFFFFFFFF, 10), {{1000, goodImage()}});
     EXPECT_NE(headerRead("image1", header), OK);
-    EXPECT_EQ(fixture.takeOutput(), " No matching OPR files inside the STK file \n");
+    EXPECT_EQ(loader.takeOutput(), " No matching OPR files inside the STK file \n");
     // The eighth entry is the last one that can match.
     entries.resize(8);
     entries[7].target = DEVICE_TARGET_ID;

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "host/diagnostics.h"
 #include "host/provision.h"
@@ -91,8 +89,7 @@ TEST(Provision, AProvisionedBoardBootsItsDemoCode) {
     sim::provisionBoard(state, sim::BoardProfile::builtin(), false);
     EXPECT_THROW(sim::provisionBoard(state, sim::BoardProfile::builtin(), false), std::runtime_error);
 
-    std::ifstream vpd(state / "volume" / "files" / "vpd.bin", std::ios::binary);
-    std::vector<uint8_t> record((std::istreambuf_iterator<char>(vpd)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> record = interop::readHostFile(state / "volume" / "files" / "vpd.bin");
     auto expected = sim::vpdRecord(sim::BoardProfile::builtin());
     EXPECT_EQ(record, std::vector<uint8_t>(expected.begin(), expected.end()));
 

@@ -9,10 +9,7 @@
 #include <vector>
 
 #include "boot/cpld_registers.h"
-#include "support/boot_spine_images.h"
-#include "support/boot_texts.h"
-#include "support/loader_on_board.h"
-#include "support/test_board.h"
+#include "support/menu_board.h"
 
 namespace {
 
@@ -44,13 +41,6 @@ std::string after(const std::string& text, const std::string& mark) {
 
 bool handedOver(TestBoard& board) { return board.board().core().handoverCount() == 1; }
 
-// A board with a volume, a good "image1" and the directory naming it.
-void prepareGoodBoard(TestBoard& board) {
-    board.formatVolume();
-    board.writeFile("image1", goodImage());
-    board.writeFile("boot.dim", DEFAULT_DIM);
-}
-
 TEST(Startup, AFreshBoardIsFormattedAndEntersTheMenuWithoutCode) {
     TestBoard board;
     board.typeVpdAnswers();
@@ -77,8 +67,7 @@ TEST(Startup, AFreshBoardIsFormattedAndEntersTheMenuWithoutCode) {
 TEST(Startup, TheSecondBootFindsTheVolumeAndTheDirectory) {
     TestBoard board;
     board.typeVpdAnswers();
-    board.type("9");
-    board.type("y");
+    board.typeLines({"9", "y"});
     EXPECT_EQ(board.run(), 0);
     EXPECT_EQ(board.board().powerOnCount(), 2);
     std::string second = after(console(board), "Are you SURE you want to reset");
@@ -99,7 +88,7 @@ std::vector<std::pair<int, int>> writesOf(const std::vector<sim::Cpld::Write>& w
 
 TEST(Startup, LampTestWritesItsSequenceWithItsPauses) {
     TestBoard board;
-    prepareGoodBoard(board);
+    plantCode(board, Code::Good);
     board.type("2");
     EXPECT_EQ(board.run(), 0);
 
@@ -272,7 +261,7 @@ TEST(AutoBoot, TwoEntersTheMenuAndAnyOtherAnswerAsksAgain) {
     for (const std::vector<std::string>& typed :
          {std::vector<std::string>{"2"}, {"22"}, {"2x"}, {"x", "3", "2"}}) {
         TestBoard board;
-        prepareGoodBoard(board);
+        plantCode(board, Code::Good);
         std::string shown = BANNER;
         for (const std::string& line : typed) {
             board.type(line);
@@ -297,7 +286,7 @@ void expectCodeStarted(TestBoard& board) {
 TEST(AutoBoot, OneAnEmptyLineOrNothingStartsTheCode) {
     for (std::optional<std::string> typed : {std::optional<std::string>{"1"}, {""}, {"1abc"}, {}}) {
         TestBoard board;
-        prepareGoodBoard(board);
+        plantCode(board, Code::Good);
         if (typed) {
             board.type(*typed);
         }
@@ -320,7 +309,7 @@ testing_support::OnSent::Callback answersAfter(int64_t delayMicros, std::vector<
 
 TEST(AutoBoot, EachAskingWaitsAFreshTwoSeconds) {
     TestBoard board;
-    prepareGoodBoard(board);
+    plantCode(board, Code::Good);
     // Each answer comes 1.9 s after its prompt: within a fresh wait, but
     // the second comes 3.8 s after the first prompt.
     testing_support::OnSent typist(board, answersAfter(1900000, {"x", "2"}));
@@ -332,7 +321,7 @@ TEST(AutoBoot, EachAskingWaitsAFreshTwoSeconds) {
 
 TEST(AutoBoot, AnAnswerAfterTwoSecondsIsTooLate) {
     TestBoard board;
-    prepareGoodBoard(board);
+    plantCode(board, Code::Good);
     testing_support::OnSent typist(board, answersAfter(2100000, {"2"}));
     EXPECT_EQ(board.run(), 0);
     expectCodeStarted(board);
@@ -340,19 +329,10 @@ TEST(AutoBoot, AnAnswerAfterTwoSecondsIsTooLate) {
 
 // ------------------------------------------------------- the boot decision
 
-// image1 active but damaged, image2 a good backup.
-void prepareBadActiveGoodBackup(TestBoard& board) {
-    board.formatVolume();
-    board.writeFile("boot.dim", TWO_IMAGES);
-    board.writeFile("image1", "damaged");
-    board.writeFile("image2", goodImage({.timestamp = "backup code"}));
-}
-
 TEST(BootDecision, ABadActiveImageFallsBackToAGoodBackup) {
     TestBoard board;
-    prepareBadActiveGoodBackup(board);
-    board.type("2");
-    board.type("5");
+    plantCode(board, Code::BadWithGoodBackup);
+    board.typeLines({"2", "5"});
     EXPECT_EQ(board.run(), 0);
     std::string text = console(board);
     EXPECT_NE(text.find(BANNER + " active image failed crc check. activating backup image \n" + CHOICE + "2\n\n" +
@@ -369,7 +349,7 @@ TEST(BootDecision, ABadActiveImageFallsBackToAGoodBackup) {
 
 TEST(BootDecision, TheBackupTakenStartsWhenNothingIsTyped) {
     TestBoard board;
-    prepareBadActiveGoodBackup(board);
+    plantCode(board, Code::BadWithGoodBackup);
     EXPECT_EQ(board.run(), 0);
     expectCodeStarted(board);
     EXPECT_NE(console(board).find("Operational Code Date: backup code\n"), std::string::npos);
@@ -397,7 +377,7 @@ TEST(BootDecision, BothImagesBadEnterTheMenuWithoutCode) {
 
 TEST(Startup, AFailedSpeedRequestIsReportedAndStartupGoesOn) {
     TestBoard board;
-    prepareGoodBoard(board);
+    plantCode(board, Code::Good);
     board.board().tty().setSpeedSetFault(true);
     board.type("2");
     EXPECT_EQ(board.run(), 0);
@@ -410,7 +390,7 @@ TEST(Startup, AFailedSpeedRequestIsReportedAndStartupGoesOn) {
 
 TEST(Startup, TheConsoleRunsWithoutTheMonitorTrapAtNineSixHundred) {
     TestBoard board;
-    prepareGoodBoard(board);
+    plantCode(board, Code::Good);
     board.type("2");
     EXPECT_EQ(board.run(), 0);
     EXPECT_EQ(board.board().tty().optionsGet(), OPT_TERMINAL & ~OPT_MON_TRAP);

@@ -20,7 +20,7 @@ using swboot::tool::LogAddEntry;
 using testing_support::LoaderOnBoard;
 using testing_support::TestBoard;
 
-class SwbootLogTest : public ::testing::Test {
+class SwbootLogTest : public testing_support::OnBoardTest {
 protected:
     // The file with the entries added by the tool, one after the other.
     static std::vector<uint8_t> added(std::vector<uint8_t> file, const std::vector<LogAddEntry>& entries) {
@@ -38,9 +38,6 @@ protected:
         EXPECT_EQ(loader->eventLog.log_render_file(), 0);
         return board.readText("asciilog.bin");
     }
-
-    TestBoard board;
-    LoaderOnBoard loader{board};
 };
 
 LogAddEntry event(uint32_t type, const std::string& source, int32_t line, uint32_t code, uint32_t seconds) {

@@ -24,14 +24,11 @@ std::string slot(const std::string& line) {
     return s;
 }
 
-class TextLogTest : public ::testing::Test {
+class TextLogTest : public testing_support::OnBoardTest {
 protected:
     TextLog& log() { return loader->textLog; }
     std::string file(const std::string& name) { return board.readText(name); }
     void store(const std::string& text) { EXPECT_EQ(log().log_text_store(text.c_str(), text.size()), 0); }
-
-    TestBoard board;
-    LoaderOnBoard loader{board};
 };
 
 TEST_F(TextLogTest, NothingIsStoredBeforeTheRotationOrForAnEmptyText) {

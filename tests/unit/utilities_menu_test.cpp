@@ -7,10 +7,7 @@
 #include <vector>
 
 #include "board/board_profile.h"
-#include "support/boot_spine_images.h"
-#include "support/boot_texts.h"
-#include "support/loader_on_board.h"
-#include "support/test_board.h"
+#include "support/menu_board.h"
 
 namespace {
 
@@ -32,9 +29,7 @@ const std::string UTILITIES_LIST =
 std::string bootMenuSession(const std::vector<std::string>& lines, sim::BoardOptions options = {}) {
     TestBoard board(std::move(options));
     board.formatVolume();
-    for (const std::string& line : lines) {
-        board.type(line);
-    }
+    board.typeLines(lines);
     board.run();
     std::string text = plainText(board.output());
     size_t at = text.find(testing_support::boot::PROMPT);
@@ -49,15 +44,12 @@ TEST(UtilitiesMenu, ChoiceThirtyShowsTheListAboveTwentyRedisplaysAndZeroReturns)
 }
 
 TEST(UtilitiesMenu, SwitchDiagnosticsStartsTheCodeInModeThree) {
-    TestBoard again(sim::BoardOptions{.onHandover = sim::OnHandover::Return});
-    again.formatVolume();
-    again.writeFile("image1", testing_support::boot::goodImage());
-    again.writeFile("boot.dim", testing_support::boot::DEFAULT_DIM);
+    TestBoard again(sim::OnHandover::Return);
+    plantCode(again, testing_support::boot::Code::Good);
     LoaderOnBoard l(again, false);
     EXPECT_EQ(l.run([&] { l->utilities.bootUtilitiesMenu(); }).rfind("power off", 0), 0u);
     EXPECT_EQ(again.board().core().handoverCount(), 0);
-    again.type("10");
-    again.type("0");
+    again.typeLines({"10", "0"});
     EXPECT_EQ(l.run([&] { l->utilities.bootUtilitiesMenu(); }), "");
     ASSERT_EQ(again.board().core().handoverCount(), 1);
     EXPECT_EQ(again.board().core().lastHandover().startMode, 3u);
@@ -238,8 +230,7 @@ TEST(UtilitiesMenu, CheckFilesystemReportsEachStatusOfTheCheck) {
         CheckStatusVolume volume(p.volume, c.status);
         Platform platform{p.console, p.clock, p.tasks, p.files, volume, p.bus, p.cpu, p.pci, p.memory};
         Loader loader(platform);
-        board.type("14");
-        board.type("0");
+        board.typeLines({"14", "0"});
         try {
             loader.utilities.bootUtilitiesMenu();
         } catch (const sim::BoardPowerOff&) {
@@ -265,17 +256,13 @@ TEST(UtilitiesMenu, UploadSendsImageOne) {
 
 TEST(UtilitiesMenu, FormatLeavesAnEmptyVolumeOnABoardWithItsBlocksLocked) {
     TestBoard board;
-    board.formatVolume();
-    board.writeFile("image1", testing_support::boot::goodImage());
-    board.writeFile("boot.dim", testing_support::boot::DEFAULT_DIM);
+    plantCode(board, testing_support::boot::Code::Good);
     LoaderOnBoard l(board, false);
     auto erases = [&](unsigned block) {
         return board.board().flash().eraseCount(0, block) + board.board().flash().eraseCount(1, block);
     };
     const uint32_t before[] = {erases(0), erases(1), erases(2)};
-    board.type("11");
-    board.type("7");
-    board.type("0");
+    board.typeLines({"11", "7", "0"});
     EXPECT_EQ(l.run([&] { l->utilities.bootUtilitiesMenu(); }), "");
     EXPECT_FALSE(board.fileExists("image1"));
     EXPECT_FALSE(board.fileExists("boot.dim"));

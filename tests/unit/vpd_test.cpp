@@ -20,6 +20,7 @@ using namespace swboot;
 using testing_support::countOf;
 using testing_support::LoaderOnBoard;
 using testing_support::TestBoard;
+using VpdShow = testing_support::OnBoardTest;
 
 const std::string MAC_PROMPT = "\n\nEnter the six byte starting MAC address (example: 000629328140)\n-> ";
 const std::string SERIAL_PROMPT = "\nEnter a serial number (no greater than 20 chars) -> ";
@@ -43,9 +44,7 @@ Generated generate(const std::vector<std::string>& lines, int switchChips = 2, u
     TestBoard board(options);
     LoaderOnBoard on(board);
     on->switchChipCount = switchChips;
-    for (const std::string& line : lines) {
-        board.type(line);
-    }
+    board.typeLines(lines);
     Generated g;
     g.ended = on.run([&] { on->vpd.vpdGenerate(); });
     g.output = on.takeOutput();
@@ -156,9 +155,7 @@ TEST(VpdGenerate, AFileThatCannotBeWrittenHaltsAndKeepsTheOldRecord) {
         TestBoard board;
         LoaderOnBoard on(board);
         board.writeFile("vpd.bin", std::string(256, 'x'));
-        for (const std::string& line : answers) {
-            board.type(line);
-        }
+        board.typeLines(answers);
         board.volume().injectFailure(c.op);
         EXPECT_EQ(on.run([&] { on->vpd.vpdGenerate(); }), "power off: the loader halted");
         std::string out = on.takeOutput();
@@ -168,9 +165,7 @@ TEST(VpdGenerate, AFileThatCannotBeWrittenHaltsAndKeepsTheOldRecord) {
     }
 }
 
-TEST(VpdShow, AFullRecordShowsItsDumpAndFields) {
-    TestBoard board;
-    LoaderOnBoard on(board);
+TEST_F(VpdShow, AFullRecordShowsItsDumpAndFields) {
     std::vector<uint8_t> record(VPD_RECORD_SIZE, 0);
     const uint8_t mac[] = {0x00, 0x06, 0x29, 0x32, 0x81, 0x40};
     std::memcpy(record.data(), mac, sizeof mac);
@@ -185,9 +180,9 @@ TEST(VpdShow, AFullRecordShowsItsDumpAndFields) {
     record[0xF3] = 0x1F;
     record[0xF4] = 0x7E;
     board.writeFile("vpd.bin", record);
-    on->vpd.vpdShow();
-    on->io.flush();
-    std::string out = on.takeOutput();
+    loader->vpd.vpdShow();
+    loader->io.flush();
+    std::string out = loader.takeOutput();
     const std::string firstRow = "\n\n00 00 06 29 32 81 40 00 41 42 43 44 45 46 47 48 49 --)2-@-ABCDEFGHI";
     EXPECT_EQ(out.substr(0, firstRow.size()), firstRow);
     EXPECT_NE(out.find("\n10 4a 30 31 32 33 34 35 36 37 38 39 00 4b 65 73 74 J0123456789-Kest"), std::string::npos);
@@ -203,12 +198,10 @@ TEST(VpdShow, AFullRecordShowsItsDumpAndFields) {
     EXPECT_EQ(out.substr(out.size() - fields.size()), fields);
 }
 
-TEST(VpdShow, AMissingFileShowsZerosAndIsLeftEmpty) {
-    TestBoard board;
-    LoaderOnBoard on(board);
+TEST_F(VpdShow, AMissingFileShowsZerosAndIsLeftEmpty) {
     std::filesystem::remove(board.filePath("vpd.bin"));
-    on->vpd.vpdShow();
-    on->io.flush();
+    loader->vpd.vpdShow();
+    loader->io.flush();
     std::string expected = "\n";
     for (int row = 0; row < 16; ++row) {
         char offset[8];
@@ -221,12 +214,12 @@ TEST(VpdShow, AMissingFileShowsZerosAndIsLeftEmpty) {
     }
     expected += "\n     MAC Addr: 00-00-00-00-00-00\nSerial Number: \n  Description: \n       Date: \n"
                 "  Part Number: \n     Revision: \n\n";
-    EXPECT_EQ(on.takeOutput(), expected);
+    EXPECT_EQ(loader.takeOutput(), expected);
     ASSERT_TRUE(board.fileExists("vpd.bin"));
     EXPECT_TRUE(board.readFile("vpd.bin").empty());
 }
 
-TEST(VpdShow, OpenAndReadFailuresPrintTheirMessageAndNothingElse) {
+TEST_F(VpdShow, OpenAndReadFailuresPrintTheirMessageAndNothingElse) {
     const struct {
         sim::HostVolume::Operation op;
         const char* message;
@@ -235,23 +228,21 @@ TEST(VpdShow, OpenAndReadFailuresPrintTheirMessageAndNothingElse) {
         {sim::HostVolume::Operation::Read, "Error - could not read VPD from file system!\n"},
     };
     for (const auto& c : cases) {
-        TestBoard board;
-        LoaderOnBoard on(board);
+        TestBoard fresh;
+        LoaderOnBoard on(fresh);
         on.takeOutput();
-        board.volume().injectFailure(c.op);
+        fresh.volume().injectFailure(c.op);
         on->vpd.vpdShow();
         on->io.flush();
         EXPECT_EQ(on.takeOutput(), c.message);
     }
 }
 
-TEST(VpdShow, FieldsWithoutTheirEndStopAtTheirSlot) {
-    TestBoard board;
-    LoaderOnBoard on(board);
+TEST_F(VpdShow, FieldsWithoutTheirEndStopAtTheirSlot) {
     board.writeFile("vpd.bin", std::string(256, 'Z'));
-    on->vpd.vpdShow();
-    on->io.flush();
-    std::string out = on.takeOutput();
+    loader->vpd.vpdShow();
+    loader->io.flush();
+    std::string out = loader.takeOutput();
     EXPECT_NE(out.find("Serial Number: " + std::string(21, 'Z') + "\n"), std::string::npos);
     EXPECT_NE(out.find("     Revision: ZZZZ\n\n"), std::string::npos);
 }

@@ -83,13 +83,9 @@ private:
     std::function<void()> onFirstByte_;
 };
 
-class XmodemCommandTest : public ::testing::Test {
+class XmodemCommandTest : public testing_support::OnBoardTest {
 protected:
-    int xmodem(const std::string& arguments) { return loader->xmodem.xmodem(arguments.c_str()); }
     uint32_t consoleOptions() { return board.board().tty().optionsGet(); }
-
-    TestBoard board;
-    LoaderOnBoard loader{board};
 };
 
 TEST_F(XmodemCommandTest, NoWordsPrintTheUsageAndLeaveTheConsoleAlone) {

@@ -4,11 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "harness/files.h"
 #include "support/linked_boards.h"
 
 namespace {
@@ -23,16 +22,6 @@ std::vector<uint8_t> pattern(size_t length, uint32_t seed) {
         b = static_cast<uint8_t>(x >> 16);
     }
     return bytes;
-}
-
-void writeHost(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<uint8_t> readHost(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // The sender starts a second after the receiver, as an operator would
@@ -79,8 +68,8 @@ TEST(XmodemLoopback, EverySendingModeAgainstEveryReceivingModeThatMeetsIt) {
     for (const Pairing& p : pairings) {
         SCOPED_TRACE(std::string(p.receive) + " against " + p.send);
         LinkedBoards boards;
-        writeHost(boards.filePath(1, "a.bin"), first);
-        writeHost(boards.filePath(1, "b.bin"), std::vector<uint8_t>(second.begin(), second.end()));
+        interop::writeHostFile(boards.filePath(1, "a.bin"), first);
+        interop::writeHostFile(boards.filePath(1, "b.bin"), std::vector<uint8_t>(second.begin(), second.end()));
         int received = 99;
         int sent = 99;
         boards.run([&](swboot::Loader& l) { received = l.xmodem.xmodem(p.receive); }, SENDER_START_MICROS,
@@ -98,7 +87,7 @@ TEST(XmodemLoopback, EverySendingModeAgainstEveryReceivingModeThatMeetsIt) {
                 // MODEM7 names carry no length: the last block's padding stays.
                 original.resize((original.size() + 127) / 128 * 128, 0x1A);
             }
-            EXPECT_EQ(readHost(boards.filePath(0, to)), original);
+            EXPECT_EQ(interop::readHostFile(boards.filePath(0, to)), original);
         }
         // On a clean line no block goes twice: the receiver acknowledges
         // each header, block and end of file once.

@@ -36,16 +36,11 @@ int64_t timeOfText(const LinePeer& peer, const std::string& text) {
     return at == heard.end() ? -1 : peer.heardAt()[static_cast<size_t>(at - heard.begin())];
 }
 
-class XmodemReceiveTest : public ::testing::Test {
+class XmodemReceiveTest : public testing_support::OnBoardTest {
 protected:
-    int xmodem(const std::string& arguments) { return loader->xmodem.xmodem(arguments.c_str()); }
-    bool outputHas(const std::string& text) { return board.output().find(text) != std::string::npos; }
     std::vector<uint8_t> block(int number, const std::vector<uint8_t>& data, bool crc = true) {
         return xmodemBlock(number, padded(data, data.size() > 128 ? 1024 : 128, PEER_SUB), crc);
     }
-
-    TestBoard board;
-    LoaderOnBoard loader{board};
 };
 
 TEST_F(XmodemReceiveTest, ChecksumModeUnlessCrcIsAsked) {

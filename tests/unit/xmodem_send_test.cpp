@@ -56,10 +56,8 @@ std::vector<uint8_t> trimmed(std::vector<uint8_t> data, size_t length) {
     return data;
 }
 
-class XmodemSendTest : public ::testing::Test {
+class XmodemSendTest : public testing_support::OnBoardTest {
 protected:
-    int xmodem(const std::string& arguments) { return loader->xmodem.xmodem(arguments.c_str()); }
-    bool outputHas(const std::string& text) { return board.output().find(text) != std::string::npos; }
     std::vector<uint8_t> plant(const std::string& name, size_t size, uint32_t seed = 1) {
         std::vector<uint8_t> data = patternBytes(size, seed);
         board.writeFile(name, data);
@@ -75,8 +73,6 @@ protected:
         return *peer_;
     }
 
-    TestBoard board;
-    LoaderOnBoard loader{board};
     std::optional<XmodemReceiverPeer> peer_;
 };
 
