@@ -113,8 +113,14 @@ void ConsoleTty::pump() {
         if (n <= 0) {
             break;
         }
-        for (long i = 0; i < n; ++i) {
-            accept(buffer[i]);
+        if ((options_ & BYTE_HANDLING_OPTIONS) == 0) {
+            // Nothing to strip, map, echo or act on: the bytes go to the
+            // reader as they came, at once rather than one at a time.
+            queue_.insert(queue_.end(), buffer, buffer + n);
+        } else {
+            for (long i = 0; i < n; ++i) {
+                accept(buffer[i]);
+            }
         }
         if (static_cast<size_t>(n) < room) {
             break;  // the line gave what it had: no need to ask again at once
@@ -179,12 +185,19 @@ long ConsoleTty::read(uint8_t* buffer, size_t length) {
         return 0;
     }
     waitReadable(-1);
+    if ((options_ & OPT_LINE) == 0) {
+        // Outside line mode the reader takes whatever is there, in one copy.
+        const size_t n = std::min(length, queue_.size());
+        std::copy_n(queue_.begin(), n, buffer);
+        queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(n));
+        return static_cast<long>(n);
+    }
     size_t n = 0;
     while (n < length && !queue_.empty()) {
         uint8_t byte = queue_.front();
         queue_.pop_front();
         buffer[n++] = byte;
-        if ((options_ & OPT_LINE) && byte == '\n') {
+        if (byte == '\n') {
             if (completeLines_ > 0) {
                 --completeLines_;
             }

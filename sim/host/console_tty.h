@@ -30,6 +30,10 @@ public:
     static constexpr size_t EDIT_LINE_MAX = 1024;      // longest line the driver assembles
     static constexpr size_t QUEUE_MAX = 65536;    // input held for the reader
     static constexpr uint32_t POWER_ON_SPEED = 9600;
+    // Options under which the driver looks at each byte that arrives.
+    static constexpr uint32_t BYTE_HANDLING_OPTIONS =
+        swboot::OPT_ECHO | swboot::OPT_CRMOD | swboot::OPT_TANDEM | swboot::OPT_7_BIT | swboot::OPT_MON_TRAP |
+        swboot::OPT_LINE;
 
     ConsoleTty(SerialLine& line, SimClock& clock);
 

@@ -89,6 +89,46 @@ TEST_F(ConsoleTtyTest, RawModePassesBytesUnchanged) {
     EXPECT_EQ(sent(), "x\ny");
 }
 
+TEST_F(ConsoleTtyTest, EachOptionAloneActsOnItsBytes) {
+    // The same arrival under one option at a time: what the reader gets and
+    // what goes back as echo.
+    const std::string bytes("\xB1\r\x11z", 4);
+    struct Case {
+        uint32_t options;
+        std::string read;
+        std::string echoed;
+    };
+    const Case cases[] = {
+        {OPT_ECHO, bytes, bytes},
+        {OPT_CRMOD, std::string("\xB1\n\x11z", 4), ""},
+        {OPT_TANDEM, std::string("\xB1\rz", 3), ""},
+        {OPT_7_BIT, std::string("1\r\x11z", 4), ""},
+        {OPT_ABORT, bytes, ""},
+        {OPT_LINE, "", ""},  // no line end: nothing for the reader yet
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        tty.powerUp();
+        tty.optionsSet(c.options);
+        line.clearOutput();
+        arrive(bytes);
+        EXPECT_EQ(readableNow() ? readOnce() : "", c.read);
+        EXPECT_EQ(sent(), c.echoed);
+    }
+    tty.powerUp();
+    tty.optionsSet(OPT_MON_TRAP);
+    arrive("\x18");
+    EXPECT_THROW(tty.waitReadable(0), sim::BoardReset);
+}
+
+TEST_F(ConsoleTtyTest, RawReadsTakeWhatFitsAndLeaveTheRest) {
+    tty.optionsSet(OPT_RAW);
+    arrive("abc\nde");
+    EXPECT_EQ(readOnce(2), "ab");
+    EXPECT_EQ(readOnce(), "c\nde");  // a line end does not end a raw read
+    EXPECT_FALSE(readableNow());
+}
+
 TEST_F(ConsoleTtyTest, LeavingLineModeHandsOverThePartLine) {
     arrive("par");
     EXPECT_FALSE(readableNow());
