@@ -24,18 +24,28 @@ namespace {
 using namespace testing_support;
 using Request = XmodemReceiverPeer::Request;
 
+// A board that sends "data.bin" (`bytes` pattern bytes) to a receiving
+// peer asking with `request` from `startSeconds` on; the command is the
+// test's.
+struct SenderToPeer {
+    TestBoard board;
+    LoaderOnBoard loader{board};
+    XmodemReceiverPeer peer;
+    explicit SenderToPeer(size_t bytes, Request request = Request::Crc, double startSeconds = 1)
+        : peer(board.line(), request) {
+        board.writeFile("data.bin", patternBytes(bytes));
+        peer.start(board.clock().nowMicros() + static_cast<int64_t>(startSeconds * MICROS_PER_SECOND));
+    }
+};
+
 // The sender gives up on the end of the file after eleven unanswered EOTs,
 // fifteen seconds apart.
 TEST(TransferLimits, TheSenderSendsElevenEotsFifteenSecondsApart) {
-    TestBoard board;
-    LoaderOnBoard loader(board);
-    board.writeFile("data.bin", patternBytes(100));
-    XmodemReceiverPeer peer(board.line(), Request::Crc);
-    peer.start(board.clock().nowMicros() + MICROS_PER_SECOND);
-    peer.eotAcknowledged = 1000;  // never
-    EXPECT_EQ(loader->xmodem.xmodem("sb data.bin"), -1);
-    EXPECT_EQ(peer.eotsHeard(), 11u);
-    const std::vector<int64_t> at = peer.timesOf(PEER_EOT);
+    SenderToPeer s(100);
+    s.peer.eotAcknowledged = 1000;  // never
+    EXPECT_EQ(s.loader->xmodem.xmodem("sb data.bin"), -1);
+    EXPECT_EQ(s.peer.eotsHeard(), 11u);
+    const std::vector<int64_t> at = s.peer.timesOf(PEER_EOT);
     ASSERT_EQ(at.size(), 11u);
     for (size_t i = 1; i < at.size(); ++i) {
         EXPECT_EQ(at[i] - at[i - 1], 15 * MICROS_PER_SECOND) << "EOT " << i + 1;
@@ -52,13 +62,9 @@ TEST(TransferLimits, TheSenderWaitsHundredAndTwentyUnansweredReadsForARequest) {
     } cases[] = {{120.9, 0}, {121.9, -1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.requestAtSeconds);
-        TestBoard board;
-        LoaderOnBoard loader(board);
-        board.writeFile("data.bin", patternBytes(100));
-        XmodemReceiverPeer peer(board.line(), Request::Crc);
-        peer.start(board.clock().nowMicros() + static_cast<int64_t>(c.requestAtSeconds * MICROS_PER_SECOND));
-        EXPECT_EQ(loader->xmodem.xmodem("sb data.bin"), c.result);
-        EXPECT_EQ(peer.blocks().size(), c.result == 0 ? 1u : 0u);
+        SenderToPeer s(100, Request::Crc, c.requestAtSeconds);
+        EXPECT_EQ(s.loader->xmodem.xmodem("sb data.bin"), c.result);
+        EXPECT_EQ(s.peer.blocks().size(), c.result == 0 ? 1u : 0u);
     }
 }
 
@@ -408,15 +414,11 @@ const std::vector<Edge>& edges() {
          {{23.0, "block 1 sent"}, {24.0, "no block 1"}}},
         {"sender: 1024-byte blocks until 7 records are left, then 128",
          [](double left) {
-             TestBoard board;
-             LoaderOnBoard loader(board);
              // The sender counts size / 128 + 1 records.
-             board.writeFile("data.bin", patternBytes(1024 + (static_cast<size_t>(left) - 1) * 128));
-             XmodemReceiverPeer peer(board.line(), Request::Crc1K);
-             peer.start(board.clock().nowMicros() + MICROS_PER_SECOND);
-             loader->xmodem.xmodem("sbk data.bin");
+             SenderToPeer s(1024 + (static_cast<size_t>(left) - 1) * 128, Request::Crc1K);
+             s.loader->xmodem.xmodem("sbk data.bin");
              std::string sizes;
-             for (const auto& block : peer.blocks()) {
+             for (const auto& block : s.peer.blocks()) {
                  sizes += std::to_string(block.data.size()) + " ";
              }
              return sizes;
@@ -424,28 +426,20 @@ const std::vector<Edge>& edges() {
          {{7, "1024 128 128 128 128 128 128 "}, {8, "1024 1024 "}}},
         {"sender: 1024-byte blocks after a block took 5 transmissions, 128 after 6",
          [](double transmissions) {
-             TestBoard board;
-             LoaderOnBoard loader(board);
-             board.writeFile("data.bin", patternBytes(8192));
-             XmodemReceiverPeer peer(board.line(), Request::Crc1K);
+             SenderToPeer s(8192, Request::Crc1K);
              for (size_t i = 0; i + 1 < static_cast<size_t>(transmissions); ++i) {
-                 peer.nakTransmissions.insert(i);
+                 s.peer.nakTransmissions.insert(i);
              }
-             peer.start(board.clock().nowMicros() + MICROS_PER_SECOND);
-             loader->xmodem.xmodem("sbk data.bin");
+             s.loader->xmodem.xmodem("sbk data.bin");
              const size_t next = static_cast<size_t>(transmissions);
-             return peer.blocks().size() > next ? std::to_string(peer.blocks()[next].data.size()) : "none";
+             return s.peer.blocks().size() > next ? std::to_string(s.peer.blocks()[next].data.size()) : "none";
          },
          {{5, "1024"}, {6, "128"}}},
         {"sender: an EOT acknowledged at the 5th send completes the send",
          [](double eot) {
-             TestBoard board;
-             LoaderOnBoard loader(board);
-             board.writeFile("data.bin", patternBytes(100));
-             XmodemReceiverPeer peer(board.line(), Request::Crc);
-             peer.start(board.clock().nowMicros() + MICROS_PER_SECOND);
-             peer.eotAcknowledged = static_cast<int>(eot);
-             return "result " + std::to_string(loader->xmodem.xmodem("sb data.bin"));
+             SenderToPeer s(100);
+             s.peer.eotAcknowledged = static_cast<int>(eot);
+             return "result " + std::to_string(s.loader->xmodem.xmodem("sb data.bin"));
          },
          {{5, "result 0"}, {6, "result -1"}}},
         {"MODEM7 receiver: each name character within 3 s; 2 s after the name, a 1 s wait for the first block",
@@ -497,14 +491,10 @@ const std::vector<Edge>& edges() {
          {{31, ""}, {32, "32 received, 32 sent"}}},
         {"sender: unanswered EOTs are reported from the 2nd to the 10th (p)",
          [](double) {
-             TestBoard board;
-             LoaderOnBoard loader(board);
-             board.writeFile("data.bin", patternBytes(100));
-             XmodemReceiverPeer peer(board.line(), Request::Crc);
-             peer.start(board.clock().nowMicros() + MICROS_PER_SECOND);
-             peer.eotAcknowledged = 1000;  // never
-             loader->xmodem.xmodem("sbp data.bin");
-             return after(board.output(), "EOT not ACKed, try ");
+             SenderToPeer s(100);
+             s.peer.eotAcknowledged = 1000;  // never
+             s.loader->xmodem.xmodem("sbp data.bin");
+             return after(s.board.output(), "EOT not ACKed, try ");
          },
          {{0, "2, 3, 4, 5, 6, 7, 8, 9, 10"}}},
         {"sender: the file size in K is the whole 1024s plus one",
