@@ -1,8 +1,10 @@
 // Fuzz target: the xmodem receiver fed arbitrary bytes by its peer, in
 // every receiving mode, on virtual time.
 //
-// The first byte chooses the command (low three bits index the table
-// below); the rest arrives on the console in pieces: each piece is one
+// The first byte chooses the command (low four bits index the table
+// below: binary and text, checksum, CRC and 1K requests, named and batch,
+// YMODEM-G and MODEM7, with the double-CAN cancel, progress and debug
+// reports); the rest arrives on the console in pieces: each piece is one
 // length byte, one delay byte (tens of milliseconds after the previous
 // piece) and up to that many bytes.
 //
@@ -10,6 +12,7 @@
 // the console's options are given back; nothing is left open on
 // the volume.
 #include <cstdint>
+#include <iterator>
 
 #include "fuzz_board.h"
 #include "loader.h"
@@ -17,8 +20,10 @@
 namespace {
 
 const char* const COMMANDS[] = {
-    "-rb x.bin", "-rcb x.bin", "-rckb x.bin", "-cbrke xcode.bin", "-rb", "-rkb", "-rgb", "-rmb",
+    "-rb x.bin",    "-rcb x.bin",    "-rckb x.bin",   "-cbrke xcode.bin", "-rb",        "-rkb",        "-rgb",        "-rmb",
+    "-rc x.txt",    "-rt",           "-rmcb",         "-rcbn x.bin",      "-rgb x.bin", "-rkbe x.bin", "-rcbp x.bin", "-rcbx x.bin",
 };
+static_assert(std::size(COMMANDS) == 16);
 
 }  // namespace
 
@@ -28,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     fuzzing::FuzzBoard& fb = fuzzing::FuzzBoard::instance();
-    const char* command = COMMANDS[data[0] & 7];
+    const char* command = COMMANDS[data[0] & 15];
     int64_t at = fb.board().clock().nowMicros();
     for (size_t i = 1; i + 2 <= size;) {
         size_t length = data[i];
