@@ -87,7 +87,7 @@ std::string bootCodeStartProblem(std::span<const uint8_t> code) {
                       vector);
         return text;
     }
-    return bootCodeCheckProblem(code);
+    return {};
 }
 
 }  // namespace swboot::tool

@@ -43,8 +43,9 @@ std::string bootCodeCheckProblem(std::span<const uint8_t> region);
 
 // Whether the board could start from this boot code once option 7 has
 // written it: the update erases the whole region first, so the code must
-// fill the region, end with an unconditional branch at the reset vector and
-// hold its check word.
+// fill the region and end with an unconditional branch at the reset vector
+// (what option 7 checks before it erases anything; the check word comes on
+// top, see bootCodeCheckProblem).
 // Empty text when it can, otherwise why not.
 std::string bootCodeStartProblem(std::span<const uint8_t> code);
 
