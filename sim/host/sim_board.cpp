@@ -43,7 +43,15 @@ std::unique_ptr<FlashArray> flashArrayOpen(const std::filesystem::path& file) {
 }
 
 std::string flashResetProblem(StrataFlash& flash) {
-    return E500Core::resetVectorProblem(flash.read(E500Core::RESET_VECTOR - StrataFlash::BASE, 4));
+    std::string problem = E500Core::resetVectorProblem(flash.read(E500Core::RESET_VECTOR - StrataFlash::BASE, 4));
+    if (!problem.empty()) {
+        return problem;
+    }
+    // The vector leads into boot code that first checks itself over its
+    // whole region; a region left between two boot codes stops there.
+    problem = swboot::tool::bootCodeCheckProblem(
+        flash.cells().view(swboot::tool::BOOT_CODE_REGION_BASE - StrataFlash::BASE, swboot::tool::BOOT_CODE_REGION_SIZE));
+    return problem.empty() ? problem : "the boot code region fails its own check: " + problem;
 }
 
 SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diagnostics& diagnostics)

@@ -4,10 +4,11 @@
 // hundreds of thousands of steps, a spread sample of them). After each cut
 // the board powers up again and boots with nobody at the console; it must
 // start a good image where one existed before (the old one or the new one),
-// read its image directory, keep its boot code, and have lost no file but
-// the one the operation replaced. A boot code update is the exception: cut
-// there, the board may not start at all, and then the service probe that
-// writes boot code must bring it back.
+// read its image directory, keep its boot code, and have lost or changed no
+// file that the operation run whole leaves alone. A boot code update is the
+// exception: cut there, the board may not start at all (its boot code region
+// fails its own check), and then the service probe that writes boot code
+// must bring it back; a board that starts holds the old or the new boot code.
 //
 // Each scenario prints its row of the table: the steps counted, the cut
 // points, the share of them after which the board still started, and how
@@ -58,9 +59,10 @@ struct Scenario {
     bool wholeBoot = false;
     // Before the power-up after the cut: what the operator types then.
     std::function<void(TestBoard&)> atPowerUp = nullptr;
-    // The operation rewrites the boot code: a cut may leave a board that
-    // will not start, which the service probe must bring back.
-    bool mayBrick = false;
+    // The boot code the operation writes, when it rewrites the boot code:
+    // a cut may leave a board that will not start, which the service probe
+    // must bring back; a board that starts holds the old or this one.
+    std::vector<uint8_t> newBootCode = {};
     // The cut points among the steps counted; every one when not given.
     std::function<std::vector<uint64_t>(uint64_t steps)> cutPoints = nullptr;
     // The power-up finds or writes a directory naming an active image;
@@ -79,6 +81,8 @@ bool sameOrPadded(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>&
 }
 
 struct Outcome {
+    // The files the operation changed or removed, without a cut.
+    std::set<std::string> changed;
     bool started = false;
     bool bricked = false;   // refused to start until the probe wrote boot code
     std::string code;       // the timestamp shown as the code started
@@ -95,10 +99,21 @@ std::string timestampStarted(const std::string& console) {
     return console.substr(at + mark.size(), end - at - mark.size());
 }
 
+// Every file on the volume with its bytes.
+std::map<std::string, std::string> volumeFiles(TestBoard& board) {
+    std::map<std::string, std::string> files;
+    for (const std::string& name : board.volume().storedFiles()) {
+        files[name] = board.volume().fileContent(name).value_or("");
+    }
+    return files;
+}
+
 // Phase one: the operation, cut at the step (0: not cut). Phase two: a
 // boot with nobody at the console. The steps the operation took are
-// returned through `steps`.
-Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* steps = nullptr) {
+// returned through `steps`. A file may be lost or changed after a cut only
+// when the operation without a cut (`whole`) changed or removed it too.
+Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* steps = nullptr,
+                const Outcome* whole = nullptr) {
     TestBoard board;
     board.formatVolume();
     s.prepare(board);
@@ -107,7 +122,10 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
                                                      swboot::BOOT_FLASH_SIZE);
         return std::vector<uint8_t>(bytes.begin(), bytes.end());
     };
-    const std::vector<uint8_t> bootCodeBefore = s.mayBrick ? std::vector<uint8_t>{} : bootRegion();
+    const std::vector<uint8_t> bootCodeBefore = bootRegion();
+    const std::map<std::string, std::string> filesBefore = volumeFiles(board);
+    const std::vector<uint8_t> probed = swboot::tool::bootCodeBuild(9);
+    const bool mayBrick = !s.newBootCode.empty();
     sim::PowerCut& power = board.board().powerCut();
     const uint64_t before = power.steps();
     power.armAfter(cutAt, seed);
@@ -133,11 +151,11 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
     const int handovers = board.board().core().handoverCount();
     if (board.run() == sim::EXIT_BRICKED) {
         outcome.bricked = true;
-        if (!s.mayBrick) {
+        if (!mayBrick) {
             outcome.problem = "bricked;";
             return outcome;
         }
-        const std::string still = sim::flashBootProbe(board.board().flash(), swboot::tool::bootCodeBuild(9));
+        const std::string still = sim::flashBootProbe(board.board().flash(), probed);
         if (!still.empty() || board.run() == sim::EXIT_BRICKED) {
             outcome.problem = "bricked after the probe: " + still + ";";
             return outcome;
@@ -164,8 +182,25 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
                (s.dimActive && board.readText("boot.dim").find("\nactive\nactive\n") == std::string::npos)) {
         outcome.problem += " boot.dim names no active image;";
     }
-    if (!s.mayBrick && bootRegion() != bootCodeBefore) {
-        outcome.problem += " boot code changed;";
+    // Whatever the board started from is one whole boot code: the old one,
+    // the new one, or the probe's.
+    const std::vector<uint8_t> region = bootRegion();
+    if (region != bootCodeBefore && !(mayBrick && region == s.newBootCode) &&
+        !(outcome.bricked && region == probed)) {
+        outcome.problem += outcome.bricked ? " boot code not the probe's;" : " started from a changed boot code;";
+    }
+    const std::map<std::string, std::string> filesAfter = volumeFiles(board);
+    for (const auto& [name, bytes] : filesBefore) {
+        const auto now = filesAfter.find(name);
+        if (whole == nullptr) {
+            if (now == filesAfter.end() || now->second != bytes) {
+                outcome.changed.insert(name);
+            }
+        } else if (whole->changed.count(name) == 0) {
+            outcome.problem += now == filesAfter.end() ? " " + name + " lost;"
+                               : now->second != bytes  ? " " + name + " changed;"
+                                                       : "";
+        }
     }
     for (const auto& [name, contents] : s.kept) {
         if (!board.fileExists(name)) {
@@ -340,7 +375,7 @@ std::vector<Scenario> scenarios() {
          {{"image1", {OLD_IMAGE}}, {"boot.dim", {defaultDim}}},
          false,
          nullptr,
-         true,
+         BOOT_CODE,
          sampled(12, 16)},
         {"flash diagnostics (option 6), one pass",
          [](TestBoard&) {},
@@ -353,7 +388,7 @@ std::vector<Scenario> scenarios() {
          {},
          false,
          nullptr,
-         false,
+         {},
          sampled(2, 6),
          false},
     };
@@ -388,7 +423,7 @@ TEST_P(PowerCut, EveryStepLeavesABoardThatStarts) {
                 if (s.cutPoints && seed != at) {
                     continue;  // sampled cut points: one seed each
                 }
-                Outcome o = runOnce(s, at, seed);
+                Outcome o = runOnce(s, at, seed, nullptr, &whole);
                 ++cuts;
                 starts += o.started && !o.bricked ? 1 : 0;
                 bricked += o.bricked ? 1 : 0;

@@ -9,6 +9,7 @@
 
 #include "board/board_events.h"
 #include "boot_code.h"
+#include "common/bytes.h"
 #include "image/flashacc.h"
 #include "support/menu_board.h"
 #include "support/operator_peer.h"
@@ -112,29 +113,40 @@ TEST(BootCodeOption, PowerLostDuringTheUpdateLeavesABoardThatWillNotStart) {
               "start (swboot-sim flash-boot --state DIR FILE writes boot code as a probe would)");
 }
 
-TEST(BrickedBoard, NothingButABranchAtTheResetVectorStarts) {
+TEST(BrickedBoard, OnlyWholeBootCodeWithABranchAtTheResetVectorStarts) {
+    constexpr uint32_t VECTOR = swboot::tool::RESET_VECTOR - swboot::tool::BOOT_CODE_REGION_BASE;
     struct Case {
+        uint32_t at;  // in the region
         uint32_t word;
+        bool sealed;  // the check word made to match again
         bool starts;
     };
     const std::vector<Case> cases = {
-        {0x4BFFF004, true},   // b back into the boot page
-        {0x48000001, true},   // bl
-        {0x4800FFFE, true},   // ba
-        {0x7C0802A6, false},  // mflr: code, but not a branch
-        {0x40820008, false},  // bne: conditional
-        {0x00000000, false},
+        {VECTOR, 0x4BFFF004, true, true},   // b back into the boot page
+        {VECTOR, 0x48000001, true, true},   // bl
+        {VECTOR, 0x4800FFFE, true, true},   // ba
+        {VECTOR, 0x7C0802A6, true, false},  // mflr: code, but not a branch
+        {VECTOR, 0x40820008, true, false},  // bne: conditional
+        {VECTOR, 0x00000000, true, false},
+        {VECTOR, 0x48000001, false, false},  // a branch, but not the boot code's own
+        {0x40000, 0x12345678, false, false}, // the filler differs: not one whole boot code
+        {0x40000, 0x12345678, true, true},
     };
     for (const Case& c : cases) {
         TestBoard board;
         board.formatVolume();
+        std::vector<uint8_t> code = swboot::tool::bootCodeBuild(3);
+        swboot::putBe32(code.data() + c.at, c.word);
+        if (c.sealed) {
+            swboot::tool::bootCodeSeal(code);
+        }
         auto& cells = board.board().flashCells();
-        cells.eraseUnit(127);
-        const uint8_t word[4] = {static_cast<uint8_t>(c.word >> 24), static_cast<uint8_t>(c.word >> 16),
-                                 static_cast<uint8_t>(c.word >> 8), static_cast<uint8_t>(c.word)};
-        cells.program(0x01FFFFFC, word);
-        EXPECT_EQ(board.run(), c.starts ? 0 : sim::EXIT_BRICKED) << std::hex << c.word;
-        EXPECT_EQ(board.output().empty(), !c.starts) << std::hex << c.word;
+        for (uint32_t unit = 124; unit < 128; ++unit) {
+            cells.eraseUnit(unit);
+        }
+        cells.program(swboot::tool::BOOT_CODE_REGION_BASE - sim::FlashArray::BASE, code);
+        EXPECT_EQ(board.run(), c.starts ? 0 : sim::EXIT_BRICKED) << std::hex << c.at << " " << c.word;
+        EXPECT_EQ(board.output().empty(), !c.starts) << std::hex << c.at << " " << c.word;
     }
 }
 

@@ -223,6 +223,10 @@ TEST(SwbootImageBuildTest, OnlyAWholeRegionEndingInABranchIsBootCodeTheBoardStar
         putBe32(code.data() + c.size - 4, c.lastWord);
         EXPECT_EQ(bootCodeStartProblem(code), c.problem) << c.size << " " << std::hex << c.lastWord;
     }
+    std::vector<uint8_t> torn(whole.begin(), whole.end());
+    std::fill(torn.begin(), torn.begin() + 0x40000, uint8_t{0xFF});  // a block erased, not yet programmed
+    EXPECT_EQ(bootCodeCheckProblem(whole), "");
+    EXPECT_NE(bootCodeCheckProblem(torn).find("not one whole boot code"), std::string::npos);
 }
 
 TEST(SwbootImageBuildTest, TextsMustFitTheirFields) {

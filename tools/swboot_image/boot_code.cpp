@@ -1,7 +1,10 @@
 #include "boot_code.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+
+#include <zlib.h>
 
 #include "common/bytes.h"
 
@@ -39,7 +42,37 @@ std::vector<uint8_t> bootCodeBuild(uint32_t seed) {
     putBe32(code.data() + page + 4 * (STUB_WORDS - 1),
             branchInstruction(BOOT_PAGE_BASE + 4 * (STUB_WORDS - 1), BOOT_CODE_REGION_BASE + 32));
     putBe32(code.data() + (RESET_VECTOR - BOOT_CODE_REGION_BASE), branchInstruction(RESET_VECTOR, BOOT_PAGE_BASE));
+    bootCodeSeal(code);
     return code;
+}
+
+uint32_t bootCodeCheckValue(std::span<const uint8_t> region) {
+    const auto part = [](uLong crc, std::span<const uint8_t> bytes) {
+        return crc32(crc, bytes.data(), static_cast<uInt>(bytes.size()));
+    };
+    const size_t after = std::min<size_t>(region.size(), CHECK_WORD_OFFSET + 4);
+    uLong crc = part(crc32(0L, Z_NULL, 0), region.first(std::min<size_t>(region.size(), CHECK_WORD_OFFSET)));
+    return static_cast<uint32_t>(part(crc, region.subspan(after)));
+}
+
+void bootCodeSeal(std::span<uint8_t> region) {
+    putBe32(region.data() + CHECK_WORD_OFFSET, bootCodeCheckValue(region));
+}
+
+std::string bootCodeCheckProblem(std::span<const uint8_t> region) {
+    if (region.size() < CHECK_WORD_OFFSET + 4) {
+        return "too short to hold its check word";
+    }
+    const uint32_t held = getBe32(region.data() + CHECK_WORD_OFFSET);
+    const uint32_t computed = bootCodeCheckValue(region);
+    if (held == computed) {
+        return {};
+    }
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "its check word holds 0x%08x but the region's CRC-32 is 0x%08x: it is not one whole boot code",
+                  held, computed);
+    return text;
 }
 
 std::string bootCodeStartProblem(std::span<const uint8_t> code) {

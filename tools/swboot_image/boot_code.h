@@ -4,6 +4,12 @@
 // maps at reset -- a short start-up stub, with the reset vector at
 // 0xFFFFFFFC an unconditional branch back to the start of that page.
 //
+// The body opens with a check word: the CRC-32 of the whole region with the
+// check word's own four bytes left out. The boot code checks itself with it
+// before anything else and stops on a mismatch, so a region that is not one
+// whole boot code -- an update cut between its erases and programs -- does
+// not start, whatever its reset vector still holds.
+//
 // swboot-image puts it into images built without a boot code file, and the
 // simulated board's factory programs it into a new flash.
 #pragma once
@@ -19,6 +25,7 @@ inline constexpr uint32_t BOOT_CODE_REGION_BASE = 0xFFF00000;
 inline constexpr uint32_t BOOT_CODE_REGION_SIZE = 0x00100000;
 inline constexpr uint32_t BOOT_PAGE_BASE = 0xFFFFF000;
 inline constexpr uint32_t RESET_VECTOR = 0xFFFFFFFC;
+inline constexpr uint32_t CHECK_WORD_OFFSET = 28;
 
 // An unconditional relative branch ("b") at the address to the target.
 uint32_t branchInstruction(uint32_t from, uint32_t to);
@@ -27,9 +34,18 @@ uint32_t branchInstruction(uint32_t from, uint32_t to);
 // apart, the shape is always the same.
 std::vector<uint8_t> bootCodeBuild(uint32_t seed);
 
+// The CRC-32 the check word must hold for this region.
+uint32_t bootCodeCheckValue(std::span<const uint8_t> region);
+// Writes the check word for the rest of the region.
+void bootCodeSeal(std::span<uint8_t> region);
+// Why the region's check word does not match, or an empty text.
+std::string bootCodeCheckProblem(std::span<const uint8_t> region);
+
 // Whether the board could start from this boot code once option 7 has
 // written it: the update erases the whole region first, so the code must
-// fill the region and end with an unconditional branch at the reset vector.
+// fill the region and end with an unconditional branch at the reset vector
+// (what option 7 checks before it erases anything; the check word comes on
+// top, see bootCodeCheckProblem).
 // Empty text when it can, otherwise why not.
 std::string bootCodeStartProblem(std::span<const uint8_t> code);
 
