@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build pkg-config
+  g++ cmake ninja-build pkg-config ccache
   zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libtomlplusplus-dev
   lrzsz socat
