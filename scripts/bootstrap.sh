@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages this project needs, when any is missing.
+# Installs the Debian packages this project needs, when any is missing,
+# and those named as arguments (scripts that need more pass them).
 # Used by the README's commands and by CI; safe to run again.
+# Usage: scripts/bootstrap.sh [extra packages...]
 set -euo pipefail
 
 packages=(
@@ -9,6 +11,7 @@ packages=(
   libcli11-dev libtomlplusplus-dev
   lrzsz socat
   libunicorn-dev gcc-powerpc-linux-gnu
+  "$@"
 )
 
 missing=()
