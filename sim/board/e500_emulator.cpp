@@ -33,7 +33,7 @@ constexpr int SPR_HID0 = 1008;
 // The engine maps memory in pages of this size.
 constexpr uint32_t PAGE_SIZE = 0x1000;
 
-uint32_t loadWord(std::span<const uint8_t> ram, uint32_t address) {
+[[maybe_unused]] uint32_t loadWord(std::span<const uint8_t> ram, uint32_t address) {
     if (address > ram.size() || ram.size() - address < 4) {
         return 0;
     }
@@ -46,7 +46,7 @@ uint32_t loadWord(std::span<const uint8_t> ram, uint32_t address) {
 int sprField(uint32_t word) { return static_cast<int>(((word >> 16) & 0x1F) | (((word >> 11) & 0x1F) << 5)); }
 
 // Why the instruction must not reach the engine, or nullptr when it may.
-const char* unsupported(uint32_t word) {
+[[maybe_unused]] const char* unsupported(uint32_t word) {
     if ((word >> 26) != PRIMARY_OPCODE_X_FORM) {
         return nullptr;
     }
