@@ -2,7 +2,8 @@
 # 1 MiB boot region, a branch in its last word (the reset vector), the image
 # within its budget, and nothing needed from outside the allowance.
 # Run by the firmware build with ELF, OUTPUT, OBJCOPY, NM, SIZE, BUDGET,
-# ALLOWED and OBJECTS (the loader library and the platform's objects).
+# ALLOWED and OBJECTS_FILE (a file naming the loader library and the
+# platform's objects, one a line).
 set(BOOT_REGION_SIZE 1048576)
 
 execute_process(COMMAND ${OBJCOPY} -O binary --gap-fill=0xff ${ELF} ${OUTPUT} RESULT_VARIABLE failed)
@@ -36,8 +37,15 @@ endif()
 
 # What the loader and the platform need from outside themselves must be on
 # the allowance: our C runtime, zlib's inflate and libgcc's helpers.
-execute_process(COMMAND ${NM} -u ${OBJECTS} OUTPUT_VARIABLE undefined_text)
-execute_process(COMMAND ${NM} --defined-only ${OBJECTS} OUTPUT_VARIABLE defined_text)
+file(STRINGS ${OBJECTS_FILE} objects)
+execute_process(COMMAND ${NM} -u ${objects} OUTPUT_VARIABLE undefined_text RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "nm could not read the firmware's objects")
+endif()
+execute_process(COMMAND ${NM} --defined-only ${objects} OUTPUT_VARIABLE defined_text RESULT_VARIABLE failed)
+if(failed OR NOT undefined_text)
+  message(FATAL_ERROR "nm could not read the firmware's objects")
+endif()
 string(REGEX MATCHALL "[ \t]+U ([^\n]+)" undefined_lines "${undefined_text}")
 set(needed)
 foreach(line ${undefined_lines})

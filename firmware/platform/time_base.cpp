@@ -42,21 +42,20 @@ void TimeBaseClock::waitUntil(uint64_t count) const {
     }
 }
 
-uint32_t TimeBaseClock::tickGet() { return static_cast<uint32_t>(timeBase() / (countsPerSecond_ / TICKS_PER_SECOND)); }
+uint32_t TimeBaseClock::tickGet() { return static_cast<uint32_t>(timeBase() * TICKS_PER_SECOND / countsPerSecond_); }
 
 void TimeBaseClock::taskDelay(int ticks) {
     if (ticks <= 0) {
         return;
     }
-    waitUntil(timeBase() + static_cast<uint64_t>(ticks) * (countsPerSecond_ / TICKS_PER_SECOND));
+    waitUntil(timeBase() + static_cast<uint64_t>(ticks) * countsPerSecond_ / TICKS_PER_SECOND);
 }
 
 int64_t TimeBaseClock::nanosleep(int64_t nanoseconds) {
     if (nanoseconds < 0) {
         return swboot::ERROR;
     }
-    const uint64_t counts = static_cast<uint64_t>(nanoseconds / 1000) * (countsPerSecond_ / 1000000);
-    waitUntil(timeBase() + counts);
+    waitUntil(timeBase() + countsIn(static_cast<uint64_t>(nanoseconds / 1000)));
     return swboot::OK;
 }
 
@@ -76,8 +75,7 @@ int TimeBaseClock::clockSettime(int64_t seconds, int64_t nanoseconds) {
     }
     // Keep the calendar second boundary where the setting put it.
     const uint64_t now = timeBase();
-    const uint64_t setFraction =
-        static_cast<uint64_t>(nanoseconds / 1000) * (countsPerSecond_ / 1000000);
+    const uint64_t setFraction = countsIn(static_cast<uint64_t>(nanoseconds / 1000));
     const uint64_t nowWhole = now / countsPerSecond_;
     const uint64_t nowPart = now % countsPerSecond_;
     // time() = base + (now + fraction) / cps must equal seconds now.

@@ -23,7 +23,9 @@ public:
     // The time base count since start-up.
     static uint64_t timeBase();
     uint64_t countsPerSecond() const { return countsPerSecond_; }
-    uint64_t microseconds() const { return timeBase() / (countsPerSecond_ / 1000000); }
+    // Time base counts in a span of microseconds, without the rounding a
+    // per-microsecond rate would bring (the rate is not a whole number).
+    uint64_t countsIn(uint64_t microseconds) const { return microseconds * countsPerSecond_ / 1000000; }
     // Waits until the time base reaches the count.
     void waitUntil(uint64_t count) const;
 

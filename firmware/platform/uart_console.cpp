@@ -115,9 +115,7 @@ void UartConsole::pump() {
 
 int UartConsole::waitReadable(int64_t microseconds) {
     const uint64_t deadline =
-        microseconds < 0 ? UINT64_MAX
-                         : TimeBaseClock::timeBase() +
-                               static_cast<uint64_t>(microseconds) * (clock_.countsPerSecond() / 1000000);
+        microseconds < 0 ? UINT64_MAX : TimeBaseClock::timeBase() + clock_.countsIn(static_cast<uint64_t>(microseconds));
     for (;;) {
         pump();
         if (readable()) {
