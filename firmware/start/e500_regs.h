@@ -55,6 +55,7 @@
 #define MAS1_VALID_IPROT 0xC000
 /* MAS1 page sizes (TSIZE, bits 8..11), powers of four from 4 KiB. */
 #define TSIZE_4K 1
+#define TSIZE_256K 4
 #define TSIZE_1M 5
 #define TSIZE_16M 7
 #define TSIZE_256M 9

@@ -21,8 +21,8 @@
 #include "e500_regs.h"
 
 /* Writes TLB1 entry ESEL: EA -> PA, page size TSIZE, attributes WIMGE,
- * supervisor read, write and execute. Uses r3. Entries are marked
- * protected so that a broadcast invalidation cannot take them away. */
+ * supervisor read, write and execute. Uses r3. Entries are marked protected so
+ * that a broadcast invalidation cannot take them away. */
 .macro tlb1_entry esel, ea, pa, tsize, wimge
     lis     %r3, MAS0_TLB1 | \esel
     mtspr   SPR_MAS0, %r3
@@ -42,11 +42,19 @@
     isync                          /* the new entry is in force for what follows */
 .endm
 
-/* While the boot page is still mapped by entry 0, the rest of the boot
- * flash is reached through this alias: a second translation of the page's
- * own addresses would be a multiple hit. */
-#define FLASH_ALIAS 0x80000000
+/* Makes TLB1 entry ESEL invalid. Uses r3. */
+.macro tlb1_invalidate esel
+    lis     %r3, MAS0_TLB1 | \esel
+    mtspr   SPR_MAS0, %r3
+    li      %r3, 0
+    mtspr   SPR_MAS1, %r3
+    isync
+    tlbwe
+    isync
+.endm
+
 #define FLASH_HIGH 0xFF000000
+#define IMAGE_FLASH 0xFFF00000
 
     .section .boot, "ax"
     .globl  _reset
@@ -55,24 +63,25 @@ _reset:
     mtmsr   %r0                    /* no interrupts until there are handlers */
     isync
 
-    /* The permanent translations. Entry 0 (the boot page) stays until we
-     * run from RAM. */
+    /* The translations the loader keeps. The upper 16 MiB of the flash
+     * cannot have its entry yet: beside entry 0 (the boot page) a fetch
+     * from this page would hit two entries. Until the code runs from RAM,
+     * two 256 KiB entries reach the stored image (its build keeps it
+     * within their 512 KiB). */
     tlb1_entry 1, 0x00000000, 0x00000000, TSIZE_256M, 0
     tlb1_entry 2, 0xF0000000, 0xF0000000, TSIZE_1M, MAS2_DEVICE
     tlb1_entry 3, 0xD0000000, 0xD0000000, TSIZE_4K, MAS2_DEVICE
     tlb1_entry 4, 0xC0000000, 0xC0000000, TSIZE_4K, MAS2_DEVICE
     tlb1_entry 5, 0xE0000000, 0xE0000000, TSIZE_4K, MAS2_DEVICE
     tlb1_entry 6, 0xFE000000, 0xFE000000, TSIZE_16M, MAS2_DEVICE
-    /* The upper flash through the alias, for the copy below. */
-    tlb1_entry 7, FLASH_ALIAS, FLASH_HIGH, TSIZE_16M, MAS2_DEVICE
+    tlb1_entry 8, IMAGE_FLASH, IMAGE_FLASH, TSIZE_256K, MAS2_DEVICE
+    tlb1_entry 9, IMAGE_FLASH + 0x40000, IMAGE_FLASH + 0x40000, TSIZE_256K, MAS2_DEVICE
 
     /* Copy the image (code, read-only data, initialised data) to its RAM
      * address, a word at a time. The linker script keeps it a whole number
      * of words. */
     lis     %r3, __image_load@h
     ori     %r3, %r3, __image_load@l
-    subis   %r3, %r3, FLASH_HIGH@h  /* offset in the upper flash ... */
-    addis   %r3, %r3, FLASH_ALIAS@h /* ... seen through the alias */
     lis     %r4, __image_start@h
     ori     %r4, %r4, __image_start@l
     lis     %r5, __image_words@h
@@ -80,9 +89,9 @@ _reset:
     mtctr   %r5
     addi    %r3, %r3, -4           /* lwzu/stwu pre-increment */
     addi    %r4, %r4, -4
-1:  lwzu    %r6, 4(%r3)
+3:  lwzu    %r6, 4(%r3)
     stwu    %r6, 4(%r4)
-    bdnz    1b
+    bdnz    3b
 
     /* Zero the uninitialised data, a word at a time. */
     lis     %r4, __bss_start@h
@@ -90,13 +99,13 @@ _reset:
     lis     %r5, __bss_words@h
     ori     %r5, %r5, __bss_words@l
     cmpwi   %r5, 0
-    beq     2f
+    beq     4f
     mtctr   %r5
     addi    %r4, %r4, -4
     li      %r6, 0
-3:  stwu    %r6, 4(%r4)
-    bdnz    3b
-2:
+5:  stwu    %r6, 4(%r4)
+    bdnz    5b
+4:
     /* The stack: its top at the end of RAM, a zero back chain so that a
      * stack walk ends there. */
     lis     %r1, __stack_top@h
@@ -121,17 +130,11 @@ _reset_vector:
     .section .text.firmwareRamEntry, "ax"
     .globl  firmwareRamEntry
 firmwareRamEntry:
-    /* The boot page's entry goes, and the upper flash moves from its alias
-     * to its own addresses. */
-    lis     %r3, MAS0_TLB1 | 0
-    mtspr   SPR_MAS0, %r3
-    li      %r3, 0
-    mtspr   SPR_MAS1, %r3          /* not valid */
-    mtspr   SPR_MAS2, %r3
-    mtspr   SPR_MAS3, %r3
-    isync
-    tlbwe
-    isync
+    /* Out of the boot flash: the boot page's entry and the image's two
+     * go, and the upper flash gets its entry. */
+    tlb1_invalidate 0
+    tlb1_invalidate 8
+    tlb1_invalidate 9
     tlb1_entry 7, FLASH_HIGH, FLASH_HIGH, TSIZE_16M, MAS2_DEVICE
 
     /* Exception vectors: IVPR holds the upper half of the vector table's
@@ -166,10 +169,7 @@ firmwareRamEntry:
     li      %r3, vectorDebug@l
     mtspr   SPR_IVOR15, %r3
 
-    /* Start the time base from zero: the clock's ticks count from here. */
-    li      %r3, 0
-    mtspr   SPR_TBL_WRITE, %r3
-    mtspr   SPR_TBU_WRITE, %r3
+    /* Start the time base. The clock counts from wherever it stands. */
     mfspr   %r3, SPR_HID0_NUMBER
     ori     %r3, %r3, HID0_TBEN
     msync                          /* HID0 writes want a quiet core */
