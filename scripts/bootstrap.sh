@@ -10,7 +10,7 @@ packages=(
   zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libtomlplusplus-dev
   lrzsz socat
-  libunicorn-dev gcc-powerpc-linux-gnu
+  libunicorn-dev gcc-powerpc-linux-gnu g++-powerpc-linux-gnu dpkg-dev
   "$@"
 )
 

@@ -1,0 +1,156 @@
+#include "e500_cpu.h"
+
+#include <cstdio>
+
+#include "board_bus.h"
+#include "start/e500_regs.h"
+
+namespace firmware {
+namespace {
+
+template <int Spr>
+uint32_t spr() {
+    uint32_t value;
+    asm volatile("mfspr %0, %1" : "=r"(value) : "i"(Spr));
+    return value;
+}
+
+template <int Spr>
+void sprSet(uint32_t value) {
+    asm volatile("mtspr %0, %1; isync" ::"i"(Spr), "r"(value) : "memory");
+}
+
+const char* exceptionName(uint32_t kind) {
+    switch (kind) {
+        case EXCEPTION_MACHINE_CHECK: return "Machine Check Exception";
+        case EXCEPTION_DATA_STORAGE: return "Data Storage Exception";
+        case EXCEPTION_INSTRUCTION_STORAGE: return "Instruction Storage Exception";
+        case EXCEPTION_ALIGNMENT: return "Alignment Exception";
+        case EXCEPTION_PROGRAM: return "Program Exception";
+        case EXCEPTION_SYSTEM_CALL: return "System Call Exception";
+        case EXCEPTION_DATA_TLB: return "Data TLB Miss Exception";
+        case EXCEPTION_INSTRUCTION_TLB: return "Instruction TLB Miss Exception";
+        default: return "Unexpected Exception";
+    }
+}
+
+}  // namespace
+
+E500Cpu::E500Cpu() { sprSet<SPR_CPU_OBJECT>(reinterpret_cast<uint32_t>(this)); }
+
+uint32_t E500Cpu::msrGet() {
+    uint32_t value;
+    asm volatile("mfmsr %0" : "=r"(value));
+    return value;
+}
+
+void E500Cpu::msrSet(uint32_t value) { asm volatile("mtmsr %0; isync" ::"r"(value) : "memory"); }
+
+uint32_t E500Cpu::sprRead(int number) {
+    switch (number) {
+        case swboot::SPR_TCR: return spr<swboot::SPR_TCR>();
+        case swboot::SPR_L1CFG0: return spr<swboot::SPR_L1CFG0>();
+        case swboot::SPR_L1CFG1: return spr<swboot::SPR_L1CFG1>();
+        case swboot::SPR_HID0: return spr<swboot::SPR_HID0>();
+        case swboot::SPR_HID1: return spr<swboot::SPR_HID1>();
+        case swboot::SPR_L1CSR0: return spr<swboot::SPR_L1CSR0>();
+        case swboot::SPR_L1CSR1: return spr<swboot::SPR_L1CSR1>();
+        case swboot::SPR_BUCSR: return spr<swboot::SPR_BUCSR>();
+        default: return 0;
+    }
+}
+
+void E500Cpu::sprWrite(int number, uint32_t value) {
+    switch (number) {
+        case swboot::SPR_TCR: sprSet<swboot::SPR_TCR>(value); break;
+        case swboot::SPR_HID0:
+            asm volatile("msync; isync" ::: "memory");  // HID0 wants a quiet core
+            sprSet<swboot::SPR_HID0>(value);
+            break;
+        case swboot::SPR_HID1:
+            asm volatile("msync; isync" ::: "memory");
+            sprSet<swboot::SPR_HID1>(value);
+            break;
+        case swboot::SPR_L1CSR0:
+            asm volatile("msync; isync" ::: "memory");
+            sprSet<swboot::SPR_L1CSR0>(value);
+            break;
+        case swboot::SPR_L1CSR1: sprSet<swboot::SPR_L1CSR1>(value); break;
+        case swboot::SPR_BUCSR: sprSet<swboot::SPR_BUCSR>(value); break;
+        default: break;  // configuration registers are read-only
+    }
+}
+
+void E500Cpu::sync() { asm volatile("msync" ::: "memory"); }
+
+int E500Cpu::intLock() {
+    const uint32_t msr = msrGet();
+    msrSet(msr & ~swboot::MSR_EE);
+    return static_cast<int>(msr & swboot::MSR_EE);
+}
+
+void E500Cpu::intUnlock(int key) {
+    if (static_cast<uint32_t>(key) & swboot::MSR_EE) {
+        msrSet(msrGet() | swboot::MSR_EE);
+    }
+}
+
+int E500Cpu::handOver(uint32_t entry, uint32_t argument) {
+    // The operational code is called as a C function of one argument; it
+    // owns the machine from here and normally does not return.
+    auto code = reinterpret_cast<int (*)(uint32_t)>(entry);
+    return code(argument);
+}
+
+// Not inlined: the address is the caller's return point, the stack
+// pointer the caller's frame, which is where a stack walk starts.
+__attribute__((noinline)) uint32_t E500Cpu::instructionAddress() {
+    return reinterpret_cast<uint32_t>(__builtin_return_address(0));
+}
+
+__attribute__((noinline)) uint32_t E500Cpu::stackPointer() {
+    uint32_t sp;
+    asm volatile("mr %0, 1" : "=r"(sp));
+    return sp;
+}
+
+void E500Cpu::halt() {
+    intLock();
+    for (;;) {
+    }
+}
+
+void E500Cpu::messageWrite(const char* text) {
+    uint32_t at = EXC_MSG_TEXT;
+    for (; *text != '\0' && at < EXC_MSG_TEXT + EXC_MSG_TEXT_MAX; ++text, ++at) {
+        store8(at, static_cast<uint8_t>(*text));
+    }
+    store16(EXC_MSG_POINTER, static_cast<uint16_t>(at));
+}
+
+void E500Cpu::exception(const ExceptionState& state) {
+    const bool machineCheck = state.kind == EXCEPTION_MACHINE_CHECK;
+    char text[EXC_MSG_TEXT_MAX];
+    std::snprintf(text, sizeof text,
+                  "%s\nException program counter: 0x%08x\nMachine state register: 0x%08x\n"
+                  "Syndrome: 0x%08x\nData address: 0x%08x\n",
+                  exceptionName(state.kind), machineCheck ? state.mcsrr0 : state.srr0,
+                  machineCheck ? state.mcsrr1 : state.srr1, machineCheck ? state.mcsr : state.esr, state.dear);
+    messageWrite(text);
+    if (handler_ != nullptr) {
+        handler_->machineCheck();
+    }
+    halt();
+    for (;;) {
+    }
+}
+
+}  // namespace firmware
+
+extern "C" [[noreturn]] void firmwareException(uint32_t kind, uint32_t srr0, uint32_t srr1, uint32_t dear,
+                                               uint32_t esr, uint32_t mcsrr0, uint32_t mcsrr1, uint32_t mcsr) {
+    uint32_t object;
+    asm volatile("mfspr %0, %1" : "=r"(object) : "i"(SPR_CPU_OBJECT));
+    auto* cpu = reinterpret_cast<firmware::E500Cpu*>(object);
+    cpu->exception({kind, srr0, srr1, dear, esr, mcsrr0, mcsrr1, mcsr});
+}

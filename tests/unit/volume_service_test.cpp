@@ -1,0 +1,218 @@
+// The volume service device: request blocks in RAM run on the board's
+// volume, and requests that point outside RAM, run past it or name too
+// much are answered with an error instead of touching anything.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "board/volume_service.h"
+#include "support/test_board.h"
+
+namespace {
+
+using sim::VolumeService;
+using namespace swboot;
+
+constexpr uint32_t BLOCK = 0x00200000;
+constexpr uint32_t NAME = 0x00201000;
+constexpr uint32_t NAME2 = 0x00201100;
+constexpr uint32_t BUFFER = 0x00202000;
+constexpr uint32_t RAM_END = 0x10000000;
+constexpr uint32_t UNTOUCHED = 0xA5A5A5A5;
+
+struct Reply {
+    uint32_t status;
+    int32_t result;
+    int32_t error;
+    uint32_t out[4];
+};
+
+class VolumeServiceTest : public ::testing::Test {
+protected:
+    VolumeServiceTest()
+        : service_(board_.board().ram(), board_.volume(), board_.volume(), [this](VolumeService::Printer p) {
+              VolumeService::Printer previous = std::move(printer_);
+              printer_ = p;
+              board_.volume().setPrinter(printer_);
+              return previous;
+          }) {
+        board_.formatVolume();
+        printer_ = [this](std::string_view text) { console_.append(text); };
+        board_.volume().setPrinter(printer_);
+        EXPECT_EQ(board_.volume().usrTffsConfig(0, 0, "/DskVol/"), OK);
+        EXPECT_EQ(board_.volume().chdir("/DskVol/files"), OK);
+    }
+
+    sim::Ram& ram() { return board_.board().ram(); }
+    void text(uint32_t address, std::string_view s) {
+        for (size_t i = 0; i < s.size(); ++i) {
+            ram().store(address + static_cast<uint32_t>(i), 1, static_cast<uint8_t>(s[i]));
+        }
+        ram().store(address + static_cast<uint32_t>(s.size()), 1, 0);
+    }
+    std::string bytes(uint32_t address, size_t length) {
+        std::string s;
+        for (size_t i = 0; i < length; ++i) {
+            s.push_back(static_cast<char>(ram().load(address + static_cast<uint32_t>(i), 1)));
+        }
+        return s;
+    }
+
+    Reply call(uint32_t op, int32_t a0 = 0, int32_t a1 = 0, int32_t a2 = 0, uint32_t buffer = BUFFER,
+               uint32_t length = 0, uint32_t block = BLOCK) {
+        const uint32_t fields[] = {op, uint32_t(a0), uint32_t(a1), uint32_t(a2), NAME, NAME2, buffer, length};
+        if (block % 4 == 0 && ram().contains(block, VolumeService::BLOCK_SIZE)) {
+            for (uint32_t i = 0; i < 8; ++i) {
+                ram().store(block + 4 * i, 4, fields[i]);
+            }
+            for (uint32_t i = 8; i < 16; ++i) {
+                ram().store(block + 4 * i, 4, UNTOUCHED);
+            }
+        }
+        service_.write32(VolumeService::REG_REQUEST, block);
+        Reply r{service_.read32(VolumeService::REG_STATUS), -2, -2, {}};
+        if (block % 4 == 0 && ram().contains(block, VolumeService::BLOCK_SIZE)) {
+            r.result = static_cast<int32_t>(ram().load(block + VolumeService::BLOCK_RESULT, 4));
+            r.error = static_cast<int32_t>(ram().load(block + VolumeService::BLOCK_ERRNO, 4));
+            for (uint32_t i = 0; i < 4; ++i) {
+                r.out[i] = ram().load(block + VolumeService::BLOCK_OUT0 + 4 * i, 4);
+            }
+        }
+        return r;
+    }
+
+    testing_support::TestBoard board_;
+    std::string console_;
+    VolumeService::Printer printer_;
+    VolumeService service_;
+};
+
+TEST_F(VolumeServiceTest, FileCallsRunOnTheVolumeWithDataInRam) {
+    EXPECT_EQ(service_.read32(VolumeService::REG_ID), VolumeService::IDENTITY);
+    text(NAME, "notes.txt");
+    const int fd = call(VolumeService::OP_CREAT, OPEN_RDWR).result;
+    ASSERT_GE(fd, 3);
+    text(BUFFER, "hello, board");
+    EXPECT_EQ(call(VolumeService::OP_WRITE, fd, 0, 0, BUFFER, 12).result, 12);
+    EXPECT_EQ(call(VolumeService::OP_LSEEK, fd, 7, SEEK_FROM_START).result, 7);
+    EXPECT_EQ(call(VolumeService::OP_READ, fd, 0, 0, BUFFER + 0x100, 64).result, 5);
+    EXPECT_EQ(bytes(BUFFER + 0x100, 5), "board");
+    const Reply status = call(VolumeService::OP_FSTAT, fd);
+    EXPECT_EQ(status.result, OK);
+    EXPECT_EQ(status.out[0] & FILE_TYPE_MASK, FILE_TYPE_REGULAR);
+    EXPECT_EQ(status.out[1], 12u);
+    EXPECT_EQ(call(VolumeService::OP_CLOSE, fd).result, OK);
+    EXPECT_EQ(board_.readText("notes.txt"), "hello, board");
+
+    text(NAME2, "renamed.txt");
+    EXPECT_EQ(call(VolumeService::OP_RENAME).result, OK);
+    text(NAME, "renamed.txt");
+    EXPECT_EQ(call(VolumeService::OP_STAT).out[1], 12u);
+    text(NAME, ".");
+    const int dir = call(VolumeService::OP_OPENDIR).result;
+    ASSERT_GE(dir, 0);
+    std::string listed;
+    while (call(VolumeService::OP_READDIR, dir, 0, 0, BUFFER, 256).result == OK) {
+        listed += bytes(BUFFER, 256).c_str() + std::string(" ");
+    }
+    EXPECT_NE(listed.find("renamed.txt"), std::string::npos) << listed;
+    EXPECT_EQ(call(VolumeService::OP_CLOSEDIR, dir).result, OK);
+    EXPECT_EQ(call(VolumeService::OP_GETCWD, 0, 0, 0, BUFFER, 64).result, OK);
+    EXPECT_STREQ(bytes(BUFFER, 64).c_str(), "/DskVol/files");
+    text(NAME, "renamed.txt");
+    EXPECT_EQ(call(VolumeService::OP_REMOVE).result, OK);
+    EXPECT_FALSE(board_.fileExists("renamed.txt"));
+}
+
+TEST_F(VolumeServiceTest, VolumeTextGoesToTheBufferNotTheConsole) {
+    text(NAME, "/DskVol/");
+    const Reply shown = call(VolumeService::OP_VOLUME_SHOW, 1, 0, 0, BUFFER, 4096);
+    EXPECT_EQ(shown.result, OK);
+    const std::string whole = bytes(BUFFER, shown.out[0]);
+    EXPECT_EQ(whole.rfind("volume \"/DskVol/\": mounted\n", 0), 0u) << whole;
+    EXPECT_EQ(console_, "");
+    // A short buffer takes what fits; out0 still tells the whole length.
+    ram().store(BUFFER + 10, 1, '#');
+    const Reply cut = call(VolumeService::OP_VOLUME_SHOW, 1, 0, 0, BUFFER, 10);
+    EXPECT_EQ(cut.out[0], shown.out[0]);
+    EXPECT_EQ(bytes(BUFFER, 11), whole.substr(0, 10) + "#");
+    // The console's printer is back afterwards.
+    board_.volume().volumeShow("/DskVol/", 1);
+    EXPECT_EQ(console_, whole);
+}
+
+TEST_F(VolumeServiceTest, BlocksThatCannotBeReadAreRefusedAndNotWritten) {
+    struct Case {
+        const char* what;
+        uint32_t block;
+        uint32_t op;
+        uint32_t status;
+    } cases[] = {
+        {"misaligned", BLOCK + 8, VolumeService::OP_CLOSE, VolumeService::STATUS_BAD_BLOCK},
+        {"past the end of RAM", RAM_END - 32, VolumeService::OP_CLOSE, VolumeService::STATUS_BAD_BLOCK},
+        {"a device address", 0xF0000000, VolumeService::OP_CLOSE, VolumeService::STATUS_BAD_BLOCK},
+        {"operation 0", BLOCK, 0, VolumeService::STATUS_BAD_OPERATION},
+        {"operation past the last", BLOCK, VolumeService::OPERATION_LAST + 1, VolumeService::STATUS_BAD_OPERATION},
+        {"the last operation", BLOCK, VolumeService::OPERATION_LAST, VolumeService::STATUS_DONE},
+    };
+    for (const Case& c : cases) {
+        const Reply r = call(c.op, 99, 0, 0, BUFFER, 0, c.block);
+        EXPECT_EQ(r.status, c.status) << c.what;
+        if (c.status != VolumeService::STATUS_DONE && ram().contains(c.block, 64) && c.block % 4 == 0) {
+            EXPECT_EQ(static_cast<uint32_t>(r.result), UNTOUCHED) << c.what;
+        }
+    }
+}
+
+TEST_F(VolumeServiceTest, BadPointersNamesAndDescriptorsAreErrors) {
+    text(NAME, "f");
+    const int fd = call(VolumeService::OP_CREAT, OPEN_RDWR).result;
+    ASSERT_GE(fd, 3);
+    const std::string longName(VolumeService::NAME_LIMIT, 'n');
+    ram().store(RAM_END - 1, 1, 'z');  // a name that would go on past the last byte
+    struct Case {
+        const char* what;
+        std::string name;   // written at NAME unless empty
+        uint32_t nameAt;    // the name field's value
+        uint32_t op;
+        int32_t arg0;
+        uint32_t buffer;
+        uint32_t length;
+        int error;
+    } cases[] = {
+        {"name outside RAM", "", 0xF0000000, VolumeService::OP_OPEN, 0, BUFFER, 0, ERRNO_INVALID},
+        {"name running off RAM", "", RAM_END - 1, VolumeService::OP_REMOVE, 0, BUFFER, 0, ERRNO_INVALID},
+        {"name without its end", longName, NAME, VolumeService::OP_STAT, 0, BUFFER, 0, ERRNO_NAME_TOO_LONG},
+        {"read into a device", "", NAME, VolumeService::OP_READ, fd, 0xF0004500, 8, ERRNO_INVALID},
+        {"write past RAM", "", NAME, VolumeService::OP_WRITE, fd, RAM_END - 4, 8, ERRNO_INVALID},
+        {"read with a length that wraps", "", NAME, VolumeService::OP_READ, fd, BUFFER, 0xFFFFFFF0, ERRNO_INVALID},
+        {"descriptor not handed out", "", NAME, VolumeService::OP_READ, 40, BUFFER, 8, ERRNO_BAD_DESCRIPTOR},
+        {"format parameters cut short", "", NAME, VolumeService::OP_TFFS_FORMAT, 0, BUFFER, 24, ERRNO_INVALID},
+        {"working directory into 4 bytes", "", NAME, VolumeService::OP_GETCWD, 0, BUFFER, 4, ERRNO_INVALID},
+    };
+    for (const Case& c : cases) {
+        if (!c.name.empty()) {
+            for (size_t i = 0; i < c.name.size(); ++i) {
+                ram().store(NAME + static_cast<uint32_t>(i), 1, static_cast<uint8_t>(c.name[i]));
+            }
+        }
+        ram().store(BLOCK + VolumeService::BLOCK_NAME, 4, c.nameAt);
+        const uint32_t fields[] = {c.op, uint32_t(c.arg0), 0, 0, c.nameAt, NAME2, c.buffer, c.length};
+        for (uint32_t i = 0; i < 8; ++i) {
+            ram().store(BLOCK + 4 * i, 4, fields[i]);
+        }
+        service_.write32(VolumeService::REG_REQUEST, BLOCK);
+        EXPECT_EQ(service_.read32(VolumeService::REG_STATUS), VolumeService::STATUS_DONE) << c.what;
+        EXPECT_EQ(static_cast<int32_t>(ram().load(BLOCK + VolumeService::BLOCK_RESULT, 4)), ERROR) << c.what;
+        EXPECT_EQ(static_cast<int>(ram().load(BLOCK + VolumeService::BLOCK_ERRNO, 4)), c.error) << c.what;
+    }
+    // A path that climbs out stays inside the volume.
+    text(NAME, "../../../../etc/passwd-from-firmware");
+    call(VolumeService::OP_CREAT, OPEN_RDWR);
+    for (const std::string& stored : board_.volume().storedFiles()) {
+        EXPECT_EQ(stored.rfind("/DskVol/", 0), 0u) << stored;
+    }
+    EXPECT_EQ(board_.readText("f"), "");
+}
+
+}  // namespace
