@@ -58,7 +58,8 @@ const char* const UNSIGNED_FORMATS[] = {
 const unsigned UNSIGNED_VALUES[] = {0, 1, 7, 8, 15, 16, 255, 0x1234, 0x7FFFFFFF, 0x80000000, 0xDEADBEEF, UINT32_MAX};
 
 // size_t and ptrdiff_t are as wide as long on the host and on the board.
-const char* const LONG_FORMATS[] = {"%ld", "%4ld", "%lo", "%08lX", "%lu", "%-10lu|", "%lx", "%+ld", "%li", "%zu", "%zd", "%td"};
+const char* const LONG_FORMATS[] = {"%ld", "%4ld", "%lo", "%08lX", "%lu", "%-10lu|",
+                                    "%lx", "%+ld", "%li", "%zu", "%zd", "%td"};
 const long LONG_VALUES[] = {0, 1, -1, 1000, -1000, INT32_MIN, INT32_MAX, LONG_MAX, LONG_MIN};
 
 const char* const LONG_LONG_FORMATS[] = {"%lld", "%llu", "%llx", "%20lld", "%-20llo|", "%jd", "%jx"};
@@ -125,7 +126,8 @@ TEST(FwRuntimeFormat, SizeZeroTakesANullBufferAndReportsTheLength) {
 // limits of int, long and 64 bits, malformed and missing ones, spaces.
 const char* const SCAN_TEXTS[] = {
     "", "   ", "0", "-0", "+7", "-", "+", "x", "12 34", "12,34", "a12b34", "0x1f 017", "0x", "0xg", "0X1F",
-    "2147483647", "2147483648", "-2147483648", "-2147483649", "-9223372036854775808", "-9223372036854775809", "4294967295", "4294967296", "9223372036854775808",
+    "2147483647", "2147483648", "-2147483648", "-2147483649", "-9223372036854775808", "-9223372036854775809",
+    "4294967295", "4294967296", "9223372036854775808",
     "99999999999999999999", "-99999999999999999999", "-1", "123456", "  \t\n 5 6\t7", "1 2 3 4 5 6 7 8",
     "123 14000000000 100644 0 1 5000 0", "4096 14000000000 100644", "-5 778 9 1", "12abc", "1 - 2", "08 09",
     "abc def", "ab", "a", "%5",
@@ -139,7 +141,8 @@ TEST(FwRuntimeScan, TheYmodemHeaderFormatReadsAsTheHost) {
         unsigned long hostTime = 13, ourTime = 13;
         unsigned hostMode = 14, ourMode = 14, hostSerial = 15, ourSerial = 15;
         int hostFiles = 16, ourFiles = 16, hostType = 17, ourType = 17;
-        EXPECT_EQ(fwrt::sscanf(text, format, &ourLength, &ourTime, &ourMode, &ourSerial, &ourFiles, &ourBytes, &ourType),
+        EXPECT_EQ(fwrt::sscanf(text, format, &ourLength, &ourTime, &ourMode, &ourSerial, &ourFiles, &ourBytes,
+                               &ourType),
                   std::sscanf(text, format, &hostLength, &hostTime, &hostMode, &hostSerial, &hostFiles, &hostBytes,
                               &hostType));
         EXPECT_EQ(ourLength, hostLength);
