@@ -1,5 +1,5 @@
 // The C library's names on the firmware, each forwarding to the runtime's
-// own function, and the board's memory pool behind malloc. Compiled only
+// own function, and the firmware's memory pools. Compiled only
 // for the firmware: on a host these names belong to the host's library.
 //
 // No C library header is included, so these definitions are the only
@@ -17,21 +17,33 @@ namespace fwrt {
 
 namespace {
 
-// The board's pool. All zeros until first use, so it lies in .bss and the
-// start-up needs to run no constructor for it.
+// Both pools' records are all zeros until first use, so they lie in .bss
+// and the start-up needs to run no constructor for them.
 Heap boardHeap;
+Heap library;
+
+// The library pool's bytes, in a section of their own so that the linker
+// script can place them.
+alignas(Heap::ALIGNMENT) uint8_t libraryPool[LIBRARY_POOL_SIZE] __attribute__((section(".bss.library_pool")));
 
 }  // namespace
 
+// Set up on first use rather than by the start-up, so that nothing can
+// allocate before its pool exists. On the board an address is the pointer
+// to its byte, so each pool's window is its own address.
 Heap& systemHeap() {
-    // Set up on first use rather than by the start-up, so that nothing can
-    // allocate before the pool exists. On the board the window onto the pool
-    // is its own address.
     if (!boardHeap.initialised()) {
         boardHeap.init(Heap::BOARD_BASE, Heap::BOARD_SIZE,
                        reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(Heap::BOARD_BASE)));
     }
     return boardHeap;
+}
+
+Heap& libraryHeap() {
+    if (!library.initialised()) {
+        library.init(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(libraryPool)), sizeof libraryPool, libraryPool);
+    }
+    return library;
 }
 
 }  // namespace fwrt
@@ -90,8 +102,8 @@ int __isoc99_sscanf(const char* text, const char* format, ...) {
 }
 
 // inflate allocates its window and state through these.
-void* malloc(size_t size) { return fwrt::malloc(fwrt::systemHeap(), size); }
-void* calloc(size_t count, size_t size) { return fwrt::calloc(fwrt::systemHeap(), count, size); }
-void free(void* pointer) { fwrt::free(fwrt::systemHeap(), pointer); }
+void* malloc(size_t size) { return fwrt::malloc(fwrt::libraryHeap(), size); }
+void* calloc(size_t count, size_t size) { return fwrt::calloc(fwrt::libraryHeap(), count, size); }
+void free(void* pointer) { fwrt::free(fwrt::libraryHeap(), pointer); }
 
 }  // extern "C"

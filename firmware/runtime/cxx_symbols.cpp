@@ -1,5 +1,5 @@
 // The C++ support the firmware's loader needs without a C++ library:
-// operator new and delete on the board's pool, and the library's
+// operator new and delete on the library pool, and the library's
 // error helpers and the ABI's hooks, which end in the platform's fatal
 // stop because nothing on the firmware can throw. Compiled only for the
 // firmware.
@@ -16,7 +16,7 @@ namespace {
 // expects one: the loader stops with a reason instead of going on with a
 // null object.
 void* allocateOrStop(size_t size) {
-    void* block = fwrt::malloc(fwrt::systemHeap(), size);
+    void* block = fwrt::malloc(fwrt::libraryHeap(), size);
     if (block == nullptr) {
         firmwareAbort("out of memory");
     }
@@ -27,15 +27,15 @@ void* allocateOrStop(size_t size) {
 
 void* operator new(size_t size) { return allocateOrStop(size); }
 void* operator new[](size_t size) { return allocateOrStop(size); }
-void* operator new(size_t size, const std::nothrow_t&) noexcept { return fwrt::malloc(fwrt::systemHeap(), size); }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept { return fwrt::malloc(fwrt::systemHeap(), size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return fwrt::malloc(fwrt::libraryHeap(), size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return fwrt::malloc(fwrt::libraryHeap(), size); }
 
-void operator delete(void* pointer) noexcept { fwrt::free(fwrt::systemHeap(), pointer); }
-void operator delete[](void* pointer) noexcept { fwrt::free(fwrt::systemHeap(), pointer); }
-void operator delete(void* pointer, size_t) noexcept { fwrt::free(fwrt::systemHeap(), pointer); }
-void operator delete[](void* pointer, size_t) noexcept { fwrt::free(fwrt::systemHeap(), pointer); }
-void operator delete(void* pointer, const std::nothrow_t&) noexcept { fwrt::free(fwrt::systemHeap(), pointer); }
-void operator delete[](void* pointer, const std::nothrow_t&) noexcept { fwrt::free(fwrt::systemHeap(), pointer); }
+void operator delete(void* pointer) noexcept { fwrt::free(fwrt::libraryHeap(), pointer); }
+void operator delete[](void* pointer) noexcept { fwrt::free(fwrt::libraryHeap(), pointer); }
+void operator delete(void* pointer, size_t) noexcept { fwrt::free(fwrt::libraryHeap(), pointer); }
+void operator delete[](void* pointer, size_t) noexcept { fwrt::free(fwrt::libraryHeap(), pointer); }
+void operator delete(void* pointer, const std::nothrow_t&) noexcept { fwrt::free(fwrt::libraryHeap(), pointer); }
+void operator delete[](void* pointer, const std::nothrow_t&) noexcept { fwrt::free(fwrt::libraryHeap(), pointer); }
 
 // What std::string and std::vector call where a host would throw.
 namespace std {

@@ -82,9 +82,21 @@ void* malloc(Heap& heap, size_t size);
 void* calloc(Heap& heap, size_t count, size_t size);
 void free(Heap& heap, void* pointer);
 
-// The board's pool, on the firmware only (c_symbols.cpp): the board RAM at
-// BOARD_BASE, set up on first use. malloc, operator new and the platform's
-// memory service all take their blocks from it.
+// The firmware's two pools (c_symbols.cpp; firmware only), each set up on
+// first use.
+//
+// systemHeap: the board RAM at BOARD_BASE, for the platform's memory
+// service alone, so that it sees exactly the requests the simulated
+// board's pool sees and gives the same addresses.
+//
+// libraryHeap: a pool inside the firmware's own .bss (section
+// .bss.library_pool, LIBRARY_POOL_SIZE bytes) for malloc, calloc, free and
+// operator new and delete: inflate's window and state, strings, vectors.
+// In the host form those come from the host's C library and take nothing
+// from the board's pool; served from the system pool they would shift
+// every block address the loader prints after them.
 Heap& systemHeap();
+Heap& libraryHeap();
+inline constexpr size_t LIBRARY_POOL_SIZE = 256 * 1024;
 
 }  // namespace fwrt

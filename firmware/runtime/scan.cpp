@@ -37,8 +37,7 @@ unsigned long long numberValue(unsigned long long magnitude, bool overflow, bool
     if (isSigned) {
         const unsigned long long maximum = wide ? LLONG_MAX : LONG_MAX;
         if (overflow || magnitude > maximum + (negative ? 1 : 0)) {
-            return negative ? (wide ? static_cast<unsigned long long>(LLONG_MIN) : static_cast<unsigned long long>(LONG_MIN))
-                            : maximum;
+            return negative ? 0ULL - maximum - 1 : maximum;  // the minimum is -(maximum + 1)
         }
         return negative ? 0ULL - magnitude : magnitude;
     }
