@@ -79,7 +79,7 @@ int Fatal::boardReboot(int /*startType*/) {
     return 0;
 }
 
-void Fatal::reset() { loader_.codeStart.boardReset(); }
+void Fatal::reset() { loader_.board.boardReset(); }
 
 void Fatal::excMsgPrint(const char* header, const char* trailer) {
     Bus& bus = loader_.p.bus;

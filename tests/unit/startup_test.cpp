@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "boot/cpld_registers.h"
+#include "board_support/cpld_registers.h"
 #include "support/menu_board.h"
 
 namespace {
