@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "board_support/polled_output.h"
 #include "common/file_io.h"
-#include "fatal/polled_output.h"
 #include "loader.h"
 
 namespace swboot {

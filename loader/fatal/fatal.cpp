@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "fatal/polled_output.h"
+#include "board_support/polled_output.h"
 #include "image/flashacc.h"
 #include "loader.h"
 
