@@ -43,9 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         buildDevices(sim::BoardProfile::parse(text, "fuzz input"));
     } catch (const std::exception& e) {
-        if (e.what() == nullptr || e.what()[0] == '\0') {
-            fuzzing::propertyBroken("a profile was refused without a reason");
-        }
+        fuzzing::brokenIf(e.what() == nullptr || e.what()[0] == '\0', "a profile was refused without a reason");
     }
     return 0;
 }

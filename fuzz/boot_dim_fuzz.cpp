@@ -38,9 +38,8 @@ int emptySlots(const swboot::ImageDirectory& dim) {
 }
 
 void checkNameFits(const char* name) {
-    if (std::memchr(name, '\0', swboot::DIM_FILE_NAME_SIZE) == nullptr) {
-        fuzzing::propertyBroken("an image name without its terminator");
-    }
+    fuzzing::brokenIf(std::memchr(name, '\0', swboot::DIM_FILE_NAME_SIZE) == nullptr,
+                      "an image name without its terminator");
 }
 
 }  // namespace
@@ -53,16 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Loader loader(fb.platform());
         ImageDirectory& dim = loader.dim;
         int result = dim.dimInitialize();
-        if (result != 0 && result != 1 && result != 3) {
-            fuzzing::propertyBroken("dimInitialize gave an undocumented result");
-        }
-        if (dim.entryCount() < 0 || dim.entryCount() > DIM_SLOTS) {
-            fuzzing::propertyBroken("more entries than slots");
-        }
+        fuzzing::brokenIf(result != 0 && result != 1 && result != 3, "dimInitialize gave an undocumented result");
+        fuzzing::brokenIf(dim.entryCount() < 0 || dim.entryCount() > DIM_SLOTS, "more entries than slots");
         int shown = dim.dimFileShow();
-        if (shown != 0 && shown != -1 && shown != -2 && shown != -3) {
-            fuzzing::propertyBroken("dimFileShow gave an undocumented result");
-        }
+        fuzzing::brokenIf(shown != 0 && shown != -1 && shown != -2 && shown != -3,
+                          "dimFileShow gave an undocumented result");
 
         if (result == 0) {
             // An empty directory is rewritten as an empty file, which reads
@@ -70,10 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const std::string first = volumeFile(fb, DIM_FILE_NAME);
             Loader again(fb.platform());
             const int expected = first.empty() ? 3 : 0;
-            if (again.dim.dimInitialize() != expected || volumeFile(fb, DIM_FILE_NAME) != first ||
-                again.dim.entryCount() != dim.entryCount() - emptySlots(dim)) {
-                fuzzing::propertyBroken("a rewritten boot.dim does not read back to the same directory");
-            }
+            fuzzing::brokenIf(again.dim.dimInitialize() != expected || volumeFile(fb, DIM_FILE_NAME) != first ||
+                                  again.dim.entryCount() != dim.entryCount() - emptySlots(dim),
+                              "a rewritten boot.dim does not read back to the same directory");
         }
 
         char name[DIM_FILE_NAME_SIZE];
@@ -84,17 +77,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             checkNameFits(name);
         }
         int backupState = dim.dimBackupStateGet();
-        if (backupState != 1 && backupState != 3 && backupState != 4 && backupState != 5) {
-            fuzzing::propertyBroken("dimBackupStateGet gave an undocumented result");
-        }
+        fuzzing::brokenIf(backupState != 1 && backupState != 3 && backupState != 4 && backupState != 5,
+                          "dimBackupStateGet gave an undocumented result");
         for (const char* image : {DIM_IMAGE2, DIM_IMAGE1}) {
             int activated = dim.dimImageActivate(image);
-            if (activated == 0 && scheduledActive(dim) != 1) {
-                fuzzing::propertyBroken("after dimImageActivate not exactly one entry is scheduled active");
-            }
-            if (activated != 0 && activated != 3 && activated != 7) {
-                fuzzing::propertyBroken("dimImageActivate gave an undocumented result");
-            }
+            fuzzing::brokenIf(activated == 0 && scheduledActive(dim) != 1,
+                              "after dimImageActivate not exactly one entry is scheduled active");
+            fuzzing::brokenIf(activated != 0 && activated != 3 && activated != 7,
+                              "dimImageActivate gave an undocumented result");
         }
         int counter = 0;
         dim.dimActiveCounterSet(12345);
@@ -102,9 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         dim.dimImageAdd(DIM_IMAGE2);
         dim.dimImageRemove(DIM_IMAGE1);
         dim.dimImageRemove(DIM_IMAGE2);
-        if (dim.entryCount() < 0 || dim.entryCount() > DIM_SLOTS + 1) {
-            fuzzing::propertyBroken("the entry count ran away");
-        }
+        fuzzing::brokenIf(dim.entryCount() < 0 || dim.entryCount() > DIM_SLOTS + 1, "the entry count ran away");
         loader.io.flush();
     });
     return 0;

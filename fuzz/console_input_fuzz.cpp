@@ -33,17 +33,11 @@ void cleanChunks(const uint8_t* data, size_t size) {
         std::memcpy(raw, data + at, take);
         swboot::ConsoleInput::consoleLineClean(raw, clean);
         const void* end = std::memchr(clean, '\0', sizeof clean);
-        if (end == nullptr) {
-            fuzzing::propertyBroken("the cleaned line has no terminator in its buffer");
-        }
+        fuzzing::brokenIf(end == nullptr, "the cleaned line has no terminator in its buffer");
         size_t cleanLength = static_cast<size_t>(static_cast<const char*>(end) - clean);
-        if (cleanLength > std::strlen(raw)) {
-            fuzzing::propertyBroken("cleaning made the line longer");
-        }
+        fuzzing::brokenIf(cleanLength > std::strlen(raw), "cleaning made the line longer");
         for (size_t i = 1; i < cleanLength; ++i) {
-            if (clean[i] == swboot::BACKSPACE) {
-                fuzzing::propertyBroken("a backspace kept behind another character");
-            }
+            fuzzing::brokenIf(clean[i] == swboot::BACKSPACE, "a backspace kept behind another character");
         }
     }
 }
@@ -109,9 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             // use up the input.
             for (size_t i = 0; i <= typedSize; ++i) {
                 int choice = loader.startup.autoBootPrompt();
-                if (choice != 1 && choice != 2) {
-                    fuzzing::propertyBroken("the two-second choice gave neither 1 nor 2");
-                }
+                fuzzing::brokenIf(choice != 1 && choice != 2, "the two-second choice gave neither 1 nor 2");
             }
             return;
         }
@@ -126,18 +118,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         break;
                     default:
                         loader.input.baudRateMenu();
-                        if (!tableSpeed(loader.consoleBaudRate)) {
-                            fuzzing::propertyBroken("the console speed is not one of the table's");
-                        }
+                        fuzzing::brokenIf(!tableSpeed(loader.consoleBaudRate),
+                                          "the console speed is not one of the table's");
                         break;
                 }
             }
         } catch (const sim::BoardPowerOff&) {
             // The reader waited for input that will never come: all of it
             // must have been read.
-            if (wholeLineLeft(console)) {
-                fuzzing::propertyBroken("a whole line was left unread");
-            }
+            fuzzing::brokenIf(wholeLineLeft(console), "a whole line was left unread");
             throw;
         }
     });

@@ -39,17 +39,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Loader loader(fb.platform());
         EventLog& log = loader.eventLog;
         log.log_init(logSize, LOG_INIT_FIRST, LOG_INIT_LEVEL, LOG_INIT_FURTHER_1, LOG_INIT_FURTHER_2);
-        if (!log.hasTable() || log.entries() != entries || log.next() >= entries) {
-            fuzzing::propertyBroken("the opened log's first empty entry lies outside its table");
-        }
+        fuzzing::brokenIf(!log.hasTable() || log.entries() != entries || log.next() >= entries,
+                          "the opened log's first empty entry lies outside its table");
         const std::string file = fb.fileBytes(LOG_FILE_NAME);
         // An empty log: every entry of the file is marked empty (the type
         // word is what marks it).
         for (uint32_t i = 0; log.next() == 0 && i < entries; ++i) {
-            if (file.size() < (i + 1) * LOG_ENTRY_SIZE ||
-                file.compare(i * LOG_ENTRY_SIZE, 4, std::string(4, static_cast<char>(LOG_ERASED_BYTE))) != 0) {
-                fuzzing::propertyBroken("an empty log whose file still holds entries");
-            }
+            fuzzing::brokenIf(
+                file.size() < (i + 1) * LOG_ENTRY_SIZE ||
+                    file.compare(i * LOG_ENTRY_SIZE, 4, std::string(4, static_cast<char>(LOG_ERASED_BYTE))) != 0,
+                "an empty log whose file still holds entries");
         }
 
         char text[LOG_RENDER_TEXT_SIZE];
@@ -57,29 +56,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // An empty log renders nothing.
         const bool empty = logNewestEntry(log.table()) < 0;
         for (uint32_t walked = 0; !empty; ++walked) {
-            if (walked > entries) {
-                fuzzing::propertyBroken("the walk back through the log does not end");
-            }
+            fuzzing::brokenIf(walked > entries, "the walk back through the log does not end");
             std::memset(text, 0x7E, sizeof text);
             entry = log.log_render_entry(nullptr, entry, text);
-            if (std::memchr(text, '\0', sizeof text) == nullptr) {
-                fuzzing::propertyBroken("a rendered entry without its terminator");
-            }
+            fuzzing::brokenIf(std::memchr(text, '\0', sizeof text) == nullptr,
+                              "a rendered entry without its terminator");
             if (entry < 0) {
                 break;
             }
-            if (entry >= static_cast<long>(entries)) {
-                fuzzing::propertyBroken("the walk back gave an entry beyond the table");
-            }
+            fuzzing::brokenIf(entry >= static_cast<long>(entries), "the walk back gave an entry beyond the table");
         }
-        if (log.log_render_file() != 0) {
-            fuzzing::propertyBroken("the rendered log could not be written");
-        }
+        fuzzing::brokenIf(log.log_render_file() != 0, "the rendered log could not be written");
 
         log.log_event_unchecked("fuzz.cpp", 1, 0x1234);
-        if (log.next() > entries) {
-            fuzzing::propertyBroken("a recorded event ran past the table");
-        }
+        fuzzing::brokenIf(log.next() > entries, "a recorded event ran past the table");
         loader.io.flush();
     });
     return 0;

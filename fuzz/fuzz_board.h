@@ -70,5 +70,11 @@ std::vector<std::string_view> inputPieces(const uint8_t* data, size_t size);
 
 // Stops the process loudly when a property a target checks does not hold.
 [[noreturn]] void propertyBroken(const char* what);
+// Stops the process loudly when the sign of a broken property shows.
+inline void brokenIf(bool broken, const char* what) {
+    if (broken) {
+        propertyBroken(what);
+    }
+}
 
 }  // namespace fuzzing

@@ -28,42 +28,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::memset(header.bytes, 0xA5, sizeof header.bytes);
         const ImageHeader before = header;
         if (loader.images.imageHeaderRead("image1", header) != OK) {
-            if (std::memcmp(header.bytes, before.bytes, sizeof header.bytes) != 0) {
-                fuzzing::propertyBroken("a failed header read changed the caller's header");
-            }
+            fuzzing::brokenIf(std::memcmp(header.bytes, before.bytes, sizeof header.bytes) != 0,
+                              "a failed header read changed the caller's header");
         } else if (size >= STK_FIXED_PART_SIZE && !stkSignaturePresent(data)) {
             uint8_t expected[IMAGE_HEADER_SIZE] = {};
             std::memcpy(expected, data, size < IMAGE_HEADER_SIZE ? size : IMAGE_HEADER_SIZE);
-            if (std::memcmp(header.bytes, expected, sizeof expected) != 0) {
-                fuzzing::propertyBroken("an OPR image's header differs from the file's first bytes");
-            }
+            fuzzing::brokenIf(std::memcmp(header.bytes, expected, sizeof expected) != 0,
+                              "an OPR image's header differs from the file's first bytes");
         }
 
         if (size >= 2) {
             ImageCrc crc;
             uint16_t inMemory = crc.compute(data + 2, size - 2);
             uint16_t streamed = loader.images.fileCrc16("image1", static_cast<uint32_t>(size));
-            if (streamed != inMemory) {
-                fuzzing::propertyBroken("the streamed file CRC differs from the CRC in memory");
-            }
+            fuzzing::brokenIf(streamed != inMemory, "the streamed file CRC differs from the CRC in memory");
             uint16_t byteAtATime = 0;
             for (size_t i = 2; i < size; ++i) {
                 crc.crc16Update(data[i], byteAtATime);
             }
-            if (byteAtATime != inMemory || crc16Sliced(0, data + 2, size - 2) != inMemory) {
-                fuzzing::propertyBroken("the fast image CRC differs from the byte-at-a-time form");
-            }
+            fuzzing::brokenIf(byteAtATime != inMemory || crc16Sliced(0, data + 2, size - 2) != inMemory,
+                              "the fast image CRC differs from the byte-at-a-time form");
         }
 
         int check = loader.images.activeImageCrcCheck();
-        if (check != 0 && check != 1) {
-            fuzzing::propertyBroken("activeImageCrcCheck gave neither 0 nor 1");
-        }
+        fuzzing::brokenIf(check != 0 && check != 1, "activeImageCrcCheck gave neither 0 nor 1");
         if (check == 0) {
             uint32_t length = size >= 16 ? imageCheckedLength(data) : 0;
-            if (length < IMAGE_HEADER_SIZE || length > IMAGE_SIZE_MAX || length > size) {
-                fuzzing::propertyBroken("a good check for a Size out of range or beyond the file");
-            }
+            fuzzing::brokenIf(length < IMAGE_HEADER_SIZE || length > IMAGE_SIZE_MAX || length > size,
+                              "a good check for a Size out of range or beyond the file");
         }
 
         loader.images.imageHeaderShow();

@@ -29,9 +29,7 @@ constexpr const char* COLLECTED = "collect.txt";
 constexpr size_t LINE_PIECES_MAX = 34;
 
 void checkResult(int result, const char* what) {
-    if (result != swboot::LOG_TEXT_OK && result != swboot::LOG_TEXT_NOT_STORED) {
-        fuzzing::propertyBroken(what);
-    }
+    fuzzing::brokenIf(result != swboot::LOG_TEXT_OK && result != swboot::LOG_TEXT_NOT_STORED, what);
 }
 
 }  // namespace
@@ -50,10 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string formerStartup = fb.fileBytes("slog0.txt");
         const bool hadStartup = fb.fileExists("slog0.txt");
         checkResult(log.log_text_rotate(), "log_text_rotate gave an undocumented result");
-        if (!fb.fileExists("slog0.txt") || !fb.fileExists("olog0.txt") ||
-            (hadStartup && fb.fileBytes("slog1.txt") != formerStartup)) {
-            fuzzing::propertyBroken("the rotation lost a generation");
-        }
+        fuzzing::brokenIf(!fb.fileExists("slog0.txt") || !fb.fileExists("olog0.txt") ||
+                              (hadStartup && fb.fileBytes("slog1.txt") != formerStartup),
+                          "the rotation lost a generation");
         const size_t end = std::min(pieces.size(), SLOT_FILE_COUNT + LINE_PIECES_MAX);
         for (size_t i = SLOT_FILE_COUNT; i < end; ++i) {
             const std::string line(pieces[i]);
@@ -61,9 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const int stored = log.log_text_store(line.c_str(), line.size());
             checkResult(stored, "log_text_store gave an undocumented result");
             const char* name = slot < LOG_TEXT_SLOTS ? log.startupFileName() : log.operationFileName();
-            if (stored == LOG_TEXT_OK && fb.fileBytes(name).size() < (slot % LOG_TEXT_SLOTS + 1) * LOG_TEXT_SLOT_SIZE) {
-                fuzzing::propertyBroken("a stored line does not fill its slot");
-            }
+            fuzzing::brokenIf(
+                stored == LOG_TEXT_OK && fb.fileBytes(name).size() < (slot % LOG_TEXT_SLOTS + 1) * LOG_TEXT_SLOT_SIZE,
+                "a stored line does not fill its slot");
             checkResult(log.log_text_line(1, 3, "fuzz.cpp", static_cast<int>(i), line.c_str()),
                         "log_text_line gave an undocumented result");
         }

@@ -20,9 +20,8 @@
 namespace {
 
 void checkField(const std::string& record, size_t offset, size_t size) {
-    if (record.substr(offset, size).find('\0') == std::string::npos) {
-        fuzzing::propertyBroken("a generated text field without its terminator");
-    }
+    fuzzing::brokenIf(record.substr(offset, size).find('\0') == std::string::npos,
+                      "a generated text field without its terminator");
 }
 
 }  // namespace
@@ -58,14 +57,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     });
     const std::string now = fb.fileBytes(VPD_FILE_NAME);
     if (!finished) {
-        if (now != old || fb.fileExists(VPD_NEW_FILE_NAME)) {
-            fuzzing::propertyBroken("an unfinished show or dialogue changed the stored record");
-        }
+        fuzzing::brokenIf(now != old || fb.fileExists(VPD_NEW_FILE_NAME),
+                          "an unfinished show or dialogue changed the stored record");
         return 0;
     }
-    if (now.size() != VPD_RECORD_SIZE || fb.fileExists(VPD_NEW_FILE_NAME)) {
-        fuzzing::propertyBroken("a finished dialogue left no whole record");
-    }
+    fuzzing::brokenIf(now.size() != VPD_RECORD_SIZE || fb.fileExists(VPD_NEW_FILE_NAME),
+                      "a finished dialogue left no whole record");
     checkField(now, VPD_SERIAL_OFFSET, VPD_SERIAL_SIZE);
     checkField(now, VPD_DESCRIPTION_OFFSET, VPD_DESCRIPTION_SIZE);
     checkField(now, VPD_DATE_CODE_OFFSET, VPD_DATE_CODE_SIZE);

@@ -20,8 +20,10 @@
 namespace {
 
 const char* const COMMANDS[] = {
-    "-rb x.bin",    "-rcb x.bin",    "-rckb x.bin",   "-cbrke xcode.bin", "-rb",        "-rkb",        "-rgb",        "-rmb",
-    "-rc x.txt",    "-rt",           "-rmcb",         "-rcbn x.bin",      "-rgb x.bin", "-rkbe x.bin", "-rcbp x.bin", "-rcbx x.bin",
+    "-rb x.bin",  "-rcb x.bin",  "-rckb x.bin", "-cbrke xcode.bin",
+    "-rb",        "-rkb",        "-rgb",        "-rmb",
+    "-rc x.txt",  "-rt",         "-rmcb",       "-rcbn x.bin",
+    "-rgb x.bin", "-rkbe x.bin", "-rcbp x.bin", "-rcbx x.bin",
 };
 static_assert(std::size(COMMANDS) == 16);
 
@@ -49,15 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Loader loader(fb.platform());
         const uint32_t options = fb.board().tty().optionsGet();
         int result = loader.xmodem.xmodem(command);
-        if (result != 0 && result != -1) {
-            fuzzing::propertyBroken("xmodem gave an undocumented result");
-        }
-        if (fb.board().tty().optionsGet() != options) {
-            fuzzing::propertyBroken("the console's options were not given back");
-        }
-        if (fb.board().volume().openCount() != 0) {
-            fuzzing::propertyBroken("a file was left open");
-        }
+        fuzzing::brokenIf(result != 0 && result != -1, "xmodem gave an undocumented result");
+        fuzzing::brokenIf(fb.board().tty().optionsGet() != options, "the console's options were not given back");
+        fuzzing::brokenIf(fb.board().volume().openCount() != 0, "a file was left open");
         loader.io.flush();
     });
     fb.clearFiles();

@@ -55,21 +55,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fb.run([&] {
         Loader loader(fb.platform());
         int result = loader.xmodem.xmodem("-rb");
-        if (result != 0 && result != -1) {
-            fuzzing::propertyBroken("xmodem gave an undocumented result");
-        }
+        fuzzing::brokenIf(result != 0 && result != -1, "xmodem gave an undocumented result");
         loader.io.flush();
     });
     const std::vector<std::string> files = fb.storedFiles();
     for (const std::string& name : files) {
-        if (name.rfind('/') != fuzzing::FuzzBoard::FILES_DIRECTORY.size() - 1 ||
-            name.substr(0, fuzzing::FuzzBoard::FILES_DIRECTORY.size()) != fuzzing::FuzzBoard::FILES_DIRECTORY) {
-            fuzzing::propertyBroken("a file was created outside files/");
-        }
+        fuzzing::brokenIf(
+            name.rfind('/') != fuzzing::FuzzBoard::FILES_DIRECTORY.size() - 1 ||
+                name.substr(0, fuzzing::FuzzBoard::FILES_DIRECTORY.size()) != fuzzing::FuzzBoard::FILES_DIRECTORY,
+            "a file was created outside files/");
     }
-    if (files.size() > 1) {
-        fuzzing::propertyBroken("more than one file was created");
-    }
+    fuzzing::brokenIf(files.size() > 1, "more than one file was created");
     fb.clearFiles();
     return 0;
 }

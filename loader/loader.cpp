@@ -5,6 +5,8 @@ namespace swboot {
 Loader::Loader(const Platform& platform)
     : p(platform),
       io(platform.console),
+      board(*this),
+      input(*this),
       fatal(*this),
       i2c(*this),
       rtc(*this),
@@ -18,7 +20,6 @@ Loader::Loader(const Platform& platform)
       xmodem(*this),
       codeLoad(*this),
       shell(*this),
-      input(*this),
       codeStart(*this),
       flashDiags(*this),
       menu(*this),

@@ -5,9 +5,10 @@
 
 #include <cstdint>
 
+#include "board_support/board.h"
+#include "board_support/console_input.h"
 #include "boot/boot_menu.h"
 #include "boot/code_start.h"
-#include "boot/console_input.h"
 #include "boot/shell.h"
 #include "boot/startup.h"
 #include "boot/utilities_menu.h"
@@ -62,6 +63,8 @@ public:
     int switchChipCount = 0;
     char activeImageName[DIM_FILE_NAME_SIZE] = {};
 
+    Board board;
+    ConsoleInput input;
     Fatal fatal;
     I2c i2c;
     Ds1340 rtc;
@@ -75,7 +78,6 @@ public:
     Xmodem xmodem;
     CodeLoad codeLoad;
     Shell shell;
-    ConsoleInput input;
     CodeStart codeStart;
     FlashDiagnostics flashDiags;
     BootMenu menu;

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "boot/cpld_registers.h"
+#include "board_support/cpld_registers.h"
 #include "common/handles.h"
 #include "common/text.h"
 #include "loader.h"
@@ -143,7 +143,7 @@ void BootMenu::choice(unsigned number, int& codeInvalid) {
             io.printf("\nAre you SURE you want to reset the system? (y/n):");
             io.flush();
             if (yes(l.input.menuAnswerRead())) {
-                l.codeStart.boardReset();
+                l.board.boardReset();
             }
             break;
         case 10:

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "boot/cpld_registers.h"
+#include "board_support/cpld_registers.h"
 #include "common/file_io.h"
 #include "common/handles.h"
 #include "loader.h"
@@ -45,14 +45,6 @@ private:
 };
 
 }  // namespace
-
-void CodeStart::boardReset() {
-    Cpu& cpu = loader_.p.cpu;
-    cpu.msrSet(cpu.msrGet() | MSR_EE);
-    for (;;) {
-        loader_.p.bus.write8(CPLD_RESET_CONTROL, CPLD_RESET_REQUEST);
-    }
-}
 
 int CodeStart::opCodeInflate(const char* fileName, uint32_t component) {
     Loader& l = loader_;
@@ -156,7 +148,7 @@ int CodeStart::opCodeStart(uint32_t startMode) {
         io.printf("\n\nThere was an error during decompression... resetting the switch\n");
         io.flush();
         clock.taskDelay(2 * clock.clockRate());
-        boardReset();
+        loader_.board.boardReset();
     }
 
     cpu.msrSet(cpu.msrGet() & ~(MSR_EE | MSR_CE));

@@ -1,5 +1,5 @@
 // Starting the operational code: inflating the active image's code to its
-// load address and handing the processor over; and the board reset.
+// load address and handing the processor over.
 #pragma once
 
 #include <cstdint>
@@ -25,8 +25,6 @@ public:
     int opCodeStart(uint32_t startMode);
     // 0 when the component was inflated to its load address, 1 otherwise.
     int opCodeInflate(const char* fileName, uint32_t component);
-    // Resets the board through the CPLD; does not return.
-    [[noreturn]] void boardReset();
 
 private:
     Loader& loader_;

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "boot/cpld_registers.h"
+#include "board_support/cpld_registers.h"
 #include "common/calendar.h"
 #include "common/text.h"
 #include "loader.h"
@@ -22,13 +22,6 @@ constexpr const char* DEFAULT_IMAGE_FILE = "code.bin";
 constexpr size_t BACKUP_NAME_SIZE = 32;
 
 }  // namespace
-
-void Startup::halt() {
-    loader_.io.flush();
-    for (;;) {
-        loader_.p.cpu.halt();  // the platform's halt does not return
-    }
-}
 
 void Startup::lampTest() {
     Bus& bus = loader_.p.bus;
@@ -85,7 +78,7 @@ void Startup::vpdFileCheck() {
         if (fd < 0) {
             loader_.io.printf("Could not open VPD file:  %s\n", VPD_FILE_NAME);
             loader_.io.printf("System halting...\n");
-            halt();
+            loader_.board.halt();
         }
     }
     files.close(fd);
@@ -123,12 +116,12 @@ int Startup::tffsPPCInit() {
     status = volume.tffsDevFormat(TFFS_DRIVE, params);
     if (status != OK) {
         io.printf("tffsDevFormat returned 0x%x\n", static_cast<unsigned>(status));
-        halt();
+        loader_.board.halt();
     }
     status = volume.usrTffsConfig(TFFS_DRIVE, 0, VOLUME_NAME);
     if (status != OK) {
         io.printf("usrTffsConfig returned 0x%x\n", static_cast<unsigned>(status));
-        halt();
+        loader_.board.halt();
     }
     io.printf("\n\nTFFS Formatted....Device details...\n");
     return OK;
@@ -200,7 +193,7 @@ void Startup::bootMain() {
     if (tffsPPCInit() != OK) {
         io.printf("\n\nERROR: tffsPPCInit failed.\n       Boot cannot continue.\n"
                   "       Code halted. Manual reset required.\n\n");
-        halt();
+        loader_.board.halt();
     }
 
     Files& files = l.p.files;

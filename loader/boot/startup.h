@@ -34,9 +34,6 @@ public:
     // The two-second choice: 1 start the code, 2 enter the Boot Menu.
     int autoBootPrompt();
 
-    // Flushes the console and stops for good: the operator must reset.
-    [[noreturn]] void halt();
-
 private:
     void lampTest();
     // Sets the system's calendar clock from the real-time clock.

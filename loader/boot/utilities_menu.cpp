@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "boot/cpld_registers.h"
+#include "board_support/cpld_registers.h"
 #include "common/text.h"
 #include "loader.h"
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "board_support/polled_output.h"
 #include "common/file_io.h"
-#include "fatal/polled_output.h"
 #include "loader.h"
 
 namespace swboot {
@@ -146,7 +146,7 @@ void EventLog::record(const uint8_t* entry) {
 void EventLog::log_event(const char* sourceName, int line, uint32_t code) {
     if (loader_.p.tasks.intContext()) {
         log_direct_output("log_event() - called from intContext?\n");
-        loader_.codeStart.boardReset();
+        loader_.board.boardReset();
     }
     log_event_unchecked(sourceName, line, code);
 }
@@ -164,7 +164,7 @@ void EventLog::log_fatal_error(const char* sourceName, int line, uint32_t code) 
         record(entry);
     }
     if (code == 0) {
-        loader_.codeStart.boardReset();
+        loader_.board.boardReset();
     }
     loader_.p.bus.write32(BOARD_REBOOT_REQUEST_ADDRESS, BOARD_REBOOT_REQUEST_VALUE);
     log_direct_output("...waiting for reboot\n");

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "fatal/polled_output.h"
+#include "board_support/polled_output.h"
 #include "image/flashacc.h"
 #include "loader.h"
 
@@ -79,7 +79,7 @@ int Fatal::boardReboot(int /*startType*/) {
     return 0;
 }
 
-void Fatal::reset() { loader_.codeStart.boardReset(); }
+void Fatal::reset() { loader_.board.boardReset(); }
 
 void Fatal::excMsgPrint(const char* header, const char* trailer) {
     Bus& bus = loader_.p.bus;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "board_support/cpld_registers.h"
 #include "common/bytes.h"
 #include "loader.h"
 

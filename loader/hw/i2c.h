@@ -70,9 +70,6 @@ inline constexpr uint8_t I2C_DIVIDER = 0x2C;
 inline constexpr uint32_t I2C_FDR_WORD = 0x102C;
 inline constexpr uint32_t I2C_FDR_MASK = 0x3F3F;
 
-// The multiplexer's channel register of the CPLD.
-inline constexpr uint32_t CPLD_I2C_MUX = 0xD0000009;
-
 // Acknowledge polling after a write.
 inline constexpr int I2C_ACK_POLL_ATTEMPTS = 150;
 // A register offset goes out in one to four bytes.

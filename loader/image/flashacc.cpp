@@ -24,18 +24,18 @@ void FlashAccess::flashAccessInit() {
 
 void FlashAccess::flashAccessTake() {
     if (loader_.p.tasks.intContext() || !semaphore_) {
-        loader_.codeStart.boardReset();
+        loader_.board.boardReset();
     }
     semaphore_->take();
     if (!lockFree_) {
-        loader_.codeStart.boardReset();
+        loader_.board.boardReset();
     }
     lockFree_ = false;
 }
 
 void FlashAccess::flashAccessGive() {
     if (lockFree_ || !semaphore_) {
-        loader_.codeStart.boardReset();
+        loader_.board.boardReset();
     }
     lockFree_ = true;
     semaphore_->give();
@@ -112,10 +112,10 @@ void FlashAccess::flashBlocksErase(uint32_t first, uint32_t last) {
             loader_.io.printf("\nFlash erase at 0x%08x did not finish (status 0x%08x); resetting.\n", address,
                               poll.status);
             loader_.io.flush();
-            loader_.codeStart.boardReset();
+            loader_.board.boardReset();
         }
         if ((poll.status & FLASH_STATUS_ERASE_ERROR) != 0) {
-            loader_.codeStart.boardReset();
+            loader_.board.boardReset();
         }
         const uint32_t began = clock.tickGet();
         const auto limit = static_cast<uint32_t>(FLASH_ERASE_LIMIT_SECONDS * clock.clockRate());
@@ -127,7 +127,7 @@ void FlashAccess::flashBlocksErase(uint32_t first, uint32_t last) {
             if (clock.tickGet() - began >= limit) {
                 loader_.io.printf("\nFlash at 0x%08x does not read as erased; resetting.\n", address);
                 loader_.io.flush();
-                loader_.codeStart.boardReset();
+                loader_.board.boardReset();
             }
             if (reads >= FLASH_FAST_POLLS) {
                 clock.taskDelay(1);

@@ -182,7 +182,7 @@ void Vpd::macAsk(uint8_t* mac) {
 void Vpd::writeFailed() {
     loader_.io.printf("Error - could not write VPD to file system!\n");
     loader_.io.printf("System halting!\n\n");
-    loader_.startup.halt();
+    loader_.board.halt();
 }
 
 void Vpd::vpdGenerate() {
@@ -218,7 +218,7 @@ void Vpd::vpdGenerate() {
     if (fd < 0) {
         loader_.io.printf("Error - could not open VPD!\n");
         loader_.io.printf("System halting!\n\n");
-        loader_.startup.halt();
+        loader_.board.halt();
     }
     // A short write is as much a failure as an error: the old record stays.
     bool written = files.write(fd, record, sizeof record) == static_cast<long>(sizeof record);

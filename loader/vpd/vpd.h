@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "boot/cpld_registers.h"
+#include "board_support/cpld_registers.h"
 #include "common/text_sink.h"
 
 namespace swboot {

@@ -104,9 +104,6 @@ TEST_F(DimTest, FilesAreReadAsFarAsTheyParseAndRewrittenFromWhatWasRead) {
         EXPECT_EQ(dim().entryCount(), c.entries);
         EXPECT_EQ(file(), c.rewritten);
     }
-    initializeFrom(SWITCH_SCHEDULED);
-    EXPECT_EQ(active(), "image2");
-    EXPECT_EQ(backup(), "image1");
 }
 
 TEST_F(DimTest, AReadErrorLeavesTheDirectoryEmptyAndTheFileAlone) {
@@ -220,36 +217,37 @@ TEST_F(DimTest, ImageActivate) {
     EXPECT_EQ(file(), TWO_IMAGES);
 }
 
-TEST_F(DimTest, ActiveAndBackupNames) {
-    initializeFrom("");
-    EXPECT_EQ(active(), "(-1)");
-    EXPECT_EQ(backup(), "(-1)");
-    initializeFrom(DEFAULT_DIM);
-    EXPECT_EQ(backup(), "(-1)");
-    initializeFrom("---IMAGE---\nbackup\nbackup\nimage2\n0\n\n");
-    EXPECT_EQ(active(), "(-1)");
-    EXPECT_EQ(backup(), "image2");
-}
-
-TEST_F(DimTest, ImageFind) {
-    int state = 0;
-    initializeFrom("");
-    EXPECT_EQ(dim().dimImageFind("image1", state), 0);
-    EXPECT_EQ(state, 3);
+// What each query answers on an empty directory, the default one, two
+// images, a backup alone and a switch scheduled.
+TEST_F(DimTest, Queries) {
+    const std::string BACKUP_ONLY = "---IMAGE---\nbackup\nbackup\nimage2\n0\n\n";
+    const struct {
+        std::string directory;
+        std::string active, backup;
+        int backupState;
+        int image1State, image2State;
+    } cases[] = {
+        {"", "(-1)", "(-1)", 1, 3, 3},
+        {DEFAULT_DIM, "image1", "(-1)", 3, 2, 3},
+        {BACKUP_ONLY, "(-1)", "image2", 4, 3, 2},
+        {TWO_IMAGES, "image1", "image2", 4, 2, 2},
+        {SWITCH_SCHEDULED, "image2", "image1", 4, 2, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.directory);
+        initializeFrom(c.directory);
+        EXPECT_EQ(active(), c.active);
+        EXPECT_EQ(backup(), c.backup);
+        EXPECT_EQ(dim().dimBackupStateGet(), c.backupState);
+        int state = 0;
+        EXPECT_EQ(dim().dimImageFind("image1", state), 0);
+        EXPECT_EQ(state, c.image1State);
+        EXPECT_EQ(dim().dimImageFind("image2", state), 0);
+        EXPECT_EQ(state, c.image2State);
+        EXPECT_EQ(dim().dimImageFind("image3", state), 0);
+        EXPECT_EQ(state, 3);
+    }
     initializeFrom(TWO_IMAGES);
-    EXPECT_EQ(dim().dimImageFind("image2", state), 0);
-    EXPECT_EQ(state, 2);
-    EXPECT_EQ(dim().dimImageFind("image3", state), 0);
-    EXPECT_EQ(state, 3);
-}
-
-TEST_F(DimTest, BackupState) {
-    initializeFrom("");
-    EXPECT_EQ(dim().dimBackupStateGet(), 1);
-    initializeFrom(DEFAULT_DIM);
-    EXPECT_EQ(dim().dimBackupStateGet(), 3);
-    initializeFrom(TWO_IMAGES);
-    EXPECT_EQ(dim().dimBackupStateGet(), 4);
     call([&] { return dim().dimImageActivate("image2"); });
     EXPECT_EQ(dim().dimBackupStateGet(), 5);
 }

@@ -29,6 +29,17 @@ int secondsRegisterWrite(I2c& i2c, uint8_t value) { return i2c.i2cRegWrite(I2C_D
 struct RtcBoard {
     RtcBoard() : on(board) {}
     Ds1340& rtc() { return on->rtc; }
+    // Year, month, day, hour, minute and second as the clock reads now.
+    std::vector<uint32_t> now() {
+        uint32_t y, mo, d, h, mi, s;
+        rtc().ds1340_tod_get(y, mo, d, h, mi, s);
+        return {y, mo, d, h, mi, s};
+    }
+    std::vector<uint32_t> date() {
+        std::vector<uint32_t> time = now();
+        time.resize(3);
+        return time;
+    }
     sim::Ds1340& model() { return *board.board().i2c().rtc(); }
     sim::Mpc85xxI2c& controller() { return board.board().i2c().controller(); }
     // The (register, value) pairs written, in order.
@@ -73,9 +84,7 @@ TEST(Ds1340, SetWritesYearDownToSecondsInBcd) {
     ASSERT_EQ(b.rtc().ds1340_tod_set(2008, 2, 29, 10, 5, 9), OK);
     EXPECT_EQ(b.registerWrites(), (std::vector<std::pair<int, int>>{
                                       {6, 0x08}, {5, 0x02}, {4, 0x29}, {3, 0x06}, {2, 0x10}, {1, 0x05}, {0, 0x09}}));
-    uint32_t y, mo, d, h, mi, s;
-    b.rtc().ds1340_tod_get(y, mo, d, h, mi, s);
-    EXPECT_EQ(std::vector<uint32_t>({y, mo, d, h, mi, s}), std::vector<uint32_t>({2008, 2, 29, 10, 5, 9}));
+    EXPECT_EQ(b.now(), std::vector<uint32_t>({2008, 2, 29, 10, 5, 9}));
     EXPECT_EQ(b.model().registerNow(sim::Ds1340::REG_DAY), 6);
 }
 
@@ -90,9 +99,7 @@ TEST(Ds1340, ADateSetFieldByFieldIsTheDateSetWhateverTheDateBefore) {
         RtcBoard b;
         b.rtc().ds1340_tod_set(c.from[0], c.from[1], c.from[2], 12, 0, 0);
         b.rtc().ds1340_tod_set(c.to[0], c.to[1], c.to[2], 12, 0, 0);
-        uint32_t y, mo, d, h, mi, s;
-        b.rtc().ds1340_tod_get(y, mo, d, h, mi, s);
-        EXPECT_EQ(std::vector<uint32_t>({y, mo, d}), std::vector<uint32_t>(c.to, c.to + 3)) << c.from[1] << "/" << c.from[2];
+        EXPECT_EQ(b.date(), std::vector<uint32_t>(c.to, c.to + 3)) << c.from[1] << "/" << c.from[2];
     }
     // One write of all seven registers, from 10 February to 31 March: the
     // date goes before the month.
@@ -100,23 +107,17 @@ TEST(Ds1340, ADateSetFieldByFieldIsTheDateSetWhateverTheDateBefore) {
     b.rtc().ds1340_tod_set(2007, 2, 10, 12, 0, 0);
     const uint8_t registers[] = {0x00, 0x00, 0x12, 0x07, 0x31, 0x03, 0x07};
     ASSERT_EQ(b.on->i2c.i2cRegWrite(I2C_DEVICE_RTC, 0, 1, registers, sizeof registers), OK);
-    uint32_t y, mo, d, h, mi, s;
-    b.rtc().ds1340_tod_get(y, mo, d, h, mi, s);
-    EXPECT_EQ(std::vector<uint32_t>({y, mo, d}), std::vector<uint32_t>({2007, 3, 31}));
+    EXPECT_EQ(b.date(), std::vector<uint32_t>({2007, 3, 31}));
 }
 
 TEST(Ds1340, YearReadings) {
     RtcBoard b;
     b.rtc().ds1340_tod_set(1999, 12, 31, 23, 59, 0);
-    uint32_t y, mo, d, h, mi, s;
-    b.rtc().ds1340_tod_get(y, mo, d, h, mi, s);
-    EXPECT_EQ(y, 2099u);  // only two digits are kept
+    EXPECT_EQ(b.now()[0], 2099u);  // only two digits are kept
     b.model().forceRegister(sim::Ds1340::REG_YEAR, 0xA5);
-    b.rtc().ds1340_tod_get(y, mo, d, h, mi, s);
-    EXPECT_EQ(y, 2005u);  // 105 is not below 100
+    EXPECT_EQ(b.now()[0], 2005u);  // 105 is not below 100
     b.model().forceRegister(sim::Ds1340::REG_YEAR, 0x99);
-    b.rtc().ds1340_tod_get(y, mo, d, h, mi, s);
-    EXPECT_EQ(y, 2099u);
+    EXPECT_EQ(b.now()[0], 2099u);
 }
 
 TEST(Ds1340, InitStartsAStoppedOscillatorKeepingTheSeconds) {
@@ -124,9 +125,7 @@ TEST(Ds1340, InitStartsAStoppedOscillatorKeepingTheSeconds) {
     const uint8_t stoppedAtFive = 0x85;
     ASSERT_EQ(secondsRegisterWrite(b.on->i2c, stoppedAtFive), OK);
     EXPECT_TRUE(b.model().state().stopped);
-    uint32_t y, mo, d, h, mi, s;
-    b.rtc().ds1340_tod_get(y, mo, d, h, mi, s);
-    EXPECT_EQ(s, 5u);
+    EXPECT_EQ(b.now()[5], 5u);
     b.registerWrites();
     ASSERT_EQ(b.rtc().ds1340_init(), OK);
     EXPECT_EQ(b.registerWrites(), (std::vector<std::pair<int, int>>{{0, 0x05}}));
@@ -156,9 +155,7 @@ TEST(Ds1340, AReadingAcrossARolloverIsTakenAgain) {
             b.board.clock().advance(1000000);
         }
     });
-    uint32_t y, mo, d, h, mi, s;
-    b.rtc().ds1340_tod_get(y, mo, d, h, mi, s);
-    EXPECT_EQ(std::vector<uint32_t>({y, mo, d, h, mi, s}), std::vector<uint32_t>({2007, 12, 31, 11, 0, 0}));
+    EXPECT_EQ(b.now(), std::vector<uint32_t>({2007, 12, 31, 11, 0, 0}));
     EXPECT_EQ(stops, 14);  // two readings of seven registers
 }
 
@@ -183,14 +180,11 @@ TEST(Ds1340, TheModelKeepsCountingAndStopsWhenTold) {
     RtcBoard b;
     b.rtc().ds1340_tod_set(2008, 2, 28, 23, 59, 30);
     b.board.clock().advance(45 * 1000000LL);
-    uint32_t y, mo, d, h, mi, s;
-    b.rtc().ds1340_tod_get(y, mo, d, h, mi, s);
-    EXPECT_EQ(std::vector<uint32_t>({y, mo, d, h, mi, s}), std::vector<uint32_t>({2008, 2, 29, 0, 0, 15}));
+    EXPECT_EQ(b.now(), std::vector<uint32_t>({2008, 2, 29, 0, 0, 15}));
     EXPECT_EQ(b.model().registerNow(sim::Ds1340::REG_DAY), 6);  // Friday follows Thursday
     secondsRegisterWrite(b.on->i2c, 0x80 | 0x15);  // stop the oscillator
     b.board.clock().advance(3600 * 1000000LL);
-    b.rtc().ds1340_tod_get(y, mo, d, h, mi, s);
-    EXPECT_EQ(std::vector<uint32_t>({h, mi, s}), std::vector<uint32_t>({0, 0, 15}));
+    EXPECT_EQ(b.now(), std::vector<uint32_t>({2008, 2, 29, 0, 0, 15}));
 }
 
 TEST(Ds1340, StartupSetsTheSystemClockFromTheRtcAndTheTimeSurvivesARestart) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "fatal/polled_output.h"
+#include "board_support/polled_output.h"
 #include "support/boot_texts.h"
 #include "support/loader_on_board.h"
 #include "support/test_board.h"

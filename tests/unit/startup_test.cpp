@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "boot/cpld_registers.h"
+#include "board_support/cpld_registers.h"
 #include "support/menu_board.h"
 
 namespace {
@@ -40,6 +40,13 @@ std::string after(const std::string& text, const std::string& mark) {
 }
 
 bool handedOver(TestBoard& board) { return board.board().core().handoverCount() == 1; }
+
+// Plants the code, types the lines and boots until the console runs out.
+void boot(TestBoard& board, Code code, const std::vector<std::string>& typed = {}) {
+    plantCode(board, code);
+    board.typeLines(typed);
+    EXPECT_EQ(board.run(), 0);
+}
 
 TEST(Startup, AFreshBoardIsFormattedAndEntersTheMenuWithoutCode) {
     TestBoard board;
@@ -88,10 +95,7 @@ std::vector<std::pair<int, int>> writesOf(const std::vector<sim::Cpld::Write>& w
 
 TEST(Startup, LampTestWritesItsSequenceWithItsPauses) {
     TestBoard board;
-    plantCode(board, Code::Good);
-    board.type("2");
-    EXPECT_EQ(board.run(), 0);
-
+    boot(board, Code::Good, {"2"});
     std::vector<std::pair<int, int>> expected = {{0x0, 0x00}};
     for (int high : {0x10, 0x20}) {
         for (int reg : {1, 2}) {
@@ -261,13 +265,11 @@ TEST(AutoBoot, TwoEntersTheMenuAndAnyOtherAnswerAsksAgain) {
     for (const std::vector<std::string>& typed :
          {std::vector<std::string>{"2"}, {"22"}, {"2x"}, {"x", "3", "2"}}) {
         TestBoard board;
-        plantCode(board, Code::Good);
         std::string shown = BANNER;
         for (const std::string& line : typed) {
-            board.type(line);
             shown += CHOICE + line + "\n\n";
         }
-        EXPECT_EQ(board.run(), 0);
+        boot(board, Code::Good, typed);
         EXPECT_EQ(after(console(board), BANNER), shown + OPTION_LIST + "[Boot Menu] ") << typed[0];
         EXPECT_FALSE(handedOver(board)) << typed[0];
     }
@@ -286,11 +288,7 @@ void expectCodeStarted(TestBoard& board) {
 TEST(AutoBoot, OneAnEmptyLineOrNothingStartsTheCode) {
     for (std::optional<std::string> typed : {std::optional<std::string>{"1"}, {""}, {"1abc"}, {}}) {
         TestBoard board;
-        plantCode(board, Code::Good);
-        if (typed) {
-            board.type(*typed);
-        }
-        EXPECT_EQ(board.run(), 0);
+        boot(board, Code::Good, typed ? std::vector<std::string>{*typed} : std::vector<std::string>{});
         const std::string shown = typed ? *typed + "\n\n\n\nOperational Code Date: Fri Oct 13 10:00:00 2006\n"
                                         : "\n\n\nOperational Code Date:";
         EXPECT_NE(console(board).find(CHOICE + shown), std::string::npos) << console(board);
@@ -307,33 +305,26 @@ testing_support::OnSent::Callback answersAfter(int64_t delayMicros, std::vector<
     };
 }
 
-TEST(AutoBoot, EachAskingWaitsAFreshTwoSeconds) {
+TEST(AutoBoot, EachAskingWaitsAFreshTwoSecondsAndAnAnswerAfterThemIsTooLate) {
     TestBoard board;
-    plantCode(board, Code::Good);
     // Each answer comes 1.9 s after its prompt: within a fresh wait, but
     // the second comes 3.8 s after the first prompt.
     testing_support::OnSent typist(board, answersAfter(1900000, {"x", "2"}));
-    EXPECT_EQ(board.run(), 0);
+    boot(board, Code::Good);
     EXPECT_FALSE(handedOver(board));
     EXPECT_EQ(after(console(board), BANNER),
               BANNER + CHOICE + "x\n\n" + CHOICE + "2\n\n" + OPTION_LIST + "[Boot Menu] ");
-}
-
-TEST(AutoBoot, AnAnswerAfterTwoSecondsIsTooLate) {
-    TestBoard board;
-    plantCode(board, Code::Good);
-    testing_support::OnSent typist(board, answersAfter(2100000, {"2"}));
-    EXPECT_EQ(board.run(), 0);
-    expectCodeStarted(board);
+    TestBoard late;
+    testing_support::OnSent lateTypist(late, answersAfter(2100000, {"2"}));
+    boot(late, Code::Good);
+    expectCodeStarted(late);
 }
 
 // ------------------------------------------------------- the boot decision
 
 TEST(BootDecision, ABadActiveImageFallsBackToAGoodBackup) {
     TestBoard board;
-    plantCode(board, Code::BadWithGoodBackup);
-    board.typeLines({"2", "5"});
-    EXPECT_EQ(board.run(), 0);
+    boot(board, Code::BadWithGoodBackup, {"2", "5"});
     std::string text = console(board);
     EXPECT_NE(text.find(BANNER + " active image failed crc check. activating backup image \n" + CHOICE + "2\n\n" +
                         OPTION_LIST),
@@ -349,8 +340,7 @@ TEST(BootDecision, ABadActiveImageFallsBackToAGoodBackup) {
 
 TEST(BootDecision, TheBackupTakenStartsWhenNothingIsTyped) {
     TestBoard board;
-    plantCode(board, Code::BadWithGoodBackup);
-    EXPECT_EQ(board.run(), 0);
+    boot(board, Code::BadWithGoodBackup);
     expectCodeStarted(board);
     EXPECT_NE(console(board).find("Operational Code Date: backup code\n"), std::string::npos);
 }
@@ -375,26 +365,20 @@ TEST(BootDecision, BothImagesBadEnterTheMenuWithoutCode) {
 
 // ---------------------------------------------------------------- failures
 
-TEST(Startup, AFailedSpeedRequestIsReportedAndStartupGoesOn) {
+TEST(Startup, TheConsoleRunsWithoutTheMonitorTrapAtNineSixHundred) {
     TestBoard board;
-    plantCode(board, Code::Good);
-    board.board().tty().setSpeedSetFault(true);
-    board.type("2");
-    EXPECT_EQ(board.run(), 0);
-    std::string text = console(board);
+    boot(board, Code::Good, {"2"});
+    EXPECT_EQ(board.board().tty().optionsGet(), OPT_TERMINAL & ~OPT_MON_TRAP);
+    EXPECT_EQ(board.board().tty().speed(), 9600u);
+    // A failed speed request is reported and startup goes on.
+    TestBoard failing;
+    failing.board().tty().setSpeedSetFault(true);
+    boot(failing, Code::Good, {"2"});
+    std::string text = console(failing);
     EXPECT_TRUE(std::regex_search(
         text, std::regex("^bootConfig:[0-9]+: Attempt to set baudrate to 9600 failed\n\n{25}Boot Menu Version")))
         << text;
     EXPECT_NE(text.find(CHOICE), std::string::npos);
-}
-
-TEST(Startup, TheConsoleRunsWithoutTheMonitorTrapAtNineSixHundred) {
-    TestBoard board;
-    plantCode(board, Code::Good);
-    board.type("2");
-    EXPECT_EQ(board.run(), 0);
-    EXPECT_EQ(board.board().tty().optionsGet(), OPT_TERMINAL & ~OPT_MON_TRAP);
-    EXPECT_EQ(board.board().tty().speed(), 9600u);
 }
 
 // The board's volume with the flash translation layer's mount failing,
@@ -446,13 +430,10 @@ TEST(Startup, AFailedMountAfterFormattingOrAFailedFormatHalts) {
         EXPECT_EQ(volume.mounts, c.mounts);
         EXPECT_EQ(volume.formats, 1);
         // The standard format parameters.
-        EXPECT_EQ(volume.lastFormat.bootImageLength, 0u);
-        EXPECT_EQ(volume.lastFormat.percentUse, 99u);
-        EXPECT_EQ(volume.lastFormat.noOfSpareUnits, 1u);
-        EXPECT_EQ(volume.lastFormat.vmAddressingLimit, 0x10000u);
-        EXPECT_EQ(volume.lastFormat.noOfFatCopies, 2u);
-        EXPECT_EQ(volume.lastFormat.embeddedCisLength, 0u);
-        EXPECT_EQ(volume.lastFormat.formatFlags, 1u);
+        const TffsFormatParams& f = volume.lastFormat;
+        EXPECT_EQ(std::vector<uint32_t>({f.bootImageLength, f.percentUse, f.noOfSpareUnits, f.vmAddressingLimit,
+                                         f.noOfFatCopies, f.embeddedCisLength, f.formatFlags}),
+                  std::vector<uint32_t>({0, 99, 1, 0x10000, 2, 0, 1}));
         for (const sim::Cpld::Write& w : board.board().cpld().writes()) {
             EXPECT_FALSE(w.reg == 0 && w.value == CPLD_RESET_REQUEST) << "a halt never resets the board";
         }

@@ -1,6 +1,7 @@
 // Vital product data: the generator's dialogue and the record it stores,
 // the display of a full record and of an empty file, the failures that
 // halt, and the first start of a blank board.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -20,7 +21,18 @@ using namespace swboot;
 using testing_support::countOf;
 using testing_support::LoaderOnBoard;
 using testing_support::TestBoard;
-using VpdShow = testing_support::OnBoardTest;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+class VpdShow : public testing_support::OnBoardTest {
+protected:
+    std::string shown() {
+        loader->vpd.vpdShow();
+        loader->io.flush();
+        return loader.takeOutput();
+    }
+};
 
 const std::string MAC_PROMPT = "\n\nEnter the six byte starting MAC address (example: 000629328140)\n-> ";
 const std::string SERIAL_PROMPT = "\nEnter a serial number (no greater than 20 chars) -> ";
@@ -116,7 +128,7 @@ TEST(VpdGenerate, EmptyAnswersAreStoredEmpty) {
     for (size_t offset : {VPD_SERIAL_OFFSET, VPD_DATE_CODE_OFFSET, VPD_PART_NUMBER_OFFSET, VPD_REVISION_OFFSET}) {
         EXPECT_EQ(field(g.record, offset), "") << offset;
     }
-    EXPECT_NE(g.output.find("Entered MAC: 00:06:29:32:81:40 \n"), std::string::npos);
+    EXPECT_THAT(g.output, HasSubstr("Entered MAC: 00:06:29:32:81:40 \n"));
 }
 
 TEST(VpdGenerate, ADescriptionForEveryBoard) {
@@ -158,8 +170,7 @@ TEST(VpdGenerate, AFileThatCannotBeWrittenHaltsAndKeepsTheOldRecord) {
         board.typeLines(answers);
         board.volume().injectFailure(c.op);
         EXPECT_EQ(on.run([&] { on->vpd.vpdGenerate(); }), "power off: the loader halted");
-        std::string out = on.takeOutput();
-        EXPECT_EQ(out.substr(out.size() - std::strlen(c.message)), c.message);
+        EXPECT_THAT(on.takeOutput(), EndsWith(c.message));
         EXPECT_EQ(board.readText("vpd.bin"), std::string(256, 'x'));
         EXPECT_FALSE(board.fileExists("vpd.new"));
     }
@@ -180,28 +191,18 @@ TEST_F(VpdShow, AFullRecordShowsItsDumpAndFields) {
     record[0xF3] = 0x1F;
     record[0xF4] = 0x7E;
     board.writeFile("vpd.bin", record);
-    loader->vpd.vpdShow();
-    loader->io.flush();
-    std::string out = loader.takeOutput();
-    const std::string firstRow = "\n\n00 00 06 29 32 81 40 00 41 42 43 44 45 46 47 48 49 --)2-@-ABCDEFGHI";
-    EXPECT_EQ(out.substr(0, firstRow.size()), firstRow);
-    EXPECT_NE(out.find("\n10 4a 30 31 32 33 34 35 36 37 38 39 00 4b 65 73 74 J0123456789-Kest"), std::string::npos);
-    EXPECT_NE(out.find("\nf0 7f 20 80 1f 7e 00 00 00 00 00 00 00 00 00 00 00 - --~-----------\n"), std::string::npos);
-    const std::string fields =
-        "\n     MAC Addr: 00-06-29-32-81-40\n"
-        "Serial Number: ABCDEFGHIJ0123456789\n"
-        "  Description: Kestrix Q48 Zevirera Stackable POE Switch\n"
-        "       Date: 102006\n"
-        "  Part Number: 10K7901\n"
-        "     Revision: A\n\n";
-    ASSERT_GE(out.size(), fields.size());
-    EXPECT_EQ(out.substr(out.size() - fields.size()), fields);
+    std::string out = shown();
+    EXPECT_THAT(out, StartsWith("\n\n00 00 06 29 32 81 40 00 41 42 43 44 45 46 47 48 49 --)2-@-ABCDEFGHI"));
+    EXPECT_THAT(out, HasSubstr("\n10 4a 30 31 32 33 34 35 36 37 38 39 00 4b 65 73 74 J0123456789-Kest"));
+    EXPECT_THAT(out, HasSubstr("\nf0 7f 20 80 1f 7e 00 00 00 00 00 00 00 00 00 00 00 - --~-----------\n"));
+    EXPECT_THAT(out, EndsWith("\n     MAC Addr: 00-06-29-32-81-40\nSerial Number: ABCDEFGHIJ0123456789\n"
+                              "  Description: Kestrix Q48 Zevirera Stackable POE Switch\n       Date: 102006\n"
+                              "  Part Number: 10K7901\n     Revision: A\n\n"));
 }
 
 TEST_F(VpdShow, AMissingFileShowsZerosAndIsLeftEmpty) {
     std::filesystem::remove(board.filePath("vpd.bin"));
-    loader->vpd.vpdShow();
-    loader->io.flush();
+    const std::string out = shown();
     std::string expected = "\n";
     for (int row = 0; row < 16; ++row) {
         char offset[8];
@@ -214,7 +215,7 @@ TEST_F(VpdShow, AMissingFileShowsZerosAndIsLeftEmpty) {
     }
     expected += "\n     MAC Addr: 00-00-00-00-00-00\nSerial Number: \n  Description: \n       Date: \n"
                 "  Part Number: \n     Revision: \n\n";
-    EXPECT_EQ(loader.takeOutput(), expected);
+    EXPECT_EQ(out, expected);
     ASSERT_TRUE(board.fileExists("vpd.bin"));
     EXPECT_TRUE(board.readFile("vpd.bin").empty());
 }
@@ -240,18 +241,14 @@ TEST_F(VpdShow, OpenAndReadFailuresPrintTheirMessageAndNothingElse) {
 
 TEST_F(VpdShow, FieldsWithoutTheirEndStopAtTheirSlot) {
     board.writeFile("vpd.bin", std::string(256, 'Z'));
-    loader->vpd.vpdShow();
-    loader->io.flush();
-    std::string out = loader.takeOutput();
-    EXPECT_NE(out.find("Serial Number: " + std::string(21, 'Z') + "\n"), std::string::npos);
-    EXPECT_NE(out.find("     Revision: ZZZZ\n\n"), std::string::npos);
+    std::string out = shown();
+    EXPECT_THAT(out, HasSubstr("Serial Number: " + std::string(21, 'Z') + "\n"));
+    EXPECT_THAT(out, HasSubstr("     Revision: ZZZZ\n\n"));
 }
 
 TEST(VpdStartup, ABlankBoardAsksForItsIdentityAtFirstStartAndBootsOn) {
     TestBoard board;
-    for (const char* line : {"000629328140", "SN123", "102006", "10K7901", "A"}) {
-        board.type(line);
-    }
+    board.typeVpdAnswers();
     EXPECT_EQ(board.run(), 0);
     std::string out = testing_support::plainText(board.output());
     size_t formatted = out.find("TFFS Formatted....Device details...\n");
@@ -263,22 +260,18 @@ TEST(VpdStartup, ABlankBoardAsksForItsIdentityAtFirstStartAndBootsOn) {
     EXPECT_NE(banner, std::string::npos);
     std::vector<uint8_t> record = board.readFile("vpd.bin");
     ASSERT_EQ(record.size(), VPD_RECORD_SIZE);
-    EXPECT_EQ(field(record, 7), "SN123");
+    EXPECT_EQ(field(record, 7), testing_support::VPD_ANSWERS[1]);
     // The second start does not ask again.
     EXPECT_EQ(countOf(out, "Could not open VPD file"), 1u);
 }
 
 TEST(VpdStartup, ARecordThatStillCannotBeOpenedHalts) {
     TestBoard board;
-    for (const char* line : {"000629328140", "SN123", "102006", "10K7901", "A"}) {
-        board.type(line);
-    }
+    board.typeVpdAnswers();
     board.volume().injectFailure(sim::HostVolume::Operation::Open, 2);
     EXPECT_EQ(board.run(), sim::EXIT_HALTED);
     std::string out = testing_support::plainText(board.output());
-    const std::string end = "\nEnter a Revision -> A\nCould not open VPD file:  vpd.bin\nSystem halting...\n";
-    ASSERT_GE(out.size(), end.size());
-    EXPECT_EQ(out.substr(out.size() - end.size()), end);
+    EXPECT_THAT(out, EndsWith("\nEnter a Revision -> A\nCould not open VPD file:  vpd.bin\nSystem halting...\n"));
     EXPECT_EQ(countOf(out, "Could not open VPD file:  vpd.bin\n"), 2u);
 }
 

@@ -1,4 +1,4 @@
-// The board CPLD as the boot application drives it: byte registers at
+// The board CPLD as the loader drives it: byte registers at
 // 0xD0000000.
 #pragma once
 
@@ -16,6 +16,8 @@ inline constexpr uint32_t CPLD_FAN_STATUS = CPLD_BASE + 0x5;
 inline constexpr uint32_t CPLD_MODULE_TYPE = CPLD_BASE + 0x6;
 inline constexpr uint32_t CPLD_MODULE_PRESENCE = CPLD_BASE + 0x7;
 inline constexpr uint32_t CPLD_BOARD_TYPE = CPLD_BASE + 0x8;
+// The I2C multiplexer's channel register.
+inline constexpr uint32_t CPLD_I2C_MUX = CPLD_BASE + 0x9;
 inline constexpr uint32_t CPLD_BOARD_REVISION = CPLD_BASE + 0xB;
 inline constexpr uint32_t CPLD_PLD_REVISION = CPLD_BASE + 0xC;
 inline constexpr uint32_t CPLD_UNIT_DISPLAY_1 = CPLD_BASE + 0xE;

@@ -1,4 +1,4 @@
-#include "boot/console_input.h"
+#include "board_support/console_input.h"
 
 #include <cstring>
 

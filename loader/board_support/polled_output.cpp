@@ -1,4 +1,4 @@
-#include "fatal/polled_output.h"
+#include "board_support/polled_output.h"
 
 #include "platform/bus.h"
 #include "platform/cpu.h"
