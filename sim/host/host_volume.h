@@ -180,6 +180,8 @@ private:
     OpenFile* descriptor(int fd);
     void closeAll();
     void unmount();
+    // A file takes its size rounded up to whole blocks.
+    static constexpr uint64_t roundToBlocks(uint64_t bytes) { return (bytes + BLOCK_SIZE - 1) / BLOCK_SIZE * BLOCK_SIZE; }
     uint64_t freeBytes() const { return used_ < capacity_ ? capacity_ - used_ : 0; }
     void release(uint64_t bytes) { used_ = used_ > bytes ? used_ - bytes : 0; }
     // Descriptors of a file that leaves the volume stop counting its growth.
