@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "board/flash_array.h"
 #include "host/posix_volume_store.h"
 #include "platform/status.h"
 
@@ -25,9 +26,13 @@ HostVolume::HostVolume(FlashArray& flash, std::unique_ptr<VolumeStore> store, sw
     if (const auto* host = dynamic_cast<const PosixVolumeStore*>(store_.get())) {
         hostRoot_ = host->root();
     }
+    flash_.setChangeHook([this](uint32_t unit) { mediumChanging(unit); });
 }
 
-HostVolume::~HostVolume() { closeAll(); }
+HostVolume::~HostVolume() {
+    flash_.setChangeHook(nullptr);
+    closeAll();
+}
 
 int HostVolume::fail(int error) {
     errno_ = error;

@@ -144,7 +144,11 @@ long HostVolume::read(int fd, uint8_t* buffer, size_t length) {
         return fail(swboot::ERRNO_INVALID);
     }
     size_t count = 0;
-    if (const int error = store_->read(file->handle, buffer, length, count); error != 0) {
+    const int error = store_->read(file->handle, buffer, length, count);
+    if (transferHook_) {
+        transferHook_();
+    }
+    if (error != 0) {
         return fail(error);
     }
     return static_cast<long>(count);
@@ -196,6 +200,9 @@ long HostVolume::write(int fd, const uint8_t* data, size_t length) {
     }
 
     size_t done = 0;
+    if (transferHook_) {
+        transferHook_();
+    }
     const int error = allowed > 0 ? store_->write(file->handle, data, allowed, done) : 0;
 
     EntryStatus after;

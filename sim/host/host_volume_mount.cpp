@@ -48,7 +48,8 @@ int HostVolume::usrTffsConfig(int drive, int /*removable*/, const char* name) {
         return fail(swboot::ERRNO_IO);
     }
     format_ = record;
-    capacity_ = uint64_t{VOLUME_WINDOW_SIZE} * record->params.percentUse / 100 / BLOCK_SIZE * BLOCK_SIZE;
+    mediumLost_ = false;
+    capacity_ = capacityOf(*record);
     used_ = count.usedBytes;
     mounted_ = true;
     return OK;
@@ -59,6 +60,12 @@ int HostVolume::tffsDevFormat(int drive, const swboot::TffsFormatParams& params)
         return fail(swboot::ERRNO_INVALID);
     }
     unmount();
+    // The format's own erases and record are no loss to the volume.
+    struct Formatting {
+        bool& flag;
+        explicit Formatting(bool& f) : flag(f) { flag = true; }
+        ~Formatting() { flag = false; }
+    } formatting(formatting_);
     for (uint32_t unit = VOLUME_FIRST_UNIT; unit < VOLUME_FIRST_UNIT + VOLUME_UNIT_COUNT; ++unit) {
         flash_.eraseUnit(unit);
     }
@@ -75,6 +82,18 @@ int HostVolume::tffsDevFormat(int drive, const swboot::TffsFormatParams& params)
     record.params = params;
     formatRecordWrite(flash_, record);
     return OK;
+}
+
+void HostVolume::mediumChanging(uint32_t unit) {
+    if (formatting_ || unit < VOLUME_FIRST_UNIT || unit >= VOLUME_FIRST_UNIT + VOLUME_UNIT_COUNT) {
+        return;
+    }
+    if (!mounted_ && mediumLost_) {
+        return;  // nothing left to lose (the diagnostics program every word)
+    }
+    unmount();
+    store_->rootEmpty();
+    mediumLost_ = true;
 }
 
 }  // namespace sim

@@ -175,4 +175,37 @@ int HostVolume::statistics(int fd, swboot::VolumeStatistics& statistics) {
     return OK;
 }
 
+std::string HostVolume::capacityProblem() const {
+    const auto record = formatRecordRead(flash_);
+    if (!record) {
+        return {};
+    }
+    const uint64_t capacity = capacityOf(*record);
+    uint64_t used = 0;
+    uint64_t largestSize = 0;
+    VolumePath largest;
+    bool unreadable = false;
+    walk(
+        [&](const VolumePath& path, const ListedEntry& item) {
+            if (item.status.kind == EntryKind::Directory) {
+                used += BLOCK_SIZE;
+            } else if (item.status.kind == EntryKind::Regular) {
+                used += roundToBlocks(item.status.size);
+                if (largest.empty() || item.status.size > largestSize) {
+                    largest = path;
+                    largestSize = item.status.size;
+                }
+            }
+        },
+        unreadable);
+    if (used <= capacity) {
+        return {};
+    }
+    std::string where = hostRoot_.empty() ? std::string(VOLUME_DEVICE_NAME) : hostRoot_.string();
+    std::string file = where + "/" + volumePathName(largest).substr(VOLUME_DEVICE_NAME.size());
+    return "the flash volume " + where + " holds " + std::to_string(used) + " bytes, more than its capacity of " +
+           std::to_string(capacity) + " bytes; the largest file, " + file + ", takes " + std::to_string(largestSize) +
+           " bytes";
+}
+
 }  // namespace sim
