@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "board/board_events.h"
+#include "host/provision.h"
 #include "support/loader_on_board.h"
 #include "support/menu_board.h"
 #include "support/test_board.h"
@@ -126,6 +127,29 @@ TEST(SdramTestFaults, AStuckBitWhereTheLogLivesTakesNoMemoryAway) {
     EXPECT_EQ(shown.find("Cannot malloc enough memory"), std::string::npos) << shown;
     EXPECT_EQ(shown.find("Error trying to allocate mem"), std::string::npos) << shown;
     EXPECT_NE(shown.find("[Boot Menu] "), std::string::npos) << shown;
+}
+
+// The ready-made bad boards come up as a new user would see them: one
+// starts its code (its bad bit lies where only the RAM test looks), the
+// other's bad byte lies under the image's CRC check, which fails.
+TEST(SdramTestFaults, TheReadyMadeBadRamBoardsComeUpAndShowTheirFaultsWhereTheBoardWould) {
+    const std::filesystem::path dir = SWBOOT_PROFILES_DIR;
+    for (const char* name : {"bad-ram.toml", "bad-ram-image.toml"}) {
+        sim::BoardOptions options;
+        options.profile = sim::BoardProfile::load(dir / name);
+        TestBoard board(std::move(options));
+        board.formatVolume();
+        board.writeFile("image1", sim::demoImage());
+        board.writeFile("boot.dim", testing_support::boot::DEFAULT_DIM);
+        EXPECT_EQ(board.run(), 0) << name;
+        const std::string shown = plainText(board.output());
+        const bool crcFails = std::string(name) == "bad-ram-image.toml";
+        EXPECT_EQ(shown.find("Cannot malloc enough memory"), std::string::npos) << name << shown;
+        EXPECT_EQ(shown.find("Error trying to allocate mem"), std::string::npos) << name << shown;
+        EXPECT_EQ(shown.find(" active image failed crc check.") != std::string::npos, crcFails) << name << shown;
+        EXPECT_EQ(shown.find("[Boot Menu] ") != std::string::npos, crcFails) << name << shown;
+        EXPECT_EQ(board.board().core().handoverCount(), crcFails ? 0 : 1) << name;
+    }
 }
 
 TEST(SdramTestFaults, MemoryTheLoaderCannotUseAsBytesIsMemoryItCouldNotGet) {
