@@ -297,6 +297,7 @@ int main(int argc, char** argv) {
                 return 0;
             }
             std::filesystem::create_directories(dir);
+            const sim::StateLock lock(dir);
             sim::BoardProfile profile = chooseProfile(profileFile, dir);
             sim::provisionBoard(dir, profile, provisionForce);
             std::cerr << "swboot-sim: provisioned " << dir.string() << " (vpd.bin, image1)\n";
@@ -310,6 +311,10 @@ int main(int argc, char** argv) {
     if (*flashBoot) {
         try {
             std::filesystem::path dir = stateDir;
+            if (!std::filesystem::is_directory(dir)) {
+                throw std::runtime_error("there is no board in " + dir.string());
+            }
+            const sim::StateLock lock(dir);
             std::ifstream in(bootCodeFile, std::ios::binary);
             if (!in) {
                 throw std::runtime_error("cannot read " + bootCodeFile);
@@ -366,6 +371,9 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     try {
         std::filesystem::create_directories(options.stateDir);
+        // Before anything of the board is read or written: a second
+        // simulator on the same board stops here.
+        options.stateLock = std::make_shared<sim::StateLock>(options.stateDir);
         options.profile = chooseProfile(profileFile, options.stateDir);
 
         std::unique_ptr<sim::SimClock> clock;

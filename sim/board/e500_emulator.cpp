@@ -310,7 +310,7 @@ struct E500Emulator::Engine {
     // Around a fault, down to single pages, loads and stores go through the
     // bus, where the faults act; the code cannot run from such a page.
     void mapRam(uint32_t base, uint64_t length) {
-        std::span<uint8_t> cells = owner.bus_.ramView(base, length);
+        std::span<uint8_t> cells = owner.bus_.plainRamView(base, length);
         if (!cells.empty()) {
             check(uc_mem_map_ptr(uc, base, length, UC_PROT_ALL, cells.data()), "map RAM");
             cellWindows.push_back({base, cells});
@@ -398,7 +398,7 @@ struct E500Emulator::Engine {
 
 bool E500Emulator::available() { return true; }
 
-E500Emulator::E500Emulator(swboot::Bus& bus, uint32_t ramSize) : bus_(bus), ramSize_(ramSize) {}
+E500Emulator::E500Emulator(MemoryMap& bus, uint32_t ramSize) : bus_(bus), ramSize_(ramSize) {}
 
 E500Emulator::~E500Emulator() = default;
 
@@ -448,7 +448,7 @@ struct E500Emulator::Engine {};
 
 bool E500Emulator::available() { return false; }
 
-E500Emulator::E500Emulator(swboot::Bus& bus, uint32_t ramSize) : bus_(bus), ramSize_(ramSize) {}
+E500Emulator::E500Emulator(MemoryMap& bus, uint32_t ramSize) : bus_(bus), ramSize_(ramSize) {}
 
 E500Emulator::~E500Emulator() = default;
 

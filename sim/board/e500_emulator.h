@@ -26,7 +26,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/bus.h"
+#include "board/memory_map.h"
 
 namespace sim {
 
@@ -78,7 +78,7 @@ public:
 
     // The board's RAM is the first ramSize bytes of the bus (a multiple of
     // the engine's 4 KiB page).
-    E500Emulator(swboot::Bus& bus, uint32_t ramSize);
+    E500Emulator(MemoryMap& bus, uint32_t ramSize);
     ~E500Emulator();
     E500Emulator(const E500Emulator&) = delete;
     E500Emulator& operator=(const E500Emulator&) = delete;
@@ -105,7 +105,7 @@ public:
 private:
     friend struct Engine;
 
-    swboot::Bus& bus_;
+    MemoryMap& bus_;
     uint32_t ramSize_ = 0;
     std::function<void(uint64_t)> sliceHook_;
     uint64_t slice_ = DEFAULT_SLICE;

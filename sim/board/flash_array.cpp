@@ -8,9 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
-#include <string>
 
 namespace sim {
 
@@ -24,20 +24,29 @@ FlashArray::FlashArray() {
 }
 
 FlashArray::FlashArray(const std::filesystem::path& file) {
-    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Only a missing flash image makes a fresh, erased part. One that is
+    // there must be whole, however short it is: an empty or cut file is a
+    // damaged image, never a new board whose volume would be formatted.
+    struct stat st {};
+    const bool fresh = ::lstat(file.c_str(), &st) != 0 && errno == ENOENT;
+    // A fresh image is made erased under another name and renamed into
+    // place, so a start cut short never leaves a half-made image behind.
+    std::filesystem::path opened = file;
+    if (fresh) {
+        opened += ".new";
+    }
+    int fd = ::open(opened.c_str(), fresh ? O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC : O_RDWR | O_CLOEXEC, 0644);
     if (fd < 0) {
         throw std::runtime_error("cannot open the flash image " + file.string() + ": " +
                                  std::strerror(errno));
     }
-    struct stat st {};
-    fstat(fd, &st);
-    bool fresh = st.st_size == 0;
-    if (st.st_size != 0 && st.st_size != SIZE) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (!fresh && st.st_size != SIZE)) {
         ::close(fd);
         throw std::runtime_error("the flash image " + file.string() + " is not 32 MiB long");
     }
     if (fresh && ftruncate(fd, SIZE) != 0) {
         ::close(fd);
+        ::unlink(opened.c_str());
         throw std::runtime_error("cannot size the flash image " + file.string());
     }
     void* p = mmap(nullptr, SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -49,6 +58,11 @@ FlashArray::FlashArray(const std::filesystem::path& file) {
     fileBacked_ = true;
     if (fresh) {
         std::memset(cells_, 0xFF, SIZE);
+        if (msync(cells_, SIZE, MS_SYNC) != 0 || ::rename(opened.c_str(), file.c_str()) != 0) {
+            munmap(cells_, SIZE);
+            ::unlink(opened.c_str());
+            throw std::runtime_error("cannot make the flash image " + file.string());
+        }
         created_ = true;
     }
 }
@@ -79,6 +93,9 @@ void FlashArray::program(uint32_t offset, std::span<const uint8_t> data) {
     if (offset > SIZE || data.size() > SIZE - offset) {
         throw std::out_of_range("flash array range");
     }
+    if (!data.empty()) {
+        changing(offset / UNIT_SIZE, static_cast<uint32_t>((offset + data.size() - 1) / UNIT_SIZE));
+    }
     // A program the power cuts short reaches only its first bytes.
     size_t reached = data.size();
     const bool cut = powerCut_ != nullptr && powerCut_->step();
@@ -98,6 +115,7 @@ void FlashArray::eraseUnit(uint32_t unit) {
     if (unit >= UNIT_COUNT) {
         throw std::out_of_range("flash unit");
     }
+    changing(unit, unit);
     uint8_t* cells = cells_ + static_cast<size_t>(unit) * UNIT_SIZE;
     if (powerCut_ != nullptr && powerCut_->step()) {
         // An erase the power cuts short leaves the unit partly erased:
@@ -137,6 +155,7 @@ void FlashArray::eraseUnitHalf(uint32_t unit, unsigned half) {
     if (unit >= UNIT_COUNT || half > 1) {
         throw std::out_of_range("flash unit");
     }
+    changing(unit, unit);
     uint8_t* p = cells_ + static_cast<size_t>(unit) * UNIT_SIZE + 2 * half;
     if (powerCut_ != nullptr && powerCut_->step()) {
         // Cut short, this device's half of the unit is left with some of

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 
 #include "board/power_cut.h"
@@ -26,7 +27,7 @@ public:
     // In memory, erased.
     FlashArray();
     // Backed by the file, created erased when missing. Throws
-    // std::runtime_error when the file cannot be used.
+    // std::runtime_error when the file cannot be used or is not 32 MiB long.
     explicit FlashArray(const std::filesystem::path& file);
     ~FlashArray();
     FlashArray(const FlashArray&) = delete;
@@ -49,18 +50,31 @@ public:
     void programHalf(uint32_t wordOffset, unsigned half, uint16_t value);
     void eraseUnitHalf(uint32_t unit, unsigned half);
 
-    // True when the file did not exist (or was empty) and was made erased.
+    // True when the file did not exist and was made erased.
     bool created() const { return created_; }
     // Every program and unit erase counts as one persistent step of the
     // power supply, which may fail in its middle: a program then reaches
     // only a prefix of its bytes, an erase leaves unpredictable bits.
     void setPowerCut(PowerCut* powerCut) { powerCut_ = powerCut; }
+    // Called with the unit before any program or erase changes it, so that
+    // what keeps its data in the unit (the flash volume) sees the change at
+    // once, whoever makes it.
+    void setChangeHook(std::function<void(uint32_t unit)> hook) { changeHook_ = std::move(hook); }
 
 private:
     uint8_t* cells_ = nullptr;
     bool fileBacked_ = false;
     bool created_ = false;
     PowerCut* powerCut_ = nullptr;
+    std::function<void(uint32_t unit)> changeHook_;
+
+    void changing(uint32_t firstUnit, uint32_t lastUnit) {
+        if (changeHook_) {
+            for (uint32_t unit = firstUnit; unit <= lastUnit; ++unit) {
+                changeHook_(unit);
+            }
+        }
+    }
 };
 
 }  // namespace sim

@@ -10,6 +10,9 @@ MemoryMap::Region MemoryMap::decode(uint32_t address, unsigned width) const {
     if (ram_.contains(address, width)) {
         return Region::Ram;
     }
+    // A device access is an event of the board: bytes put into RAM through a
+    // direct view meet their stuck bits by now.
+    ram_.holdStuckBits();
     if (address >= Cpld::BASE && address < Cpld::BASE + Cpld::SIZE) {
         return Region::Cpld;
     }

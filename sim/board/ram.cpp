@@ -46,8 +46,21 @@ void Ram::setFaults(const std::vector<Fault>& faults) {
     }
     faults_ = faults;
     addressFaults_ = false;
+    stuckBits_ = false;
     for (const Fault& f : faults_) {
         addressFaults_ = addressFaults_ || f.kind != Fault::Kind::StuckBit;
+        stuckBits_ = stuckBits_ || f.kind == Fault::Kind::StuckBit;
+    }
+    holdStuckBits();
+}
+
+void Ram::holdEveryStuckBit() {
+    for (const Fault& f : faults_) {
+        if (f.kind == Fault::Kind::StuckBit) {
+            // Big-endian: data bit b of the word is in byte 3 - b / 8.
+            const uint32_t cell = f.address + 3 - static_cast<uint32_t>(f.bit / 8);
+            cells_[cell] = stuckByte(cell, cells_[cell]);
+        }
     }
 }
 
@@ -108,12 +121,8 @@ std::span<uint8_t> Ram::view(uint32_t address, size_t length) {
         return {cells_ + address, length};
     }
     const uint32_t last = static_cast<uint32_t>(address + length - 1);
-    const uint32_t first = cellOf(address);
     for (const Fault& f : faults_) {
         if (f.kind == Fault::Kind::StuckBit) {
-            if (f.address + 3 >= first && f.address <= first + (last - address)) {
-                return {};
-            }
             continue;
         }
         // The mapping is a plain offset over the range only when every line
@@ -126,7 +135,22 @@ std::span<uint8_t> Ram::view(uint32_t address, size_t length) {
             return {};
         }
     }
-    return {cells_ + first, length};
+    holdStuckBits();
+    return {cells_ + cellOf(address), length};
+}
+
+std::span<uint8_t> Ram::plainView(uint32_t address, size_t length) {
+    std::span<uint8_t> cells = view(address, length);
+    if (cells.empty() || !stuckBits_) {
+        return cells;
+    }
+    const uint32_t first = static_cast<uint32_t>(cells.data() - cells_);
+    for (const Fault& f : faults_) {
+        if (f.kind == Fault::Kind::StuckBit && f.address + 3 >= first && f.address <= first + (length - 1)) {
+            return {};
+        }
+    }
+    return cells;
 }
 
 uint32_t Ram::load(uint32_t address, unsigned width) {
@@ -144,7 +168,9 @@ uint32_t Ram::load(uint32_t address, unsigned width) {
 
 void Ram::store(uint32_t address, unsigned width, uint32_t value) {
     for (unsigned i = 0; i < width; ++i) {
-        cells_[cellOf(address + i)] = static_cast<uint8_t>(value >> (8 * (width - 1 - i)));
+        const uint32_t cell = cellOf(address + i);
+        const auto byte = static_cast<uint8_t>(value >> (8 * (width - 1 - i)));
+        cells_[cell] = stuckBits_ ? stuckByte(cell, byte) : byte;
     }
 }
 

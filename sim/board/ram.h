@@ -7,10 +7,15 @@
 //   with that bit set reaches the cell of the address without it;
 // - an address line shorted to another one, which then follows the other
 //   line's level, folding two regions onto each other.
-// Loads and stores of the bus (load/store) see every fault. A direct view of
-// the cells (view) is given only for a range that the address faults map
-// onto consecutive cells and that holds no stuck bit, so bulk work through a
-// view sees the aliasing too and never misses a bad cell.
+// Loads and stores of the bus (load/store) see every fault. A stuck bit acts
+// on the cell itself, wherever its bytes are used: the cell is held at its
+// level at every store and at each of the board's events (holdStuckBits:
+// every bus access, allocation, file transfer and direct view), so bytes
+// put there through a direct view lose the bit as they would on the part.
+// A direct view of the cells (view) is given for a range that the address
+// faults map onto consecutive cells, so bulk work through a view sees the
+// aliasing too; plainView, for the emulated core's own mapping, also leaves
+// out every range with a stuck bit, whose loads and stores then take the bus.
 #pragma once
 
 #include <cstddef>
@@ -48,10 +53,17 @@ public:
     bool contains(uint32_t address, size_t length) const {
         return address < SIZE && length <= SIZE - address;
     }
-    // The cells behind a range; empty when it is not wholly in RAM, when the
-    // address faults do not map it onto consecutive cells, or when it holds
-    // a stuck bit.
+    // The cells behind a range, stuck bits held; empty when it is not wholly
+    // in RAM or when the address faults do not map it onto consecutive cells.
     std::span<uint8_t> view(uint32_t address, size_t length);
+    // As view, and empty as well when the range holds a stuck bit.
+    std::span<uint8_t> plainView(uint32_t address, size_t length);
+    // Sets every bit stuck by a fault to its level in its cell.
+    void holdStuckBits() {
+        if (stuckBits_) {
+            holdEveryStuckBit();
+        }
+    }
 
     // Big-endian loads and stores of 1, 2 or 4 bytes as the bus makes them,
     // faults included. The range must be in RAM.
@@ -68,9 +80,12 @@ private:
     uint32_t cellOf(uint32_t address) const;
     uint8_t stuckByte(uint32_t cell, uint8_t value) const;
 
+    void holdEveryStuckBit();
+
     uint8_t* cells_ = nullptr;
     std::vector<Fault> faults_;
     bool addressFaults_ = false;
+    bool stuckBits_ = false;
 };
 
 }  // namespace sim

@@ -8,6 +8,8 @@
 //   no valid format record, and a format erases the 31 MiB window below the
 //   boot code, writes the record and empties the volume;
 // - an unmounted volume has no files;
+// - a program or erase of the window through the flash model, by anyone but
+//   the volume's own format, loses the volume's files at once;
 // - names resolve lexically below the volume's root; nothing outside the
 //   host directory can be reached (no host path, no "..", no symbolic link:
 //   every access goes through the store's directory handles);
@@ -76,8 +78,18 @@ public:
     HostVolume(const HostVolume&) = delete;
     HostVolume& operator=(const HostVolume&) = delete;
 
+    // Called after a read put bytes into the caller's buffer and before a
+    // write takes them from it: the board's RAM applies its faults to them.
+    void setTransferHook(std::function<void()> hook) { transferHook_ = std::move(hook); }
+
     // Where volumeShow and dosFsChkDsk print; lines end in "\n".
     void setPrinter(std::function<void(std::string_view)> printer) { printer_ = std::move(printer); }
+
+    // The flash model changes a unit: a program or erase of the volume's
+    // window by anyone but the volume itself destroys what the flash
+    // translation layer kept there, so the volume unmounts and its files are
+    // gone at once (a damaged format record then fails the next mount).
+    void mediumChanging(uint32_t unit);
 
     // Board reset: closes every descriptor and directory handle, unmounts,
     // and sets the current directory back to "/". Files stay.
@@ -139,6 +151,10 @@ public:
     uint64_t usedBytes() const { return used_; }
     uint64_t capacityBytes() const { return mounted_ ? capacity_ : 0; }
     int openCount() const;
+    // Why the stored files cannot be the formatted volume's: they take more
+    // than its capacity (naming the largest file and the sizes); empty when
+    // they fit or the flash holds no format.
+    std::string capacityProblem() const;
     // After `spared` more calls that work, the next `count` calls of the
     // operation fail with ERRNO_IO before they change anything.
     void injectFailure(Operation op, int count = 1, int spared = 0);
@@ -180,6 +196,12 @@ private:
     OpenFile* descriptor(int fd);
     void closeAll();
     void unmount();
+    // A file takes its size rounded up to whole blocks.
+    static constexpr uint64_t roundToBlocks(uint64_t bytes) { return (bytes + BLOCK_SIZE - 1) / BLOCK_SIZE * BLOCK_SIZE; }
+    // The capacity a format record gives: its share of the window, in blocks.
+    static uint64_t capacityOf(const FormatRecord& record) {
+        return uint64_t{VOLUME_WINDOW_SIZE} * record.params.percentUse / 100 / BLOCK_SIZE * BLOCK_SIZE;
+    }
     uint64_t freeBytes() const { return used_ < capacity_ ? capacity_ - used_ : 0; }
     void release(uint64_t bytes) { used_ = used_ > bytes ? used_ - bytes : 0; }
     // Descriptors of a file that leaves the volume stop counting its growth.
@@ -197,8 +219,11 @@ private:
     swboot::Clock& clock_;
     std::function<void(std::string_view)> printer_;
     PowerCut* powerCut_ = nullptr;
+    std::function<void()> transferHook_;
 
     bool mounted_ = false;
+    bool formatting_ = false;   // the volume's own erases and record write
+    bool mediumLost_ = false;   // emptied by a change of the medium, not mounted since
     std::optional<FormatRecord> format_;
     uint64_t capacity_ = 0;
     uint64_t used_ = 0;

@@ -10,7 +10,8 @@
 namespace sim {
 
 // The kept state, or nothing when the file does not exist. Throws
-// std::runtime_error for a file that cannot be read.
+// std::runtime_error, naming the file, the line and the reason, for a file
+// that cannot be read or holds an unknown key or a value out of range.
 std::optional<Ds1340::State> rtcStateLoad(const std::filesystem::path& file);
 // Writes the state (to a new file renamed over the old one). False when it
 // could not be written.

@@ -32,18 +32,21 @@ void SensorFile::refresh() {
     try {
         table = toml::parse_file(path_.string());
     } catch (const toml::parse_error& e) {
-        diagnostics_.linef("sensors: %s: %s (line %u); no temperature changed", file.c_str(),
-                           std::string(e.description()).c_str(), static_cast<unsigned>(e.source().begin.line));
+        diagnostics_.linef("sensors: %s:%u: %s; no temperature changed", file.c_str(),
+                           static_cast<unsigned>(e.source().begin.line), std::string(e.description()).c_str());
         return;
     }
     for (const auto& [key, node] : table) {
         const std::string name(key.str());
+        const std::string at = file + ":" + std::to_string(node.source().begin.line);
         Lm75* sensor = devices_.sensor(name);
-        const std::optional<double> celsius = node.value<double>();
+        const std::optional<double> celsius =
+            node.is_floating_point() || node.is_integer() ? node.value<double>() : std::nullopt;
         if (sensor == nullptr) {
-            diagnostics_.linef("sensors: %s: this board has no sensor called '%s'", file.c_str(), name.c_str());
-        } else if (!celsius || *celsius < SENSOR_MIN_CELSIUS || *celsius > SENSOR_MAX_CELSIUS) {
-            diagnostics_.linef("sensors: %s: %s must be degrees Celsius from %.0f to %.0f", file.c_str(),
+            diagnostics_.linef("sensors: %s: this board has no sensor called '%s'", at.c_str(), name.c_str());
+        } else if (!celsius || !(*celsius >= SENSOR_MIN_CELSIUS && *celsius <= SENSOR_MAX_CELSIUS)) {
+            // Written so that nan is refused too.
+            diagnostics_.linef("sensors: %s: %s must be degrees Celsius from %.0f to %.0f", at.c_str(),
                                name.c_str(), SENSOR_MIN_CELSIUS, SENSOR_MAX_CELSIUS);
         } else {
             sensor->setTemperature(*celsius);

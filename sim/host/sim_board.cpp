@@ -60,7 +60,10 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
       paced_(options_.linePaced ? std::make_unique<PacedLine>(line, clock) : nullptr),
       line_(paced_ ? *paced_ : line),
       diagnostics_(diagnostics),
-      cells_((std::filesystem::create_directories(options_.stateDir), makeFlash(options_))),
+      stateLock_(options_.stateLock ? options_.stateLock
+                                    : (std::filesystem::create_directories(options_.stateDir),
+                                       std::make_shared<StateLock>(options_.stateDir))),
+      cells_(makeFlash(options_)),
       flash_(std::make_unique<StrataFlash>(*cells_, options_.profile.flash, [this] { return clock_.nowMicros(); })),
       cpld_(options_.profile.cpld),
       uart_(line_),
@@ -77,6 +80,13 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
                   : std::make_unique<HostVolume>(*cells_, options_.stateDir / "volume", clock)),
       tty_(uart_, clock),
       platform_{tty_, clock_, tasks_, *volume_, *volume_, memoryMap_, core_, pci_, heap_} {
+    // Files put into the volume by hand that take more than it holds: the
+    // loader would find a volume it cannot write to, so the board refuses
+    // to start and changes nothing.
+    if (const std::string problem = volume_->capacityProblem(); !problem.empty()) {
+        throw std::runtime_error(problem);
+    }
+    volume_->setTransferHook([this] { ram_.holdStuckBits(); });
     cells_->setPowerCut(&powerCut_);
     volume_->setPowerCut(&powerCut_);
     powerCut_.armAfter(options_.powerCutAfter, options_.powerCutSeed);
@@ -237,6 +247,7 @@ void SimBoard::machineCheck(const BoardMachineCheck& check) {
 }
 
 int SimBoard::handover(const E500Core::Handover& record) {
+    ram_.holdStuckBits();  // the code is taken as the cells hold it
     diagnostics_.linef("handover: entry=0x%08x mode=%u msr=0x%08x hid0=0x%08x", record.entry, record.startMode,
                        record.msr, record.hid0);
     for (const MemoryDump& dump : options_.dumps) {

@@ -40,6 +40,7 @@
 #include "host/sim_clock.h"
 #include "host/sim_heap.h"
 #include "host/sim_tasks.h"
+#include "host/state_lock.h"
 #include "platform/platform.h"
 
 namespace sim {
@@ -72,6 +73,10 @@ struct BoardOptions {
     uint64_t powerCutSeed = 0;          // makes the half-done step reproducible
     bool linePaced = false;             // the console line runs at the UART's speed
     int64_t machineCheckAtMicros = -1;  // a machine check once at this board time (-1: never)
+    // The lock of stateDir when the caller took it already (the simulator
+    // program does, before it writes the profile there); otherwise the
+    // board takes it, and a second board on the same directory is refused.
+    std::shared_ptr<StateLock> stateLock;
 };
 
 // Exit status of run() when the loader halted on a non-interactive console.
@@ -174,6 +179,7 @@ private:
     std::unique_ptr<PacedLine> paced_;  // between the line and the driver, when paced
     SerialLine& line_;                  // the line as the driver sees it
     Diagnostics& diagnostics_;
+    std::shared_ptr<StateLock> stateLock_;  // taken before anything of the state is read
     Ram ram_;
     std::unique_ptr<FlashArray> cells_;
     std::unique_ptr<StrataFlash> flash_;

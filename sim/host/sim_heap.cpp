@@ -43,6 +43,7 @@ int SimHeap::free(uint32_t address) {
     }
     uint32_t size = it->second;
     used_.erase(it);
+    ram_.holdStuckBits();  // what the block held meets its faults by now
     auto next = free_.lower_bound(address);
     if (next != free_.end() && address + size == next->first) {
         size += next->second;

@@ -4,8 +4,9 @@
 // hundreds of thousands of steps, a spread sample of them). After each cut
 // the board powers up again and boots with nobody at the console; it must
 // start a good image where one existed before (the old one or the new one),
-// read its image directory, keep its boot code, and have lost or changed no
-// file that the operation run whole leaves alone. A boot code update is the
+// read its image directory, keep its boot code, hold no more than its
+// volume's capacity, and have lost or changed no file that the operation run
+// whole leaves alone; the flash diagnostics lose the volume whole or not at all. A boot code update is the
 // exception: cut there, the board may not start at all (its boot code region
 // fails its own check), and then the service probe that writes boot code
 // must bring it back; a board that starts holds the old or the new boot code.
@@ -190,6 +191,24 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
         outcome.problem += outcome.bricked ? " boot code not the probe's;" : " started from a changed boot code;";
     }
     const std::map<std::string, std::string> filesAfter = volumeFiles(board);
+    // No cut leaves more on the volume than it holds (the simulator would
+    // refuse to start on it).
+    if (const std::string full = board.volume().capacityProblem(); !full.empty()) {
+        outcome.problem += " " + full + ";";
+    }
+    // The flash diagnostics' first erase takes the whole volume at once:
+    // after a cut it is all there or all gone, never a part of it.
+    if (!s.dimActive) {
+        size_t kept = 0;
+        for (const auto& [name, bytes] : filesBefore) {
+            const auto now = filesAfter.find(name);
+            kept += now != filesAfter.end() && now->second == bytes ? 1 : 0;
+        }
+        if (kept != 0 && kept != filesBefore.size()) {
+            outcome.problem += " " + std::to_string(kept) + " of " + std::to_string(filesBefore.size()) +
+                               " files kept;";
+        }
+    }
     for (const auto& [name, bytes] : filesBefore) {
         const auto now = filesAfter.find(name);
         if (whole == nullptr) {
@@ -377,8 +396,7 @@ std::vector<Scenario> scenarios() {
          nullptr,
          BOOT_CODE,
          sampled(12, 16)},
-        {"flash diagnostics (option 6), one pass",
-         [](TestBoard&) {},
+        {"flash diagnostics (option 6), one pass, over a volume with an image", oneGoodImage,
          [](TestBoard& board, LoaderOnBoard& loader) {
              board.type("1");
              loader->flash.flashLockBitsClear();

@@ -95,6 +95,23 @@ TEST(SimTcpConsole, ServesOneClientAtATimeOnTheAnnouncedPort) {
     EXPECT_EQ(sim.wait(10s), EXIT_TERMINATED) << sim.diagnostics();
 }
 
+TEST(SimStateLock, ASecondSimulatorOnTheSameBoardNamesTheFirstAndExits) {
+    ScratchDir dir;
+    const std::filesystem::path state = provisionedState(dir);
+    ChildProcess first(SIM, {"--state", state.string(), "--console", "pty"});
+    ASSERT_FALSE(first.waitForLine("swboot-sim: board state in", 10s).empty()) << first.diagnostics();
+    const auto profile = interop::readHostFile(state / "profile.toml");
+    ChildProcess second(SIM, {"--state", state.string(), "--profile", SWBOOT_PROFILES_DIR "/fiber.toml"});
+    EXPECT_EQ(second.wait(10s), 1);
+    EXPECT_NE(second.diagnostics().find("swboot-sim: the state directory " + state.string() + " is in use by process " +
+                                        std::to_string(first.pid()) + "; one simulator at a time runs a board"),
+              std::string::npos)
+        << second.diagnostics();
+    EXPECT_EQ(interop::readHostFile(state / "profile.toml"), profile) << "the board in use keeps its profile";
+    first.terminate();
+    EXPECT_EQ(first.wait(10s), EXIT_TERMINATED);
+}
+
 TEST(SimConsoleOption, RefusesConsolesItDoesNotKnow) {
     ScratchDir dir;
     for (const char* bad : {"tcp:", "tcp:http", "tcp:70000", "serial", "pty:1"}) {

@@ -189,6 +189,18 @@ TEST(FlashDiagnostics, OnePassTestsEverySectorBelowTheBootCodeAndTheVolumeIsForm
     EXPECT_NE(next.find("\n\nTFFS Formatted....Device details...\n"), std::string::npos) << next;
 }
 
+// The erases reach the volume at once, as on the board: its files are gone
+// in the same session, and option 1 finds no code to start.
+TEST(FlashDiagnostics, TheVolumeIsGoneAtOnceAndTheCodeNoLongerStarts) {
+    MenuBoard menu(Code::Good);
+    EXPECT_EQ(menu.run({"6", "y", "1", "1"}), 0) << menu.board.diagnosticsText();
+    const std::string text = menu.menuText();
+    const size_t passed = text.find("Flash Diagnostics passed");
+    ASSERT_NE(passed, std::string::npos) << text;
+    EXPECT_FALSE(menu.handedOver()) << text.substr(passed);
+    EXPECT_TRUE(menu.board.volume().storedFiles().empty());
+}
+
 TEST(FlashDiagnostics, AStuckBitEndsTheTestWithTheTwoLines) {
     sim::BoardOptions options;
     // Word 5 of sector 3 cannot be programmed: a bit that stays 1.

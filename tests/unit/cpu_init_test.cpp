@@ -103,12 +103,19 @@ TEST(Temperature, TheTemperatureFileChangesSensorsWhileTheBoardRuns) {
               "\nMAC Temp sensor read +20 degrees Celsius (68 degrees Fahrenheit)\n"
               "\nMAC Temp sensor read +125 degrees Celsius (257 degrees Fahrenheit)\n");
     const std::string said = board.diagnosticsText();
-    for (const char* line : {"sensors: temperatures.toml: CPU must be degrees Celsius from -55 to 125",
-                             "sensors: temperatures.toml: this board has no sensor called 'FAN'",
-                             "sensors: temperatures.toml: LM75A must be degrees Celsius from -55 to 125",
+    for (const char* line : {"sensors: temperatures.toml:1: CPU must be degrees Celsius from -55 to 125",
+                             "sensors: temperatures.toml:2: this board has no sensor called 'FAN'",
+                             "sensors: temperatures.toml:3: LM75A must be degrees Celsius from -55 to 125",
                              "sensors: LM75B now reads 125.0 C"}) {
         EXPECT_NE(said.find(line), std::string::npos) << line;
     }
+    // Not a number is no temperature either.
+    edit("\nCPU = nan\nLM75A = -inf\n");
+    EXPECT_EQ(shown(on, &CpuInit::temperatureShow),
+              "\nCPU Temp sensor read +70 degrees Celsius (158 degrees Fahrenheit)\n"
+              "\nMAC Temp sensor read +20 degrees Celsius (68 degrees Fahrenheit)\n"
+              "\nMAC Temp sensor read +125 degrees Celsius (257 degrees Fahrenheit)\n");
+    EXPECT_NE(board.diagnosticsText().find("temperatures.toml:2: CPU must be degrees"), std::string::npos);
     edit("CPU = [");
     shown(on, &CpuInit::temperatureShow);
     EXPECT_NE(board.diagnosticsText().find("no temperature changed"), std::string::npos);

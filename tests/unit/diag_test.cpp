@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "board/board_events.h"
+#include "host/provision.h"
 #include "support/loader_on_board.h"
+#include "support/menu_board.h"
 #include "support/test_board.h"
 
 namespace {
@@ -112,6 +114,44 @@ INSTANTIATE_TEST_SUITE_P(
                   "SDRAM test: could not allocate 0x00000002 bytes; test not run.\n"}),
     [](const ::testing::TestParamInfo<SdramCase>& param) { return "case" + std::to_string(param.index); });
 
+// A stuck bit under the heap's first blocks: the allocations succeed and
+// the board comes up to the Boot Menu; the RAM test finds the bit.
+TEST(SdramTestFaults, AStuckBitWhereTheLogLivesTakesNoMemoryAway) {
+    sim::BoardOptions options;
+    options.profile.ramFaults = {stuck(HEAP_BASE + 4, 0, 1)};
+    TestBoard board(std::move(options));
+    testing_support::boot::plantCode(board, testing_support::boot::Code::Good);
+    board.type("2");
+    EXPECT_EQ(board.run(), 0);
+    const std::string shown = plainText(board.output());
+    EXPECT_EQ(shown.find("Cannot malloc enough memory"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("Error trying to allocate mem"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("[Boot Menu] "), std::string::npos) << shown;
+}
+
+// The ready-made bad boards come up as a new user would see them: one
+// starts its code (its bad bit lies where only the RAM test looks), the
+// other's bad byte lies under the image's CRC check, which fails.
+TEST(SdramTestFaults, TheReadyMadeBadRamBoardsComeUpAndShowTheirFaultsWhereTheBoardWould) {
+    const std::filesystem::path dir = SWBOOT_PROFILES_DIR;
+    for (const char* name : {"bad-ram.toml", "bad-ram-image.toml"}) {
+        sim::BoardOptions options;
+        options.profile = sim::BoardProfile::load(dir / name);
+        TestBoard board(std::move(options));
+        board.formatVolume();
+        board.writeFile("image1", sim::demoImage());
+        board.writeFile("boot.dim", testing_support::boot::DEFAULT_DIM);
+        EXPECT_EQ(board.run(), 0) << name;
+        const std::string shown = plainText(board.output());
+        const bool crcFails = std::string(name) == "bad-ram-image.toml";
+        EXPECT_EQ(shown.find("Cannot malloc enough memory"), std::string::npos) << name << shown;
+        EXPECT_EQ(shown.find("Error trying to allocate mem"), std::string::npos) << name << shown;
+        EXPECT_EQ(shown.find(" active image failed crc check.") != std::string::npos, crcFails) << name << shown;
+        EXPECT_EQ(shown.find("[Boot Menu] ") != std::string::npos, crcFails) << name << shown;
+        EXPECT_EQ(board.board().core().handoverCount(), crcFails ? 0 : 1) << name;
+    }
+}
+
 TEST(SdramTestFaults, MemoryTheLoaderCannotUseAsBytesIsMemoryItCouldNotGet) {
     sim::BoardOptions options;
     options.profile.ramFaults = {shortedLine(20, 3)};  // no run of the heap is plain memory
@@ -148,7 +188,13 @@ TEST(RamFaults, BusAndViewsSeeTheSameCells) {
     EXPECT_EQ(ram.load(0x2000, 4), 0x00000100u) << "data bit 8 of the word stuck at 1";
     EXPECT_EQ(ram.load(0x2002, 1), 0x01u);
     EXPECT_EQ(ram.load(0x2003, 1), 0x00u);
-    EXPECT_TRUE(ram.view(0x1FF0, 0x20).empty()) << "holds the stuck cell";
+    EXPECT_TRUE(ram.plainView(0x2000, 0x20).empty()) << "holds the stuck cell";
+    auto cells = ram.view(0x2000, 0x20);
+    ASSERT_EQ(cells.size(), 0x20u) << "bulk work gets the cells, stuck bit and all";
+    EXPECT_EQ(cells[2], 0x01);
+    cells[2] = 0x00;
+    ram.holdStuckBits();
+    EXPECT_EQ(cells[2], 0x01) << "a byte stored through the view meets the stuck bit";
     EXPECT_TRUE(ram.view(0x0FF0, 0x20).empty()) << "crosses the open line's boundary";
     auto folded = ram.view(0x1000, 4);
     ASSERT_EQ(folded.size(), 4u);

@@ -4,6 +4,7 @@
 // the system clock set from the clock at startup, across a restart.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -216,5 +217,50 @@ TEST(Ds1340, StartupSetsTheSystemClockFromTheRtcAndTheTimeSurvivesARestart) {
               std::vector<int>({2012, 6, 15, 14, 14}));
     EXPECT_LT(now.second - 15, 30);  // the boot took a few seconds
 }
+
+// The kept state is read as strictly as the board profile: a value that is
+// not what the clock can hold stops the board with the file, the line and
+// the reason, and the file stays as it was.
+struct BadRtcState {
+    const char* text;
+    const char* said;
+};
+
+class Ds1340StateFile : public ::testing::TestWithParam<BadRtcState> {};
+
+TEST_P(Ds1340StateFile, ABadValueStopsTheBoardAndChangesNothing) {
+    TempDir dir;
+    const auto state = dir.path() / "board";
+    std::filesystem::create_directories(state);
+    const std::string text = GetParam().text;
+    interop::writeHostFile(state / "rtc.toml", std::vector<uint8_t>(text.begin(), text.end()));
+    sim::BoardOptions options;
+    options.stateDir = state;
+    options.flashInMemory = true;
+    sim::VirtualClock clock;
+    sim::ScriptedLine line(clock);
+    sim::Diagnostics diagnostics;
+    try {
+        sim::SimBoard board(options, clock, line, diagnostics);
+        ADD_FAILURE() << "the board started";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()), (state / "rtc.toml").string() + ":" + GetParam().said);
+    }
+    const auto kept = interop::readHostFile(state / "rtc.toml");
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, Ds1340StateFile,
+    ::testing::Values(BadRtcState{"offset_us = 1.5\n", "1: 'offset_us' must be an integer"},
+                      BadRtcState{"offset_us = \"x\"\n", "1: 'offset_us' must be an integer"},
+                      BadRtcState{"offset_us = 5\ncontrol = 99999\n", "2: 'control' must be from 0 to 255"},
+                      BadRtcState{"trickle = -1\n", "1: 'trickle' must be from 0 to 255"},
+                      BadRtcState{"flags = 256\n", "1: 'flags' must be from 0 to 255"},
+                      BadRtcState{"weekday_shift = 7\n", "1: 'weekday_shift' must be from 0 to 6"},
+                      BadRtcState{"frozen_us = 2.0\n", "1: 'frozen_us' must be an integer"},
+                      BadRtcState{"oscillator_stopped = 1\n", "1: 'oscillator_stopped' must be true or false"},
+                      BadRtcState{"\ncentury_enable = \"no\"\n", "2: 'century_enable' must be true or false"},
+                      BadRtcState{"offset_us = 0\nalarm = 3\n", "2: unknown key 'alarm'"}));
 
 }  // namespace

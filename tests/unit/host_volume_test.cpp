@@ -195,17 +195,33 @@ TEST_P(MountedVolumeTest, MountingAgainKeepsOpenFilesAndOtherDrivesAndNamesAreRe
     EXPECT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), OK);
 }
 
-TEST_P(MountedVolumeTest, ErasedOrDamagedFormatRecordFailsTheNextMountAndFormatEmpties) {
+TEST_P(MountedVolumeTest, AChangeOfTheWindowLosesTheFilesAtOnceAndADamagedRecordFailsTheMount) {
     ASSERT_EQ(volume_.mkdir("files"), OK);
     ASSERT_EQ(put("files/image1", "code"), 4);
     const int fd = volume_.open("files/image1", swboot::OPEN_RDONLY, 0);
     ASSERT_GE(fd, 0);
 
+    // The boot code region is no part of the volume.
+    flash_.eraseUnit(sim::VOLUME_UNIT_COUNT);
+    EXPECT_TRUE(volume_.mounted());
+    EXPECT_EQ(volume_.openCount(), 1);
+
+    // An erase of the window takes the volume at once, files and all.
     flash_.eraseUnit(0);
-    EXPECT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), ERROR);
     EXPECT_FALSE(volume_.mounted());
     EXPECT_EQ(volume_.openCount(), 0);
-    EXPECT_TRUE(volume_.entryExists("files/image1"));  // nothing lost until the format
+    EXPECT_FALSE(volume_.entryExists("files/image1"));
+    EXPECT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), ERROR);
+
+    ASSERT_EQ(volume_.tffsDevFormat(0, {}), OK);
+    ASSERT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), OK);
+    ASSERT_EQ(put("image1", "code"), 4);
+    // A unit past the record: the record holds, the files are gone.
+    const uint8_t programmed[] = {0x00};
+    flash_.program(sim::VOLUME_WINDOW_SIZE - 1, programmed);
+    EXPECT_FALSE(volume_.mounted());
+    EXPECT_TRUE(volume_.storedFiles().empty());
+    EXPECT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), OK);
 
     ASSERT_EQ(volume_.tffsDevFormat(0, {}), OK);
     ASSERT_EQ(volume_.usrTffsConfig(0, 0, "/DskVol/"), OK);

@@ -225,6 +225,24 @@ TEST_F(ImageStoreTest, AllocationFailureIsReported) {
     EXPECT_EQ(loader.takeOutput(), "\nError trying to allocate mem for file image1 \n");
 }
 
+// A bad RAM cell under the buffer is no allocation failure: the image is
+// read into it, the cell changes what is stored, and the check fails.
+TEST_F(ImageStoreTest, ABadCellUnderTheBufferFailsTheCheckAsOnTheBoard) {
+    board.writeFile("image1", goodImage());
+    sim::SimHeap& heap = board.board().heap();
+    const uint32_t buffer = heap.allocate(1).address;  // where the next block starts
+    heap.free(buffer);
+    std::vector<sim::Ram::Fault> faults;
+    for (int bit = 0; bit < 32; ++bit) {
+        faults.push_back({.kind = sim::Ram::Fault::Kind::StuckBit, .address = buffer + 0x100, .bit = bit, .level = 1});
+    }
+    board.board().ram().setFaults(faults);
+    EXPECT_EQ(activeCheck(), IMAGE_CRC_BAD);
+    EXPECT_EQ(loader.takeOutput(), "");
+    board.board().ram().setFaults({});
+    EXPECT_EQ(activeCheck(), IMAGE_CRC_GOOD);
+}
+
 TEST_F(ImageStoreTest, TheActiveImageIsTheOneTheDirectoryNamesOrElseTheFirst) {
     board.writeFile("boot.dim", SWAPPED_IMAGES);
     loader.run([&] { loader->dim.dimInitialize(); });

@@ -80,6 +80,7 @@ public:
     int wait(std::chrono::milliseconds timeout);
     void terminate();
     std::string diagnostics();
+    int pid() const { return pid_; }
 
 private:
     void collect(int fd);
