@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "common/text.h"
 #include "loader.h"
@@ -59,6 +60,29 @@ bool senderNameUsable(const char* name) {
         }
     }
     return false;
+}
+
+// The length a YMODEM header text announces: its first field when that is
+// a decimal number without a sign that a long can hold; otherwise 0, which
+// means no length was given (a "-5" would otherwise drop every byte).
+long ymodemLengthField(const char* text) {
+    const char* p = text;
+    while (*p == ' ') {
+        ++p;
+    }
+    long length = 0;
+    const char* digits = p;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        const int digit = *p - '0';
+        if (length > (std::numeric_limits<long>::max() - digit) / 10) {
+            return 0;
+        }
+        length = length * 10 + digit;
+    }
+    if (p == digits || (*p != '\0' && *p != ' ')) {
+        return 0;
+    }
+    return length;
 }
 
 }  // namespace
@@ -420,6 +444,7 @@ Xmodem::Step Xmodem::ymodemHeader(int& result) {
     int fileType = 0;
     std::sscanf(headerText, "%ld%lo%o%o%d%ld%d", &length, &modificationTime, &mode, &serialNumber, &filesLeft,
                 &bytesLeft, &fileType);
+    length = ymodemLengthField(headerText);
     debugLine(1, "DEBUG: header info: %s\n\r", headerText);
     tipLine("YMODEM file name: %s\n", name);
     ymodemCount_ = 0;
