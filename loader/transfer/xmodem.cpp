@@ -147,11 +147,16 @@ int Xmodem::receiveFlow() {
         textCopy(fileName_, sizeof fileName_, name);
         nameGiven_ = true;
     }
+    // The line is raw before the pauses: a sender started early -- taking
+    // the "C" of the text above for the request -- must not get its block
+    // echoed back, where it reads its own bytes as answers and gives up.
+    // What it sent meanwhile is flushed when the receiver starts, and the
+    // receiver's own requests and limits take it from there.
+    rawModeEnter();
     if (s_.wait) {
         sleepMillis(WAIT_OPTION_SECONDS * 1000);
     }
     sleepMillis(speedMillis(RECEIVE_PAUSE_NUMERATOR));
-    rawModeEnter();
 
     int result = receive(false);
     while (result != XMODEM_RECEIVE_DONE && result != XMODEM_RECEIVE_FAILED) {

@@ -102,7 +102,16 @@ int Xmodem::receive(bool continuing) {
     ymodemLength_ = 0;
     ymodemCount_ = 0;
     ymodemLengthAnnounced_ = false;
-    inputFlush();
+    if (continuing) {
+        inputFlush();
+    } else {
+        // A sender started early (it may take a "C" in the text before the
+        // transfer for the request) may still be sending a block: what is
+        // left of it would be hunted for start bytes, and an EOT in its data
+        // would end the transfer at once. The request goes out once the line
+        // has been quiet for a second.
+        lineClearWait();
+    }
     // Inside a batch the next block is a header (or the batch end), not
     // data: the 1K request waits for the data request after the header. A
     // sender that knows no "K" would otherwise read it where it waits for
