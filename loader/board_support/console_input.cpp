@@ -20,21 +20,37 @@ void ConsoleInput::consoleLineClean(const char* raw, char* clean) {
     clean[count] = '\0';
 }
 
+void ConsoleInput::lineAwait(char* raw, char* clean) {
+    for (;;) {
+        std::memset(raw, 0, CONSOLE_LINE_SIZE);
+        std::memset(clean, 0, CONSOLE_LINE_SIZE);
+        if (loader_.io.lineRead(raw, CONSOLE_LINE_SIZE)) {
+            return;
+        }
+    }
+}
+
 uint8_t ConsoleInput::menuNumberRead() {
     char raw[CONSOLE_LINE_SIZE];
     char clean[CONSOLE_LINE_SIZE];
-    for (;;) {
-        std::memset(raw, 0, sizeof raw);
-        std::memset(clean, 0, sizeof clean);
-        if (loader_.io.lineRead(raw, sizeof raw)) {
-            break;
-        }
-    }
+    lineAwait(raw, clean);
     if (raw[0] == '?') {
         return MENU_CHOICE_LIST;
     }
     consoleLineClean(raw, clean);
     return static_cast<uint8_t>(decimalToInt(clean));
+}
+
+bool ConsoleInput::menuCountRead(uint8_t& count) {
+    char raw[CONSOLE_LINE_SIZE];
+    char clean[CONSOLE_LINE_SIZE];
+    lineAwait(raw, clean);
+    consoleLineClean(raw, clean);
+    if (!textIsDecimal(clean)) {
+        return false;
+    }
+    count = static_cast<uint8_t>(decimalToInt(clean));
+    return true;
 }
 
 char ConsoleInput::menuAnswerRead() {

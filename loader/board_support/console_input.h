@@ -20,6 +20,11 @@ public:
     // A menu number 0..255 (the low 8 bits of the decimal value typed), or
     // 99 for a line starting with "?". Reads until a line arrives.
     uint8_t menuNumberRead();
+    // A count read as menuNumberRead reads a menu number, for questions
+    // where taking a slip of the keyboard for 0 would do harm: false when
+    // the cleaned line is not a decimal number ("?", letters, an empty
+    // line, digits followed by anything but blanks).
+    bool menuCountRead(uint8_t& count);
     // The first character of the cleaned answer; 0 for an empty line or
     // when nothing could be read.
     char menuAnswerRead();
@@ -30,6 +35,9 @@ public:
     void baudRateMenu();
 
 private:
+    // Clears both buffers and reads a line into raw, as long as it takes.
+    void lineAwait(char* raw, char* clean);
+
     Loader& loader_;
 };
 

@@ -37,6 +37,33 @@ int32_t decimalToInt(const char* text) {
     return static_cast<int32_t>(value);
 }
 
+namespace {
+
+bool blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+
+}  // namespace
+
+bool textIsDecimal(const char* text) {
+    const char* p = text;
+    while (blank(*p)) {
+        ++p;
+    }
+    if (*p == '+' || *p == '-') {
+        ++p;
+    }
+    const char* digits = p;
+    while (*p >= '0' && *p <= '9') {
+        ++p;
+    }
+    if (p == digits) {
+        return false;
+    }
+    while (blank(*p)) {
+        ++p;
+    }
+    return *p == '\0';
+}
+
 uint32_t hexToUnsigned(const char* text) {
     if (text == nullptr) {
         return 0;

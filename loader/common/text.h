@@ -12,6 +12,11 @@ namespace swboot {
 // first non-digit, no digits give 0, values beyond the range saturate.
 int32_t decimalToInt(const char* text);
 
+// True when decimalToInt reads the text as a number rather than as 0 for
+// want of one: after leading blanks and an optional sign, one or more
+// decimal digits, followed by nothing but blanks.
+bool textIsDecimal(const char* text);
+
 // Unsigned hexadecimal conversion in the manner of strtoul with base 16 on
 // the board: leading blanks and an optional 0x are allowed, conversion stops
 // at the first character that is not a hex digit, no digits (or a null

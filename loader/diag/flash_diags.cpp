@@ -44,7 +44,14 @@ void FlashDiagnostics::run_flash_diags() {
     Stdio& io = l.io;
     io.printf("\n\nInput number of diagnostic iterations -> ");
     io.flush();
-    uint32_t count = l.input.menuNumberRead();
+    // A count of 0 runs until a reset, so a slip of the keyboard that would
+    // read as 0 is refused rather than wearing the flash out.
+    uint8_t typed = 0;
+    if (!l.input.menuCountRead(typed)) {
+        io.printf("\nERROR: The number of iterations must be a number. Test not run.\n");
+        return;
+    }
+    uint32_t count = typed;
     io.printf("Testing 2 x 28F128J3 base: 0x%08x\n", FLASH_DIAG_BASE);
     MemoryHandle buffer(l.p.memory, FLASH_DIAG_SECTOR_SIZE);
     if (!buffer) {

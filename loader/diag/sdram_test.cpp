@@ -1,5 +1,6 @@
 #include "diag/sdram_test.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "common/bytes.h"
@@ -11,6 +12,7 @@ namespace {
 
 constexpr uint32_t WORD = 4;
 constexpr uint32_t ALL_ONES = 0xFFFFFFFF;
+constexpr size_t WROTE_LINE_SIZE = 32;
 
 // The offset of the first 32-bit word of the bytes that is not the value
 // (given as a repeated byte: 0x00 or 0xFF), or the length.
@@ -35,11 +37,11 @@ size_t firstOtherWord(const uint8_t* bytes, size_t length, uint8_t fillByte) {
 
 }  // namespace
 
-void SdramTest::report(const char* title, uint32_t location, uint32_t wrote, uint32_t read) {
+void SdramTest::report(const char* title, uint32_t location, const char* wroteLine, uint32_t read) {
     Stdio& io = loader_.io;
     io.printf("%s", title);
     io.printf("Location 0x%08x\n", location);
-    io.printf("Wrote    0x%08x\n", wrote);
+    io.printf("%s", wroteLine);
     io.printf("Read     0x%08x\n", read);
 }
 
@@ -113,8 +115,10 @@ bool SdramTest::walkingTest(uint32_t base, size_t size, bool inverted) {
             bus.write32(static_cast<uint32_t>(address), pattern);
             uint32_t value = bus.read32(static_cast<uint32_t>(address));
             if (value != pattern) {
+                char wroteLine[WROTE_LINE_SIZE];
+                std::snprintf(wroteLine, sizeof wroteLine, "Wrote    0x%08x\n", pattern);
                 report(inverted ? "SDRAM walking 0's test failed.\n" : "SDRAM walking 1's test failed.\n",
-                       static_cast<uint32_t>(address), pattern, value);
+                       static_cast<uint32_t>(address), wroteLine, value);
                 return false;
             }
         }
@@ -128,11 +132,11 @@ bool SdramTest::aliasingTest(uint32_t base, size_t size) {
     uint32_t read = 0;
     fill(base, length, 0);
     if (firstDifference(base, length, 0, true, ALL_ONES, where, read)) {
-        report("SDRAM Address Aliasing error.\n", where, 0, read);
+        report("SDRAM Address Aliasing error.\n", where, "Wrote    0x00000000\n", read);
         return false;
     }
     if (firstDifference(base, length, ALL_ONES, false, 0, where, read)) {
-        report("SDRAM Address Aliasing error.\n", where, ALL_ONES, read);
+        report("SDRAM Address Aliasing error.\n", where, "Wrote    0xFFFFFFFF\n", read);
         return false;
     }
     return true;

@@ -34,7 +34,10 @@ private:
     // address of the first word that differs, with what it read, or false.
     bool firstDifference(uint32_t address, uint32_t length, uint32_t expected, bool replace, uint32_t replacement,
                          uint32_t& where, uint32_t& read);
-    void report(const char* title, uint32_t location, uint32_t wrote, uint32_t read);
+    // A failure: its title, the address, the line of what was written (the
+    // walking tests show their pattern, the aliasing test its fixed value)
+    // and what was read.
+    void report(const char* title, uint32_t location, const char* wroteLine, uint32_t read);
 
     Loader& loader_;
 };

@@ -125,8 +125,24 @@ int CodeLoad::bootCodeExtract(uint32_t offset, uint32_t size) {
     // The boot code file holds exactly this image's boot code: an earlier,
     // longer one must not leave a tail behind.
     FileHandle out(files, files.open(CODE_LOAD_BOOT_CODE_FILE, OPEN_CREAT | OPEN_WRONLY | OPEN_TRUNC, BOOT_CODE_FILE_MODE));
-    if (out.isOpen() && got > 0) {
-        files.write(out.fd(), buffer.data(), static_cast<size_t>(got));
+    if (!out.isOpen()) {
+        return CODE_LOAD_OK;
+    }
+    long stored = 0;
+    while (stored < got) {
+        long n = files.write(out.fd(), buffer.data() + stored, static_cast<size_t>(got - stored));
+        if (n <= 0) {
+            break;
+        }
+        stored += n;
+    }
+    if (stored < static_cast<long>(size)) {
+        // Part of a boot code is no boot code: the file goes, so that no
+        // update can start from it. The operational code is still loaded.
+        out.close();
+        files.remove(CODE_LOAD_BOOT_CODE_FILE);
+        io.printf("ERROR: only %ld of the %u bytes of boot code could be stored in %s; the file was deleted.\n",
+                  stored, size, CODE_LOAD_BOOT_CODE_FILE);
     }
     return CODE_LOAD_OK;
 }

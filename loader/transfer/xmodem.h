@@ -4,10 +4,14 @@
 // batch names. One argument string drives it ("-cbrke xcode.bin",
 // "cbske asciilog.bin"); the result is 0 or -1.
 //
-// This file holds the command, its settings, the line primitives and the
-// small reports; the receiver is in xmodem_receive.cpp and the sender in
-// xmodem_send.cpp. All working storage lives in the object and is reset at
-// the start of each command: the command is not re-entrant.
+// The command is built from these parts: xmodem.cpp (the command and its
+// receive and send flows), xmodem_arguments.cpp (the argument string and
+// the option letters), xmodem_line.cpp (console handling and the line
+// primitives), xmodem_reports.cpp (labels, time and rate reports, log and
+// tip lines), xmodem_receive.cpp (the receiver), xmodem_send.cpp (the
+// sender) and xmodem_crc.cpp (the CRC-16). All working storage lives in the
+// object and is reset at the start of each command: the command is not
+// re-entrant.
 #pragma once
 
 #include <cstddef>

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "common/text.h"
 #include "loader.h"
@@ -61,6 +62,29 @@ bool senderNameUsable(const char* name) {
     return false;
 }
 
+// The length a YMODEM header text announces: its first field when that is
+// a decimal number without a sign that a long can hold; otherwise 0, which
+// means no length was given (a "-5" would otherwise drop every byte).
+long ymodemLengthField(const char* text) {
+    const char* p = text;
+    while (*p == ' ') {
+        ++p;
+    }
+    long length = 0;
+    const char* digits = p;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        const int digit = *p - '0';
+        if (length > (std::numeric_limits<long>::max() - digit) / 10) {
+            return 0;
+        }
+        length = length * 10 + digit;
+    }
+    if (p == digits || (*p != '\0' && *p != ' ')) {
+        return 0;
+    }
+    return length;
+}
+
 }  // namespace
 
 int Xmodem::receive(bool continuing) {
@@ -78,7 +102,16 @@ int Xmodem::receive(bool continuing) {
     ymodemLength_ = 0;
     ymodemCount_ = 0;
     ymodemLengthAnnounced_ = false;
-    inputFlush();
+    if (continuing) {
+        inputFlush();
+    } else {
+        // A sender started early (it may take a "C" in the text before the
+        // transfer for the request) may still be sending a block: what is
+        // left of it would be hunted for start bytes, and an EOT in its data
+        // would end the transfer at once. The request goes out once the line
+        // has been quiet for a second.
+        lineClearWait();
+    }
     // Inside a batch the next block is a header (or the batch end), not
     // data: the 1K request waits for the data request after the header. A
     // sender that knows no "K" would otherwise read it where it waits for
@@ -420,6 +453,7 @@ Xmodem::Step Xmodem::ymodemHeader(int& result) {
     int fileType = 0;
     std::sscanf(headerText, "%ld%lo%o%o%d%ld%d", &length, &modificationTime, &mode, &serialNumber, &filesLeft,
                 &bytesLeft, &fileType);
+    length = ymodemLengthField(headerText);
     debugLine(1, "DEBUG: header info: %s\n\r", headerText);
     tipLine("YMODEM file name: %s\n", name);
     ymodemCount_ = 0;

@@ -269,6 +269,29 @@ TEST(FlashDiagnostics, AWordLeftAfterAnEraseEndsTheTestWithTheTwoLines) {
     }
 }
 
+// A count that is no number would read as 0, which passes until a reset:
+// it is refused before anything is erased. (The power goes off at the
+// first erase, should one come.)
+TEST(FlashDiagnostics, ACountThatIsNotANumberIsRefusedBeforeAnythingIsErased) {
+    for (const char* typed : {"lots", "", "5 passes"}) {
+        TestBoard board;
+        board.formatVolume();
+        board.board().flash().setCellHook([](const sim::StrataFlash::CellWork& work) {
+            if (work.kind == sim::StrataFlash::CellWork::Kind::Erase) {
+                throw sim::BoardPowerOff{"erased", 0};
+            }
+        });
+        board.typeLines({"6", "y", typed});
+        EXPECT_EQ(board.run(), 0) << typed;
+        const std::string text = plainText(board.output());
+        const std::string end = std::string("\n\nInput number of diagnostic iterations -> ") + typed +
+                                "\n\nERROR: The number of iterations must be a number. Test not run.\n" + PROMPT;
+        ASSERT_GE(text.size(), end.size()) << typed;
+        EXPECT_EQ(text.substr(text.size() - end.size()), end) << typed;
+        EXPECT_EQ(board.board().flash().eraseCount(0, 0), 0u) << typed;
+    }
+}
+
 TEST(FlashDiagnostics, AnEraseThatFailsResetsTheBoard) {
     sim::BoardOptions options;
     // A bit stuck at 0 fails the erase itself.

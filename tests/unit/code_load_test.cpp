@@ -146,6 +146,108 @@ TEST_F(CodeLoadTest, ShorterBootCodeOfASecondLoadReplacesTheFirst) {
     EXPECT_EQ(board.readFile("bootcode.bin"), std::vector<uint8_t>(1000, 0x5A));
 }
 
+TEST_F(CodeLoadTest, BootCodeTheVolumeCannotHoldWholeIsReportedAndTheCodeIsStillInstalled) {
+    std::vector<uint8_t> image = goodImage({.codeSeed = 11, .bootCode = true, .bootCodeBytes = 3000});
+    std::vector<uint8_t> received = padded(image, (image.size() + 1023) / 1024 * 1024, PEER_SUB);
+    // Room for the received file and 1024 bytes more.
+    sim::HostVolume& volume = board.volume();
+    const uint64_t filler = volume.capacityBytes() - volume.usedBytes() - received.size() - 1024;
+    const int fd = volume.creat("filler", swboot::OPEN_RDWR);
+    const std::vector<uint8_t> zeros(filler, 0);
+    ASSERT_EQ(volume.write(fd, zeros.data(), zeros.size()), static_cast<long>(filler));
+    ASSERT_EQ(volume.close(fd), 0);
+
+    EXPECT_EQ(load(image), 0);
+    EXPECT_TRUE(textHas("Extracting boot code from image...\n"
+                        "ERROR: only 1024 of the 3000 bytes of boot code could be stored in bootcode.bin; "
+                        "the file was deleted.\n"
+                        "Storing Operational code in Flash. This may take several minutes...\n\n"))
+        << text();
+    EXPECT_FALSE(board.fileExists("bootcode.bin"));
+    EXPECT_EQ(board.readFile("image2"), received);
+    EXPECT_FALSE(board.fileExists("xcode.bin"));
+}
+
+// A terminal program started as soon as the loader's first line shows, as
+// "sx -k" invites: it takes every byte it reads from then on -- the "C"s
+// of the loader's text included -- for an answer: ACK sends the next
+// block, "C" or NAK the same block again, ten times at most, then it
+// gives up with CANs; anything else it ignores.
+class EarlySender : public sim::ScriptedLine::Peer {
+public:
+    EarlySender(sim::ScriptedLine& line, std::vector<uint8_t> file) : line_(line), file_(std::move(file)) {
+        line_.setPeer(this);
+    }
+    ~EarlySender() override { line_.setPeer(nullptr); }
+    void transmitted(sim::ScriptedLine& line, const uint8_t* data, size_t length) override {
+        for (size_t i = 0; i < length && !over_; ++i) {
+            const uint8_t c = data[i];
+            if (c == PEER_ACK && block_ > 0) {
+                retries_ = 0;
+                if (static_cast<size_t>(block_) * 1024 >= file_.size()) {
+                    over_ = eotSent_;
+                    eotSent_ = true;
+                    line.deliverAt(line.clock().nowMicros() + PEER_REPLY_DELAY_MICROS, std::vector<uint8_t>{PEER_EOT});
+                    continue;
+                }
+                ++block_;
+            } else if (c != 'C' && c != PEER_NAK) {
+                continue;
+            } else if (block_ == 0) {
+                block_ = 1;
+            } else if (++retries_ > 10) {
+                gaveUp_ = over_ = true;
+                line.deliverAt(line.clock().nowMicros() + PEER_REPLY_DELAY_MICROS, std::vector<uint8_t>(8, PEER_CAN));
+                continue;
+            }
+            const size_t from = static_cast<size_t>(block_ - 1) * 1024;
+            std::vector<uint8_t> part(file_.begin() + static_cast<long>(from),
+                                      file_.begin() + static_cast<long>(std::min(file_.size(), from + 1024)));
+            line.deliverAt(line.clock().nowMicros() + PEER_REPLY_DELAY_MICROS,
+                           xmodemBlock(block_, padded(part, 1024, PEER_SUB), true));
+        }
+    }
+    bool gaveUp() const { return gaveUp_; }
+
+private:
+    sim::ScriptedLine& line_;
+    std::vector<uint8_t> file_;
+    int block_ = 0;
+    int retries_ = 0;
+    bool eotSent_ = false;
+    bool over_ = false;
+    bool gaveUp_ = false;
+};
+
+// On a line held to 9600 or 115200 baud the sender starts while the loader
+// still prints its "Ready" lines: its first blocks must neither come back
+// to it as echo nor be taken apart for start bytes (the file holds every
+// byte value, EOT, ACK, NAK and "C" among them); the receiver asks once
+// the line is quiet and the file arrives whole.
+TEST(CodeLoadEarlySender, ASenderStartedWhileTheLoaderPrintsStillGetsTheFileThrough) {
+    std::vector<uint8_t> file(5000);
+    for (size_t i = 0; i < file.size(); ++i) {
+        file[i] = static_cast<uint8_t>(i * 7 + i / 256);
+    }
+    for (uint32_t speed : {9600u, 115200u}) {
+        sim::BoardOptions options;
+        options.linePaced = true;
+        TestBoard board(std::move(options));
+        LoaderOnBoard loader(board);
+        board.board().tty().baudRateSet(speed);
+        EarlySender sender(board.line(), file);
+        int result = -1;
+        EXPECT_EQ(loader.run([&] {
+            loader->io.printf("Ready to receive the file with XMODEM/CRC....\n");
+            result = loader->xmodem.xmodem("-cbrke xcode.bin");
+        }),
+                  "");
+        EXPECT_EQ(result, 0) << speed;
+        EXPECT_FALSE(sender.gaveUp()) << speed;
+        EXPECT_EQ(board.readFile("xcode.bin"), padded(file, 5120, PEER_SUB)) << speed;
+    }
+}
+
 TEST_F(CodeLoadTest, FailedInstallKeepsTheStoredCode) {
     board.volume().injectFailure(sim::HostVolume::Operation::Rename);
     EXPECT_EQ(load(goodImage({.codeSeed = 9})), 1);

@@ -58,6 +58,31 @@ TEST_F(MenuNumberRead, NumbersAreTheLowEightBitsOfTheCleanedDecimalValueAndAQues
     }
 }
 
+// A count is read like a menu number, but a line that is no number is
+// refused instead of read as 0.
+TEST(MenuCountRead, ACountIsTheMenuNumberOfALineThatIsADecimalNumberAndNothingElse) {
+    const struct {
+        const char* typed;
+        int count;  // -1: refused
+    } cases[] = {
+        {"0", 0}, {"7", 7}, {"263", 7}, {"-1", 255}, {"+3", 3}, {" 12 ", 12}, {"1\b2", 2},
+        {"lots", -1}, {"", -1}, {" ", -1}, {"?", -1}, {"5x", -1}, {"1 2", -1}, {"-", -1}, {"\b5", -1},
+    };
+    for (const auto& c : cases) {
+        TestBoard board;
+        LoaderOnBoard fixture(board);
+        board.type(c.typed);
+        int count = -1;
+        fixture.run([&] {
+            uint8_t read = 0;
+            if (fixture->input.menuCountRead(read)) {
+                count = read;
+            }
+        });
+        EXPECT_EQ(count, c.count) << "typed \"" << c.typed << "\"";
+    }
+}
+
 TEST(ConsoleLineClean, ABackspaceRemovesTheCharacterBeforeItOrStaysWhenThereIsNone) {
     const std::pair<std::string, std::string> cases[] = {
         {"1\b2", "2"}, {"abc\b\bd", "ad"}, {"12\b", "1"}, {"ab\b\b", ""}, {"", ""}, {"\b", "\b"}, {"\b5", "\b5"},

@@ -24,6 +24,10 @@ namespace {
 using namespace testing_support;
 using Request = XmodemReceiverPeer::Request;
 
+// A receiving board asks once the line has been quiet for a second after
+// its pause: data sent from this board time on is asked for.
+constexpr int64_t RECEIVER_ASKED_MICROS = 2 * MICROS_PER_SECOND;
+
 // A board that sends "data.bin" (`bytes` pattern bytes) to a receiving
 // peer asking with `request` from `startSeconds` on; the command is the
 // test's.
@@ -80,7 +84,7 @@ TEST(TransferLimits, TheReceiverWaitsThreeSecondsForTheFieldsOfABlock) {
         TestBoard board;
         LoaderOnBoard loader(board);
         const std::vector<uint8_t> block = xmodemBlock(1, std::vector<uint8_t>(128, 'A'), true);
-        const int64_t start = board.clock().nowMicros() + MICROS_PER_SECOND;
+        const int64_t start = board.clock().nowMicros() + RECEIVER_ASKED_MICROS;
         board.line().deliverAt(start, std::vector<uint8_t>(block.begin(), block.begin() + 1));
         board.line().deliverAt(start + c.gapMillis * 1000, std::vector<uint8_t>(block.begin() + 1, block.end()));
         board.line().deliverAt(start + 20 * MICROS_PER_SECOND, std::vector<uint8_t>{PEER_EOT});
@@ -144,11 +148,11 @@ std::vector<size_t> blockStarts(const std::vector<uint8_t>& heard) {
 
 std::string count(const char* what, size_t n) { return std::string(what) + " " + std::to_string(n); }
 
-// A receiving board ("-rcbe x.bin") given block 1 of 128 'A's a second in.
+// A receiving board ("-rcbe x.bin") given block 1 of 128 'A's once it has asked.
 struct ReceiverAfterBlock {
     TestBoard board;
     LoaderOnBoard loader{board};
-    int64_t start = board.clock().nowMicros() + MICROS_PER_SECOND;
+    int64_t start = board.clock().nowMicros() + RECEIVER_ASKED_MICROS;
     ReceiverAfterBlock() { board.line().deliverAt(start, xmodemBlock(1, std::vector<uint8_t>(128, 'A'), true)); }
     std::string receive(ScriptPeer& peer, const char* command = "-rcbe x.bin") {
         const int result = loader->xmodem.xmodem(command);
@@ -267,7 +271,7 @@ std::string cancelsOnFileFailure(sim::HostVolume::Operation failing, const char*
     LoaderOnBoard loader(board);
     board.writeFile("data.bin", patternBytes(100));
     board.volume().injectFailure(failing);
-    board.line().deliverAt(board.clock().nowMicros() + MICROS_PER_SECOND,
+    board.line().deliverAt(board.clock().nowMicros() + RECEIVER_ASKED_MICROS,
                            xmodemBlock(1, std::vector<uint8_t>(128, 'A'), true));
     ScriptPeer peer(board.line(), {});
     loader->xmodem.xmodem(command);
@@ -349,7 +353,7 @@ const std::vector<Edge>& edges() {
              LoaderOnBoard loader(board);
              ScriptPeer peer(board.line(), {});
              const auto block = xmodemBlock(1, std::vector<uint8_t>(128, 'A'), true);
-             const int64_t start = board.clock().nowMicros() + MICROS_PER_SECOND;
+             const int64_t start = board.clock().nowMicros() + RECEIVER_ASKED_MICROS;
              board.line().deliverAt(start, std::vector<uint8_t>(block.begin(), block.begin() + 60));
              board.line().deliverAt(start + micros(seconds), std::vector<uint8_t>(block.begin() + 60, block.end()));
              board.line().deliverAt(start + 20 * MICROS_PER_SECOND, std::vector<uint8_t>{PEER_EOT});

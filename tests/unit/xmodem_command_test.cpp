@@ -242,7 +242,8 @@ TEST_F(XmodemCommandTest, LineSpeedComesFromTheDriverOrIsTakenAs9600) {
         EXPECT_EQ(freshLoader->xmodem.xmodem("-cbrke x"), -1);
         EXPECT_EQ(freshLoader->consoleBaudRate, c.expected);
         ASSERT_FALSE(watcher.heardAt().empty());
-        EXPECT_EQ(watcher.heardAt().front(), static_cast<int64_t>(2048000 / c.expected) * 1000);
+        // The pause, then a second of quiet line before the request.
+        EXPECT_EQ(watcher.heardAt().front(), static_cast<int64_t>(2048000 / c.expected) * 1000 + MICROS_PER_SECOND);
     }
 }
 
@@ -250,7 +251,7 @@ TEST_F(XmodemCommandTest, WaitOptionHoldsTheFirstRequestFifteenSeconds) {
     ConsoleWatcher watcher(board);
     EXPECT_EQ(xmodem("-cbrkew x"), -1);
     ASSERT_FALSE(watcher.heardAt().empty());
-    EXPECT_EQ(watcher.heardAt().front(), 15 * MICROS_PER_SECOND + 213000);
+    EXPECT_EQ(watcher.heardAt().front(), 15 * MICROS_PER_SECOND + 213000 + MICROS_PER_SECOND);
 }
 
 TEST(XmodemReportTest, SectorLabelsEstimatesAndRates) {

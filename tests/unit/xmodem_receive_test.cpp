@@ -210,6 +210,23 @@ TEST_F(XmodemReceiveTest, YmodemBatchTakesEveryFileAndEndsOnTheEmptyName) {
     EXPECT_EQ(board.readFile("two.bin"), two);
 }
 
+// The length trims the last block only when it is a number that can be a
+// length; anything else is no length, and the padded blocks are kept.
+TEST_F(XmodemReceiveTest, AHeaderLengthThatIsNotANonNegativeNumberIsNoLength) {
+    const std::vector<uint8_t> data = patternBytes(1000);
+    const std::vector<uint8_t> whole = padded(data, 1024, PEER_SUB);
+    const std::pair<const char*, std::vector<uint8_t>> cases[] = {
+        {"1000 0 100644", data}, {"-5", whole}, {"-5 0 100644", whole}, {"+1000", whole},
+        {"size", whole}, {"1000x", whole}, {"99999999999999999999", whole},
+    };
+    for (const auto& [text, stored] : cases) {
+        XmodemSenderPeer peer(board.line(), Protocol::Ymodem, {PeerFile{"x.bin", data, text}});
+        EXPECT_EQ(xmodem("-cbrke xcode.bin"), 0) << text;
+        EXPECT_TRUE(peer.finished()) << text;
+        EXPECT_EQ(board.readFile("xcode.bin"), stored) << text;
+    }
+}
+
 TEST_F(XmodemReceiveTest, EmptyYmodemNameIsAcknowledgedAndEndsTheBatch) {
     ScriptPeer peer(board.line(), {{'C', xmodemBlock(0, std::vector<uint8_t>(128, 0), true)}});
     EXPECT_EQ(xmodem("rb"), 0);
