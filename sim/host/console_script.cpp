@@ -406,7 +406,7 @@ void ScriptLine::nextStep() {
 void ScriptLine::fail(const std::string& why) {
     const ScriptStep& step = steps_[index_];
     std::string last = output_.size() > LAST_TEXT_QUOTED ? output_.substr(output_.size() - LAST_TEXT_QUOTED) : output_;
-    failure_ = name_ + " line " + std::to_string(step.line) + ": " + step.source + ": " + why +
+    failure_ = name_ + " line " + std::to_string(step.line) + " \"" + step.source + "\": " + why +
                "\nthe console's last text: \"" + visible(last) + "\"";
     peer_.reset();
     throw BoardPowerOff{"the script failed at line " + std::to_string(step.line), EXIT_SCRIPT_FAILED};
@@ -499,8 +499,12 @@ long ScriptLine::readPeer(uint8_t* buffer, size_t length) { return peer_ ? peer_
 
 long ScriptLine::receive(uint8_t* buffer, size_t length) {
     advance();
-    if (peer_) {
-        return order_.receive(buffer, length, [this](uint8_t* b, size_t n) { return readPeer(b, n); });
+    // What the program sent is handed over even when it has exited since.
+    if (peer_ || order_.pending()) {
+        long n = order_.receive(buffer, length, [this](uint8_t* b, size_t n) { return readPeer(b, n); });
+        if (n > 0 || peer_) {
+            return n;
+        }
     }
     if (!arrived_.empty()) {
         size_t n = 0;
@@ -531,10 +535,11 @@ void ScriptLine::waitForPeer(int64_t deadlineMicros) {
 
 void ScriptLine::waitInput(int64_t deadlineMicros, bool readerWaiting) {
     advance();
+    if (order_.pending()) {
+        return;
+    }
     if (peer_) {
-        if (!order_.pending()) {
-            waitForPeer(deadlineMicros);
-        }
+        waitForPeer(deadlineMicros);
         advance();
         return;
     }
@@ -593,8 +598,8 @@ int ScriptLine::finish(int boardStatus) {
         const ScriptStep& step = steps_[index_];
         std::string last =
             output_.size() > LAST_TEXT_QUOTED ? output_.substr(output_.size() - LAST_TEXT_QUOTED) : output_;
-        failure_ = name_ + " line " + std::to_string(step.line) + ": " + step.source +
-                   ": the board stopped (exit status " + std::to_string(boardStatus) + ") before this step was done" +
+        failure_ = name_ + " line " + std::to_string(step.line) + " \"" + step.source +
+                   "\": the board stopped (exit status " + std::to_string(boardStatus) + ") before this step was done" +
                    "\nthe console's last text: \"" + visible(last) + "\"";
     }
     peer_.reset();
