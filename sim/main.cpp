@@ -298,7 +298,8 @@ int main(int argc, char** argv) {
         "vital product data (vpd.bin, from the profile's [vpd] values) and a demo operational code image "
         "(image1, with boot code). Then run swboot-sim without the subcommand to boot it.");
     provision->add_option("--state", stateDir, "State directory to provision")->capture_default_str();
-    provision->add_option("--profile", profileFile, "Board profile (TOML file or shipped name) whose values are programmed");
+    provision->add_option("--profile", profileFile,
+                          "Board profile (TOML file or shipped name) whose values are programmed");
     provision->add_flag("--force", provisionForce, "Provision even if the directory already holds a board "
                                                    "(its volume is formatted)");
     provision->add_flag("--if-new", provisionIfNew, "Provision only a directory that holds no board yet; "

@@ -501,9 +501,10 @@ long ScriptLine::receive(uint8_t* buffer, size_t length) {
     advance();
     // What the program sent is handed over even when it has exited since.
     if (peer_ || order_.pending()) {
-        long n = order_.receive(buffer, length, [this](uint8_t* b, size_t n) { return readPeer(b, n); });
-        if (n > 0 || peer_) {
-            return n;
+        long given =
+            order_.receive(buffer, length, [this](uint8_t* into, size_t room) { return readPeer(into, room); });
+        if (given > 0 || peer_) {
+            return given;
         }
     }
     if (!arrived_.empty()) {

@@ -151,9 +151,8 @@ TEST_P(ScriptedCodeLoad, ExitsZeroAfterTheHandoverOrNamesTheLineThatFailed) {
     const std::string transcript(bytes.begin(), bytes.end());
     if (GetParam().wrongExpect) {
         EXPECT_EQ(status, 7) << sim.diagnostics();
-        EXPECT_NE(sim.diagnostics().find("load.txt line 17 \"expect Verified operational code CRC!\": not seen within 10 s"),
-                  std::string::npos)
-            << sim.diagnostics();
+        const std::string named = "load.txt line 17 \"expect Verified operational code CRC!\": not seen within 10 s";
+        EXPECT_NE(sim.diagnostics().find(named), std::string::npos) << sim.diagnostics();
         EXPECT_NE(sim.diagnostics().find("the console's last text: \""), std::string::npos) << sim.diagnostics();
         return;
     }
