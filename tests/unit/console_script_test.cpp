@@ -105,7 +105,9 @@ const std::string FIRST_START =
     "power-cut\n"
     "expect Boot Menu Version\n"
     "expect [Boot Menu]\n"
-    "send 9\\r\n";
+    "send 9\\r\n"
+    "expect (y/n):\n"
+    "send y\\r\n";
 
 TEST_F(ScriptedBoard, PassesWhenEveryStepPassesAndResetsAndCutsThePowerWhereItSays) {
     std::string failure;
