@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Configures and builds the project in a build directory.
 # Usage: scripts/build.sh [BUILD_DIR] [extra cmake options...]
+# SWBOOT_BUILD_TARGETS (names separated by spaces) builds only those targets;
+# by default everything is built.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
@@ -18,4 +20,8 @@ if [ ! -f "$build/build.ninja" ]; then
 elif [ "$#" -gt 0 ]; then
   cmake -S "$root" -B "$build" "$@" >/dev/null
 fi
-cmake --build "$build" -j "$(nproc)"
+targets=()
+for target in ${SWBOOT_BUILD_TARGETS:-}; do
+  targets+=(--target "$target")
+done
+cmake --build "$build" -j "$(nproc)" "${targets[@]}"

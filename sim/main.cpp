@@ -20,6 +20,9 @@
 #include <vector>
 
 #include "board/board_profile.h"
+#include "host/console_log.h"
+#include "host/console_script.h"
+#include "host/data_files.h"
 #include "host/diagnostics.h"
 #include "host/flash_probe.h"
 #include "host/provision.h"
@@ -169,6 +172,24 @@ sim::BoardProfile chooseProfile(const std::string& given, const std::filesystem:
     return sim::BoardProfile::builtin();
 }
 
+// A profile given by name ("fiber") is one of the shipped profiles; a file
+// that exists is taken as it is.
+std::string resolveProfile(const std::string& given) {
+    std::error_code error;
+    if (given.empty() || std::filesystem::exists(given, error)) {
+        return given;
+    }
+    if (auto shipped = sim::shippedProfile(given)) {
+        return shipped->string();
+    }
+    std::string names;
+    for (const std::string& name : sim::shippedProfileNames()) {
+        names += (names.empty() ? "" : ", ") + name;
+    }
+    throw std::runtime_error("no profile file '" + given + "', nor a shipped profile of that name (shipped: " +
+                             (names.empty() ? "none found" : names) + ")");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -194,6 +215,8 @@ int main(int argc, char** argv) {
     bool consoleNoWait = false;
     bool provisionForce = false;
     bool provisionIfNew = false;
+    std::string consoleLogFile;
+    std::string scriptFile;
 
     app.add_option("--state", stateDir,
                    "State directory of the board: its NOR flash image (flash.bin), the files of its flash "
@@ -201,8 +224,9 @@ int main(int argc, char** argv) {
                    "factory-fresh board.")
         ->capture_default_str();
     app.add_option("--profile", profileFile,
-                   "Board profile (TOML) to use; it is kept in the state directory for later runs. Without it, "
-                   "the state directory's profile, or the built-in 48-port board.");
+                   "Board profile (TOML) to use, a file or the name of a shipped one (fiber, bad-ram); it is kept "
+                   "in the state directory for later runs. Without it, the state directory's profile, or the "
+                   "built-in 48-port board.");
     app.add_option("--console", console,
                    "Console line: stdio (this terminal); pty (a new pseudo-terminal, its path printed as "
                    "'console: /dev/pts/N' and linked as 'console' in the state directory, for picocom, "
@@ -211,6 +235,15 @@ int main(int argc, char** argv) {
                    "that leaves is an unplugged cable, and the next one gets the line.")
         ->capture_default_str()
         ->check(consoleKindCheck, "stdio|pty|tcp:PORT");
+    app.add_option("--console-log", consoleLogFile,
+                   "Append everything the board prints on its console (with what was typed, as the board echoes "
+                   "it) to FILE as it goes; file transfers' protocol bytes and the simulator's own messages are "
+                   "left out");
+    app.add_option("--script", scriptFile,
+                   "Drive the console from FILE, one step a line: expect TEXT, send TEXT (\\r \\n \\xHH), "
+                   "timeout SECONDS (default 30), sx|sb|rx FILE (that lrzsz program on the line), reset, "
+                   "power-cut, # comment. Exit status 0 when every step passed, 7 naming the failed step's line "
+                   "and the console's last text otherwise (see docs/console.md)");
     app.add_flag("--no-wait", consoleNoWait,
                  "With --console pty or tcp: power the board on at once instead of waiting for a program to "
                  "connect");
@@ -265,7 +298,8 @@ int main(int argc, char** argv) {
         "vital product data (vpd.bin, from the profile's [vpd] values) and a demo operational code image "
         "(image1, with boot code). Then run swboot-sim without the subcommand to boot it.");
     provision->add_option("--state", stateDir, "State directory to provision")->capture_default_str();
-    provision->add_option("--profile", profileFile, "Board profile (TOML) whose values are programmed");
+    provision->add_option("--profile", profileFile,
+                          "Board profile (TOML file or shipped name) whose values are programmed");
     provision->add_flag("--force", provisionForce, "Provision even if the directory already holds a board "
                                                    "(its volume is formatted)");
     provision->add_flag("--if-new", provisionIfNew, "Provision only a directory that holds no board yet; "
@@ -288,6 +322,12 @@ int main(int argc, char** argv) {
     if (printProfile) {
         std::cout << sim::BoardProfile::defaultText();
         return 0;
+    }
+    try {
+        profileFile = resolveProfile(profileFile);
+    } catch (const std::exception& e) {
+        std::cerr << "swboot-sim: " << e.what() << "\n";
+        return 1;
     }
 
     if (*provision) {
@@ -368,6 +408,28 @@ int main(int argc, char** argv) {
         }
     }
 
+    std::vector<sim::ScriptStep> scriptSteps;
+    if (!scriptFile.empty()) {
+        if (console != "stdio") {
+            std::cerr << "swboot-sim: --script drives the console itself; it does not go with --console " << console
+                      << "\n";
+            return 1;
+        }
+        std::ifstream in(scriptFile);
+        if (!in) {
+            std::cerr << "swboot-sim: cannot read the script " << scriptFile << "\n";
+            return 1;
+        }
+        std::stringstream text;
+        text << in.rdbuf();
+        sim::ParsedScript parsed = sim::parseConsoleScript(text.str());
+        if (!parsed.error.empty()) {
+            std::cerr << "swboot-sim: " << scriptFile << " " << parsed.error << "\n";
+            return 1;
+        }
+        scriptSteps = std::move(parsed.steps);
+    }
+
     signal(SIGPIPE, SIG_IGN);
     try {
         std::filesystem::create_directories(options.stateDir);
@@ -383,7 +445,18 @@ int main(int argc, char** argv) {
             clock = std::make_unique<sim::RealClock>();
         }
         sim::Diagnostics diagnostics;
-        ConsoleLine line = openConsole(console, *clock, diagnostics, options.stateDir);
+        ConsoleLine line;
+        sim::ScriptLine* script = nullptr;
+        if (!scriptFile.empty()) {
+            auto scripted = std::make_unique<sim::ScriptLine>(*clock, diagnostics, std::move(scriptSteps), scriptFile);
+            script = scripted.get();
+            line.line = std::move(scripted);
+        } else {
+            line = openConsole(console, *clock, diagnostics, options.stateDir);
+        }
+        if (!consoleLogFile.empty()) {
+            line.line = std::make_unique<sim::ConsoleLog>(std::move(line.line), consoleLogFile, diagnostics);
+        }
         const sim::NoisyLine* noisyLine = nullptr;
         if (!lineNoise.empty()) {
             sim::LineNoise toBoard = sim::LineNoise::parse(lineNoise);
@@ -418,6 +491,9 @@ int main(int argc, char** argv) {
             diagnostics.linef("line: the noise hit %llu bytes to the board and %llu from it",
                               static_cast<unsigned long long>(noisyLine->hitsToBoard()),
                               static_cast<unsigned long long>(noisyLine->hitsFromBoard()));
+        }
+        if (script != nullptr) {
+            return script->finish(status);
         }
         return status;
     } catch (const std::exception& e) {

@@ -111,6 +111,7 @@ public:
     void transmit(const uint8_t* data, size_t length) override;
     bool interactive() const override { return line_.interactive(); }
     void speedChanged(uint32_t bitsPerSecond) override;
+    void rawModeChanged(bool raw) override { line_.rawModeChanged(raw); }
 
     // Control face.
     uint16_t divisor() const { return divisor_; }

@@ -39,8 +39,11 @@ void ConsoleTty::optionsSet(uint32_t options) {
     bool wasLine = (options_ & OPT_LINE) != 0;
     const bool wasRaw = options_ == OPT_RAW;
     options_ = options;
-    if (rawModeHook_ && wasRaw != (options_ == OPT_RAW)) {
-        rawModeHook_(options_ == OPT_RAW);
+    if (wasRaw != (options_ == OPT_RAW)) {
+        line_.rawModeChanged(options_ == OPT_RAW);
+        if (rawModeHook_) {
+            rawModeHook_(options_ == OPT_RAW);
+        }
     }
     if (wasLine && (options_ & OPT_LINE) == 0) {
         // Leaving line mode hands the partly typed line to the reader as is.

@@ -32,6 +32,7 @@ public:
     uint64_t hitsToBoard() const { return toBoard_.hits(); }
     uint64_t hitsFromBoard() const { return fromBoard_.hits(); }
     void speedChanged(uint32_t bitsPerSecond) override { line_->speedChanged(bitsPerSecond); }
+    void rawModeChanged(bool raw) override { line_->rawModeChanged(raw); }
 
 private:
     std::unique_ptr<SerialLine> line_;

@@ -29,6 +29,9 @@ public:
     virtual bool interactive() const = 0;
     // The driver switched the line speed.
     virtual void speedChanged(uint32_t /*bitsPerSecond*/) {}
+    // The driver entered (true) or left raw mode: a file transfer's
+    // protocol bytes pass while it is on, not text for a person.
+    virtual void rawModeChanged(bool /*raw*/) {}
 };
 
 }  // namespace sim

@@ -111,6 +111,64 @@ TEST_F(CodeLoad, ImageSentWithSbIsInstalledAndBooted) {
     expectExactCopy(installed, image);
 }
 
+// The same load as a scripted session (--script), from a fresh board's
+// first start (its volume formatted, its VPD asked for) to the hand-over,
+// on either clock; --console-log keeps the transcript. One wrong expect
+// fails the run and names its line.
+struct ScriptedRun {
+    const char* clock;
+    bool wrongExpect;
+};
+
+class ScriptedCodeLoad : public CodeLoad, public ::testing::WithParamInterface<ScriptedRun> {};
+
+TEST_P(ScriptedCodeLoad, ExitsZeroAfterTheHandoverOrNamesTheLineThatFailed) {
+    SKIP_WITHOUT("sx");
+    writeHostFile(dir.path() / "code.bin", testPattern(15000, 5));
+    ASSERT_FALSE(buildImage("image.bin", {"--no-boot-code"}).empty());
+    const std::string verified = GetParam().wrongExpect ? "expect Verified operational code CRC!\n"
+                                                        : "expect Verified operational code CRC.\n";
+    const std::string script =
+        "# first start of a factory-fresh board\n"
+        "timeout 10\n"
+        "expect starting MAC address\nsend 000629328140\\r\n"
+        "expect serial number\nsend SIM0000001\\r\n"
+        "expect date code\nsend 102006\\r\n"
+        "expect Part Number\nsend 10K7901\\r\n"
+        "expect Revision\nsend A\\r\n"
+        "expect [Boot Menu] \nsend 4\\r\n"
+        "expect before transfer starts.\n"
+        "sx -k " + (dir.path() / "image.bin").string() + "\n" +
+        verified +  // line 17
+        "expect [Boot Menu] \nsend 1\\r\n"
+        "expect Uncompressing\n";
+    writeHostFile(dir.path() / "load.txt", std::vector<uint8_t>(script.begin(), script.end()));
+    const std::filesystem::path log = dir.path() / "console.log";
+    ChildProcess sim(SIM, {"--state", (dir.path() / "fresh").string(), "--script", (dir.path() / "load.txt").string(),
+                           "--console-log", log.string(), "--clock", GetParam().clock, "--on-handover", "exit"});
+    const int status = sim.wait(60s);
+    const std::vector<uint8_t> bytes = readHostFile(log);
+    const std::string transcript(bytes.begin(), bytes.end());
+    if (GetParam().wrongExpect) {
+        EXPECT_EQ(status, 7) << sim.diagnostics();
+        const std::string named = "load.txt line 17 \"expect Verified operational code CRC!\": not seen within 10 s";
+        EXPECT_NE(sim.diagnostics().find(named), std::string::npos) << sim.diagnostics();
+        EXPECT_NE(sim.diagnostics().find("the console's last text: \""), std::string::npos) << sim.diagnostics();
+        return;
+    }
+    EXPECT_EQ(status, 0) << sim.diagnostics();
+    EXPECT_NE(sim.diagnostics().find("handover: entry=0x00010000 mode=1 "), std::string::npos) << sim.diagnostics();
+    for (const char* text : {"Boot Menu Version 01.00.45 10-13-2006", "Enter a Revision -> A", "[Boot Menu] 4",
+                             "XMODEM transfer complete", "Storing Operational code in Flash.", "Uncompressing"}) {
+        EXPECT_NE(transcript.find(text), std::string::npos) << text << " not in the transcript:\n" << transcript;
+    }
+    EXPECT_EQ(transcript.find("\x06"), std::string::npos) << "the transfer's acknowledgements in the transcript";
+}
+
+INSTANTIATE_TEST_SUITE_P(Clocks, ScriptedCodeLoad,
+                         ::testing::Values(ScriptedRun{"real", false}, ScriptedRun{"virtual", false},
+                                           ScriptedRun{"real", true}));
+
 // Option 4 through a noisy console line (the simulator's --line-noise
 // RATE:SEED, bits flipped and bytes dropped both ways): the load either
 // installs the image exactly or fails and leaves "image1", "image2" and

@@ -16,6 +16,7 @@
 #include "image/image_crc.h"
 #include "image/image_format.h"
 #include "image_builder.h"
+#include "image_extract.h"
 #include "image_reader.h"
 #include "image_show.h"
 #include "image_verify.h"
@@ -454,6 +455,55 @@ TEST(SwbootImageStkTest, RefusedInputs) {
 // The field lines are the loader's own (its header display test checks
 // them); the listing adds the file's name, kind, length and CRC verdict,
 // and decides on the boot code lines itself.
+// --- Taking parts back out ----------------------------------------------
+
+TEST(SwbootImageExtractTest, GivesBackTheBootCodeAndCodeEachImageWasBuiltFrom) {
+    ImageBuildInput first = sampleInput(60000);
+    first.bootCode = sampleCode(5000, 3);
+    ImageBuildInput second = sampleInput(70000, OTHER_TARGET);
+    second.bootCode = sampleCode(4000, 9);
+    const std::vector<uint8_t> image = built(first);
+    Result<StkBuild> stk = stkContainerBuild({{"first", image, DEVICE_TARGET_ID}, {"second", built(second), {}}});
+    ASSERT_TRUE(stk.ok()) << stk.error();
+    struct Case {
+        const std::vector<uint8_t>& file;
+        uint32_t target;
+        const ImageBuildInput& from;
+    } cases[] = {{image, DEVICE_TARGET_ID, first}, {stk->container, DEVICE_TARGET_ID, first},
+                 {stk->container, OTHER_TARGET, second}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        Result<ExtractedPart> boot = bootCodeExtract(c.file, c.file.size(), c.target);
+        ASSERT_TRUE(boot.ok()) << boot.error();
+        EXPECT_EQ(boot->bytes, *c.from.bootCode);
+        Result<ExtractedPart> code = codeExtract(c.file, c.file.size(), c.target, false);
+        ASSERT_TRUE(code.ok()) << code.error();
+        EXPECT_TRUE(code->inflated);
+        EXPECT_EQ(code->bytes, c.from.code);
+        EXPECT_EQ(code->loadAddress, LOAD_ADDRESS);
+        Result<ExtractedPart> stored = codeExtract(c.file, c.file.size(), c.target, true);
+        ASSERT_TRUE(stored.ok()) << stored.error();
+        EXPECT_FALSE(stored->inflated);
+        EXPECT_EQ(stored->bytes.size(), stored->storedSize);
+        EXPECT_EQ(inflatedLength(stored->bytes), c.from.code.size());
+    }
+}
+
+TEST(SwbootImageExtractTest, RefusesAFileTheLoaderRefusesAndAnImageWithoutBootCode) {
+    ImageBuildInput input = sampleInput();
+    input.bootCode = sampleCode(3000, 7);
+    std::vector<uint8_t> damaged = built(input);
+    damaged.back() ^= 0x01;
+    const std::vector<uint8_t> bare = built(sampleInput());
+    EXPECT_NE(bootCodeExtract(damaged, damaged.size(), DEVICE_TARGET_ID).error().find("CRC mismatch"),
+              std::string::npos);
+    EXPECT_NE(codeExtract(damaged, damaged.size(), DEVICE_TARGET_ID, true).error().find("CRC mismatch"),
+              std::string::npos);
+    EXPECT_NE(bootCodeExtract(bare, bare.size(), DEVICE_TARGET_ID).error().find("carries no boot code"),
+              std::string::npos);
+    EXPECT_TRUE(codeExtract(bare, bare.size(), DEVICE_TARGET_ID, false).ok());
+}
+
 TEST(SwbootImageShowTest, FirstLineNamesTheFileAndJudgesTheCrcAndBootCodeLinesNeedBootCode) {
     ImageBuildInput input = sampleInput(5000);
     std::vector<uint8_t> image = built(input);

@@ -2,7 +2,9 @@
 // containers for the switch's boot loader.
 #include <CLI/CLI.hpp>
 
+#include <cinttypes>
 #include <cstdio>
+#include <optional>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -12,6 +14,7 @@
 #include "boot_code.h"
 #include "host_files.h"
 #include "image/image_format.h"
+#include "image_extract.h"
 #include "image_builder.h"
 #include "image_show.h"
 #include "image_verify.h"
@@ -48,6 +51,17 @@ struct StkArguments {
     std::vector<std::string> entries;
     std::string output;
 };
+
+struct ExtractArguments {
+    std::string file;
+    std::string target;
+    std::string bootCode;
+    std::string code;
+    bool stored = false;
+};
+
+// Images are at most 16 MiB; what lies further is no part of one.
+constexpr uint64_t EXTRACT_READ_MAX = 2 * uint64_t{IMAGE_SIZE_MAX};
 
 struct FileArguments {
     std::string file;
@@ -206,6 +220,72 @@ int verifyRun(const FileArguments& args, CLI::App& command) {
     return EXIT_SUCCESS;
 }
 
+int extractRun(const ExtractArguments& args, CLI::App& command) {
+    uint32_t target = DEVICE_TARGET_ID;
+    if (command.count("--target") != 0) {
+        Result<uint32_t> parsed = hexParse(args.target);
+        if (!parsed) {
+            return failed("--target: " + parsed.error());
+        }
+        target = *parsed;
+    }
+    if (args.bootCode.empty() && args.code.empty()) {
+        return failed("extract: say what to take out: --boot-code FILE, --code FILE or both");
+    }
+    Result<FileBytes> file = fileRead(args.file, EXTRACT_READ_MAX);
+    if (!file) {
+        return failed(file.error());
+    }
+    // Both parts are taken before either is written: a failure writes nothing.
+    std::optional<Result<ExtractedPart>> boot;
+    std::optional<Result<ExtractedPart>> code;
+    if (!args.bootCode.empty()) {
+        boot = bootCodeExtract(file->bytes, file->length, target);
+        if (!*boot) {
+            return failed(args.file + ": " + boot->error() + "; nothing written");
+        }
+    }
+    if (!args.code.empty()) {
+        code = codeExtract(file->bytes, file->length, target, args.stored);
+        if (!*code) {
+            return failed(args.file + ": " + code->error() + "; nothing written");
+        }
+    }
+    if (boot) {
+        Status written = fileReplace(args.bootCode, (*boot)->bytes);
+        if (!written) {
+            return failed(written.error());
+        }
+        std::printf("%s: boot code, %zu bytes as stored, written to %s\n", args.file.c_str(), (*boot)->bytes.size(),
+                    args.bootCode.c_str());
+        std::string problem = bootCodeStartProblem((*boot)->bytes);
+        if (problem.empty()) {
+            problem = bootCodeCheckProblem((*boot)->bytes);
+        }
+        if (!problem.empty()) {
+            std::fprintf(stderr, "swboot-image: warning: the board would not start from this boot code: %s\n",
+                         problem.c_str());
+        }
+    }
+    if (code) {
+        Status written = fileReplace(args.code, (*code)->bytes);
+        if (!written) {
+            return failed(written.error());
+        }
+        if ((*code)->inflated) {
+            std::printf("%s: operational code, %zu bytes inflated (%" PRIu32 " bytes as stored), load address "
+                        "0x%08" PRIx32 ", written to %s\n",
+                        args.file.c_str(), (*code)->bytes.size(), (*code)->storedSize, (*code)->loadAddress,
+                        args.code.c_str());
+        } else {
+            std::printf("%s: operational code, %zu bytes as stored (compressed), load address 0x%08" PRIx32
+                        ", written to %s\n",
+                        args.file.c_str(), (*code)->bytes.size(), (*code)->loadAddress, args.code.c_str());
+        }
+    }
+    return EXIT_SUCCESS;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -264,6 +344,21 @@ int main(int argc, char** argv) {
     verifyCommand->add_option("--target", verify.target, "Target device id of the unit (hex; default 0x00508541)")
         ->type_name("ID");
 
+    ExtractArguments extract;
+    CLI::App* extractCommand = app.add_subcommand(
+        "extract", "Write the parts an image carries into files: its boot code (for swboot-sim flash-boot or a "
+                   "probe) and its operational code");
+    extractCommand->add_option("file", extract.file, "OPR image or STK container")->type_name("IMAGE")->required();
+    extractCommand->add_option("--boot-code", extract.bootCode, "Write the boot code, as stored, to FILE")
+        ->type_name("FILE");
+    extractCommand->add_option("--code", extract.code,
+                               "Write the operational code (component 0) to FILE, inflated as the loader places it")
+        ->type_name("FILE");
+    extractCommand->add_flag("--stored", extract.stored, "With --code: write it as stored (compressed)");
+    extractCommand->add_option("--target", extract.target,
+                               "Target device id whose image a container gives (hex; default 0x00508541)")
+        ->type_name("ID");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -283,6 +378,9 @@ int main(int argc, char** argv) {
         }
         if (showCommand->parsed()) {
             return showRun(show);
+        }
+        if (extractCommand->parsed()) {
+            return extractRun(extract, *extractCommand);
         }
         return verifyRun(verify, *verifyCommand);
     } catch (const std::exception& error) {
