@@ -504,6 +504,34 @@ TEST(SwbootImageExtractTest, RefusesAFileTheLoaderRefusesAndAnImageWithoutBootCo
     EXPECT_TRUE(codeExtract(bare, bare.size(), DEVICE_TARGET_ID, false).ok());
 }
 
+TEST(SwbootImageExtractTest, RefusesToWriteOverTheImageOrOnePartOverTheOther) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "swboot-extract-paths";
+    std::filesystem::create_directories(dir);
+    const std::string image = (dir / "image.bin").string();
+    fileReplace(image, std::vector<uint8_t>{1, 2, 3});
+    const std::string viaDot = (dir / "." / "image.bin").string();
+    const std::string other = (dir / "boot.bin").string();
+    const struct {
+        std::string bootCode, code;
+        const char* problem;  // nullptr: may be written
+    } cases[] = {
+        {image, "", "--boot-code "},
+        {"", viaDot, "--code "},
+        {other, other, "--boot-code and --code both name "},
+        {other, (dir / "code.bin").string(), nullptr},
+        {other, "", nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::string problem = extractOutputsProblem(image, c.bootCode, c.code);
+        if (c.problem == nullptr) {
+            EXPECT_EQ(problem, "") << c.bootCode << " " << c.code;
+        } else {
+            EXPECT_EQ(problem.rfind(c.problem, 0), 0u) << problem;
+        }
+    }
+    std::filesystem::remove_all(dir);
+}
+
 TEST(SwbootImageShowTest, FirstLineNamesTheFileAndJudgesTheCrcAndBootCodeLinesNeedBootCode) {
     ImageBuildInput input = sampleInput(5000);
     std::vector<uint8_t> image = built(input);

@@ -1,5 +1,8 @@
 #include "image_extract.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "image/image_format.h"
 #include "image_reader.h"
 #include "image_verify.h"
@@ -58,6 +61,33 @@ Result<ExtractedPart> codeExtract(std::span<const uint8_t> file, uint64_t fileLe
     code.bytes = std::move(inflated);
     code.inflated = true;
     return code;
+}
+
+namespace {
+
+bool samePlace(const std::string& left, const std::string& right) {
+    std::error_code error;
+    if (std::filesystem::equivalent(left, right, error)) {
+        return true;
+    }
+    const std::filesystem::path a = std::filesystem::weakly_canonical(left, error);
+    const std::filesystem::path b = std::filesystem::weakly_canonical(right, error);
+    return !a.empty() && a == b;
+}
+
+}  // namespace
+
+std::string extractOutputsProblem(const std::string& image, const std::string& bootCode, const std::string& code) {
+    if (!bootCode.empty() && samePlace(bootCode, image)) {
+        return "--boot-code " + bootCode + " is the image itself";
+    }
+    if (!code.empty() && samePlace(code, image)) {
+        return "--code " + code + " is the image itself";
+    }
+    if (!bootCode.empty() && !code.empty() && samePlace(bootCode, code)) {
+        return "--boot-code and --code both name " + code;
+    }
+    return {};
 }
 
 }  // namespace swboot::tool

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "result.h"
@@ -26,5 +27,11 @@ Result<ExtractedPart> bootCodeExtract(std::span<const uint8_t> file, uint64_t fi
 // The operational code, inflated unless asStored is set.
 Result<ExtractedPart> codeExtract(std::span<const uint8_t> file, uint64_t fileLength, uint32_t target,
                                   bool asStored);
+
+// Why the files named for the parts may not be written: one of them is the
+// image itself, or both name one file (the second would silently replace
+// the first). Empty when they may be written. A name may be empty (that
+// part is not asked for); names are compared as the paths they resolve to.
+std::string extractOutputsProblem(const std::string& image, const std::string& bootCode, const std::string& code);
 
 }  // namespace swboot::tool

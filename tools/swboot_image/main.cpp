@@ -232,6 +232,9 @@ int extractRun(const ExtractArguments& args, CLI::App& command) {
     if (args.bootCode.empty() && args.code.empty()) {
         return failed("extract: say what to take out: --boot-code FILE, --code FILE or both");
     }
+    if (std::string problem = extractOutputsProblem(args.file, args.bootCode, args.code); !problem.empty()) {
+        return failed("extract: " + problem + "; nothing written");
+    }
     Result<FileBytes> file = fileRead(args.file, EXTRACT_READ_MAX);
     if (!file) {
         return failed(file.error());
