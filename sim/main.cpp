@@ -224,7 +224,7 @@ int main(int argc, char** argv) {
                    "factory-fresh board.")
         ->capture_default_str();
     app.add_option("--profile", profileFile,
-                   "Board profile (TOML) to use, a file or the name of a shipped one (fiber, bad-ram); it is kept "
+                   "Board profile (TOML) to use, a file or the name of a shipped one (fiber, bad-ram, bad-ram-image); it is kept "
                    "in the state directory for later runs. Without it, the state directory's profile, or the "
                    "built-in 48-port board.");
     app.add_option("--console", console,

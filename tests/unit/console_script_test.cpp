@@ -35,6 +35,20 @@ const ParseCase PARSE_CASES[] = {
     {"# only\nexpect x\n\npower-cut 1\n", "line 4: power-cut takes nothing after it"},
 };
 
+TEST(ConsoleScript, SendTextsTakeTheirEscapes) {
+    const std::pair<const char*, std::string> cases[] = {
+        {"send \\x32\\r\n", "2\r"},
+        {"send a\\x7Fb\\x00\n", std::string("a\x7F" "b\0", 4)},
+        {"send \\n\\t\\\\\n", "\n\t\\"},
+    };
+    for (const auto& [text, sent] : cases) {
+        sim::ParsedScript parsed = sim::parseConsoleScript(text);
+        ASSERT_EQ(parsed.error, "") << text;
+        ASSERT_EQ(parsed.steps.size(), 1u) << text;
+        EXPECT_EQ(parsed.steps[0].text, sent) << text;
+    }
+}
+
 TEST(ConsoleScript, ParsesEachStepAndNamesTheLineOfAMistake) {
     for (const ParseCase& c : PARSE_CASES) {
         SCOPED_TRACE(c.text);
