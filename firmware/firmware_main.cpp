@@ -30,9 +30,23 @@ extern "C" [[noreturn]] void firmwareMain() {
     cpu.halt();
 }
 
-// What the C runtime does when the C++ library meets a condition it would
-// throw for (the loader is built not to reach one): the board stops.
-extern "C" [[noreturn]] void firmwareAbort(const char*) {
+// What the C runtime does when it cannot go on (memory for operator new
+// exhausted, a condition the C++ library would throw for): the reason goes
+// straight to the console UART by polling, then the board stops with
+// interrupts masked, for the operator to reset.
+extern "C" [[noreturn]] void firmwareAbort(const char* reason) {
+    using firmware::UartConsole;
+    const auto put = [](char c) {
+        while ((firmware::load8(UartConsole::BASE + UartConsole::REG_LSR) & UartConsole::LSR_THR_EMPTY) == 0) {
+        }
+        firmware::store8(UartConsole::BASE + UartConsole::REG_THR, static_cast<uint8_t>(c));
+    };
+    for (const char* text : {"\r\nfirmware: ", reason != nullptr ? reason : "stopped", "\r\n"}) {
+        for (; *text != '\0'; ++text) {
+            put(*text);
+        }
+    }
+    asm volatile("wrteei 0");
     for (;;) {
     }
 }

@@ -1,6 +1,7 @@
-// The loader's memory service on the firmware: blocks of the board's pool
-// (the same pool the C library's malloc and operator new use), each with
-// its board address and its bytes.
+// The loader's memory service on the firmware: blocks of the board's pool,
+// each with its board address and its bytes. The C library's malloc and
+// operator new have a pool of their own, so this one hands out the same
+// addresses as the simulator's.
 #pragma once
 
 #include "platform/memory.h"

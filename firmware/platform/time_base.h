@@ -1,5 +1,5 @@
 // The operating system's clock on the e500's time base: a 64-bit counter
-// that the start-up started from zero, counting at an eighth of
+// that the start-up set running (from wherever it stood), counting at an eighth of
 // the platform (CCB) clock. Ticks (100 a second), delays and the calendar
 // clock are all read off it; delays wait by polling, as the loader is the
 // only task.
