@@ -30,6 +30,12 @@ const char* exceptionName(uint32_t kind) {
         case EXCEPTION_SYSTEM_CALL: return "System Call Exception";
         case EXCEPTION_DATA_TLB: return "Data TLB Miss Exception";
         case EXCEPTION_INSTRUCTION_TLB: return "Instruction TLB Miss Exception";
+        case EXCEPTION_CRITICAL: return "Critical Input Exception";
+        case EXCEPTION_WATCHDOG: return "Watchdog Timer Exception";
+        case EXCEPTION_DEBUG: return "Debug Exception";
+        case EXCEPTION_UNAVAILABLE: return "Unit Unavailable Exception";
+        case EXCEPTION_SPE: return "SPE Exception";
+        case EXCEPTION_PERFORMANCE_MONITOR: return "Performance Monitor Exception";
         default: return "Unexpected Exception";
     }
 }
@@ -134,8 +140,7 @@ void E500Cpu::exception(const ExceptionState& state) {
     std::snprintf(text, sizeof text,
                   "%s\nException program counter: 0x%08x\nMachine state register: 0x%08x\n"
                   "Syndrome: 0x%08x\nData address: 0x%08x\n",
-                  exceptionName(state.kind), machineCheck ? state.mcsrr0 : state.srr0,
-                  machineCheck ? state.mcsrr1 : state.srr1, machineCheck ? state.mcsr : state.esr, state.dear);
+                  exceptionName(state.kind), state.pc, state.msr, machineCheck ? state.mcsr : state.esr, state.dear);
     messageWrite(text);
     if (handler_ != nullptr) {
         handler_->machineCheck();
@@ -147,10 +152,10 @@ void E500Cpu::exception(const ExceptionState& state) {
 
 }  // namespace firmware
 
-extern "C" [[noreturn]] void firmwareException(uint32_t kind, uint32_t srr0, uint32_t srr1, uint32_t dear,
-                                               uint32_t esr, uint32_t mcsrr0, uint32_t mcsrr1, uint32_t mcsr) {
+extern "C" [[noreturn]] void firmwareException(uint32_t kind, uint32_t pc, uint32_t msr, uint32_t dear, uint32_t esr,
+                                               uint32_t mcsr) {
     uint32_t object;
     asm volatile("mfspr %0, %1" : "=r"(object) : "i"(SPR_CPU_OBJECT));
     auto* cpu = reinterpret_cast<firmware::E500Cpu*>(object);
-    cpu->exception({kind, srr0, srr1, dear, esr, mcsrr0, mcsrr1, mcsr});
+    cpu->exception({kind, pc, msr, dear, esr, mcsr});
 }

@@ -42,8 +42,11 @@ public:
     uint32_t stackPointer() override;
     [[noreturn]] void halt() override;
 
+    // An exception as the vectors hand it over: its kind, the address and
+    // machine state its class saved (base, critical or machine check save
+    // registers), and the syndrome registers.
     struct ExceptionState {
-        uint32_t kind, srr0, srr1, dear, esr, mcsrr0, mcsrr1, mcsr;
+        uint32_t kind, pc, msr, dear, esr, mcsr;
     };
     // From the vectors: records the exception message and enters the
     // loader's handler. Does not return.

@@ -8,6 +8,8 @@
 #define SPR_DEC 22
 #define SPR_SRR0 26
 #define SPR_SRR1 27
+#define SPR_CSRR0 58
+#define SPR_CSRR1 59
 #define SPR_DEAR 61
 #define SPR_ESR 62
 #define SPR_IVPR 63
@@ -27,13 +29,19 @@
 #define SPR_IVOR4 404  /* external input */
 #define SPR_IVOR5 405  /* alignment */
 #define SPR_IVOR6 406  /* program */
+#define SPR_IVOR7 407  /* floating-point unavailable */
 #define SPR_IVOR8 408  /* system call */
+#define SPR_IVOR9 409  /* auxiliary processor unavailable */
 #define SPR_IVOR10 410 /* decrementer */
 #define SPR_IVOR11 411 /* fixed-interval timer */
 #define SPR_IVOR12 412 /* watchdog */
 #define SPR_IVOR13 413 /* data TLB miss */
 #define SPR_IVOR14 414 /* instruction TLB miss */
 #define SPR_IVOR15 415 /* debug */
+#define SPR_IVOR32 528 /* SPE unavailable */
+#define SPR_IVOR33 529 /* SPE floating-point data */
+#define SPR_IVOR34 530 /* SPE floating-point round */
+#define SPR_IVOR35 531 /* performance monitor */
 #define SPR_MCSRR0 570
 #define SPR_MCSRR1 571
 #define SPR_MCSR 572
@@ -82,10 +90,13 @@
 #define EXCEPTION_EXTERNAL 4
 #define EXCEPTION_ALIGNMENT 5
 #define EXCEPTION_PROGRAM 6
+#define EXCEPTION_UNAVAILABLE 7
 #define EXCEPTION_SYSTEM_CALL 8
 #define EXCEPTION_WATCHDOG 12
 #define EXCEPTION_DATA_TLB 13
 #define EXCEPTION_INSTRUCTION_TLB 14
 #define EXCEPTION_DEBUG 15
+#define EXCEPTION_SPE 32
+#define EXCEPTION_PERFORMANCE_MONITOR 35
 
 #endif

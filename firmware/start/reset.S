@@ -168,6 +168,15 @@ firmwareRamEntry:
     mtspr   SPR_IVOR14, %r3
     li      %r3, vectorDebug@l
     mtspr   SPR_IVOR15, %r3
+    li      %r3, vectorUnavailable@l
+    mtspr   SPR_IVOR7, %r3
+    mtspr   SPR_IVOR9, %r3
+    li      %r3, vectorSpe@l
+    mtspr   SPR_IVOR32, %r3
+    mtspr   SPR_IVOR33, %r3
+    mtspr   SPR_IVOR34, %r3
+    li      %r3, vectorPerformanceMonitor@l
+    mtspr   SPR_IVOR35, %r3
 
     /* Start the time base. The clock counts from wherever it stands. */
     mfspr   %r3, SPR_HID0_NUMBER

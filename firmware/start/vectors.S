@@ -36,6 +36,9 @@ __vectors_start:
     fatal_vector vectorDataTlb, EXCEPTION_DATA_TLB
     fatal_vector vectorInstructionTlb, EXCEPTION_INSTRUCTION_TLB
     fatal_vector vectorDebug, EXCEPTION_DEBUG
+    fatal_vector vectorUnavailable, EXCEPTION_UNAVAILABLE
+    fatal_vector vectorSpe, EXCEPTION_SPE
+    fatal_vector vectorPerformanceMonitor, EXCEPTION_PERFORMANCE_MONITOR
 
     /* Decrementer and fixed-interval timer: clear both status bits and go
      * back. r3 is kept in an OS scratch register meanwhile. */
@@ -48,26 +51,39 @@ vectorTimer:
     mfspr   %r3, SPR_SPRG2
     rfi
 
-    /* The common tail: a frame on the interrupted stack whose return
-     * address is the instruction that took the exception, then the
-     * dispatcher with the kind (r3), SRR0 and SRR1 (r4, r5), DEAR and ESR
-     * (r6, r7), MCSRR0, MCSRR1 and MCSR (r8 to r10). */
+    /* The common tail. Its frame is laid out as a function's (stwu, then
+     * mflr r0, then the return address stored from r0), so that the
+     * loader's stack walk reads it like any other: the return address it
+     * finds is the instruction that took the exception, and the walk goes
+     * on into the interrupted code. Then the dispatcher, with the kind
+     * (r3), the saved address and machine state of the exception's class
+     * (r4, r5: critical, machine check or base save registers), DEAR and
+     * ESR (r6, r7) and MCSR (r8). */
 exceptionFatal:
-    cmpwi   %r3, EXCEPTION_MACHINE_CHECK
-    mfspr   %r4, SPR_SRR0
-    bne     1f
-    mfspr   %r4, SPR_MCSRR0        /* a machine check saves its own pair */
-1:  stw     %r4, 4(%r1)            /* the interrupted code's LR save word */
     stwu    %r1, -16(%r1)
+    mflr    %r0
     mfspr   %r4, SPR_SRR0
     mfspr   %r5, SPR_SRR1
+    cmpwi   %r3, EXCEPTION_MACHINE_CHECK
+    bne     1f
+    mfspr   %r4, SPR_MCSRR0        /* a machine check saves its own pair */
+    mfspr   %r5, SPR_MCSRR1
+    b       2f
+1:  cmpwi   %r3, EXCEPTION_CRITICAL
+    beq     3f
+    cmpwi   %r3, EXCEPTION_WATCHDOG
+    beq     3f
+    cmpwi   %r3, EXCEPTION_DEBUG
+    bne     2f
+3:  mfspr   %r4, SPR_CSRR0         /* the critical class saves its own pair too */
+    mfspr   %r5, SPR_CSRR1
+2:  mr      %r0, %r4
+    stw     %r0, 20(%r1)           /* the return address slot of this frame */
     mfspr   %r6, SPR_DEAR
     mfspr   %r7, SPR_ESR
-    mfspr   %r8, SPR_MCSRR0
-    mfspr   %r9, SPR_MCSRR1
-    mfspr   %r10, SPR_MCSR
+    mfspr   %r8, SPR_MCSR
     bl      firmwareException
-2:  b       2b
+4:  b       4b
 
     /* No executable stack wanted. */
     .section .note.GNU-stack, "", @progbits
