@@ -62,12 +62,17 @@ bool senderNameUsable(const char* name) {
     return false;
 }
 
-// The length a YMODEM header text announces: its first field when that is
-// a decimal number without a sign that a long can hold; otherwise 0, which
-// means no length was given (a "-5" would otherwise drop every byte).
+// The length a YMODEM header text announces, read as the decimal number
+// it starts with (a "+" allowed, anything after the digits ignored); 0,
+// which means no length was given, when there are no digits, the number is
+// negative (a "-5" would otherwise drop every byte) or a long cannot hold
+// it (which would read differently on a 32-bit board and a 64-bit host).
 long ymodemLengthField(const char* text) {
     const char* p = text;
     while (*p == ' ') {
+        ++p;
+    }
+    if (*p == '+') {
         ++p;
     }
     long length = 0;
@@ -79,10 +84,7 @@ long ymodemLengthField(const char* text) {
         }
         length = length * 10 + digit;
     }
-    if (p == digits || (*p != '\0' && *p != ' ')) {
-        return 0;
-    }
-    return length;
+    return p == digits ? 0 : length;
 }
 
 }  // namespace

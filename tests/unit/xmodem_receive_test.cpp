@@ -216,8 +216,8 @@ TEST_F(XmodemReceiveTest, AHeaderLengthThatIsNotANonNegativeNumberIsNoLength) {
     const std::vector<uint8_t> data = patternBytes(1000);
     const std::vector<uint8_t> whole = padded(data, 1024, PEER_SUB);
     const std::pair<const char*, std::vector<uint8_t>> cases[] = {
-        {"1000 0 100644", data}, {"-5", whole}, {"-5 0 100644", whole}, {"+1000", whole},
-        {"size", whole}, {"1000x", whole}, {"99999999999999999999", whole},
+        {"1000 0 100644", data}, {"-5", whole}, {"-5 0 100644", whole}, {"+1000", data},
+        {"size", whole}, {"1000x", data}, {"99999999999999999999", whole}, {"-0", whole},
     };
     for (const auto& [text, stored] : cases) {
         XmodemSenderPeer peer(board.line(), Protocol::Ymodem, {PeerFile{"x.bin", data, text}});
