@@ -25,9 +25,12 @@ struct BoardPowerOff {
     int exitStatus = 0;
 };
 
-// The processor took a machine check (an access no device answers).
+// The processor took a machine check.
 struct BoardMachineCheck {
     std::string cause;
+    // Raised at the processor's machine check input (the operator's key, an
+    // injected fault), not by an access no device answered.
+    bool pin = false;
 };
 
 }  // namespace sim

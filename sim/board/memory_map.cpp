@@ -30,9 +30,16 @@ MemoryMap::Region MemoryMap::decode(uint32_t address, unsigned width) const {
         address - RebootRequest::BASE < RebootRequest::SIZE) {
         return Region::RebootRequest;
     }
-    if (address >= Mpc85xxCcsr::BASE && address - Mpc85xxCcsr::BASE < Mpc85xxCcsr::SIZE &&
-        Mpc85xxCcsr::decodes(address - Mpc85xxCcsr::BASE)) {
-        return Region::Ccsr;
+    if (address >= Mpc85xxCcsr::BASE && address - Mpc85xxCcsr::BASE < Mpc85xxCcsr::SIZE) {
+        if (Mpc85xxCcsr::decodes(address - Mpc85xxCcsr::BASE)) {
+            return Region::Ccsr;
+        }
+        if (pci_ != nullptr && Mpc85xxPci::decodes(address - Mpc85xxCcsr::BASE)) {
+            return Region::Pci;
+        }
+    }
+    if (volumeService_ != nullptr && address >= VolumeService::BASE && address - VolumeService::BASE < VolumeService::SIZE) {
+        return Region::VolumeService;
     }
     return Region::None;
 }
@@ -59,9 +66,7 @@ uint8_t MemoryMap::read8(uint32_t address) {
             return static_cast<uint8_t>(flash_.read(address - FlashArray::BASE, 1));
         case Region::I2c:
             return static_cast<uint8_t>(i2c_.read(address - Mpc85xxI2c::BASE, 1));
-        case Region::Ccsr:
-        case Region::RebootRequest:
-        case Region::None:
+        default:
             break;
     }
     busError("read", address, 1);
@@ -103,6 +108,13 @@ uint32_t MemoryMap::read32(uint32_t address) {
                 return *value;
             }
             break;
+        case Region::Pci:
+            return pci_->read32(address - Mpc85xxCcsr::BASE);
+        case Region::VolumeService:
+            if (address % 4 != 0) {
+                break;
+            }
+            return volumeService_->read32(address - VolumeService::BASE);
         default:
             break;
     }
@@ -162,6 +174,15 @@ void MemoryMap::write32(uint32_t address, uint32_t value) {
                 return;
             }
             break;
+        case Region::Pci:
+            pci_->write32(address - Mpc85xxCcsr::BASE, value);
+            return;
+        case Region::VolumeService:
+            if (address % 4 != 0) {
+                break;
+            }
+            volumeService_->write32(address - VolumeService::BASE, value);
+            return;
         default:
             break;
     }

@@ -1,6 +1,7 @@
 // The board's address decoder: routes each load and store to RAM, the
 // CPLD, the console UART, the boot flash, the I2C controller, the
-// processor's configuration registers or the reboot request (when fitted). Anything else, or an access of a width
+// processor's configuration registers, and when fitted the PCI controller's
+// configuration registers, the reboot request and the volume service. Anything else, or an access of a width
 // the device does not take (the flash takes 32-bit stores only), is a bus
 // error, which the processor takes as a machine check.
 #pragma once
@@ -9,11 +10,13 @@
 
 #include "board/cpld.h"
 #include "board/mpc85xx_ccsr.h"
+#include "board/mpc85xx_pci.h"
 #include "board/strataflash.h"
 #include "board/mpc85xx_i2c.h"
 #include "board/ram.h"
 #include "board/reboot_request.h"
 #include "board/uart16550.h"
+#include "board/volume_service.h"
 #include "platform/bus.h"
 
 namespace sim {
@@ -25,6 +28,12 @@ public:
 
     // Fits the reboot request at its address.
     void attach(RebootRequest& rebootRequest) { rebootRequest_ = &rebootRequest; }
+    // Fits the PCI controller's configuration registers in the processor's
+    // register block.
+    void attach(Mpc85xxPci& pci) { pci_ = &pci; }
+    // Fits the volume service at its address (the board running the loader
+    // built as firmware).
+    void attach(VolumeService& volumeService) { volumeService_ = &volumeService; }
 
     uint8_t read8(uint32_t address) override;
     uint16_t read16(uint32_t address) override;
@@ -38,7 +47,7 @@ public:
     std::span<uint8_t> plainRamView(uint32_t address, size_t length) { return ram_.plainView(address, length); }
 
 private:
-    enum class Region { Ram, Cpld, Uart, Flash, Ccsr, I2c, RebootRequest, None };
+    enum class Region { Ram, Cpld, Uart, Flash, Ccsr, Pci, I2c, RebootRequest, VolumeService, None };
     Region decode(uint32_t address, unsigned width) const;
     [[noreturn]] void busError(const char* access, uint32_t address, unsigned width) const;
     uint32_t readRam(uint32_t address, unsigned width);
@@ -51,6 +60,8 @@ private:
     Uart16550& uart_;
     Mpc85xxI2c& i2c_;
     RebootRequest* rebootRequest_ = nullptr;
+    Mpc85xxPci* pci_ = nullptr;
+    VolumeService* volumeService_ = nullptr;
 };
 
 }  // namespace sim

@@ -20,6 +20,7 @@ void Uart16550::powerUp() {
     thrEmptyPending_ = false;
     endOfInput_ = false;
     emptyPolls_ = 0;
+    sent_ = 0;
     msr_ = modemStatusLines();
 }
 
@@ -38,6 +39,7 @@ uint32_t Uart16550::speed() const {
 
 void Uart16550::emptyPoll() {
     ++emptyPolls_;
+    ++emptyPollsEver_;
     if (emptyPollHook_) {
         emptyPollHook_(emptyPolls_);
     }
@@ -59,6 +61,7 @@ void Uart16550::takeFromLine() {
 
 void Uart16550::send(uint8_t byte) {
     emptyPolls_ = 0;
+    ++sent_;
     if (mcr_ & MCR_LOOP) {
         // Loopback: the transmitter feeds the receiver; the line sees nothing.
         if (receiver_.size() >= (fifoEnabled_ ? FIFO_DEPTH : 1)) {

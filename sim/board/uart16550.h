@@ -131,6 +131,10 @@ public:
     void takeFromLine();
     // True once the line said no byte will ever arrive again.
     bool endOfInput() const { return endOfInput_; }
+    // Reads that found no byte, ever (it only counts up).
+    uint64_t emptyPollsEver() const { return emptyPollsEver_; }
+    // Bytes written to the transmitter since power-on.
+    uint64_t bytesSent() const { return sent_; }
 
 private:
     void send(uint8_t byte);
@@ -162,6 +166,8 @@ private:
     bool thrEmptyPending_ = false;  // the THR-empty interrupt, until IIR reports it or THR is written
     bool transmitterStuck_ = false;
     bool endOfInput_ = false;
+    uint64_t sent_ = 0;
+    uint64_t emptyPollsEver_ = 0;
 };
 
 }  // namespace sim

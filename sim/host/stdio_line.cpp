@@ -72,7 +72,7 @@ long StdioLine::receive(uint8_t* buffer, size_t length) {
                     throw BoardReset{"operator reset (Ctrl-A r)"};
                 case 'm':
                 case 'M':
-                    throw BoardMachineCheck{"injected by the operator (Ctrl-A m)"};
+                    throw BoardMachineCheck{"injected by the operator (Ctrl-A m)", true};
                 case 'h':
                 case 'H':
                 case '?':

@@ -2,7 +2,8 @@
 // it finds (start mode, stack, MSR, HID0), its view of RAM (faults
 // included) and devices, how it returns, and every way it stops: bus
 // errors, illegal and unsupported instructions, exceptions, and a reset
-// through the CPLD. The programs are hand-assembled words, so these tests
+// through the CPLD; the interrupts it takes to the code's vectors, its
+// timers, and its start from the boot flash's reset vector. The programs are hand-assembled words, so these tests
 // need no cross compiler.
 #include <gtest/gtest.h>
 
@@ -17,12 +18,19 @@
 namespace {
 
 using sim::E500Emulator;
+using sim::E500Interrupts;
 using Kind = E500Emulator::StopKind;
 
 constexpr uint32_t ENTRY = 0x00010000;
 constexpr uint32_t STACK = 0x01FFFFF0;
 constexpr uint32_t RETURN_ADDRESS = 0xFFF80000;
 constexpr uint32_t RESULTS = 0x00020000;
+
+// mtspr and mfspr of a special register (its number's halves swapped).
+uint32_t sprBits(int spr) { return static_cast<uint32_t>(((spr & 0x1F) << 16) | (((spr >> 5) & 0x1F) << 11)); }
+uint32_t mtspr(int spr, int rs) { return 0x7C0003A6u | (static_cast<uint32_t>(rs) << 21) | sprBits(spr); }
+uint32_t mfspr(int rd, int spr) { return 0x7C0002A6u | (static_cast<uint32_t>(rd) << 21) | sprBits(spr); }
+constexpr uint32_t BLR = 0x4E800020;
 
 class E500EmulatorTest : public ::testing::Test {
 protected:
@@ -107,9 +115,8 @@ TEST_F(E500EmulatorTest, EveryWayOfStoppingIsReportedAtTheInstruction) {
          Kind::BusError, "bus error: 16-bit write at 0xf0004500", ENTRY + 8, 0xB0890000},
         {"no instruction", {0x60000000, 0x00000000}, Kind::IllegalInstruction, "not an instruction of this core",
          ENTRY + 4, 0x00000000},
-        {"time base through mfspr", {0x60000000, 0x7C6C42A6}, Kind::IllegalInstruction, "time base", ENTRY + 4,
-         0x7C6C42A6},
-        {"time base through mftb", {0x7C6C42E6}, Kind::IllegalInstruction, "time base", ENTRY, 0x7C6C42E6},
+        {"read of a write-only timer register", {0x60000000, 0x7C7C42A6}, Kind::IllegalInstruction,
+         "special register access", ENTRY + 4, 0x7C7C42A6},  // mfspr r3,284
         {"system call", {0x60000000, 0x60000000, 0x44000002}, Kind::Exception, "system call", ENTRY + 8,
          0x44000002},
         {"fetch outside RAM",
@@ -176,6 +183,124 @@ TEST_F(E500EmulatorTest, SlicesCountEveryInstructionOnce) {
     EXPECT_EQ(core.instructionsExecuted(), 2u + 3u * 1000u + 2u);
     EXPECT_EQ(slices, 30);
     EXPECT_EQ(sliced, 3000u);
+}
+
+// The code sets a vector, raises an interrupt, and its handler returns the
+// save register's address in r3 and stores the syndrome and the data
+// address registers at RESULTS.
+TEST_F(E500EmulatorTest, InterruptsGoToTheVectorsTheCodeSetWithTheirSyndrome) {
+    constexpr uint32_t HANDLER = ENTRY + 0x100;
+    const struct {
+        const char* what;
+        int ivor;
+        std::vector<uint32_t> raise;  // placed at ENTRY + 16
+        uint32_t savedPc;
+        bool machineCheck;
+        uint32_t syndrome;
+        uint32_t address;  // MCAR for a machine check
+    } cases[] = {
+        {"illegal instruction", E500Interrupts::SPR_IVOR0 + 6, {0x00000000}, ENTRY + 16, false,
+         E500Interrupts::ESR_PIL, 0},
+        {"trap", E500Interrupts::SPR_IVOR0 + 6, {0x7FE00008}, ENTRY + 16, false, E500Interrupts::ESR_PTR, 0},
+        {"system call, saved after itself", E500Interrupts::SPR_IVOR0 + 8, {0x44000002}, ENTRY + 20, false, 0, 0},
+        {"read nothing answers", E500Interrupts::SPR_IVOR0 + 1, {0x3D202000, 0x80890010}, ENTRY + 20, true,
+         E500Interrupts::MCSR_BUS_RAERR, 0x20000010},
+        {"write nothing answers", E500Interrupts::SPR_IVOR0 + 1, {0x3D202000, 0x90890000}, ENTRY + 20, true,
+         E500Interrupts::MCSR_BUS_WAERR, 0x20000000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint32_t> code = {0x3CA00001, mtspr(E500Interrupts::SPR_IVPR, 5), 0x38A00100, mtspr(c.ivor, 5)};
+        code.insert(code.end(), c.raise.begin(), c.raise.end());
+        code.push_back(0x00000000);  // not reached
+        place({mfspr(3, c.machineCheck ? E500Interrupts::SPR_MCSRR0 : E500Interrupts::SPR_SRR0),
+               mfspr(4, c.machineCheck ? E500Interrupts::SPR_MCSR : E500Interrupts::SPR_ESR), 0x3D200002, 0x90890000,
+               mfspr(4, E500Interrupts::SPR_MCAR), 0x90890004, BLR},
+              HANDLER);
+        board.bus.write32(RESULTS + 4, 0);
+        E500Emulator::Stop stop = run(code);
+        ASSERT_EQ(stop.kind, Kind::Returned) << E500Emulator::describe(stop);
+        EXPECT_EQ(stop.result, c.savedPc);
+        EXPECT_EQ(board.bus.read32(RESULTS), c.syndrome);
+        EXPECT_EQ(board.bus.read32(RESULTS + 4), c.address);
+        EXPECT_EQ(stop.registers.msr & E500Interrupts::MSR_ME, c.machineCheck ? 0u : E500Interrupts::MSR_ME);
+    }
+}
+
+TEST_F(E500EmulatorTest, AHandlerReturnsWithRfiAndAMachineCheckWithMachineChecksOffIsACheckstop) {
+    constexpr uint32_t HANDLER = ENTRY + 0x100;
+    place({mfspr(5, E500Interrupts::SPR_SRR0), 0x38A50004, mtspr(E500Interrupts::SPR_SRR0, 5), 0x4C000064},
+          HANDLER);  // SRR0 += 4; rfi
+    E500Emulator::Stop stop = run({0x3CA00001, mtspr(E500Interrupts::SPR_IVPR, 5), 0x38A00100,
+                                   mtspr(E500Interrupts::SPR_IVOR0 + 6, 5), 0x00000000, 0x3860004D, BLR});
+    ASSERT_EQ(stop.kind, Kind::Returned) << E500Emulator::describe(stop);
+    EXPECT_EQ(stop.result, 77u);
+    EXPECT_EQ(stop.registers.msr, 0x00001000u);  // SRR1 brought back
+
+    place({0x3CA00001, mtspr(E500Interrupts::SPR_IVPR, 5), 0x38A00100, mtspr(E500Interrupts::SPR_IVOR0 + 1, 5),
+           0x38A00000, 0x7CA00124, 0x3D202000, 0x80890000, BLR});  // MSR = 0 (mtmsr r5), then a bus error
+    E500Emulator::Entry entry{ENTRY, 0, 0x00001000, 0x00004000, STACK, RETURN_ADDRESS};
+    try {
+        core.run(entry);
+        ADD_FAILURE() << "no checkstop";
+    } catch (const sim::BoardReset& reset) {
+        EXPECT_NE(reset.cause.find("checkstop"), std::string::npos) << reset.cause;
+    }
+}
+
+TEST_F(E500EmulatorTest, TheTimersCountAtTheTimeBaseRateOfBoardTime) {
+    int64_t micros = 0;
+    core.setTimeHook([&](uint64_t, int64_t idle) { return micros += 10 + idle; });
+    // Each access is 10 us later. DEC = 1000; mftb r4; mftb r3; subf
+    // r3,r4,r3 (the counts of 10 us); DEC and TSR read and stored.
+    E500Emulator::Stop stop = run({0x38A003E8, mtspr(sim::E500Timers::SPR_DEC, 5), 0x7C8C42E6, 0x7C6C42E6,
+                                   0x7C641850, mfspr(5, sim::E500Timers::SPR_DEC), 0x3D200002, 0x90A90000,
+                                   mfspr(5, sim::E500Timers::SPR_TSR), 0x90A90004, BLR});
+    ASSERT_EQ(stop.kind, Kind::Returned) << E500Emulator::describe(stop);
+    EXPECT_EQ(stop.result, 1249u - 833u);  // 41,666,666 counts a second, no fraction lost between reads
+    EXPECT_EQ(board.bus.read32(RESULTS), 0u);  // 1000 counts ran out at the fourth read: it stays at zero
+    EXPECT_EQ(board.bus.read32(RESULTS + 4) & sim::E500Timers::TSR_DIS, sim::E500Timers::TSR_DIS);
+}
+
+// From the reset vector a branch to the boot page's start; there a
+// command to the flash, and then the next fetch from the page: the array
+// again after Read Array, a status word after Read Status.
+TEST_F(E500EmulatorTest, PowerOnFetchesFromTheBootFlashWhileItReadsItsArray) {
+    const struct {
+        uint16_t command;
+        Kind kind;
+        const char* cause;
+    } cases[] = {
+        {0xFF00, Kind::IllegalInstruction, "not an instruction"},  // the zero word after the store
+        {0x7000, Kind::BusError, "while it answers a command"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        board.flash.powerUp();
+        board.flashCells.eraseUnit(sim::FlashArray::UNIT_COUNT - 1);
+        const std::vector<uint32_t> boot = {0x3D20FE00, 0x3CA00000u | c.command, 0x60A50000u | c.command,
+                                            0x90A90000, 0x00000000};  // lis r9; r5 = command twice; stw; 0
+        std::vector<uint8_t> bytes;
+        for (uint32_t w : boot) {
+            for (int shift = 24; shift >= 0; shift -= 8) {
+                bytes.push_back(static_cast<uint8_t>(w >> shift));
+            }
+        }
+        board.flashCells.program(E500Emulator::BOOT_PAGE - sim::FlashArray::BASE, bytes);
+        board.flashCells.program(sim::FlashArray::SIZE - 4, std::vector<uint8_t>{0x4B, 0xFF, 0xF0, 0x04});  // b -0xFFC
+        core.setBootFlash(&board.flash);
+        E500Emulator::Stop stop = core.powerOn();
+        EXPECT_EQ(stop.kind, c.kind) << E500Emulator::describe(stop);
+        EXPECT_NE(stop.cause.find(c.cause), std::string::npos) << stop.cause;
+        EXPECT_EQ(stop.pc, E500Emulator::BOOT_PAGE + 16);
+    }
+}
+
+TEST_F(E500EmulatorTest, PowerOnWithAnErasedFlashStopsAtTheResetVector) {
+    core.setBootFlash(&board.flash);
+    E500Emulator::Stop stop = core.powerOn();
+    EXPECT_NE(stop.kind, Kind::Returned);
+    EXPECT_EQ(stop.pc, E500Emulator::RESET_VECTOR) << E500Emulator::describe(stop);
 }
 
 }  // namespace
