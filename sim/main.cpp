@@ -204,6 +204,7 @@ int main(int argc, char** argv) {
     std::string console = "stdio";
     std::string clockKind = "real";
     std::string onHandover = "run";
+    std::string loaderKind = "native";
     std::string lineSpeed = "off";
     std::vector<std::string> traces;
     std::vector<std::string> dumps;
@@ -258,6 +259,12 @@ int main(int argc, char** argv) {
                    "real: board time is real time; virtual: delays and timeouts pass at once")
         ->capture_default_str()
         ->check(CLI::IsMember({"real", "virtual"}));
+    app.add_option("--loader", loaderKind,
+                   "What runs on the board: native (the loader as a host program standing in for the boot code; "
+                   "quick) or firmware (the emulated e500 core starts at the reset vector and runs whatever the "
+                   "boot flash holds, such as the loader built as firmware, which flash-boot writes)")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"native", "firmware"}));
     app.add_option("--on-handover", onHandover,
                    "What the board does when the loader starts the operational code: run (the code runs on an "
                    "emulated e500 core that sees this board; it resets the board through the CPLD, and a bus "
@@ -311,8 +318,9 @@ int main(int argc, char** argv) {
         "Write a boot code file (1 byte to 1 MiB) into the boot code region (0xFFF00000) of the board's flash, "
         "as a JTAG probe would with the board held in reset: the way back for a board that no longer starts.");
     flashBoot->add_option("--state", stateDir, "State directory of the board")->capture_default_str();
-    flashBoot->add_option("file", bootCodeFile, "Boot code file, e.g. a bootcode.bin taken off a working unit")
-        ->required();
+    flashBoot->add_option("file", bootCodeFile,
+                          "Boot code file, e.g. a bootcode.bin taken off a working unit (default: the loader built "
+                          "as firmware, bootcode.bin, where it was built)");
 
     try {
         app.parse(argc, argv);
@@ -355,6 +363,14 @@ int main(int argc, char** argv) {
                 throw std::runtime_error("there is no board in " + dir.string());
             }
             const sim::StateLock lock(dir);
+            if (bootCodeFile.empty()) {
+                const auto built = sim::shippedDataFile("bootcode.bin");
+                if (!built) {
+                    throw std::runtime_error("no boot code file given, and this simulator has no firmware "
+                                             "(bootcode.bin) beside it");
+                }
+                bootCodeFile = built->string();
+            }
             std::ifstream in(bootCodeFile, std::ios::binary);
             if (!in) {
                 throw std::runtime_error("cannot read " + bootCodeFile);
@@ -394,6 +410,7 @@ int main(int argc, char** argv) {
     for (const std::string& fault : faults) {
         options.machineCheckAtMicros = faultMicros(fault);
     }
+    options.loader = loaderKind == "firmware" ? sim::LoaderKind::Firmware : sim::LoaderKind::Native;
     options.onHandover = onHandover == "exit"     ? sim::OnHandover::Exit
                          : onHandover == "return" ? sim::OnHandover::Return
                          : onHandover == "wait"   ? sim::OnHandover::Wait

@@ -40,6 +40,52 @@ const char* exceptionName(uint32_t kind) {
     }
 }
 
+// The width in bits of the load or store an instruction makes, and whether
+// it stores; zero bits for any other instruction.
+struct Access {
+    unsigned bits;
+    bool store;
+};
+
+Access accessOf(uint32_t word) {
+    constexpr uint32_t X_FORM = 31;
+    switch (word >> 26) {
+        case 32: case 33: return {32, false};                   // lwz, lwzu
+        case 34: case 35: return {8, false};                    // lbz, lbzu
+        case 36: case 37: return {32, true};                    // stw, stwu
+        case 38: case 39: return {8, true};                     // stb, stbu
+        case 40: case 41: case 42: case 43: return {16, false}; // lhz, lhzu, lha, lhau
+        case 44: case 45: return {16, true};                    // sth, sthu
+        case X_FORM: break;
+        default: return {0, false};
+    }
+    switch ((word >> 1) & 0x3FF) {
+        case 23: case 55: case 534: return {32, false};             // lwzx, lwzux, lwbrx
+        case 87: case 119: return {8, false};                       // lbzx, lbzux
+        case 279: case 311: case 343: case 375: case 790: return {16, false};  // lhzx, lhzux, lhax, lhaux, lhbrx
+        case 151: case 183: case 662: return {32, true};            // stwx, stwux, stwbrx
+        case 215: case 247: return {8, true};                       // stbx, stbux
+        case 407: case 439: case 918: return {16, true};            // sthx, sthux, sthbrx
+        default: return {0, false};
+    }
+}
+
+// What made a machine check, in the words the board's reports use.
+void machineCheckCause(char* text, size_t size, uint32_t pc, uint32_t mcsr) {
+    if ((mcsr & (MCSR_BUS_RAERR | MCSR_BUS_WAERR)) == 0) {
+        std::snprintf(text, size, (mcsr & MCSR_MCP) != 0 ? "machine check input" : "syndrome 0x%08x", mcsr);
+        return;
+    }
+    const uint32_t address = spr<SPR_MCAR>();
+    const Access access = accessOf(load32(pc));
+    const char* direction = (mcsr & MCSR_BUS_WAERR) != 0 ? "write" : "read";
+    if (access.bits == 0) {
+        std::snprintf(text, size, "bus error: %s at 0x%08x", direction, address);
+    } else {
+        std::snprintf(text, size, "bus error: %u-bit %s at 0x%08x", access.bits, direction, address);
+    }
+}
+
 }  // namespace
 
 E500Cpu::E500Cpu() { sprSet<SPR_CPU_OBJECT>(reinterpret_cast<uint32_t>(this)); }
@@ -135,12 +181,19 @@ void E500Cpu::messageWrite(const char* text) {
 }
 
 void E500Cpu::exception(const ExceptionState& state) {
-    const bool machineCheck = state.kind == EXCEPTION_MACHINE_CHECK;
     char text[EXC_MSG_TEXT_MAX];
-    std::snprintf(text, sizeof text,
-                  "%s\nException program counter: 0x%08x\nMachine state register: 0x%08x\n"
-                  "Syndrome: 0x%08x\nData address: 0x%08x\n",
-                  exceptionName(state.kind), state.pc, state.msr, machineCheck ? state.mcsr : state.esr, state.dear);
+    if (state.kind == EXCEPTION_MACHINE_CHECK) {
+        char cause[64];
+        machineCheckCause(cause, sizeof cause, state.pc, state.mcsr);
+        std::snprintf(text, sizeof text,
+                      "%s\nCause: %s\nException program counter: 0x%08x\nMachine state register: 0x%08x\n",
+                      exceptionName(state.kind), cause, state.pc, state.msr);
+    } else {
+        std::snprintf(text, sizeof text,
+                      "%s\nException program counter: 0x%08x\nMachine state register: 0x%08x\n"
+                      "Syndrome: 0x%08x\nData address: 0x%08x\n",
+                      exceptionName(state.kind), state.pc, state.msr, state.esr, state.dear);
+    }
     messageWrite(text);
     if (handler_ != nullptr) {
         handler_->machineCheck();

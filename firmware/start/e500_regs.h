@@ -45,6 +45,7 @@
 #define SPR_MCSRR0 570
 #define SPR_MCSRR1 571
 #define SPR_MCSR 572
+#define SPR_MCAR 573
 #define SPR_MAS0 624
 #define SPR_MAS1 625
 #define SPR_MAS2 626
@@ -79,6 +80,12 @@
 /* MSR: machine check enable. */
 #define MSR_ME_BIT 0x00001000
 /* TSR: decrementer and fixed-interval interrupt status (write 1 to clear). */
+/* Machine check syndrome: the input pin, and no device answering a read or
+ * a write. */
+#define MCSR_MCP 0x80000000
+#define MCSR_BUS_RAERR 0x00000040
+#define MCSR_BUS_WAERR 0x00000020
+
 #define TSR_DIS 0x08000000
 #define TSR_FIS 0x04000000
 

@@ -9,6 +9,7 @@
 #include "host/exception_stage.h"
 #include "host/memory_volume_store.h"
 #include "host/rtc_state.h"
+#include "hw/core_info.h"
 #include "loader.h"
 
 namespace sim {
@@ -73,6 +74,7 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
       pci_(options_.profile.pci),
       core_(options_.profile.cpu),
       ccsr_(options_.profile.soc),
+      pciController_(pci_),
       memoryMap_(ram_, cpld_, *flash_, ccsr_, uart_, i2c_.controller()),
       heap_(ram_),
       volume_(options_.volumeInMemory
@@ -93,6 +95,7 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
     cpld_.setClock([this] { return clock_.nowMicros(); });
     rebootRequest_.setClock([this] { return clock_.nowMicros(); });
     memoryMap_.attach(rebootRequest_);
+    memoryMap_.attach(pciController_);
     ram_.setFaults(options_.profile.ramFaults);
     flash_->setTimed(!clock_.isVirtual());
     if (!options_.flashInMemory) {
@@ -121,9 +124,22 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
     }
     core_.setHandoverHandler([this](const E500Core::Handover& record) { return handover(record); });
     core_.setHaltHandler([this] { halted(); });
-    volume_->setPrinter([this](std::string_view text) {
+    volumePrinter_ = [this](std::string_view text) {
         tty_.write(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-    });
+    };
+    volume_->setPrinter(volumePrinter_);
+    if (options_.loader == LoaderKind::Firmware) {
+        // The firmware's file calls reach the same volume through the
+        // service's mailbox; the volume's own text goes where the request
+        // says while a request runs.
+        volumeService_ = std::make_unique<VolumeService>(ram_, *volume_, *volume_, [this](VolumeService::Printer p) {
+            VolumeService::Printer previous = volumePrinter_;
+            volumePrinter_ = std::move(p);
+            volume_->setPrinter(volumePrinter_);
+            return previous;
+        });
+        memoryMap_.attach(*volumeService_);
+    }
     tty_.setPollHook([this] { pollTermination(); });
     if (paced_) {
         tty_.setRawModeHook([this](bool raw) {
@@ -147,7 +163,7 @@ void SimBoard::pollTermination() {
         char cause[96];
         std::snprintf(cause, sizeof cause, "injected at %.3f s (--fault machine-check)",
                       static_cast<double>(now) / 1e6);
-        throw BoardMachineCheck{cause};
+        throw BoardMachineCheck{cause, true};
     }
     if (!terminationRequested_.exchange(false)) {
         return;
@@ -178,6 +194,10 @@ void SimBoard::powerUp() {
     i2c_.controller().powerUp();
     core_.powerUp();
     ccsr_.powerUp();
+    pciController_.powerUp();
+    if (volumeService_) {
+        volumeService_->powerUp();
+    }
     excMsgAreaClear(memoryMap_);
     heap_.powerUp();
     tasks_.powerUp();
@@ -196,7 +216,8 @@ int SimBoard::run() {
         }
         powerUp();
         ++powerOns_;
-        const std::string bricked = flashResetProblem(*flash_);
+        const std::string bricked =
+            options_.loader == LoaderKind::Firmware ? std::string() : flashResetProblem(*flash_);
         if (!bricked.empty()) {
             diagnostics_.line("board: will not start: " + bricked +
                               " (swboot-sim flash-boot --state DIR FILE writes boot code as a probe would)");
@@ -207,6 +228,9 @@ int SimBoard::run() {
         try {
             if (!bricked.empty()) {
                 idleForever("nothing runs; quit with Ctrl-A x");
+            }
+            if (options_.loader == LoaderKind::Firmware) {
+                return firmwareRun();
             }
             swboot::Loader loader(platform_);
             try {
@@ -246,10 +270,14 @@ void SimBoard::machineCheck(const BoardMachineCheck& check) {
     }
 }
 
-int SimBoard::handover(const E500Core::Handover& record) {
+void SimBoard::handoverRecord(const E500Core::Handover& record, bool knowsHid0) {
     ram_.holdStuckBits();  // the code is taken as the cells hold it
-    diagnostics_.linef("handover: entry=0x%08x mode=%u msr=0x%08x hid0=0x%08x", record.entry, record.startMode,
-                       record.msr, record.hid0);
+    if (knowsHid0) {
+        diagnostics_.linef("handover: entry=0x%08x mode=%u msr=0x%08x hid0=0x%08x", record.entry, record.startMode,
+                           record.msr, record.hid0);
+    } else {
+        diagnostics_.linef("handover: entry=0x%08x mode=%u msr=0x%08x", record.entry, record.startMode, record.msr);
+    }
     for (const MemoryDump& dump : options_.dumps) {
         std::span<uint8_t> bytes = ram_.view(dump.address, dump.length);
         if (bytes.empty() && dump.length != 0) {
@@ -265,6 +293,10 @@ int SimBoard::handover(const E500Core::Handover& record) {
             diagnostics_.linef("dump: 0x%08x+0x%x written to %s", dump.address, dump.length, dump.file.c_str());
         }
     }
+}
+
+int SimBoard::handover(const E500Core::Handover& record) {
+    handoverRecord(record, true);
     switch (options_.onHandover) {
         case OnHandover::Run:
             return runCode(record);
@@ -286,14 +318,9 @@ int SimBoard::runCode(const E500Core::Handover& record) {
     }
     E500Emulator core(memoryMap_, Ram::SIZE);
     codeTimeRemainder_ = 0;
-    core.setSliceHook([this](uint64_t instructions) {
+    core.setTimeHook([this](uint64_t instructions, int64_t idleMicros) { return coreTime(instructions, idleMicros); });
+    core.setSliceHook([this](uint64_t) {
         pollTermination();
-        if (clock_.isVirtual()) {
-            // Board time runs at the core's nominal speed.
-            int64_t total = codeTimeRemainder_ + static_cast<int64_t>(instructions);
-            clock_.passUntil(clock_.nowMicros() + total / E500Emulator::INSTRUCTIONS_PER_MICROSECOND);
-            codeTimeRemainder_ = total % E500Emulator::INSTRUCTIONS_PER_MICROSECOND;
-        }
         // The operator's keys reach the board even while the code ignores
         // the console.
         uart_.takeFromLine();
@@ -327,6 +354,106 @@ int SimBoard::runCode(const E500Core::Handover& record) {
     idleForever("the emulated core stopped; reset the board (Ctrl-A r) or quit (Ctrl-A x)");
 }
 
+int64_t SimBoard::coreTime(uint64_t instructions, int64_t idleMicros) {
+    if (uart_.emptyPollsEver() != uartPollsSeen_) {
+        // Code that polls the console for input while it watches the time
+        // waits for the line, which lets time pass as the line goes (a
+        // program on the other end works in real time).
+        uartPollsSeen_ = uart_.emptyPollsEver();
+        idleMicros = 0;
+    }
+    if (clock_.isVirtual()) {
+        // Board time runs at the core's nominal speed, and jumps where the
+        // core idles on its time base.
+        int64_t total = codeTimeRemainder_ + static_cast<int64_t>(instructions);
+        clock_.passUntil(clock_.nowMicros() + total / E500Emulator::INSTRUCTIONS_PER_MICROSECOND + idleMicros);
+        codeTimeRemainder_ = total % E500Emulator::INSTRUCTIONS_PER_MICROSECOND;
+    } else if (idleMicros > 0) {
+        // Real time passes by itself; an idling core need not burn the
+        // host's processor meanwhile.
+        clock_.passUntil(clock_.nowMicros() + idleMicros);
+    }
+    return clock_.nowMicros();
+}
+
+namespace {
+
+// The firmware's run ends here when the hand-over asks the board to wait.
+struct HandoverWait {};
+
+}  // namespace
+
+int SimBoard::firmwareRun() {
+    if (!E500Emulator::available()) {
+        throw std::runtime_error("the loader built as firmware runs on the emulated core, and this simulator was "
+                                 "built without it (install libunicorn-dev and rebuild)");
+    }
+    const Mpc85xxCcsr::Values& straps = ccsr_.values();
+    const uint64_t timeBaseHz =
+        static_cast<uint64_t>(swboot::SYS_CLOCK_IN_HZ) * straps.platformRatio / E500Timers::PLATFORM_CLOCKS_PER_COUNT;
+    E500Emulator core(memoryMap_, Ram::SIZE, timeBaseHz);
+    core.setBootFlash(flash_.get());
+    codeTimeRemainder_ = 0;
+    bool silenceReported = false;
+    core.setTimeHook([this](uint64_t instructions, int64_t idleMicros) { return coreTime(instructions, idleMicros); });
+    core.setSliceHook([this, &silenceReported](uint64_t) {
+        pollTermination();
+        uart_.takeFromLine();
+        if (!silenceReported && uart_.bytesSent() == 0 && clock_.nowMicros() > FIRMWARE_SILENCE_MICROS) {
+            silenceReported = true;
+            diagnostics_.linef("board: will not start: the core has run %lld s from its reset vector and said "
+                               "nothing on the console (swboot-sim flash-boot --state DIR FILE writes boot code as "
+                               "a probe would)",
+                               static_cast<long long>(FIRMWARE_SILENCE_MICROS / 1000000));
+            if (!line_.interactive()) {
+                throw BoardPowerOff{"the board did not reach its loader", EXIT_BRICKED};
+            }
+        }
+    });
+    uart_.setEmptyPollHook([this](unsigned emptyPolls) { codeWaitsForInput(emptyPolls); });
+    struct Unhook {
+        Uart16550& uart;
+        ~Unhook() { uart.setEmptyPollHook(nullptr); }
+    } unhook{uart_};
+    core.setHandoverWatch(FIRMWARE_RAM_BASE, FIRMWARE_RAM_SIZE, [this](const E500Emulator::Registers& r) {
+        E500Core::Handover record;
+        record.entry = r.pc;
+        record.startMode = r.gpr[3];
+        record.msr = r.msr;
+        handoverRecord(record, false);
+        switch (options_.onHandover) {
+            case OnHandover::Exit:
+                throw BoardPowerOff{"operational code started", 0};
+            case OnHandover::Wait:
+                throw HandoverWait{};
+            case OnHandover::Run:
+            case OnHandover::Return:  // the firmware's call cannot be cut short: the code runs
+                break;
+        }
+    });
+    E500Emulator::Stop stop;
+    try {
+        stop = core.powerOn();
+    } catch (const HandoverWait&) {
+        idleForever("the operational code owns the board");
+    }
+    std::string report = E500Emulator::describe(stop);
+    for (size_t start = 0; start < report.size();) {
+        size_t end = report.find('\n', start);
+        diagnostics_.line(report.substr(start, end - start));
+        start = end == std::string::npos ? report.size() : end + 1;
+    }
+    const bool reachedLoader = uart_.bytesSent() > 0;
+    if (!reachedLoader) {
+        diagnostics_.line("board: will not start: the core stopped before it said anything on the console "
+                          "(swboot-sim flash-boot --state DIR FILE writes boot code as a probe would)");
+    }
+    if (!line_.interactive()) {
+        throw BoardPowerOff{"the emulated core stopped", reachedLoader ? EXIT_CORE_STOPPED : EXIT_BRICKED};
+    }
+    idleForever("the emulated core stopped; reset the board (Ctrl-A r) or quit (Ctrl-A x)");
+}
+
 void SimBoard::codeWaitsForInput(unsigned emptyPolls) {
     // A few empty polls are code checking for a key in passing; many in a
     // row are code waiting for one.
@@ -335,6 +462,7 @@ void SimBoard::codeWaitsForInput(unsigned emptyPolls) {
     if (emptyPolls < WAITING_POLLS) {
         return;
     }
+
     if (uart_.endOfInput()) {
         throw BoardPowerOff{"end of console input", 0};
     }

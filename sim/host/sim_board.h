@@ -27,6 +27,8 @@
 #include "board/memory_map.h"
 #include "board/mpc85xx_ccsr.h"
 #include "board/strataflash.h"
+#include "board/mpc85xx_pci.h"
+#include "board/volume_service.h"
 #include "board/pci_space.h"
 #include "board/power_cut.h"
 #include "board/ram.h"
@@ -52,6 +54,11 @@ enum class OnHandover {
     Return,  // the call returns the start mode to the loader
 };
 
+// What runs on the board's core: the loader as a host program standing in
+// for it (native), or the boot flash's contents on the emulated e500 from
+// its reset vector (firmware).
+enum class LoaderKind { Native, Firmware };
+
 struct MemoryDump {
     uint32_t address = 0;
     uint32_t length = 0;
@@ -64,6 +71,7 @@ struct BoardOptions {
     bool volumeInMemory = false;        // fuzzing: keep the volume's files in memory
     BoardProfile profile = BoardProfile::builtin();
     OnHandover onHandover = OnHandover::Wait;
+    LoaderKind loader = LoaderKind::Native;
     std::vector<MemoryDump> dumps;      // written at each hand-over
     bool traceCpld = false;
     bool traceFlash = false;            // every flash command on the diagnostics
@@ -98,6 +106,15 @@ inline constexpr uint32_t CODE_RETURN_ADDRESS = 0xFFF80000;
 // Exit status when the boot flash holds nothing the core can start, on a
 // non-interactive console.
 inline constexpr int EXIT_BRICKED = 6;
+
+// Where the loader built as firmware runs from: the top megabyte of RAM,
+// which its start-up copies it to. The code it starts runs below.
+inline constexpr uint32_t FIRMWARE_RAM_BASE = 0x0FF00000;
+inline constexpr uint32_t FIRMWARE_RAM_SIZE = 0x00100000;
+// Board time after power-on within which the firmware must have said
+// something on the console; a core that runs longer in silence did not
+// reach a loader.
+inline constexpr int64_t FIRMWARE_SILENCE_MICROS = 10000000;
 
 // The block state (lock bits, erase counts) beside flash.bin.
 inline constexpr const char* FLASH_BLOCKS_FILE = "flash-blocks.txt";
@@ -159,6 +176,13 @@ public:
 
 private:
     int handover(const E500Core::Handover& record);
+    // Prints the hand-over and writes the memory dumps asked for.
+    void handoverRecord(const E500Core::Handover& record, bool knowsHid0);
+    // Powers the emulated core on at its reset vector; returns the exit
+    // status, or throws the board event that ended the run.
+    int firmwareRun();
+    // Board time for the emulated core (see E500Emulator::TimeHook).
+    int64_t coreTime(uint64_t instructions, int64_t idleMicros);
     // Runs the started code on the emulated core; its result when it
     // returns.
     int runCode(const E500Core::Handover& record);
@@ -191,15 +215,19 @@ private:
     PciSpace pci_;
     E500Core core_;
     Mpc85xxCcsr ccsr_;
+    Mpc85xxPci pciController_;
     MemoryMap memoryMap_;
     SimHeap heap_;
     SimTasks tasks_;
     std::unique_ptr<HostVolume> volume_;
+    VolumeService::Printer volumePrinter_;
+    std::unique_ptr<VolumeService> volumeService_;  // firmware mode only
     ConsoleTty tty_;
     swboot::Platform platform_;
     std::atomic<bool> terminationRequested_{false};
     int powerOns_ = 0;
     int64_t codeTimeRemainder_ = 0;  // instructions not yet counted as board time
+    uint64_t uartPollsSeen_ = 0;     // the UART's empty polls at the core's last look at the time
     std::string lastResetCause_;
     bool machineCheckInjected_ = false;
 };
