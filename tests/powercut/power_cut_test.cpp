@@ -93,6 +93,9 @@ struct Outcome {
     // The steps of the boot code region's first erase and last program.
     uint64_t bootFlashFirst = 0;
     uint64_t bootFlashLast = 0;
+    // Each erase of a block of the region, and the last program of each.
+    std::map<uint32_t, uint64_t> bootFlashErases;
+    std::map<uint32_t, uint64_t> bootFlashLastPrograms;
 };
 
 std::string timestampStarted(const std::string& console) {
@@ -145,6 +148,8 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
             outcome.bootFlashFirst = first;
         }
         outcome.bootFlashLast = first + (work.words.empty() ? 0 : work.words.size() - 1);
+        const uint32_t block = work.unit * sim::StrataFlash::DEVICES + work.device;
+        (work.words.empty() ? outcome.bootFlashErases : outcome.bootFlashLastPrograms)[block] = outcome.bootFlashLast;
     });
     power.armAfter(cutAt, seed);
     if (s.wholeBoot) {
@@ -454,6 +459,16 @@ TEST_P(PowerCut, EveryStepLeavesABoardThatStarts) {
         std::vector<uint64_t> points;
         if (s.cutPoints) {
             points = s.cutPoints(steps);
+            // Besides, in a boot code update: every erase, and the last word
+            // of each block and the step after it.
+            std::set<uint64_t> at(points.begin(), points.end());
+            for (const auto& [block, step] : whole.bootFlashErases) {
+                at.insert(step);
+            }
+            for (const auto& [block, step] : whole.bootFlashLastPrograms) {
+                at.insert({step, step + 1});
+            }
+            points.assign(at.begin(), at.end());
         } else {
             for (uint64_t at = 1; at <= steps; ++at) {
                 points.push_back(at);
