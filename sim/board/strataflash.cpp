@@ -84,6 +84,12 @@ void StrataFlash::powerUp() {
     for (Device& device : devices_) {
         device = Device{};
     }
+    for (auto& device : blocks_) {
+        for (Block& block : device) {
+            block.programmed.clear();
+            block.programmedCount = 0;
+        }
+    }
 }
 
 bool StrataFlash::busy(const Device& device) const {
@@ -328,13 +334,20 @@ std::string StrataFlash::blockErase(unsigned index, uint32_t unit) {
         d.status |= SR_ERASE_ERROR;
         return "Confirm: erase of " + which + " failed (injected), SR5 set";
     }
+    // Kept before the cells change, so that an erase cut short, however it
+    // ends, leaves a block that is known to be torn.
+    Block& block = blocks_[index][unit];
+    ++block.erases;
+    block.torn = true;
+    block.programmed.clear();
+    block.programmedCount = 0;
+    blockStateSave();
     CellWork work;
     work.kind = CellWork::Kind::Erase;
     work.device = index;
     work.unit = unit;
     apply(work);
-    ++blocks_[index][unit].erases;
-    blockStateSave();
+    block.programmed.assign(BLOCK_WORDS, false);
     std::string result = "Confirm: erase " + which + ", erase count " + std::to_string(blocks_[index][unit].erases);
     for (const auto& s : config_.stuckBits) {
         if (unitOf(s.address - BASE) == unit && !s.value && stuck(index, s.address - BASE).first != 0) {
@@ -378,7 +391,29 @@ std::string StrataFlash::programWords(unsigned index, uint32_t unit, std::vector
             return "Confirm: " + what + ", a word failed its program verify, SR4 set";
         }
     }
+    noteProgrammed(index, unit, work.words);
     return trace_ ? "Confirm: " + what : std::string();
+}
+
+void StrataFlash::noteProgrammed(unsigned index, uint32_t unit,
+                                  const std::vector<std::pair<uint32_t, uint16_t>>& words) {
+    Block& block = blocks_[index][unit];
+    if (!block.torn || block.programmed.empty()) {
+        return;
+    }
+    for (const auto& [offset, value] : words) {
+        const uint32_t word = (offset % UNIT_SIZE) / WORD_BYTES;
+        if (!block.programmed[word]) {
+            block.programmed[word] = true;
+            ++block.programmedCount;
+        }
+    }
+    if (block.programmedCount == BLOCK_WORDS) {
+        block.torn = false;
+        block.programmed.clear();
+        block.programmedCount = 0;
+        blockStateSave();
+    }
 }
 
 std::string StrataFlash::lockSet(unsigned index, uint32_t unit) {
@@ -424,6 +459,14 @@ void StrataFlash::apply(const CellWork& work) {
 
 void StrataFlash::setBlockStateFile(const std::filesystem::path& file) {
     blockStateFile_ = file;
+    if (cells_.created()) {
+        // A new flash image is a new board; a file left by an earlier one
+        // would lock, count or tear blocks the factory has just made.
+        if (std::filesystem::exists(file)) {
+            blockStateSave();
+        }
+        return;
+    }
     std::ifstream in(file);
     if (!in) {
         return;  // fresh from the factory: lock bits as the profile says
@@ -440,11 +483,17 @@ void StrataFlash::setBlockStateFile(const std::filesystem::path& file) {
         unsigned block = 0;
         uint32_t erases = 0;
         unsigned locked = 0;
-        if (!(fields >> device >> block >> erases >> locked) || device >= DEVICES || block >= BLOCKS || locked > 1) {
+        std::string torn;  // absent from a line written before blocks had the mark
+        std::string extra;
+        const bool read = static_cast<bool>(fields >> device >> block >> erases >> locked);
+        fields >> torn >> extra;
+        if (!read || device >= DEVICES || block >= BLOCKS || locked > 1 ||
+            !(torn.empty() || torn == "0" || torn == "1") || !extra.empty()) {
             throw std::runtime_error(file.string() + ":" + std::to_string(number) +
-                                     ": expected 'device block erases locked' (device 0-1, block 0-127, locked 0-1)");
+                                     ": expected 'device block erases locked [torn]' (device 0-1, block 0-127, "
+                                     "locked and torn 0-1)");
         }
-        blocks_[device][block] = Block{erases, locked == 1};
+        blocks_[device][block] = Block{erases, locked == 1, torn == "1", {}, 0};
     }
 }
 
@@ -456,11 +505,13 @@ void StrataFlash::blockStateSave() {
     temporary += ".new";
     {
         std::ofstream out(temporary, std::ios::trunc);
-        out << "# Boot flash blocks: device, block (256 KiB unit of the bus), erase count, lock bit\n";
+        out << "# Boot flash blocks: device, block (256 KiB unit of the bus), erase count, lock bit,\n"
+               "# torn (erased and not programmed whole since)\n";
         for (unsigned device = 0; device < DEVICES; ++device) {
             for (unsigned block = 0; block < BLOCKS; ++block) {
                 const Block& b = blocks_[device][block];
-                out << device << ' ' << block << ' ' << b.erases << ' ' << (b.locked ? 1 : 0) << '\n';
+                out << device << ' ' << block << ' ' << b.erases << ' ' << (b.locked ? 1 : 0) << ' '
+                    << (b.torn ? 1 : 0) << '\n';
             }
         }
         if (!out) {

@@ -15,6 +15,13 @@
 // clears bits; erase sets a whole block to 1s. Invalid command sequences
 // set SR4 and SR5 as the datasheet says.
 //
+// Each block also carries what happened to it as a whole: it is "torn" from
+// the moment an erase of it starts until every one of its words has been
+// programmed through the commands since that erase, within one power-on.
+// An erase or a programming cut short, or an erase followed by only part of
+// a programming, leaves the block torn; a block nobody ever erased here is
+// not torn. The board reads the mark of the blocks it starts from.
+//
 // Faults from the board profile: bits stuck at 0 or 1, blocks that fail to
 // erase, blocks whose operations never finish, and VPP low.
 #pragma once
@@ -137,7 +144,8 @@ public:
     void write32(uint32_t offset, uint32_t value);
 
     // Both devices back in read array mode with a clear status register, as
-    // after power-on or a reset.
+    // after power-on or a reset. A torn block stays torn until erased again:
+    // what was programmed into it before is not known to be whole.
     void powerUp();
 
     // Control face.
@@ -145,13 +153,18 @@ public:
     void setTimed(bool timed) { timed_ = timed; }
     void setTrace(std::function<void(const std::string&)> trace) { trace_ = std::move(trace); }
     void setCellHook(CellHook hook) { cellHook_ = std::move(hook); }
-    // Keeps lock bits and erase counts in this file (read now, rewritten at
-    // every change); a missing file means a board fresh from the factory.
-    // Throws std::runtime_error for a file it cannot read.
+    // Keeps lock bits, erase counts and torn marks in this file (read now,
+    // rewritten at every change, a new file renamed over the old); a missing
+    // file means a board fresh from the factory, a line without its torn
+    // mark (written before blocks had one) a block that is not torn. A flash
+    // array that was just created is a new board: whatever the file says of
+    // an earlier one is dropped. Throws std::runtime_error for a file it
+    // cannot read.
     void setBlockStateFile(const std::filesystem::path& file);
     FlashArray& cells() { return cells_; }
     uint32_t eraseCount(unsigned device, unsigned block) const { return blocks_[device][block].erases; }
     bool blockLocked(unsigned device, unsigned block) const { return blocks_[device][block].locked; }
+    bool blockTorn(unsigned device, unsigned block) const { return blocks_[device][block].torn; }
     State state(unsigned device) const { return devices_[device].state; }
     uint8_t statusRegister(unsigned device) const;
     const StrataFlashConfig& config() const { return config_; }
@@ -169,9 +182,17 @@ private:
         unsigned bufferCount = 0;
         std::vector<std::pair<uint32_t, uint16_t>> buffer;
     };
+    // Words of one device in one block.
+    static constexpr uint32_t BLOCK_WORDS = UNIT_SIZE / 4;
+
     struct Block {
         uint32_t erases = 0;
         bool locked = false;
+        bool torn = false;
+        // While torn, from a completed erase on: which words have been
+        // programmed since (empty when not watched, e.g. after a power-up).
+        std::vector<bool> programmed;
+        uint32_t programmedCount = 0;
     };
 
     bool busy(const Device& device) const;
@@ -190,6 +211,7 @@ private:
     // Stuck bits of one device's half of a bus word: (mask, value).
     std::pair<uint16_t, uint16_t> stuck(unsigned index, uint32_t wordOffset) const;
     void blockStateSave();
+    void noteProgrammed(unsigned index, uint32_t unit, const std::vector<std::pair<uint32_t, uint16_t>>& words);
 
     FlashArray& cells_;
     StrataFlashConfig config_;

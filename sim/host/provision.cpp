@@ -163,6 +163,11 @@ void provisionBoard(const std::filesystem::path& stateDir, const BoardProfile& p
     // A new flash gets the factory's boot code first, as on the line.
     std::unique_ptr<FlashArray> cells = flashArrayOpen(flashFile);
     FlashArray& flash = *cells;
+    if (cells->created()) {
+        // A new flash is a new board: block state kept for an earlier one
+        // (lock bits, erase counts, torn blocks) does not belong to it.
+        std::filesystem::remove(stateDir / FLASH_BLOCKS_FILE);
+    }
     HostVolume volume(flash, stateDir / "volume", clock);
     swboot::TffsFormatParams params;
     if (volume.tffsDevFormat(0, params) != swboot::OK || volume.usrTffsConfig(0, 0, "/DskVol/") != swboot::OK ||

@@ -48,11 +48,25 @@ std::string flashResetProblem(StrataFlash& flash) {
     if (!problem.empty()) {
         return problem;
     }
-    // The vector leads into boot code that first checks itself over its
-    // whole region; a region left between two boot codes stops there.
-    problem = swboot::tool::bootCodeCheckProblem(
-        flash.cells().view(swboot::tool::BOOT_CODE_REGION_BASE - StrataFlash::BASE, swboot::tool::BOOT_CODE_REGION_SIZE));
-    return problem.empty() ? problem : "the boot code region fails its own check: " + problem;
+    // The vector leads into the region's code, which runs only if every
+    // block of it was left whole by whatever wrote it last: a block erased,
+    // or erased and then programmed only in part, is a boot code update or
+    // a probe cut short, whatever the reset vector still holds.
+    constexpr uint32_t FIRST_UNIT = (swboot::tool::BOOT_CODE_REGION_BASE - StrataFlash::BASE) / StrataFlash::UNIT_SIZE;
+    constexpr uint32_t UNITS = swboot::tool::BOOT_CODE_REGION_SIZE / StrataFlash::UNIT_SIZE;
+    for (uint32_t unit = FIRST_UNIT; unit < FIRST_UNIT + UNITS; ++unit) {
+        for (unsigned device = 0; device < StrataFlash::DEVICES; ++device) {
+            if (flash.blockTorn(device, unit)) {
+                char text[200];
+                std::snprintf(text, sizeof text,
+                              "the boot code region is not one whole boot code: its block at 0x%08x (device %u) "
+                              "was erased and has not been programmed whole since",
+                              StrataFlash::BASE + unit * StrataFlash::UNIT_SIZE, device);
+                return text;
+            }
+        }
+    }
+    return {};
 }
 
 SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diagnostics& diagnostics)

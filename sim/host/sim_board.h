@@ -123,7 +123,8 @@ inline constexpr const char* FLASH_BLOCKS_FILE = "flash-blocks.txt";
 // in its boot code region when it is new; in memory when no file is named.
 std::unique_ptr<FlashArray> flashArrayOpen(const std::filesystem::path& file);
 // Why the board's core cannot start from this flash (no branch at the reset
-// vector, or a boot code region that fails its check word), or an empty text.
+// vector, or a block of the boot code region torn: erased and not programmed
+// whole since), or an empty text.
 std::string flashResetProblem(StrataFlash& flash);
 
 class SimBoard {

@@ -7,9 +7,11 @@
 // read its image directory, keep its boot code, hold no more than its
 // volume's capacity, and have lost or changed no file that the operation run
 // whole leaves alone; the flash diagnostics lose the volume whole or not at all. A boot code update is the
-// exception: cut there, the board may not start at all (its boot code region
-// fails its own check), and then the service probe that writes boot code
-// must bring it back; a board that starts holds the old or the new boot code.
+// exception: cut between its first erase and its last program of the boot
+// code region, the board does not start at all (a block of the region is
+// torn), and then the service probe that writes boot code must bring it
+// back; cut before or after that, it starts, holding the old or the new
+// boot code.
 //
 // Each scenario prints its row of the table: the steps counted, the cut
 // points, the share of them after which the board still started, and how
@@ -88,6 +90,12 @@ struct Outcome {
     bool bricked = false;   // refused to start until the probe wrote boot code
     std::string code;       // the timestamp shown as the code started
     std::string problem;    // empty when every check held
+    // The steps of the boot code region's first erase and last program.
+    uint64_t bootFlashFirst = 0;
+    uint64_t bootFlashLast = 0;
+    // Each erase of a block of the region, and the last program of each.
+    std::map<uint32_t, uint64_t> bootFlashErases;
+    std::map<uint32_t, uint64_t> bootFlashLastPrograms;
 };
 
 std::string timestampStarted(const std::string& console) {
@@ -129,6 +137,20 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
     const bool mayBrick = !s.newBootCode.empty();
     sim::PowerCut& power = board.board().powerCut();
     const uint64_t before = power.steps();
+    Outcome outcome;
+    board.board().flash().setCellHook([&](const sim::StrataFlash::CellWork& work) {
+        // Each word of a program is a step of its own.
+        const uint64_t first = power.steps() - before + 1;
+        if (work.unit * sim::StrataFlash::UNIT_SIZE < swboot::BOOT_FLASH_BASE - swboot::FLASH_BASE) {
+            return;
+        }
+        if (outcome.bootFlashFirst == 0) {
+            outcome.bootFlashFirst = first;
+        }
+        outcome.bootFlashLast = first + (work.words.empty() ? 0 : work.words.size() - 1);
+        const uint32_t block = work.unit * sim::StrataFlash::DEVICES + work.device;
+        (work.words.empty() ? outcome.bootFlashErases : outcome.bootFlashLastPrograms)[block] = outcome.bootFlashLast;
+    });
     power.armAfter(cutAt, seed);
     if (s.wholeBoot) {
         bootOnPlatform(board.board().platform());
@@ -139,7 +161,7 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
     if (steps != nullptr) {
         *steps = power.steps() - before;
     }
-    Outcome outcome;
+    board.board().flash().setCellHook({});
     if (cutAt != 0 && power.cuts() != 1) {
         outcome.problem = "the power was not cut";
         return outcome;
@@ -150,8 +172,14 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
         s.atPowerUp(board);
     }
     const int handovers = board.board().core().handoverCount();
-    if (board.run() == sim::EXIT_BRICKED) {
-        outcome.bricked = true;
+    outcome.bricked = board.run() == sim::EXIT_BRICKED;
+    if (mayBrick && outcome.bricked != (whole != nullptr && cutAt >= whole->bootFlashFirst &&
+                                        cutAt <= whole->bootFlashLast)) {
+        outcome.problem = outcome.bricked ? "bricked by a cut outside the boot flash work;"
+                                          : "started after a cut inside the boot flash work;";
+        return outcome;
+    }
+    if (outcome.bricked) {
         if (!mayBrick) {
             outcome.problem = "bricked;";
             return outcome;
@@ -381,14 +409,17 @@ std::vector<Scenario> scenarios() {
                  typeNewVpdAnswers(board);  // asked again
              }
          }},
-        {"boot code update (option 7)",
-         [](TestBoard& board) {
-             oneGoodImage(board);
-             board.writeFile("bootcode.bin", BOOT_CODE);
-         },
+        {"boot code update (option 7)", oneGoodImage,
          [](TestBoard&, LoaderOnBoard& loader) {
+             // bootcode.bin as option 4 leaves it; option 7; the menu's next
+             // start deleting it: steps before and after the flash work.
+             swboot::Files& files = loader->p.files;
+             const int fd = files.open("bootcode.bin", swboot::OPEN_CREAT | swboot::OPEN_WRONLY, 0644);
+             files.write(fd, BOOT_CODE.data(), BOOT_CODE.size());
+             files.close(fd);
              loader->flash.flashLockBitsClear();
              loader->flash.bootCodeUpdate("bootcode.bin");
+             files.remove("bootcode.bin");
          },
          {"old code"},
          {{"image1", {OLD_IMAGE}}, {"boot.dim", {defaultDim}}},
@@ -428,6 +459,16 @@ TEST_P(PowerCut, EveryStepLeavesABoardThatStarts) {
         std::vector<uint64_t> points;
         if (s.cutPoints) {
             points = s.cutPoints(steps);
+            // Besides, in a boot code update: every erase, and the last word
+            // of each block and the step after it.
+            std::set<uint64_t> at(points.begin(), points.end());
+            for (const auto& [block, step] : whole.bootFlashErases) {
+                at.insert(step);
+            }
+            for (const auto& [block, step] : whole.bootFlashLastPrograms) {
+                at.insert({step, step + 1});
+            }
+            points.assign(at.begin(), at.end());
         } else {
             for (uint64_t at = 1; at <= steps; ++at) {
                 points.push_back(at);

@@ -1,7 +1,7 @@
 // A board whose boot code region was left without a start at the reset
-// vector, as an update cut short leaves it: swboot-sim refuses to start it
-// with one line and its own exit status, and the service probe
-// (swboot-sim flash-boot) brings it back.
+// vector, or with a block torn, as an update cut short leaves it:
+// swboot-sim refuses to start it with one line and its own exit status, and
+// the service probe (swboot-sim flash-boot) brings it back.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -39,6 +39,17 @@ TEST(FlashBoot, ABrickedBoardIsRefusedUntilTheProbeWritesBootCode) {
     const auto state = dir.path() / "state";
     std::string said;
     ASSERT_EQ(boot(state, said), 0) << said;  // a new board starts: the factory programmed its boot code
+    {
+        // Block state kept before blocks had a torn mark, with the boot code
+        // region erased and programmed once: the factory's code still starts.
+        std::ofstream blocks(state / "flash-blocks.txt", std::ios::trunc);
+        for (int device = 0; device < 2; ++device) {
+            for (int block = 0; block < 128; ++block) {
+                blocks << device << ' ' << block << ' ' << (block >= 124 ? 1 : 0) << " 0\n";
+            }
+        }
+    }
+    ASSERT_EQ(boot(state, said), 0) << said;
 
     {
         std::fstream flash(state / "flash.bin", std::ios::in | std::ios::out | std::ios::binary);
@@ -58,7 +69,8 @@ TEST(FlashBoot, ABrickedBoardIsRefusedUntilTheProbeWritesBootCode) {
     EXPECT_NE(refused.diagnostics().find("boot code must be 1 to 1048576 bytes, not 1048577"), std::string::npos)
         << refused.diagnostics();
 
-    const auto code = swboot::tool::bootCodeBuild(42);
+    auto code = swboot::tool::bootCodeBuild(42);
+    code[swboot::tool::CHECK_WORD_OFFSET] ^= 0xFF;  // any boot code written whole starts, without a check word
     const auto file = dir.path() / "bootcode.bin";
     interop::writeHostFile(file, code);
     ChildProcess probe(SIM, {"flash-boot", "--state", state.string(), file.string()});
@@ -69,6 +81,23 @@ TEST(FlashBoot, ABrickedBoardIsRefusedUntilTheProbeWritesBootCode) {
 
     EXPECT_EQ(boot(state, said), 0) << said;
     EXPECT_EQ(said.find("will not start"), std::string::npos) << said;
+
+    // A block of the region marked torn, as an update killed in its erase
+    // leaves it, keeps the board from starting whatever the cells hold.
+    std::string blocks;
+    {
+        std::ifstream in(state / "flash-blocks.txt");
+        blocks.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const size_t line = blocks.find("\n1 125 ");
+    ASSERT_NE(line, std::string::npos) << blocks;
+    blocks[blocks.find('\n', line + 1) - 1] = '1';
+    std::ofstream(state / "flash-blocks.txt", std::ios::trunc) << blocks;
+    EXPECT_EQ(boot(state, said), EXIT_BRICKED);
+    EXPECT_NE(said.find("board: will not start: the boot code region is not one whole boot code: its block at "
+                        "0xfff40000 (device 1) was erased and has not been programmed whole since"),
+              std::string::npos)
+        << said;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "board/board_events.h"
 #include "boot_code.h"
 #include "common/bytes.h"
+#include "host/flash_probe.h"
 #include "image/flashacc.h"
 #include "support/menu_board.h"
 #include "support/operator_peer.h"
@@ -52,7 +53,10 @@ std::string loadThen(TestBoard& board, const std::vector<uint8_t>& image, const 
 
 TEST(BootCodeOption, WritesTheLoadedBootCodeByteForByteAndTheBoardStillStarts) {
     TestBoard board;  // the factory left every block locked
-    const auto bootCode = swboot::tool::bootCodeBuild(77);
+    // Any whole boot code with a branch at its reset vector, not only ours:
+    // this one has no check word.
+    auto bootCode = swboot::tool::bootCodeBuild(77);
+    swboot::putBe32(bootCode.data() + swboot::tool::CHECK_WORD_OFFSET, 0);
     std::string wrote;
     for (int k = 1; k <= 16; ++k) {
         char line[32];
@@ -68,6 +72,9 @@ TEST(BootCodeOption, WritesTheLoadedBootCodeByteForByteAndTheBoardStillStarts) {
     EXPECT_EQ(board.run(), 0);
     EXPECT_EQ(board.diagnosticsText().find("will not start"), std::string::npos);
     EXPECT_EQ(board.board().powerOnCount(), 2);
+    const std::string text = plainText(board.output());
+    EXPECT_EQ(countOf(text, "Boot Menu Version"), 2u);
+    EXPECT_EQ(text.substr(text.size() - PROMPT.size()), PROMPT);  // the menu again
 }
 
 TEST(BootCodeOption, OnlyYesUpdatesAndARefusedFileLeavesTheRegionAsItWas) {
@@ -113,40 +120,80 @@ TEST(BootCodeOption, PowerLostDuringTheUpdateLeavesABoardThatWillNotStart) {
               "start (swboot-sim flash-boot --state DIR FILE writes boot code as a probe would)");
 }
 
-TEST(BrickedBoard, OnlyWholeBootCodeWithABranchAtTheResetVectorStarts) {
+// The probe writes a boot code whole; then the reset vector is changed in
+// the cells, or the region's second block goes through more erase and
+// program work. Only a branch at the reset vector over blocks left whole
+// starts, whatever the region holds besides.
+TEST(BrickedBoard, OnlyABranchAtTheResetVectorOverBlocksWrittenWholeStarts) {
     constexpr uint32_t VECTOR = swboot::tool::RESET_VECTOR - swboot::tool::BOOT_CODE_REGION_BASE;
+    constexpr uint32_t BLOCK = 0x40000;  // in the region
+    constexpr uint32_t HALF = BLOCK / 2;
+    constexpr uint32_t BOTH_DEVICES = 0x01000100;  // a command byte to both devices' halves
+    enum class After { Nothing, Erased, FirstHalf, SecondHalfThenFirst, PowerUpBetweenHalves };
     struct Case {
         uint32_t at;  // in the region
         uint32_t word;
-        bool sealed;  // the check word made to match again
+        After after;  // what the block at BLOCK goes through
         bool starts;
     };
     const std::vector<Case> cases = {
-        {VECTOR, 0x4BFFF004, true, true},   // b back into the boot page
-        {VECTOR, 0x48000001, true, true},   // bl
-        {VECTOR, 0x4800FFFE, true, true},   // ba
-        {VECTOR, 0x7C0802A6, true, false},  // mflr: code, but not a branch
-        {VECTOR, 0x40820008, true, false},  // bne: conditional
-        {VECTOR, 0x00000000, true, false},
-        {VECTOR, 0x48000001, false, false},  // a branch, but not the boot code's own
-        {0x40000, 0x12345678, false, false}, // the filler differs: not one whole boot code
-        {0x40000, 0x12345678, true, true},
+        {VECTOR, 0x4BFFF004, After::Nothing, true},   // b back into the boot page
+        {VECTOR, 0x48000001, After::Nothing, true},   // bl
+        {VECTOR, 0x4800FFFE, After::Nothing, true},   // ba
+        {VECTOR, 0x7C0802A6, After::Nothing, false},  // mflr: code, but not a branch
+        {VECTOR, 0x40820008, After::Nothing, false},  // bne: conditional
+        {VECTOR, 0x00000000, After::Nothing, false},
+        {swboot::tool::CHECK_WORD_OFFSET, 0, After::Nothing, true},  // no check word needed
+        {BLOCK, 0x12345678, After::Erased, false},
+        {BLOCK, 0x12345678, After::FirstHalf, false},
+        {BLOCK, 0x12345678, After::SecondHalfThenFirst, true},
+        {BLOCK, 0x12345678, After::PowerUpBetweenHalves, false},
     };
     for (const Case& c : cases) {
         TestBoard board;
         board.formatVolume();
         std::vector<uint8_t> code = swboot::tool::bootCodeBuild(3);
+        if (c.after == After::Nothing) {
+            swboot::putBe32(code.data() + c.at, c.word);
+        }
+        sim::StrataFlash& flash = board.board().flash();
+        sim::flashBootProbe(flash, code);
         swboot::putBe32(code.data() + c.at, c.word);
-        if (c.sealed) {
-            swboot::tool::bootCodeSeal(code);
+        const uint32_t block = REGION_OFFSET + BLOCK;
+        auto program = [&](uint32_t from, uint32_t length) {
+            for (uint32_t at = from; at < from + length; at += 4) {
+                flash.write32(block + at, sim::StrataFlash::CMD_WORD_PROGRAM * BOTH_DEVICES);
+                flash.write32(block + at, swboot::getBe32(code.data() + BLOCK + at));
+            }
+            flash.write32(block, swboot::FLASH_CMD_READ_ARRAY);
+        };
+        if (c.after != After::Nothing) {
+            flash.write32(block, swboot::FLASH_CMD_BLOCK_ERASE);
+            flash.write32(block, swboot::FLASH_CMD_CONFIRM);
+            flash.write32(block, swboot::FLASH_CMD_READ_ARRAY);
         }
-        auto& cells = board.board().flashCells();
-        for (uint32_t unit = 124; unit < 128; ++unit) {
-            cells.eraseUnit(unit);
+        if (c.after == After::SecondHalfThenFirst) {
+            program(HALF, HALF);
         }
-        cells.program(swboot::tool::BOOT_CODE_REGION_BASE - sim::FlashArray::BASE, code);
-        EXPECT_EQ(board.run(), c.starts ? 0 : sim::EXIT_BRICKED) << std::hex << c.at << " " << c.word;
-        EXPECT_EQ(board.output().empty(), !c.starts) << std::hex << c.at << " " << c.word;
+        if (c.after == After::FirstHalf || c.after == After::SecondHalfThenFirst ||
+            c.after == After::PowerUpBetweenHalves) {
+            program(0, HALF);
+        }
+        if (c.after == After::PowerUpBetweenHalves) {
+            flash.powerUp();
+            program(HALF, HALF);
+        }
+        // Torn, yet holding the code: the second half is filler, erased bytes.
+        EXPECT_EQ(region(board) == code, c.after != After::Erased)
+            << std::hex << c.at << " " << c.word << " " << static_cast<int>(c.after);
+        EXPECT_EQ(board.run(), c.starts ? 0 : sim::EXIT_BRICKED) << std::hex << c.at << " " << c.word << " " << static_cast<int>(c.after);
+        EXPECT_EQ(board.output().empty(), !c.starts) << std::hex << c.at << " " << c.word << " " << static_cast<int>(c.after);
+        if (c.after == After::FirstHalf) {
+            EXPECT_EQ(board.diagnostics().back(),
+                      "board: will not start: the boot code region is not one whole boot code: its block at "
+                      "0xfff40000 (device 0) was erased and has not been programmed whole since (swboot-sim "
+                      "flash-boot --state DIR FILE writes boot code as a probe would)");
+        }
     }
 }
 

@@ -86,6 +86,10 @@ device_id = 0xb504
 TEST(Provision, AProvisionedBoardBootsItsDemoCode) {
     TempDir dir;
     auto state = dir.path() / "board";
+    // Block state left from a board whose flash.bin was deleted: a new flash is a new board.
+    const std::string stale = "0 125 3 1 1\n";
+    std::filesystem::create_directories(state);
+    interop::writeHostFile(state / sim::FLASH_BLOCKS_FILE, std::vector<uint8_t>(stale.begin(), stale.end()));
     sim::provisionBoard(state, sim::BoardProfile::builtin(), false);
     EXPECT_THROW(sim::provisionBoard(state, sim::BoardProfile::builtin(), false), std::runtime_error);
 

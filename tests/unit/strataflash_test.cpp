@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -220,7 +221,7 @@ TEST(StrataFlash, InjectedFaults) {
     EXPECT_EQ(low.arrayRead(0), 0xFFFFFFFFu);
 }
 
-TEST(StrataFlash, LockBitsAndEraseCountsOutliveTheModel) {
+TEST(StrataFlash, LockBitsEraseCountsAndTornMarksOutliveTheModel) {
     testing_support::TempDir dir;
     const auto file = dir.path() / "flash-blocks.txt";
     {
@@ -231,6 +232,14 @@ TEST(StrataFlash, LockBitsAndEraseCountsOutliveTheModel) {
         flash.write(0, both(StrataFlash::CMD_CONFIRM));
         flash.erase(7 * UNIT);
         flash.erase(7 * UNIT);
+        // Unit 8 erased and programmed whole, unit 9 all but its last word.
+        for (uint32_t unit : {8u, 9u}) {
+            flash.erase(unit * UNIT);
+            for (uint32_t at = 0; at < UNIT - (unit == 9 ? 64 : 0); at += 64) {
+                flash.program(unit * UNIT + at, std::vector<uint32_t>(16, at));
+            }
+        }
+        flash.program(10 * UNIT - 64, std::vector<uint32_t>(15, 0));
     }
     Flash again(StrataFlashConfig{});
     again.model.setBlockStateFile(file);
@@ -239,6 +248,50 @@ TEST(StrataFlash, LockBitsAndEraseCountsOutliveTheModel) {
     EXPECT_EQ(again.model.eraseCount(0, 7), 2u);
     EXPECT_EQ(again.model.eraseCount(1, 7), 2u);
     EXPECT_EQ(again.model.eraseCount(0, 6), 0u);
+    for (unsigned device : {0u, 1u}) {
+        EXPECT_TRUE(again.model.blockTorn(device, 7));
+        EXPECT_FALSE(again.model.blockTorn(device, 8));
+        EXPECT_TRUE(again.model.blockTorn(device, 9));
+        EXPECT_FALSE(again.model.blockTorn(device, 6));
+    }
+    // Its last word programmed after a power-up: the block stays torn.
+    again.program(10 * UNIT - 4, {0});
+    EXPECT_TRUE(again.model.blockTorn(0, 9));
+
+    // Lines of a file kept before blocks had the mark are not torn; a mark
+    // other than 0 or 1, or more on the line, is refused.
+    struct Line {
+        const char* text;
+        bool read;
+        bool torn;
+    };
+    for (const Line& line : {Line{"0 9 3 0\n", true, false}, Line{"0 9 3 0 1\n", true, true},
+                             Line{"0 9 3 0 2\n", false, false}, Line{"0 9 3 0 1 1\n", false, false}}) {
+        interop::writeHostFile(file, std::vector<uint8_t>(line.text, line.text + std::strlen(line.text)));
+        Flash kept(StrataFlashConfig{});
+        if (!line.read) {
+            EXPECT_THROW(kept.model.setBlockStateFile(file), std::runtime_error) << line.text;
+            continue;
+        }
+        kept.model.setBlockStateFile(file);
+        EXPECT_EQ(kept.model.eraseCount(0, 9), 3u) << line.text;
+        EXPECT_EQ(kept.model.blockTorn(0, 9), line.torn) << line.text;
+        EXPECT_FALSE(kept.model.blockLocked(0, 9)) << line.text;
+    }
+
+    // A flash image made new is a new board: the file of an earlier one is
+    // dropped, and rewritten as the factory leaves the blocks.
+    FlashArray fresh(dir.path() / "flash.bin");
+    StrataFlash model(fresh, StrataFlashConfig{}, [] { return int64_t{0}; });
+    model.setBlockStateFile(file);
+    EXPECT_FALSE(model.blockTorn(0, 9));
+    EXPECT_TRUE(model.blockLocked(0, 9));
+    EXPECT_EQ(model.eraseCount(0, 9), 0u);
+    FlashArray reopened(dir.path() / "flash.bin");
+    StrataFlash later(reopened, StrataFlashConfig{}, [] { return int64_t{0}; });
+    later.setBlockStateFile(file);
+    EXPECT_TRUE(later.blockLocked(0, 9));
+    EXPECT_FALSE(later.blockTorn(0, 9));
 }
 
 TEST(StrataFlash, EveryChangeOfTheCellsPassesTheHook) {

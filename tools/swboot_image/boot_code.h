@@ -5,10 +5,10 @@
 // 0xFFFFFFFC an unconditional branch back to the start of that page.
 //
 // The body opens with a check word: the CRC-32 of the whole region with the
-// check word's own four bytes left out. The boot code checks itself with it
-// before anything else and stops on a mismatch, so a region that is not one
-// whole boot code -- an update cut between its erases and programs -- does
-// not start, whatever its reset vector still holds.
+// check word's own four bytes left out, by which a copy of the region can be
+// told whole. Starting does not depend on it: a boot code made elsewhere has
+// none, and the simulated board tells a region an update left torn by what
+// happened to its flash blocks.
 //
 // swboot-image puts it into images built without a boot code file, and the
 // simulated board's factory programs it into a new flash.
@@ -44,8 +44,7 @@ std::string bootCodeCheckProblem(std::span<const uint8_t> region);
 // Whether the board could start from this boot code once option 7 has
 // written it: the update erases the whole region first, so the code must
 // fill the region and end with an unconditional branch at the reset vector
-// (what option 7 checks before it erases anything; the check word comes on
-// top, see bootCodeCheckProblem).
+// (what option 7 checks before it erases anything).
 // Empty text when it can, otherwise why not.
 std::string bootCodeStartProblem(std::span<const uint8_t> code);
 

@@ -119,13 +119,9 @@ int buildRun(const BuildArguments& args, CLI::App& command) {
         }
         input.bootCode = std::move(boot.value().bytes);
         const std::string problem = bootCodeStartProblem(*input.bootCode);
-        const std::string check = problem.empty() ? bootCodeCheckProblem(*input.bootCode) : "";
         if (!problem.empty()) {
             std::fprintf(stderr, "swboot-image: warning: %s: %s; a board could not start from it, so Boot Menu "
                                  "option 7 will refuse it\n", args.bootCode.c_str(), problem.c_str());
-        } else if (!check.empty()) {
-            std::fprintf(stderr, "swboot-image: warning: %s: %s; Boot Menu option 7 would write it and the board "
-                                 "would not start again\n", args.bootCode.c_str(), check.c_str());
         }
     } else if (!args.noBootCode) {
         input.bootCode = bootCodeBuild(args.bootCodeVersion);
@@ -261,10 +257,7 @@ int extractRun(const ExtractArguments& args, CLI::App& command) {
         }
         std::printf("%s: boot code, %zu bytes as stored, written to %s\n", args.file.c_str(), (*boot)->bytes.size(),
                     args.bootCode.c_str());
-        std::string problem = bootCodeStartProblem((*boot)->bytes);
-        if (problem.empty()) {
-            problem = bootCodeCheckProblem((*boot)->bytes);
-        }
+        const std::string problem = bootCodeStartProblem((*boot)->bytes);
         if (!problem.empty()) {
             std::fprintf(stderr, "swboot-image: warning: the board would not start from this boot code: %s\n",
                          problem.c_str());
@@ -306,8 +299,7 @@ int main(int argc, char** argv) {
         buildCommand
             ->add_option("--boot-code", build.bootCode,
                          "Boot code, stored as it is (default: a generated 1 MiB boot code of the shape the board "
-                         "starts from: the reset vector at its last word branches into the region, and its check word "
-                         "at offset 28 holds the CRC-32 of the rest)")
+                         "starts from: the reset vector at its last word branches into the region)")
             ->type_name("FILE");
     buildCommand->add_flag("--no-boot-code", build.noBootCode, "Build the image without a boot code component")
         ->excludes(bootCodeOption);
