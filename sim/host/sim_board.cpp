@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "board/board_events.h"
 #include "boot_code.h"
+#include "host/data_files.h"
 #include "host/exception_stage.h"
 #include "host/memory_volume_store.h"
 #include "host/rtc_state.h"
@@ -32,12 +34,29 @@ Ds1340::State rtcStateOf(const BoardOptions& options) {
     return I2cDevices::newRtcState(options.profile.i2c);
 }
 
+// The boot code a new board's flash gets: the loader built as firmware
+// where it was built (so that either loader runs on the board), otherwise
+// the factory's stand-in.
+std::vector<uint8_t> newBoardBootCode() {
+    if (const auto built = shippedDataFile("bootcode.bin")) {
+        std::ifstream in(*built, std::ios::binary);
+        std::vector<uint8_t> code((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (code.size() == swboot::tool::BOOT_CODE_REGION_SIZE) {
+            return code;
+        }
+    }
+    return swboot::tool::bootCodeBuild(FACTORY_BOOT_CODE_SEED);
+}
+
 }  // namespace
 
 std::unique_ptr<FlashArray> flashArrayOpen(const std::filesystem::path& file) {
     auto cells = file.empty() ? std::make_unique<FlashArray>() : std::make_unique<FlashArray>(file);
     if (file.empty() || cells->created()) {
-        const std::vector<uint8_t> code = swboot::tool::bootCodeBuild(FACTORY_BOOT_CODE_SEED);
+        // Boards in memory (tests) keep the factory's stand-in: their
+        // results must not depend on whether the firmware was built.
+        const std::vector<uint8_t> code =
+            file.empty() ? swboot::tool::bootCodeBuild(FACTORY_BOOT_CODE_SEED) : newBoardBootCode();
         cells->program(swboot::tool::BOOT_CODE_REGION_BASE - FlashArray::BASE, code);
     }
     return cells;

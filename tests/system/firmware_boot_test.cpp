@@ -8,7 +8,10 @@
 
 #include <chrono>
 #include <filesystem>
+#include <algorithm>
 #include <fstream>
+#include <iterator>
+#include <vector>
 #include <regex>
 #include <string>
 
@@ -77,7 +80,15 @@ TEST_F(FirmwareBoot, AnUnansweredReadIsReportedByTheFirmwaresHandlerWithItsOwnSt
 }
 
 TEST_F(FirmwareBoot, ABootRegionWithoutALoaderDoesNotStart) {
-    // What the native board's factory boot code holds is no e500 program.
+    // A boot code of the right shape (1 MiB, a branch at its reset vector)
+    // whose start-up is zeros: no e500 program.
+    std::vector<uint8_t> empty(0x100000, 0x00);
+    const uint8_t branch[] = {0x4B, 0xFF, 0xF0, 0x04};  // b 0xFFFFF000
+    std::copy(std::begin(branch), std::end(branch), empty.end() - 4);
+    const std::filesystem::path file = dir.path() / "zeros.bin";
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(empty.data()),
+                                                static_cast<std::streamsize>(empty.size()));
+    ASSERT_EQ(flashBoot(file), 0);
     ChildProcess sim(SIM, {"--state", state.string(), "--loader", "firmware", "--clock", "virtual", "--script",
                            script("expect Select (1, 2):\n").string()});
     EXPECT_EQ(sim.wait(120s), EXIT_SCRIPT_FAILED) << sim.diagnostics();
