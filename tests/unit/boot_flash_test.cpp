@@ -53,15 +53,9 @@ std::string loadThen(TestBoard& board, const std::vector<uint8_t>& image, const 
 TEST(BootCodeOption, WritesTheLoadedBootCodeByteForByteAndTheBoardStillStarts) {
     TestBoard board;  // the factory left every block locked
     const auto bootCode = swboot::tool::bootCodeBuild(77);
-    std::string wrote;
-    for (int k = 1; k <= 16; ++k) {
-        char line[32];
-        std::snprintf(line, sizeof line, "Wrote 0x%x bytes.\n", k * 0x10000);
-        wrote += line;
-    }
     EXPECT_EQ(loadThen(board, imageWithBootCode(bootCode), {"7", "y"}),
-              "[Boot Menu] 7\nDo you wish to update Boot Code? (y/n) y\nErasing Boot Flash.....Done.\n" + wrote +
-                  "Boot code updated\n" + PROMPT);
+              "[Boot Menu] 7\nDo you wish to update Boot Code? (y/n) y\nErasing Boot Flash.....Done.\n" +
+                  bootCodeWriteProgress() + "Boot code updated\n" + PROMPT);
     EXPECT_TRUE(region(board) == bootCode);
     // Power on again: the new boot code starts.
     board.type("2");
