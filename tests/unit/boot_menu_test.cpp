@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -22,78 +23,21 @@ const std::string NOT_VALID_1 = "ERROR: Operational code CRC is not valid, you m
 const std::string NOT_VALID_5 = "\nERROR: Operational code CRC is not valid.\n";
 const std::string SHOWN = "The following image is in the Flash File System:";
 
-// The lines typed at each prompt (the choice, then answers to its
-// questions) and what the menu shows for them, up to the next prompt.
-using Dialogue = std::vector<std::pair<std::vector<std::string>, std::string>>;
-
-struct DialogueCase {
-    const char* name;
-    MenuBoard::Code code;
-    Dialogue dialogue;
-    const std::string* dim = &DEFAULT_DIM;  // boot.dim afterwards
-};
-
-class MenuDialogue : public ::testing::TestWithParam<DialogueCase> {};
-
-const std::string RESET_QUESTION = "\nAre you SURE you want to reset the system? (y/n):";
-const std::string DELETE_QUESTION = "\nAre you SURE you want to delete operational code : image1 ? (y/n):";
-
-// None of these starts code or resets the board.
-TEST_P(MenuDialogue, ShowsExactlyTheAnswers) {
-    MenuBoard menu(GetParam().code);
-    std::string expected;
-    for (const auto& [typed, answer] : GetParam().dialogue) {
-        menu.board.typeLines(typed);
-        expected += PROMPT + typed[0] + "\n" + answer;
-    }
-    EXPECT_EQ(menu.run({}), 0);
-    EXPECT_EQ(menu.afterList(), expected + PROMPT);
-    EXPECT_FALSE(menu.handedOver());
-    EXPECT_EQ(menu.board.board().powerOnCount(), 1);
-    if (GetParam().code != MenuBoard::Code::None) {
-        EXPECT_EQ(menu.board.readText("boot.dim"), *GetParam().dim);
-    }
-}
-
-std::string dimShown() {
-    std::string text = "\nsize is " + std::to_string(DEFAULT_DIM.size()) + " \n";
-    int n = 0;
-    for (const char* line : {"---IMAGE---", "active", "active", "image1", "0", "default image"}) {
-        text += "boot.dim " + std::to_string(++n) + " :\t\t " + line + " \n";
-    }
-    return text;
-}
-
-// Control-X is text here: startup took the console's monitor trap away.
-// Option 11 keeps image1 as the menu's image either way; a bad backup
-// keeps the roles it was switched to in boot.dim.
-INSTANTIATE_TEST_SUITE_P(
-    BootMenu, MenuDialogue,
-    ::testing::Values(
-        DialogueCase{"UnlistedNumbersJustPromptAgain", MenuBoard::Code::Good,
-                     {{{"0"}, ""}, {{"16"}, ""}, {{"255"}, ""}, {{""}, ""}, {{"256"}, ""}, {{"abc"}, ""}, {{"\x18"}, ""}}},
-        DialogueCase{"OptionsOneAndFiveRefuseWithoutValidCode", MenuBoard::Code::None,
-                     {{{"1"}, NOT_VALID_1}, {{"5"}, NOT_VALID_5}}},
-        DialogueCase{"OptionNineResetsOnlyOnYes", MenuBoard::Code::None,
-                     {{{"9", "n"}, RESET_QUESTION + "n\n"}, {{"9", ""}, RESET_QUESTION + "\n"}}},
-        DialogueCase{"OptionElevenWithoutBackup", MenuBoard::Code::Good,
-                     {{{"11"}, "No Backup Image available.\nFailed to activate Backup Image.\n"},
-                      {{"8", "n"}, DELETE_QUESTION + "n\nCode not deleted.\n"}}},
-        DialogueCase{"OptionElevenWithABadBackup", MenuBoard::Code::GoodWithBadBackup,
-                     {{{"11"}, "Backup Image failed crc check. \nFailed to activate Backup Image.\n"},
-                      {{"8", "n"}, DELETE_QUESTION + "n\nCode not deleted.\n"}},
-                     &SWAPPED_IMAGES},
-        DialogueCase{"OptionTwelveCreatesATestFileAndThirteenPrintsTheCurrentDirectory", MenuBoard::Code::Good,
-                     {{{"12"}, "/DskVol/files\nAttempting to create test file...\n/DskVol/files\n"},
-                      {{"13"}, "/DskVol/files\n"}}},
-        DialogueCase{"OptionFifteenShowsTheDirectoryFile", MenuBoard::Code::Good, {{{"15"}, dimShown()}}}),
-    [](const auto& row) { return std::string(row.param.name); });
-
 TEST(BootMenu, TheListIsShownAtEntryAndForQuestionMarkAnd99) {
     MenuBoard menu(MenuBoard::Code::Good);
     EXPECT_EQ(menu.run({"?", "99", "?anything"}), 0);
     EXPECT_EQ(menu.menuText(), OPTION_LIST + PROMPT + "?\n" + OPTION_LIST + PROMPT + "99\n" + OPTION_LIST + PROMPT +
                                    "?anything\n" + OPTION_LIST + PROMPT);
+}
+
+TEST(BootMenu, UnlistedNumbersJustPromptAgain) {
+    MenuBoard menu(MenuBoard::Code::Good);
+    EXPECT_EQ(menu.run({"0", "16", "255", "", "256", "abc", "\x18"}), 0);
+    EXPECT_EQ(menu.afterList(), PROMPT + "0\n" + PROMPT + "16\n" + PROMPT + "255\n" + PROMPT + "\n" + PROMPT +
+                                    "256\n" + PROMPT + "abc\n" + PROMPT + "\x18\n" + PROMPT);
+    // Control-X is text here: startup took the console's monitor trap away.
+    EXPECT_EQ(menu.board.board().powerOnCount(), 1);
+    EXPECT_FALSE(menu.handedOver());
 }
 
 TEST(BootMenu, OptionOneStartsGoodCode) {
@@ -103,6 +47,13 @@ TEST(BootMenu, OptionOneStartsGoodCode) {
     EXPECT_EQ(menu.board.board().core().lastHandover().startMode, 1u);
     EXPECT_NE(menu.afterList().find(PROMPT + "1\n\n\nOperational Code Date: Fri Oct 13 10:00:00 2006\n"),
               std::string::npos);
+}
+
+TEST(BootMenu, OptionsOneAndFiveRefuseWithoutValidCode) {
+    MenuBoard menu(MenuBoard::Code::None);
+    EXPECT_EQ(menu.run({"1", "5"}), 0);
+    EXPECT_EQ(menu.afterList(), PROMPT + "1\n" + NOT_VALID_1 + PROMPT + "5\n" + NOT_VALID_5 + PROMPT);
+    EXPECT_FALSE(menu.handedOver());
 }
 
 TEST(BootMenu, OptionFiveShowsTheStoredHeader) {
@@ -126,7 +77,7 @@ TEST(BootMenu, OptionSevenRightAfterStartFindsNoBootCode) {
 }
 
 TEST(BootMenu, OptionEightKeepsTheCodeUnlessTheAnswerIsYes) {
-    const std::string& question = DELETE_QUESTION;
+    const std::string question = "\nAre you SURE you want to delete operational code : image1 ? (y/n):";
     MenuBoard menu(MenuBoard::Code::Good);
     EXPECT_EQ(menu.run({"8", "n", "8", "", "8", "no thanks", "5"}), 0);
     std::string text = menu.afterList();
@@ -142,7 +93,8 @@ TEST(BootMenu, OptionEightYesDeletesTheCodeAndOptionsOneAndFiveRefuse) {
     for (const char* yes : {"Y", "y", "yes"}) {
         MenuBoard menu(MenuBoard::Code::Good);
         EXPECT_EQ(menu.run({"8", yes, "1", "5"}), 0);
-        EXPECT_EQ(menu.afterList(), PROMPT + "8\n" + DELETE_QUESTION + yes +
+        EXPECT_EQ(menu.afterList(), PROMPT + "8\n" +
+                                        "\nAre you SURE you want to delete operational code : image1 ? (y/n):" + yes +
                                         "\nOperational code deleted...\n" + PROMPT + "1\n" + NOT_VALID_1 + PROMPT +
                                         "5\n" + NOT_VALID_5 + PROMPT);
         EXPECT_FALSE(menu.board.fileExists("image1"));
@@ -161,16 +113,25 @@ TEST(BootMenu, OptionEightDeletesTheActiveImageByName) {
     EXPECT_TRUE(menu.board.fileExists("image1"));
 }
 
-TEST(BootMenu, OptionNineYesResets) {
-    MenuBoard menu(MenuBoard::Code::None);
-    EXPECT_EQ(menu.run({"9", "y"}), 0);
-    std::string text = plainText(menu.board.output());
-    EXPECT_EQ(countOf(text, "Boot Menu Version 01.00.45 10-13-2006\n"), 2u);
-    EXPECT_EQ(menu.board.board().powerOnCount(), 2);
-    EXPECT_EQ(menu.board.board().lastResetCause(), "CPLD reset request");
-    EXPECT_NE(text.find(RESET_QUESTION + "y\n"), std::string::npos);
-    // The second boot found the directory the first one wrote.
-    EXPECT_EQ(countOf(text, "dimInitialize returned"), 1u);
+TEST(BootMenu, OptionNineResetsOnlyOnYes) {
+    const std::string question = "\nAre you SURE you want to reset the system? (y/n):";
+    {
+        MenuBoard menu(MenuBoard::Code::None);
+        EXPECT_EQ(menu.run({"9", "n", "9", ""}), 0);
+        EXPECT_EQ(menu.afterList(), PROMPT + "9\n" + question + "n\n" + PROMPT + "9\n" + question + "\n" + PROMPT);
+        EXPECT_EQ(menu.board.board().powerOnCount(), 1);
+    }
+    {
+        MenuBoard menu(MenuBoard::Code::None);
+        EXPECT_EQ(menu.run({"9", "y"}), 0);
+        std::string text = plainText(menu.board.output());
+        EXPECT_EQ(countOf(text, "Boot Menu Version 01.00.45 10-13-2006\n"), 2u);
+        EXPECT_EQ(menu.board.board().powerOnCount(), 2);
+        EXPECT_EQ(menu.board.board().lastResetCause(), "CPLD reset request");
+        EXPECT_NE(text.find(question + "y\n"), std::string::npos);
+        // The second boot found the directory the first one wrote.
+        EXPECT_EQ(countOf(text, "dimInitialize returned"), 1u);
+    }
 }
 
 TEST(BootMenu, OptionTenDeletesConfigurationFilesOnly) {
@@ -225,9 +186,26 @@ TEST(BootMenu, OptionElevenMakesTheBackupTheImageOfLaterOptions) {
     EXPECT_TRUE(menu.handedOver());
 }
 
-TEST(BootMenu, OptionTwelveLeavesATestFile) {
+// The menu keeps image1 as its image either way; a bad backup keeps the
+// roles it was switched to in boot.dim.
+TEST(BootMenu, OptionElevenFailures) {
+    for (auto [code, why, directory] :
+         {std::tuple{MenuBoard::Code::Good, "No Backup Image available.\n", DEFAULT_DIM},
+          std::tuple{MenuBoard::Code::GoodWithBadBackup, "Backup Image failed crc check. \n", SWAPPED_IMAGES}}) {
+        MenuBoard menu(code);
+        EXPECT_EQ(menu.run({"11", "8", "n"}), 0);
+        EXPECT_EQ(menu.afterList(), PROMPT + "11\n" + why + "Failed to activate Backup Image.\n" + PROMPT + "8\n" +
+                                        "\nAre you SURE you want to delete operational code : image1 ? (y/n):n\n" +
+                                        "Code not deleted.\n" + PROMPT);
+        EXPECT_EQ(menu.board.readText("boot.dim"), directory);
+    }
+}
+
+TEST(BootMenu, OptionTwelveCreatesATestFileAndThirteenPrintsTheCurrentDirectory) {
     MenuBoard menu(MenuBoard::Code::Good);
-    EXPECT_EQ(menu.run({"12"}), 0);
+    EXPECT_EQ(menu.run({"12", "13"}), 0);
+    EXPECT_EQ(menu.afterList(), PROMPT + "12\n/DskVol/files\nAttempting to create test file...\n/DskVol/files\n" +
+                                    PROMPT + "13\n/DskVol/files\n" + PROMPT);
     EXPECT_TRUE(menu.board.fileExists("testfile"));
 }
 
@@ -257,6 +235,17 @@ TEST(BootMenu, OptionFourteenListsTheVolumeAndStaysAtItsRoot) {
     EXPECT_NE(text.find(PROMPT + "15\n boot.dim doesn't exist on the disk \n" + PROMPT + "13\n/DskVol/\n" + PROMPT),
               std::string::npos)
         << text;
+}
+
+TEST(BootMenu, OptionFifteenShowsTheDirectoryFile) {
+    MenuBoard menu(MenuBoard::Code::Good);
+    EXPECT_EQ(menu.run({"15"}), 0);
+    std::string expected = PROMPT + "15\n\nsize is " + std::to_string(DEFAULT_DIM.size()) + " \n";
+    int n = 0;
+    for (const char* line : {"---IMAGE---", "active", "active", "image1", "0", "default image"}) {
+        expected += "boot.dim " + std::to_string(++n) + " :\t\t " + line + " \n";
+    }
+    EXPECT_EQ(menu.afterList(), expected + PROMPT);
 }
 
 TEST(BootMenu, BaudRateOptionChangesTheLineUntilTheNextReset) {
