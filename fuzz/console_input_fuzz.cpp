@@ -12,7 +12,9 @@
 // only as its first character; the console speed is always one of the
 // table's; the two-second choice answers 1 or 2; a reader that runs until
 // the input is used up leaves no whole line unread.
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -60,12 +62,8 @@ bool wholeLineLeft(swboot::Console& console) {
 }
 
 bool tableSpeed(uint32_t speed) {
-    for (const swboot::BaudRateEntry& entry : swboot::BAUD_RATE_TABLE) {
-        if (entry.speed == speed) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(std::begin(swboot::BAUD_RATE_TABLE), std::end(swboot::BAUD_RATE_TABLE),
+                       [speed](const swboot::BaudRateEntry& entry) { return entry.speed == speed; });
 }
 
 }  // namespace

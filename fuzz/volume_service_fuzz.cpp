@@ -110,19 +110,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         fb.run([&] { service.write32(VolumeService::REG_REQUEST, block); });
         const uint32_t status = service.read32(VolumeService::REG_STATUS);
-        if (writable) {
-            const bool written = ram.load(block + VolumeService::BLOCK_ERRNO, 4) != SENTINEL;
-            if ((status == VolumeService::STATUS_DONE) != written) {
-                fuzzing::propertyBroken("a refused block was written, or a run one was not");
-            }
-        } else if (status == VolumeService::STATUS_DONE) {
-            fuzzing::propertyBroken("a block outside RAM was run");
-        }
+        const bool done = status == VolumeService::STATUS_DONE;
+        fuzzing::brokenIf(writable && done != (ram.load(block + VolumeService::BLOCK_ERRNO, 4) != SENTINEL),
+                          "a refused block was written, or a run one was not");
+        fuzzing::brokenIf(!writable && done, "a block outside RAM was run");
     }
     for (const std::string& stored : fb.storedFiles()) {
-        if (stored.rfind("/DskVol/", 0) != 0) {
-            fuzzing::propertyBroken("a file outside the volume");
-        }
+        fuzzing::brokenIf(stored.rfind("/DskVol/", 0) != 0, "a file outside the volume");
     }
     // Nothing stays open into the next input.
     for (int fd = 0; fd < 64; ++fd) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace testing_support::boot {
 
@@ -39,5 +40,15 @@ inline const std::string OPTION_LIST =
     "10 - Restore configuration to factory defaults (delete config files)\n"
     "11 - Activate Backup Image\n";
 inline const std::string PROMPT = "[Boot Menu] ";
+
+// The boot code update's progress over the whole region: a line for every
+// 64 KiB written.
+inline std::string bootCodeWriteProgress() {
+    std::string lines;
+    for (char digit : std::string_view("123456789abcdef")) {
+        lines += std::string("Wrote 0x") + digit + "0000 bytes.\n";
+    }
+    return lines + "Wrote 0x100000 bytes.\n";
+}
 
 }  // namespace testing_support::boot

@@ -71,16 +71,8 @@ int64_t LinkedBoards::nowMicros() {
 }
 
 bool LinkedBoards::blocked(const End& end) const {
-    if (end.gone) {
-        return true;
-    }
-    if (!end.waiting) {
-        return false;
-    }
-    if (end.wakeOnInput && arrived(end)) {
-        return false;
-    }
-    return end.deadline < 0 || now_ < end.deadline;
+    return end.gone ||
+           (end.waiting && !(end.wakeOnInput && arrived(end)) && (end.deadline < 0 || now_ < end.deadline));
 }
 
 void LinkedBoards::wait(int side, int64_t deadline, bool wakeOnInput) {
@@ -146,7 +138,7 @@ void LinkedBoards::run(const std::function<void(swboot::Loader&)>& first, int64_
                        const std::function<void(swboot::Loader&)>& second) {
     auto body = [this](int side, int64_t startMicros, const std::function<void(swboot::Loader&)>& routine) {
         End& end = *ends_[side];
-        try {
+        end.ended = boardEventOf(*end.board, [&] {
             if (startMicros > 0) {
                 wait(side, startMicros, false);
             }
@@ -155,13 +147,7 @@ void LinkedBoards::run(const std::function<void(swboot::Loader&)>& first, int64_
                 end.listening = true;
             }
             routine(*end.loader);
-        } catch (const sim::BoardReset& e) {
-            end.ended = "reset: " + e.cause;
-        } catch (const sim::BoardPowerOff& e) {
-            end.ended = "power off: " + e.cause;
-        } catch (const sim::BoardMachineCheck& e) {
-            end.ended = "machine check: " + e.cause + "; " + machineCheckTaken(*end.board, e);
-        }
+        });
         end.loader->io.flush();
         std::lock_guard<std::mutex> lock(mutex_);
         end.gone = true;

@@ -24,27 +24,22 @@ LoaderOnBoard::LoaderOnBoard(TestBoard& board, bool formatVolume) : board_(board
 }
 
 std::string LoaderOnBoard::run(const std::function<void()>& routine) {
-    std::string ended;
-    try {
-        routine();
-    } catch (const sim::BoardReset& e) {
-        ended = "reset: " + e.cause;
-    } catch (const sim::BoardPowerOff& e) {
-        ended = "power off: " + e.cause;
-    } catch (const sim::BoardMachineCheck& e) {
-        ended = "machine check: " + e.cause + "; " + machineCheckTaken(board_.board(), e);
-    }
+    std::string ended = boardEventOf(board_.board(), routine);
     loader_->io.flush();
     return ended;
 }
 
-std::string machineCheckTaken(sim::SimBoard& board, const sim::BoardMachineCheck& check) {
+std::string boardEventOf(sim::SimBoard& board, const std::function<void()>& routine) {
     try {
-        board.machineCheck(check);
+        routine();
+        return "";
     } catch (const sim::BoardReset& e) {
         return "reset: " + e.cause;
     } catch (const sim::BoardPowerOff& e) {
         return "power off: " + e.cause;
+    } catch (const sim::BoardMachineCheck& e) {
+        // The loader's handler runs and ends the board its own way.
+        return "machine check: " + e.cause + "; " + boardEventOf(board, [&] { board.machineCheck(e); });
     }
 }
 
@@ -56,13 +51,8 @@ std::string LoaderOnBoard::takeOutput() {
 }
 
 std::string plainText(const std::string& console) {
-    std::string text;
-    text.reserve(console.size());
-    for (char c : console) {
-        if (c != '\r') {
-            text += c;
-        }
-    }
+    std::string text = console;
+    std::erase(text, '\r');
     return text;
 }
 

@@ -53,9 +53,9 @@ protected:
     LoaderOnBoard loader{board};
 };
 
-// The board takes a machine check (the loader's handler runs); what ended
-// it, "reset: ..." or "power off: ...".
-std::string machineCheckTaken(sim::SimBoard& board, const sim::BoardMachineCheck& check);
+// Runs a routine on the board that may end in a board event; what ended
+// it, as LoaderOnBoard::run says it.
+std::string boardEventOf(sim::SimBoard& board, const std::function<void()>& routine);
 
 // The console sends every line feed as CR LF and echoes a typed Enter as
 // CR LF; this gives the text with the CRs taken out, as printf wrote it.

@@ -83,9 +83,6 @@ void expectAPlainCableThatCanBeUnplugged(Line& line, Connect connect) {
     EXPECT_EQ(receiveFrom(line, 5), "again");
 }
 
-// ---------------------------------------------------------------------------
-// Pseudo-terminal
-
 class PtyLineTest : public ::testing::Test {
 protected:
     PtyLineTest() {
@@ -96,6 +93,13 @@ protected:
     sim::Diagnostics diagnostics;
     ScratchDir dir;
 };
+class TcpLineTest : public PtyLineTest {};
+
+speed_t terminalSpeed(int fd) {
+    struct termios settings {};
+    tcgetattr(fd, &settings);
+    return cfgetospeed(&settings);
+}
 
 TEST_F(PtyLineTest, NamesTheTerminalAndLinksItInTheStateDirectoryUntilItCloses) {
     auto link = dir.path() / "console";
@@ -168,13 +172,10 @@ TEST_F(PtyLineTest, WaitingWithNobodyThereSleepsInsteadOfSpinning) {
 TEST_F(PtyLineTest, TheTerminalReportsTheSpeedTheBoardSetLast) {
     sim::PtyLine line(clock, diagnostics);
     Terminal program(line.path());
-    struct termios settings {};
     line.speedChanged(115200);
-    tcgetattr(program.fd(), &settings);
-    EXPECT_EQ(cfgetospeed(&settings), speed_t(B115200));
+    EXPECT_EQ(terminalSpeed(program.fd()), speed_t(B115200));
     line.speedChanged(9600);
-    tcgetattr(program.fd(), &settings);
-    EXPECT_EQ(cfgetospeed(&settings), speed_t(B9600));
+    EXPECT_EQ(terminalSpeed(program.fd()), speed_t(B9600));
 }
 
 TEST_F(PtyLineTest, UnderTheConsoleDriverFlushesDropWhatArrivedAndTheSpeedIsTheLastSet) {
@@ -197,9 +198,7 @@ TEST_F(PtyLineTest, UnderTheConsoleDriverFlushesDropWhatArrivedAndTheSpeedIsTheL
     uint32_t speed = 0;
     ASSERT_EQ(tty.baudRateGet(speed), swboot::OK);
     EXPECT_EQ(speed, 38400u);
-    struct termios settings {};
-    tcgetattr(program.fd(), &settings);
-    EXPECT_EQ(cfgetospeed(&settings), speed_t(B38400));
+    EXPECT_EQ(terminalSpeed(program.fd()), speed_t(B38400));
 
     const uint8_t block[] = {0x01, 0x01, 0xFE, '\n', '\r', 0x1A};
     EXPECT_EQ(tty.write(block, sizeof block), long(sizeof block));
@@ -236,19 +235,6 @@ TEST_F(PtyLineTest, AnAnswerIsNeverFlushedAwayWithTheInputThatCameBeforeTheBlock
     Terminal program(line.path());
     expectAnswerSurvivesFlushAfterSend(line, clock, program);
 }
-
-// ---------------------------------------------------------------------------
-// TCP
-
-class TcpLineTest : public ::testing::Test {
-protected:
-    TcpLineTest() {
-        diagnostics.setQuiet(true);
-        diagnostics.setCapture(true);
-    }
-    sim::RealClock clock;
-    sim::Diagnostics diagnostics;
-};
 
 TEST_F(TcpLineTest, PortZeroPicksAFreePortAndNamesIt) {
     sim::TcpLine line(clock, diagnostics, 0);

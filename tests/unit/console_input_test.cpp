@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -18,15 +19,18 @@ using MenuNumberRead = testing_support::OnBoardTest;
 using MenuAnswerRead = testing_support::OnBoardTest;
 using BaudRateMenu = testing_support::OnBoardTest;
 
-// Reads one menu number after the operator typed the line.
-int numberFor(const std::string& typed) {
+// What the read gives on a fresh board after the operator typed the line.
+int readAfter(const std::string& typed, const std::function<int(swboot::ConsoleInput&)>& read) {
     TestBoard board;
     LoaderOnBoard fixture(board);
     board.type(typed);
-    int number = -1;
-    std::string ended = fixture.run([&] { number = fixture->input.menuNumberRead(); });
-    EXPECT_EQ(ended, "") << "typed \"" << typed << "\"";
-    return number;
+    int value = -1;
+    EXPECT_EQ(fixture.run([&] { value = read(fixture->input); }), "") << "typed \"" << typed << "\"";
+    return value;
+}
+
+int numberFor(const std::string& typed) {
+    return readAfter(typed, [](swboot::ConsoleInput& input) { return input.menuNumberRead(); });
 }
 
 std::string cleaned(const std::string& raw) {
@@ -69,17 +73,13 @@ TEST(MenuCountRead, ACountIsTheMenuNumberOfALineThatIsADecimalNumberAndNothingEl
         {"lots", -1}, {"", -1}, {" ", -1}, {"?", -1}, {"5x", -1}, {"1 2", -1}, {"-", -1}, {"\b5", -1},
     };
     for (const auto& c : cases) {
-        TestBoard board;
-        LoaderOnBoard fixture(board);
-        board.type(c.typed);
-        int count = -1;
-        fixture.run([&] {
-            uint8_t read = 0;
-            if (fixture->input.menuCountRead(read)) {
-                count = read;
-            }
-        });
-        EXPECT_EQ(count, c.count) << "typed \"" << c.typed << "\"";
+        EXPECT_EQ(readAfter(c.typed,
+                            [](swboot::ConsoleInput& input) {
+                                uint8_t read = 0;
+                                return input.menuCountRead(read) ? int{read} : -1;
+                            }),
+                  c.count)
+            << "typed \"" << c.typed << "\"";
     }
 }
 
@@ -98,31 +98,24 @@ TEST(ConsoleLineClean, ABackspaceRemovesTheCharacterBeforeItOrStaysWhenThereIsNo
     }
 }
 
-TEST_F(MenuNumberRead, TheExcessOfALongLineIsDiscardedAndNeverBecomesAnAnswer) {
+// A line keeps its first 79 characters; the excess of a long line is
+// discarded and never becomes an answer.
+TEST_F(MenuNumberRead, ALineKeepsItsFirstSeventyNineCharactersAndTheExcessIsNeverAnAnswer) {
     // 100 characters: "15", blanks up to 79 characters, then "99" and
     // blanks; the "99" would list the options if it were read as a line.
     std::string longLine = "15" + std::string(77, ' ') + "99" + std::string(19, ' ');
     ASSERT_EQ(longLine.size(), 100u);
     board.typeLines({longLine, "2"});
+    board.type(std::string(78, ' ') + "12");  // 80 characters: the "2" is the 80th
+    board.type(std::string(77, ' ') + "34");  // 79 characters: all kept
     std::vector<int> numbers;
     std::string ended = loader.run([&] {
         for (;;) {
             numbers.push_back(loader->input.menuNumberRead());
         }
     });
-    EXPECT_EQ(numbers, (std::vector<int>{15, 2}));
+    EXPECT_EQ(numbers, (std::vector<int>{15, 2, 1, 34}));
     EXPECT_EQ(ended, "power off: end of console input");
-}
-
-TEST_F(MenuNumberRead, ALineKeepsItsFirstSeventyNineCharacters) {
-    board.type(std::string(78, ' ') + "12");  // 80 characters: the "2" is the 80th
-    board.type(std::string(77, ' ') + "34");  // 79 characters: all kept
-    std::vector<int> numbers;
-    loader.run([&] {
-        numbers.push_back(loader->input.menuNumberRead());
-        numbers.push_back(loader->input.menuNumberRead());
-    });
-    EXPECT_EQ(numbers, (std::vector<int>{1, 34}));
 }
 
 TEST_F(MenuAnswerRead, TheFirstCharacterOfTheCleanedAnswer) {

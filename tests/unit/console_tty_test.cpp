@@ -59,11 +59,16 @@ TEST_F(ConsoleTtyTest, LineModeDeliversWholeSevenBitLinesAndEchoes) {
     EXPECT_EQ(sent(), "one\r\ntwo\r\n\r\n");
 }
 
-TEST_F(ConsoleTtyTest, AShortReadLeavesTheRestOfTheLine) {
+TEST_F(ConsoleTtyTest, AShortReadLeavesTheRestOfTheLineOrOfTheRawBytes) {
     arrive("hello\r");
     EXPECT_EQ(readOnce(3), "hel");
     EXPECT_TRUE(readableNow());
     EXPECT_EQ(readOnce(), "lo\n");
+    EXPECT_FALSE(readableNow());
+    tty.optionsSet(OPT_RAW);
+    arrive("abc\nde");
+    EXPECT_EQ(readOnce(2), "ab");
+    EXPECT_EQ(readOnce(), "c\nde");  // a line end does not end a raw read
     EXPECT_FALSE(readableNow());
 }
 
@@ -115,32 +120,29 @@ TEST_F(ConsoleTtyTest, EachOptionAloneActsOnItsBytes) {
         EXPECT_EQ(readableNow() ? readOnce() : "", c.read);
         EXPECT_EQ(sent(), c.echoed);
     }
+    // Control-X resets only with the monitor trap.
     tty.powerUp();
     tty.optionsSet(OPT_MON_TRAP);
     arrive("\x18");
     EXPECT_THROW(tty.waitReadable(0), sim::BoardReset);
+    tty.powerUp();
+    arrive("\x18");
+    EXPECT_THROW(tty.waitReadable(0), sim::BoardReset);
+    tty.powerUp();
+    tty.optionsSet(OPT_TERMINAL & ~OPT_MON_TRAP);
+    arrive("\x18\r");
+    EXPECT_EQ(readOnce(), "\x18\n");
 }
 
-TEST_F(ConsoleTtyTest, RawReadsTakeWhatFitsAndLeaveTheRest) {
-    tty.optionsSet(OPT_RAW);
-    arrive("abc\nde");
-    EXPECT_EQ(readOnce(2), "ab");
-    EXPECT_EQ(readOnce(), "c\nde");  // a line end does not end a raw read
-    EXPECT_FALSE(readableNow());
-}
-
-TEST_F(ConsoleTtyTest, LeavingLineModeHandsOverThePartLine) {
+// Leaving line mode hands over the part line. A transfer in raw mode
+// leaves bytes behind; back in line mode each of their line ends still
+// ends a line, and nothing is lost.
+TEST_F(ConsoleTtyTest, ModeChangesKeepWhatArrived) {
     arrive("par");
     EXPECT_FALSE(readableNow());
     tty.optionsSet(OPT_RAW);
     EXPECT_TRUE(readableNow());
     EXPECT_EQ(readOnce(), "par");
-}
-
-TEST_F(ConsoleTtyTest, LinesLeftFromRawModeAreReadAsLines) {
-    // A transfer in raw mode leaves bytes behind; back in line mode each of
-    // their line ends still ends a line, and nothing is lost.
-    tty.optionsSet(OPT_RAW);
     arrive("ab\ncd");
     EXPECT_TRUE(readableNow());
     tty.optionsSet(OPT_TERMINAL);
@@ -159,16 +161,6 @@ TEST_F(ConsoleTtyTest, FlushInputDropsQueuedAndPartLines) {
     EXPECT_FALSE(readableNow());
     arrive("new\r");
     EXPECT_EQ(readOnce(), "new\n");
-}
-
-TEST_F(ConsoleTtyTest, ControlXResetsOnlyWithTheMonitorTrap) {
-    arrive("\x18");
-    EXPECT_THROW(tty.waitReadable(0), sim::BoardReset);
-
-    tty.powerUp();
-    tty.optionsSet(OPT_TERMINAL & ~OPT_MON_TRAP);
-    arrive("\x18\r");
-    EXPECT_EQ(readOnce(), "\x18\n");
 }
 
 TEST_F(ConsoleTtyTest, EndOfInputTimesOutOrPowersOff) {

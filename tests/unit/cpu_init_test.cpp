@@ -46,6 +46,30 @@ std::string shown(LoaderOnBoard& on, void (CpuInit::*display)()) {
     return on.takeOutput();
 }
 
+// A loader on a board with these I2C devices and switch chips.
+struct I2cBench {
+    explicit I2cBench(const sim::I2cProfile& i2c, int chips = -1) : board(boardWith(i2c)), on(board) {
+        if (chips >= 0) {
+            on->switchChipCount = chips;
+        }
+    }
+    std::string shown(void (CpuInit::*display)()) { return ::shown(on, display); }
+    TestBoard board;
+    LoaderOnBoard on;
+};
+
+sim::I2cProfile withSensors(std::vector<sim::SensorProfile> sensors) {
+    sim::I2cProfile i2c;
+    i2c.sensors = std::move(sensors);
+    return i2c;
+}
+
+sim::I2cProfile withModules(std::vector<sim::ModuleProfile> modules) {
+    sim::I2cProfile i2c;
+    i2c.modules = std::move(modules);
+    return i2c;
+}
+
 // Failure lines carry the line of the call; that number is blanked.
 std::string lineBlanked(const std::string& text) {
     return std::regex_replace(text, std::regex("cpu_init:[0-9]+"), "cpu_init:N");
@@ -67,24 +91,24 @@ TEST(Temperature, ReadingsToDegrees) {
     }
 }
 
-TEST(Temperature, The48PortBoardShowsTheProcessorThenBothSwitchChipSensors) {
-    sim::I2cProfile i2c;
-    i2c.sensors = {{"CPU", 32.0}, {"LM75", 99.0}, {"LM75A", -0.5}, {"LM75B", -25.0}};
-    TestBoard board(boardWith(i2c));
-    LoaderOnBoard on(board);
-    on->switchChipCount = 2;
-    EXPECT_EQ(shown(on, &CpuInit::temperatureShow),
+// The 48-port board shows the processor's sensor, then both switch chips';
+// the fiber board one switch chip's, from the LM75 at the first address.
+TEST(Temperature, EachBoardShowsTheProcessorThenItsSwitchChipSensors) {
+    I2cBench copper(withSensors({{"CPU", 32.0}, {"LM75", 99.0}, {"LM75A", -0.5}, {"LM75B", -25.0}}), 2);
+    EXPECT_EQ(copper.shown(&CpuInit::temperatureShow),
               "\nCPU Temp sensor read +32 degrees Celsius (89 degrees Fahrenheit)\n"
               "\nMAC Temp sensor read +0 degrees Celsius (32 degrees Fahrenheit)\n"
               "\nMAC Temp sensor read -25 degrees Celsius (-13 degrees Fahrenheit)\n");
+    I2cBench fiber(withSensors({{"CPU", 40.0}, {"LM75", 51.5}, {"LM75A", 1.0}}), 1);
+    EXPECT_EQ(fiber.shown(&CpuInit::temperatureShow),
+              "\nCPU Temp sensor read +40 degrees Celsius (104 degrees Fahrenheit)\n"
+              "\nMAC Temp sensor read +51 degrees Celsius (123 degrees Fahrenheit)\n");
 }
 
 TEST(Temperature, TheTemperatureFileChangesSensorsWhileTheBoardRuns) {
-    sim::I2cProfile i2c;
-    i2c.sensors = {{"CPU", 32.0}, {"LM75A", 20.0}, {"LM75B", 20.0}};
-    TestBoard board(boardWith(i2c));
-    LoaderOnBoard on(board);
-    on->switchChipCount = 2;
+    I2cBench bench(withSensors({{"CPU", 32.0}, {"LM75A", 20.0}, {"LM75B", 20.0}}), 2);
+    TestBoard& board = bench.board;
+    LoaderOnBoard& on = bench.on;
     const auto file = board.board().options().stateDir / sim::SENSOR_FILE;
     const auto edit = [&](const std::string& text) {
         std::ofstream(file) << text;
@@ -121,39 +145,23 @@ TEST(Temperature, TheTemperatureFileChangesSensorsWhileTheBoardRuns) {
     EXPECT_NE(board.diagnosticsText().find("no temperature changed"), std::string::npos);
 }
 
-TEST(Temperature, TheFiberBoardShowsOneSwitchChipSensor) {
-    sim::I2cProfile i2c;
-    i2c.sensors = {{"CPU", 40.0}, {"LM75", 51.5}, {"LM75A", 1.0}};
-    TestBoard board(boardWith(i2c));
-    LoaderOnBoard on(board);
-    on->switchChipCount = 1;
-    EXPECT_EQ(shown(on, &CpuInit::temperatureShow),
-              "\nCPU Temp sensor read +40 degrees Celsius (104 degrees Fahrenheit)\n"
-              "\nMAC Temp sensor read +51 degrees Celsius (123 degrees Fahrenheit)\n");
-}
-
 TEST(Temperature, TheFirstFailingSensorEndsTheDisplay) {
-    sim::I2cProfile i2c;
-    i2c.sensors = {{"CPU", 20.0}, {"LM75A", 30.0}};  // no LM75B on this board
-    TestBoard board(boardWith(i2c));
-    LoaderOnBoard on(board);
-    EXPECT_EQ(lineBlanked(shown(on, &CpuInit::temperatureShow)),
+    I2cBench bench(withSensors({{"CPU", 20.0}, {"LM75A", 30.0}}));  // no LM75B on this board
+    EXPECT_EQ(lineBlanked(bench.shown(&CpuInit::temperatureShow)),
               "\nCPU Temp sensor read +20 degrees Celsius (68 degrees Fahrenheit)\n"
               "\nMAC Temp sensor read +30 degrees Celsius (86 degrees Fahrenheit)\n"
               "cpu_init:N - i2cWrite returned -1\n");
-    board.board().i2c().mux().setHeldBusy(true);
-    EXPECT_EQ(lineBlanked(shown(on, &CpuInit::temperatureShow)), "cpu_init:N - i2cWrite returned -1\n");
+    bench.board.board().i2c().mux().setHeldBusy(true);
+    EXPECT_EQ(lineBlanked(bench.shown(&CpuInit::temperatureShow)), "cpu_init:N - i2cWrite returned -1\n");
 }
 
 TEST(DeviceDump, ShowsEveryDeviceThatAnswersAndSkipsOnlyTwoLeadingFFs) {
-    sim::I2cProfile i2c;
+    // The last fiber slot is dumped; its diagnostics page at 0x56 is not.
+    sim::I2cProfile i2c = withModules({module("XFP2", "XV", 0, sim::ModuleKind::Xfp), module("SFP-Fiber24", "FV", 0)});
     i2c.rtcPresent = false;
     i2c.eepromText = std::string("\xFF\x00" "ab", 4);
-    // The last fiber slot is dumped; its diagnostics page at 0x56 is not.
-    i2c.modules = {module("XFP2", "XV", 0, sim::ModuleKind::Xfp), module("SFP-Fiber24", "FV", 0)};
-    TestBoard board(boardWith(i2c));
-    LoaderOnBoard on(board);
-    std::string out = shown(on, &CpuInit::i2cDevicesShow);
+    I2cBench bench(i2c);
+    std::string out = bench.shown(&CpuInit::i2cDevicesShow);
     std::string eeprom = "------------------------------\nEEPROM\n00 ff 00 61 62 ff ff ff ff ff ff ff ff ff ff ff ff --ab------------";
     for (int row = 1; row < 16; ++row) {
         char offset[8];
@@ -170,7 +178,7 @@ TEST(DeviceDump, ShowsEveryDeviceThatAnswersAndSkipsOnlyTwoLeadingFFs) {
     EXPECT_NE(out.find("------------------------------\nXFP2\n00 06 "), std::string::npos);
     EXPECT_NE(out.find("------------------------------\nSFP-Fiber24\n00 03 "), std::string::npos);
     // Ten devices read a tenth of a second apart... thirty-eight of them.
-    EXPECT_GE(board.clock().nowMicros(), 38 * 100000);
+    EXPECT_GE(bench.board.clock().nowMicros(), 38 * 100000);
 }
 
 TEST(DeviceDump, TheSensorsAndClockOfTheDefaultBoard) {
@@ -188,13 +196,11 @@ TEST(DeviceDump, TheSensorsAndClockOfTheDefaultBoard) {
 }
 
 TEST(HwModules, SfpAndXfpIdentitiesWithTheirSpeed) {
-    sim::I2cProfile i2c;
-    i2c.modules = {module("SFP1", "ABCDEFGHIJKLMNOP", 12), module("SFP3", "Short", 3),
-                   module("XFP4", "XFP VENDOR", 0, sim::ModuleKind::Xfp), module("SFP-Fiber2", "Fiber", 1)};
-    TestBoard board(boardWith(i2c));
-    LoaderOnBoard on(board);
-    on->switchChipCount = 2;
-    EXPECT_EQ(shown(on, &CpuInit::hwModulesShow),
+    I2cBench bench(withModules({module("SFP1", "ABCDEFGHIJKLMNOP", 12), module("SFP3", "Short", 3),
+                                module("XFP4", "XFP VENDOR", 0, sim::ModuleKind::Xfp),
+                                module("SFP-Fiber2", "Fiber", 1)}),
+                   2);
+    EXPECT_EQ(bench.shown(&CpuInit::hwModulesShow),
               "------------------------------\nSFP1\n"
               "Vendor Name ------------ ABCDEFGHIJKLMNOP\n"
               "Part Number ------------ PN-SFP1         \n"
@@ -209,8 +215,8 @@ TEST(HwModules, SfpAndXfpIdentitiesWithTheirSpeed) {
               "Vendor Name ------------ XFP VENDOR      \n"
               "Part Number ------------ PN-XFP4         \n"
               "Serial Number ------------ SN-XFP4         \n\n\n");
-    on->switchChipCount = 1;
-    std::string fiber = shown(on, &CpuInit::hwModulesShow);
+    bench.on->switchChipCount = 1;
+    std::string fiber = bench.shown(&CpuInit::hwModulesShow);
     EXPECT_EQ(fiber.find("------------------------------\nSFP-Fiber2\nVendor Name ------------ Fiber           \n"), 0u);
     EXPECT_NE(fiber.find("Speed --------------- 100M\n"), std::string::npos);
     EXPECT_EQ(fiber.find("SFP1"), std::string::npos);
@@ -218,13 +224,10 @@ TEST(HwModules, SfpAndXfpIdentitiesWithTheirSpeed) {
 }
 
 TEST(HwModules, EachBoardShowsItsSlotsUpToTheLast) {
-    sim::I2cProfile i2c;
-    i2c.modules = {module("SFP4", "LAST", 1), module("SFP-Fiber24", "LAST FIBER", 1)};
-    TestBoard board(boardWith(i2c));
-    LoaderOnBoard on(board);
+    I2cBench bench(withModules({module("SFP4", "LAST", 1), module("SFP-Fiber24", "LAST FIBER", 1)}));
     for (int chips : {1, 2}) {
-        on->switchChipCount = chips;
-        std::string out = shown(on, &CpuInit::hwModulesShow);
+        bench.on->switchChipCount = chips;
+        std::string out = bench.shown(&CpuInit::hwModulesShow);
         EXPECT_EQ(countOf(out, "------------------------------\n"), 1u) << chips;
         EXPECT_EQ(out.rfind(chips == 1 ? "------------------------------\nSFP-Fiber24\n"
                                        : "------------------------------\nSFP4\n", 0),
@@ -238,14 +241,10 @@ TEST(HwModules, SpeedLines) {
         uint8_t code;
         const char* line;
     } cases[] = {
-        {1, "Speed --------------- 100M\n"},
-        {2, "Speed --------------- OC-3 (Upto 155Mbps)\n"},
-        {6, "Speed --------------- OC-12 (Upto 620Mbps)\n"},
-        {25, "Speed --------------- OC-48 (Upto 2480Mbps)\n"},
-        {12, "Speed --------------- Upto 1200Mbps\n"},
-        {0, "Speed --------------- 1000M\n"},
-        {3, "Speed --------------- 1000M\n"},
-        {13, "Speed --------------- 1000M\n"},
+        {1, "Speed --------------- 100M\n"},          {2, "Speed --------------- OC-3 (Upto 155Mbps)\n"},
+        {6, "Speed --------------- OC-12 (Upto 620Mbps)\n"}, {25, "Speed --------------- OC-48 (Upto 2480Mbps)\n"},
+        {12, "Speed --------------- Upto 1200Mbps\n"}, {0, "Speed --------------- 1000M\n"},
+        {3, "Speed --------------- 1000M\n"},          {13, "Speed --------------- 1000M\n"},
         {255, "Speed --------------- 1000M\n"},
     };
     for (const auto& c : cases) {

@@ -35,12 +35,13 @@ protected:
     }
 };
 
-TEST_F(EventLogTest, AMissingFileIsCreatedErased) {
+TEST_F(EventLogTest, AMissingFileIsCreatedErasedAndRendersAsOneMessagePadded) {
     init();
     EXPECT_EQ(logFile(), erasedLog());
     EXPECT_EQ(loader->eventLog.next(), 0u);
     EXPECT_EQ(loader->eventLog.entries(), 5041u);
     EXPECT_EQ(loader.takeOutput(), "");
+    EXPECT_EQ(rendered(), "\r\nMessage Log Empty" + std::string(1005, ' '));
 }
 
 TEST_F(EventLogTest, AConsistentFileIsKeptAndRecordingGoesOnAfterIt) {
@@ -166,12 +167,6 @@ std::string padTo1024(std::string text) {
     return text;
 }
 
-TEST_F(EventLogTest, AnEmptyLogRendersAsOneMessagePadded) {
-    init();
-    std::string text = rendered();
-    EXPECT_EQ(text, "\r\nMessage Log Empty" + std::string(1005, ' '));
-}
-
 TEST_F(EventLogTest, EventsRenderNewestFirstWithTheTimeSplit) {
     std::vector<uint8_t> log = erasedLog();
     putEvent(log, 0, 1, "boot_menu.cpp", 12, 0x00FFE000, 0x1, 59);
@@ -179,7 +174,7 @@ TEST_F(EventLogTest, EventsRenderNewestFirstWithTheTimeSplit) {
     putEvent(log, 2, 1, "x", 123456, 0x12345678, 0x0, 4294967295u);
     board.writeFile("log2.bin", log);
     init();
-    std::string text = rendered();
+    const std::string text = rendered();
     EXPECT_EQ(text, padTo1024(HEADER +
                               "EVENT> x                                123456 12345678 00000000      49710  6 28 15\r\n"
                               "ERROR> a_source_file_name_of_exactly_32   -5 00000ABC FFFFFFFF         1  1  1  1\r\n"

@@ -263,9 +263,7 @@ TEST_F(FatalTest, DirectOutputMasksTheUartsInterruptsAndPutsThemBack) {
 TEST(MachineCheck, TheMemoryToolsBusErrorIsReportedTracedAndTheBoardStartsAgain) {
     TestBoard board;
     board.formatVolume();
-    for (const char* line : {"30", "1", "r e0000000 1"}) {
-        board.type(line);
-    }
+    board.typeLines({"30", "1", "r e0000000 1"});
     board.run();
     EXPECT_EQ(board.board().powerOnCount(), 2);
     EXPECT_EQ(board.board().lastResetCause(), "CPLD reset request");

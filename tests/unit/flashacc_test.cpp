@@ -4,7 +4,6 @@
 // refusals, and what happens when the part fails or never answers.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "common/bytes.h"
 #include "common/handles.h"
 #include "image/flashacc.h"
+#include "support/boot_texts.h"
 #include "support/loader_on_board.h"
 #include "support/test_board.h"
 
@@ -52,6 +52,15 @@ public:
         });
     }
     FlashAccess& flash() { return loader->flash; }
+    // The boot code update from "bootcode.bin" holding the file: its
+    // result; what ended it and what it said go to `ended` and `said`.
+    int update(const std::vector<uint8_t>& file) {
+        board.writeFile("bootcode.bin", file);
+        int result = -1;
+        ended = loader.run([&] { result = flash().bootCodeUpdate("bootcode.bin"); });
+        said = loader.takeOutput();
+        return result;
+    }
     std::vector<uint8_t> region() {
         auto bytes = board.board().flashCells().view(BOOT_FLASH_BASE - FLASH_BASE, BOOT_FLASH_SIZE);
         return {bytes.begin(), bytes.end()};
@@ -73,6 +82,8 @@ public:
     std::vector<uint32_t> erased;
     std::vector<Program> programs;
     std::vector<std::unique_ptr<MemoryHandle>> blocks;
+    std::string ended;
+    std::string said;
 };
 
 std::vector<uint8_t> bytesOf(size_t size, uint8_t seed) {
@@ -202,20 +213,6 @@ TEST(FlashAccessLock, MisuseResetsTheBoard) {
     EXPECT_EQ(fine.loader.run([&] { fine.flash().flashAccessGive(); }).rfind("reset", 0), 0u);
 }
 
-class BootCodeUpdate : public ::testing::Test {
-protected:
-    int update(const std::vector<uint8_t>& file) {
-        bench.board.writeFile("bootcode.bin", file);
-        int result = -1;
-        ended = bench.loader.run([&] { result = bench.flash().bootCodeUpdate("bootcode.bin"); });
-        output = bench.loader.takeOutput();
-        return result;
-    }
-    FlashBench bench;
-    std::string ended;
-    std::string output;
-};
-
 // A whole boot code region whose reset vector branches back into it.
 std::vector<uint8_t> startableBootCode(uint8_t seed) {
     auto code = bytesOf(BOOT_FLASH_SIZE, seed);
@@ -223,22 +220,18 @@ std::vector<uint8_t> startableBootCode(uint8_t seed) {
     return code;
 }
 
-TEST_F(BootCodeUpdate, WritesTheFileAndReportsEvery64KiB) {
+TEST(BootCodeUpdate, WritesTheFileAndReportsEvery64KiB) {
+    FlashBench bench;
     const auto file = startableBootCode(9);
-    EXPECT_EQ(update(file), BOOT_CODE_UPDATED);
-    std::string expected = "Erasing Boot Flash.....Done.\n";
-    for (uint32_t w = 0x10000; w <= BOOT_FLASH_SIZE; w += 0x10000) {
-        char line[32];
-        std::snprintf(line, sizeof line, "Wrote 0x%x bytes.\n", w);
-        expected += line;
-    }
-    EXPECT_EQ(output, expected);
+    EXPECT_EQ(bench.update(file), BOOT_CODE_UPDATED);
+    EXPECT_EQ(bench.said, "Erasing Boot Flash.....Done.\n" + testing_support::boot::bootCodeWriteProgress());
     EXPECT_TRUE(bench.region() == file);
     EXPECT_EQ(bench.erased, (std::vector<uint32_t>{0xFFF00000, 0xFFF40000, 0xFFF80000, 0xFFFC0000}));
     EXPECT_EQ(bench.programs.size(), BOOT_FLASH_SIZE / 64);
 }
 
-TEST_F(BootCodeUpdate, RefusesAFileTheBoardCouldNotStartFromWithoutErasing) {
+TEST(BootCodeUpdate, RefusesAFileTheBoardCouldNotStartFromWithoutErasing) {
+    FlashBench bench;
     const std::string unchanged = "the boot flash was not changed.\n";
     auto noBranch = startableBootCode(2);
     putBe32(noBranch.data() + RESET_VECTOR_OFFSET, 0x4C000020);  // "blr": a branch, but not the unconditional one
@@ -257,8 +250,8 @@ TEST_F(BootCodeUpdate, RefusesAFileTheBoardCouldNotStartFromWithoutErasing) {
     };
     const auto before = bench.region();
     for (const auto& [file, message] : cases) {
-        EXPECT_EQ(update(file), BOOT_CODE_FILE_REFUSED) << message;
-        EXPECT_EQ(output, message);
+        EXPECT_EQ(bench.update(file), BOOT_CODE_FILE_REFUSED) << message;
+        EXPECT_EQ(bench.said, message);
         EXPECT_TRUE(bench.erased.empty());
         EXPECT_TRUE(bench.region() == before);
     }
@@ -267,23 +260,20 @@ TEST_F(BootCodeUpdate, RefusesAFileTheBoardCouldNotStartFromWithoutErasing) {
     for (uint32_t branch : {0x4BFFF004u, 0x4BFFF006u, 0x4BFFF005u, 0x48000003u}) {
         auto code = startableBootCode(3);
         putBe32(code.data() + RESET_VECTOR_OFFSET, branch);
-        EXPECT_EQ(update(code), BOOT_CODE_UPDATED) << std::hex << branch;
+        EXPECT_EQ(bench.update(code), BOOT_CODE_UPDATED) << std::hex << branch;
     }
 }
 
-TEST_F(BootCodeUpdate, AReadBackThatDiffersIsAFailure) {
+TEST(BootCodeUpdate, AReadBackThatDiffersIsAFailure) {
     // A boot region that will not program: a bit stuck at 1 in its first word.
-    sim::BoardOptions options = flashOptions(true, [](sim::StrataFlashConfig& f) {
+    FlashBench stuck(flashOptions(true, [](sim::StrataFlashConfig& f) {
         f.stuckBits.push_back({0xFFF00100, 0x00000080, true});
-    });
-    FlashBench stuck(std::move(options));
+    }));
     auto zeros = std::vector<uint8_t>(BOOT_FLASH_SIZE, 0x00);
     putBe32(zeros.data() + RESET_VECTOR_OFFSET, 0x4BFFF004);
-    stuck.board.writeFile("bootcode.bin", zeros);
-    int result = -1;
-    EXPECT_EQ(stuck.loader.run([&] { result = stuck.flash().bootCodeUpdate("bootcode.bin"); }), "");
-    EXPECT_EQ(result, BOOT_CODE_PROGRAM_FAILED);
-    const std::string said = stuck.loader.takeOutput();
+    EXPECT_EQ(stuck.update(zeros), BOOT_CODE_PROGRAM_FAILED);
+    EXPECT_EQ(stuck.ended, "");
+    const std::string& said = stuck.said;
     EXPECT_EQ(said.substr(said.find("Wrote 0x100000 bytes.\n")),
               "Wrote 0x100000 bytes.\n"
               "ERROR: the boot flash differs from bootcode.bin at offset 0x103 (0x80, expected 0x00).\n");

@@ -70,32 +70,21 @@ const char* const STRING_FORMATS[] = {"%s",   "%.15s", "%-32.32s|", "%5s", "%-5s
 const char* const STRING_VALUES[] = {"", "a", "Jan", "a much longer text than thirty-two characters", "\x7f\x80\xff",
                                      nullptr};
 
+template <typename Formats, typename Values>
+void expectEachFormatsAsHost(const Formats& formats, const Values& values) {
+    for (const char* format : formats) {
+        for (auto value : values) {
+            expectFormatsAsHost(format, value);
+        }
+    }
+}
+
 TEST(FwRuntimeFormat, EveryConversionOfTheLoaderWithEdgeValuesAsTheHost) {
-    for (const char* format : INT_FORMATS) {
-        for (int value : INT_VALUES) {
-            expectFormatsAsHost(format, value);
-        }
-    }
-    for (const char* format : UNSIGNED_FORMATS) {
-        for (unsigned value : UNSIGNED_VALUES) {
-            expectFormatsAsHost(format, value);
-        }
-    }
-    for (const char* format : LONG_FORMATS) {
-        for (long value : LONG_VALUES) {
-            expectFormatsAsHost(format, value);
-        }
-    }
-    for (const char* format : LONG_LONG_FORMATS) {
-        for (long long value : LONG_LONG_VALUES) {
-            expectFormatsAsHost(format, value);
-        }
-    }
-    for (const char* format : STRING_FORMATS) {
-        for (const char* value : STRING_VALUES) {
-            expectFormatsAsHost(format, value);
-        }
-    }
+    expectEachFormatsAsHost(INT_FORMATS, INT_VALUES);
+    expectEachFormatsAsHost(UNSIGNED_FORMATS, UNSIGNED_VALUES);
+    expectEachFormatsAsHost(LONG_FORMATS, LONG_VALUES);
+    expectEachFormatsAsHost(LONG_LONG_FORMATS, LONG_LONG_VALUES);
+    expectEachFormatsAsHost(STRING_FORMATS, STRING_VALUES);
 }
 
 TEST(FwRuntimeFormat, WholeLinesOfTheLoaderAndArgumentWidthsAsTheHost) {
@@ -137,21 +126,21 @@ TEST(FwRuntimeScan, TheYmodemHeaderFormatReadsAsTheHost) {
     const char* const format = "%ld%lo%o%o%d%ld%d";
     for (const char* text : SCAN_TEXTS) {
         SCOPED_TRACE(text);
-        long hostLength = 11, ourLength = 11, hostBytes = 12, ourBytes = 12;
-        unsigned long hostTime = 13, ourTime = 13;
-        unsigned hostMode = 14, ourMode = 14, hostSerial = 15, ourSerial = 15;
-        int hostFiles = 16, ourFiles = 16, hostType = 17, ourType = 17;
-        EXPECT_EQ(fwrt::sscanf(text, format, &ourLength, &ourTime, &ourMode, &ourSerial, &ourFiles, &ourBytes,
-                               &ourType),
-                  std::sscanf(text, format, &hostLength, &hostTime, &hostMode, &hostSerial, &hostFiles, &hostBytes,
-                              &hostType));
-        EXPECT_EQ(ourLength, hostLength);
-        EXPECT_EQ(ourTime, hostTime);
-        EXPECT_EQ(ourMode, hostMode);
-        EXPECT_EQ(ourSerial, hostSerial);
-        EXPECT_EQ(ourFiles, hostFiles);
-        EXPECT_EQ(ourBytes, hostBytes);
-        EXPECT_EQ(ourType, hostType);
+        struct Fields {
+            long length = 11;
+            unsigned long time = 13;
+            unsigned mode = 14, serial = 15;
+            int files = 16;
+            long bytes = 12;
+            int type = 17;
+            bool operator==(const Fields&) const = default;
+        } host, ours;
+        EXPECT_EQ(fwrt::sscanf(text, format, &ours.length, &ours.time, &ours.mode, &ours.serial, &ours.files,
+                               &ours.bytes, &ours.type),
+                  std::sscanf(text, format, &host.length, &host.time, &host.mode, &host.serial, &host.files,
+                              &host.bytes, &host.type));
+        EXPECT_TRUE(ours == host) << ours.length << " " << ours.time << " " << ours.mode << " " << ours.serial << " "
+                                  << ours.files << " " << ours.bytes << " " << ours.type;
     }
 }
 
@@ -166,11 +155,10 @@ TEST(FwRuntimeScan, IntegerConversionsAndDirectivesReadAsTheHost) {
     for (const char* format : SCAN_INT_FORMATS) {
         for (const char* text : SCAN_TEXTS) {
             SCOPED_TRACE(std::string(format) + " on \"" + text + "\"");
-            int host[3] = {-7, -7, -7};
-            int ours[3] = {-7, -7, -7};
+            std::vector<int> host = {-7, -7, -7}, ours = host;
             EXPECT_EQ(fwrt::sscanf(text, format, &ours[0], &ours[1], &ours[2]),
                       std::sscanf(text, format, &host[0], &host[1], &host[2]));
-            EXPECT_EQ(std::vector<int>(ours, ours + 3), std::vector<int>(host, host + 3));
+            EXPECT_EQ(ours, host);
         }
     }
 }
@@ -189,12 +177,10 @@ TEST(FwRuntimeScan, TextConversionsAndWideIntegersReadAsTheHost) {
             EXPECT_EQ(fwrt::sscanf(text, format, ours[0], ours[1]), std::sscanf(text, format, host[0], host[1]));
             EXPECT_EQ(std::memcmp(ours, host, sizeof host), 0);
         }
-        long long hostWide[2] = {-7, -7};
-        long long ourWide[2] = {-7, -7};
+        std::vector<long long> hostWide = {-7, -7}, ourWide = {-7, -7};
         EXPECT_EQ(fwrt::sscanf(text, "%lld%llx", &ourWide[0], &ourWide[1]),
                   std::sscanf(text, "%lld%llx", &hostWide[0], &hostWide[1]));
-        EXPECT_EQ(ourWide[0], hostWide[0]);
-        EXPECT_EQ(ourWide[1], hostWide[1]);
+        EXPECT_EQ(ourWide, hostWide);
     }
 }
 

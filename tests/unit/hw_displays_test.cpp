@@ -3,6 +3,7 @@
 // and the profile keys that set them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -19,14 +20,8 @@ using namespace swboot;
 using testing_support::LoaderOnBoard;
 using testing_support::TestBoard;
 
-sim::PciSpace::Function function(int bus, int device, uint16_t vendor, uint16_t deviceId, uint32_t classCode = 0x020000) {
-    sim::PciSpace::Function f;
-    f.bus = bus;
-    f.device = device;
-    f.vendorId = vendor;
-    f.deviceId = deviceId;
-    f.classCode = classCode;
-    return f;
+sim::PciSpace::Function function(int bus, int device, uint16_t vendor, uint16_t deviceId) {
+    return {.bus = bus, .device = device, .vendorId = vendor, .deviceId = deviceId, .classCode = 0x020000};
 }
 
 std::string pciList(const std::vector<sim::PciSpace::Function>& functions, bool details) {
@@ -46,9 +41,7 @@ TEST(PciList, NamesEveryVendorAndDeviceTheTablesKnowAndNeverProbesDeviceThirtyOn
         function(0, 9, 0x1028, 0x0001),  function(0, 10, 0x8086, 0x1229), function(0, 31, 0x14E4, 0xB504),
         function(7, 30, 0x14E4, 0xB800), function(255, 0, 0x14E4, 0x5695),
     };
-    sim::PciSpace::Function second = function(0, 2, 0x14E4, 0xB504);
-    second.function = 1;  // only function 0 is listed
-    functions.push_back(second);
+    functions.push_back({.bus = 0, .device = 2, .function = 1, .vendorId = 0x14E4, .deviceId = 0xB504});  // not listed
     EXPECT_EQ(pciList(functions, false),
               "Motorola MPC8240\nMotorola MPC8245\nMotorola MPC8541\nMotorola \nBroadcom BCM56304\n"
               "Broadcom BCM5702FE\nBroadcom \n3Com Device 0x9200\nCompaq Device 0x00ab\nKestrix Device 0x0001\n"
@@ -57,14 +50,11 @@ TEST(PciList, NamesEveryVendorAndDeviceTheTablesKnowAndNeverProbesDeviceThirtyOn
 }
 
 TEST(PciList, DetailsPrecedeEachNameWithItsHexLineAndFollowItWithTheHeader) {
-    sim::PciSpace::Function chip = function(0, 2, 0x14E4, 0xB504);
-    chip.revision = 0x12;
-    chip.bars = {0x80000000, 0xC000000C, 0x00000001, 0x0000E001, 0, 0};
-    chip.subsystemVendorId = 0x14E4;
-    chip.subsystemId = 0xB504;
-    chip.interruptLine = 2;
-    chip.interruptPin = 1;
-    std::string text = pciList({chip}, true);
+    std::string text = pciList({{.device = 2, .vendorId = 0x14E4, .deviceId = 0xB504, .classCode = 0x020000,
+                                 .revision = 0x12, .bars = {0x80000000, 0xC000000C, 0x00000001, 0x0000E001, 0, 0},
+                                 .subsystemVendorId = 0x14E4, .subsystemId = 0xB504, .interruptLine = 2,
+                                 .interruptPin = 1}},
+                               true);
     const std::string head =
         "\n\nbus       device    function  vendorID  deviceID  class\n"
         "00000000  00000002  00000000  000014e4  0000b504  00020000\n\n"
@@ -118,10 +108,7 @@ TEST(CoreClocks, RatiosGiveTheFrequenciesAndInvalidPlatformRatiosAllOnes) {
     TestBoard board;
     LoaderOnBoard l(board);
     for (const ClockCase& c : cases) {
-        sim::Mpc85xxCcsr::Values straps;
-        straps.platformRatio = c.platformRatio;
-        straps.coreRatio = c.coreRatio;
-        board.board().ccsr().setPowerOnValues(straps);
+        board.board().ccsr().setPowerOnValues({.platformRatio = c.platformRatio, .coreRatio = c.coreRatio});
         l->coreInfo.sysCoreFreq = 12345678;
         EXPECT_EQ(l->coreInfo.ccbFrequencyGet(), c.ccb) << c.platformRatio << "/" << c.coreRatio;
         EXPECT_EQ(l->coreInfo.sysCoreFreq, c.core) << c.platformRatio << "/" << c.coreRatio;
@@ -267,11 +254,8 @@ to = 3
 TEST(BoardProfile, TheReadyMadeProfilesLoadAndDescribeTheirBoards) {
     const std::filesystem::path dir = SWBOOT_PROFILES_DIR;
     sim::BoardProfile fiber = sim::BoardProfile::load(dir / "fiber.toml");
-    int chips = 0;
-    for (const auto& f : fiber.pci) {
-        chips += f.vendorId == 0x14E4 ? 1 : 0;
-    }
-    EXPECT_EQ(chips, 1) << "exactly one switch chip makes the fiber board";
+    EXPECT_EQ(std::count_if(fiber.pci.begin(), fiber.pci.end(), [](const auto& f) { return f.vendorId == 0x14E4; }), 1)
+        << "exactly one switch chip makes the fiber board";
     EXPECT_EQ(fiber.soc.pllStatus(), (6u << 16) | (4u << 1));
     sim::BoardProfile bad = sim::BoardProfile::load(dir / "bad-ram.toml");
     ASSERT_EQ(bad.ramFaults.size(), 1u);

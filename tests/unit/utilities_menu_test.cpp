@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "board/board_profile.h"
@@ -176,21 +177,17 @@ TEST(RtcDialogue, LeapDaysAndTheLastDayOfTheYearAreFields) {
         {"02-29-2008 23:59:59\n", {2, 29, 2008, 23, 59, 59, 6}},
         {"2-29-2000 1:2:3", {2, 29, 2000, 1, 2, 3, 6}},
     };
+    const auto fields = [](const RtcEntry& e) {
+        return std::tuple(e.month, e.day, e.year, e.hour, e.minute, e.second, e.fields);
+    };
     for (auto& c : cases) {
         char line[80];
         snprintf(line, sizeof line, "%s", c.line);
         RtcEntry e = UtilitiesMenu::rtcEntryParse(line);
-        EXPECT_EQ(e.fields, 6) << c.line;
-        EXPECT_EQ(e.month, c.entry.month) << c.line;
-        EXPECT_EQ(e.day, c.entry.day) << c.line;
-        EXPECT_EQ(e.year, c.entry.year) << c.line;
-        EXPECT_EQ(e.hour, c.entry.hour) << c.line;
-        EXPECT_EQ(e.minute, c.entry.minute) << c.line;
-        EXPECT_EQ(e.second, c.entry.second) << c.line;
+        EXPECT_EQ(fields(e), fields(c.entry)) << c.line;
         EXPECT_LE(e.day, UtilitiesMenu::daysInMonth(e.month, e.year)) << c.line;
     }
 }
-
 
 // The board's volume, with a file system check that answers a set status and
 // notes the volume and mode it was asked for.
@@ -261,15 +258,14 @@ TEST(UtilitiesMenu, FormatLeavesAnEmptyVolumeOnABoardWithItsBlocksLocked) {
     auto erases = [&](unsigned block) {
         return board.board().flash().eraseCount(0, block) + board.board().flash().eraseCount(1, block);
     };
-    const uint32_t before[] = {erases(0), erases(1), erases(2)};
+    const std::vector<uint32_t> before = {erases(0), erases(1), erases(2)};
     board.typeLines({"11", "7", "0"});
     EXPECT_EQ(l.run([&] { l->utilities.bootUtilitiesMenu(); }), "");
     EXPECT_FALSE(board.fileExists("image1"));
     EXPECT_FALSE(board.fileExists("boot.dim"));
     // The volume's first two units, on both parts, and no more.
-    EXPECT_EQ(erases(0), before[0] + 2);
-    EXPECT_EQ(erases(1), before[1] + 2);
-    EXPECT_EQ(erases(2), before[2]);
+    EXPECT_EQ((std::vector<uint32_t>{erases(0), erases(1), erases(2)}),
+              (std::vector<uint32_t>{before[0] + 2, before[1] + 2, before[2]}));
     const std::string text = l.takeOutput();
     EXPECT_NE(text.find("formatting"), std::string::npos);
     // "files/" is gone with the rest until the next startup makes it again.

@@ -50,6 +50,14 @@ std::string visible(const std::string& bytes) {
     return text;
 }
 
+void makeRaw(int fd) {
+    struct termios settings {};
+    if (tcgetattr(fd, &settings) == 0) {
+        cfmakeraw(&settings);
+        tcsetattr(fd, TCSANOW, &settings);
+    }
+}
+
 void closeFd(int& fd) {
     if (fd >= 0) {
         close(fd);
@@ -118,11 +126,7 @@ PtyPair openPtyPair() {
         throw std::runtime_error("cannot open a pseudo-terminal: " + reason);
     }
     pair.slavePath = name;
-    struct termios settings {};
-    if (tcgetattr(pair.master, &settings) == 0) {
-        cfmakeraw(&settings);
-        tcsetattr(pair.master, TCSANOW, &settings);
-    }
+    makeRaw(pair.master);
     return pair;
 }
 
@@ -143,11 +147,7 @@ void LinePeer::start() {
     // A program that exits while the relay still has bytes for it must not
     // take the test process down with it.
     signal(SIGPIPE, SIG_IGN);
-    struct termios settings {};
-    if (tcgetattr(terminal_, &settings) == 0) {
-        cfmakeraw(&settings);
-        tcsetattr(terminal_, TCSANOW, &settings);
-    }
+    makeRaw(terminal_);
     thread_ = std::thread([this] { relay(); });
 }
 
@@ -217,22 +217,31 @@ bool LinePeer::spawn() {
 
 void LinePeer::relay() {
     const Steady::time_point deadline = Steady::now() + options_.limit;
-    std::string seen;
+    PeerResult r;  // spawn() may note its failure in result_ meanwhile
+    std::string& seen = r.seenBeforeStart;
+    bool& started = r.started;
+    bool& timedOut = r.timedOut;
     std::string toPeer;
     std::string toTerminal;
-    std::string errorText;
-    std::string lastToPeer;
     std::vector<uint8_t> buffer(RELAY_CHUNK);
-    bool started = options_.startAfter.empty();
-    bool timedOut = false;
-    size_t bytesToPeer = 0;
-    size_t bytesFromPeer = 0;
+    started = options_.startAfter.empty();
+    // Bytes from the board on their way to the program, as the observer sees them.
+    const auto passToPeer = [&](const char* data, size_t length, Steady::time_point now) {
+        if (options_.observer) {
+            options_.observer(Flow::ToPeer, reinterpret_cast<const uint8_t*>(data), length, now);
+        }
+        r.bytesToPeer += length;
+        keepTail(r.lastToPeer, data, length);
+        if (childIn_ >= 0) {
+            toPeer.append(data, length);
+        }
+    };
 
     if (started && !spawn()) {
         closeFd(terminal_);
         return;
     }
-    Steady::time_point spawned = Steady::now();
+    r.spawned = Steady::now();
 
     for (;;) {
         if (Steady::now() >= deadline || stop_) {
@@ -282,24 +291,13 @@ void LinePeer::relay() {
                             break;
                         }
                         started = true;
-                        spawned = Steady::now();
-                        if (!rest.empty() && options_.observer) {
-                            options_.observer(Flow::ToPeer, reinterpret_cast<const uint8_t*>(rest.data()),
-                                              rest.size(), now);
+                        r.spawned = Steady::now();
+                        if (!rest.empty()) {
+                            passToPeer(rest.data(), rest.size(), now);
                         }
-                        bytesToPeer += rest.size();
-                        keepTail(lastToPeer, rest.data(), rest.size());
-                        toPeer += rest;
                     }
                 } else {
-                    if (options_.observer) {
-                        options_.observer(Flow::ToPeer, buffer.data(), static_cast<size_t>(n), now);
-                    }
-                    bytesToPeer += static_cast<size_t>(n);
-                    keepTail(lastToPeer, reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n));
-                    if (childIn_ >= 0) {
-                        toPeer.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n));
-                    }
+                    passToPeer(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n), now);
                 }
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 closeFd(terminal_);  // the board side went away
@@ -325,7 +323,7 @@ void LinePeer::relay() {
                 if (options_.observer) {
                     options_.observer(Flow::FromPeer, buffer.data(), static_cast<size_t>(n), now);
                 }
-                bytesFromPeer += static_cast<size_t>(n);
+                r.bytesFromPeer += static_cast<size_t>(n);
                 toTerminal.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n));
                 if (terminal_ >= 0 && !writeSome(terminal_, toTerminal)) {
                     closeFd(terminal_);
@@ -339,15 +337,14 @@ void LinePeer::relay() {
         if (errSlot >= 0 && (p[errSlot].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             ssize_t n = read(childErr_, buffer.data(), buffer.size());
             if (n > 0) {
-                errorText.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n));
+                r.errorText.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n));
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 closeFd(childErr_);
             }
         }
     }
 
-    int exitStatus = -1;
-    Steady::time_point exited = Steady::now();
+    r.exited = Steady::now();
     if (pid_ > 0) {
         if (timedOut) {
             kill(pid_, SIGKILL);
@@ -368,7 +365,7 @@ void LinePeer::relay() {
             timedOut = true;
         }
         if (reaped == pid_ && WIFEXITED(status)) {
-            exitStatus = WEXITSTATUS(status);
+            r.exitStatus = WEXITSTATUS(status);
         }
         pid_ = -1;
     }
@@ -378,16 +375,8 @@ void LinePeer::relay() {
     closeFd(terminal_);  // pull the cable
 
     std::lock_guard<std::mutex> lock(mutex_);
-    result_.started = started;
-    result_.timedOut = timedOut;
-    result_.exitStatus = exitStatus;
-    result_.errorText += errorText;
-    result_.seenBeforeStart = seen;
-    result_.bytesToPeer = bytesToPeer;
-    result_.bytesFromPeer = bytesFromPeer;
-    result_.lastToPeer = lastToPeer;
-    result_.spawned = spawned;
-    result_.exited = exited;
+    r.errorText = result_.errorText + r.errorText;
+    result_ = r;
 }
 
 }  // namespace interop

@@ -53,6 +53,17 @@ int connectLocal(int port) {
     return fd;
 }
 
+// Appends what has arrived to the output; false when the other side went
+// away.
+bool readInto(int fd, std::string& output) {
+    char buffer[4096];
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+        output.append(buffer, static_cast<size_t>(n));
+    }
+    return n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR));
+}
+
 }  // namespace
 
 Terminal::Terminal(const std::string& path) : Conversation(openTerminal(path)) {}
@@ -81,29 +92,15 @@ bool Conversation::expect(const std::string& text, std::chrono::milliseconds tim
             return false;
         }
         struct pollfd p {fd_, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left)) <= 0) {
-            continue;
-        }
-        char buffer[4096];
-        ssize_t n = read(fd_, buffer, sizeof buffer);
-        if (n > 0) {
-            output_.append(buffer, static_cast<size_t>(n));
-        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            close();  // the other side went away
+        if (poll(&p, 1, static_cast<int>(left)) > 0 && !readInto(fd_, output_)) {
+            close();
         }
     }
 }
 
 std::string Conversation::drain(std::chrono::milliseconds quiet) {
-    char buffer[4096];
     struct pollfd p {fd_, POLLIN, 0};
-    while (fd_ >= 0 && poll(&p, 1, static_cast<int>(quiet.count())) > 0) {
-        ssize_t n = read(fd_, buffer, sizeof buffer);
-        if (n > 0) {
-            output_.append(buffer, static_cast<size_t>(n));
-        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            break;
-        }
+    while (fd_ >= 0 && poll(&p, 1, static_cast<int>(quiet.count())) > 0 && readInto(fd_, output_)) {
     }
     std::string fresh = unread();
     mark_ = output_.size();
