@@ -42,23 +42,25 @@ std::vector<uint8_t> padded(std::vector<uint8_t> data, size_t size, uint8_t fill
     return data;
 }
 
-std::vector<uint8_t> xmodemBlock(int number, const std::vector<uint8_t>& data, bool crc) {
-    std::vector<uint8_t> block;
-    block.push_back(data.size() == LONG_BLOCK ? PEER_STX : PEER_SOH);
-    block.push_back(static_cast<uint8_t>(number));
-    block.push_back(static_cast<uint8_t>(0xFF - static_cast<uint8_t>(number)));
-    block.insert(block.end(), data.begin(), data.end());
+// The check bytes after a block's data: the CRC (high byte first) or the 8-bit sum.
+static std::vector<uint8_t> checkBytes(const std::vector<uint8_t>& data, bool crc) {
     if (crc) {
-        uint16_t value = crc16Reference(data.data(), data.size());
-        block.push_back(static_cast<uint8_t>(value >> 8));
-        block.push_back(static_cast<uint8_t>(value));
-    } else {
-        uint8_t sum = 0;
-        for (uint8_t byte : data) {
-            sum = static_cast<uint8_t>(sum + byte);
-        }
-        block.push_back(sum);
+        const uint16_t value = crc16Reference(data.data(), data.size());
+        return {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
     }
+    uint8_t sum = 0;
+    for (uint8_t byte : data) {
+        sum = static_cast<uint8_t>(sum + byte);
+    }
+    return {sum};
+}
+
+std::vector<uint8_t> xmodemBlock(int number, const std::vector<uint8_t>& data, bool crc) {
+    std::vector<uint8_t> block{data.size() == LONG_BLOCK ? PEER_STX : PEER_SOH, static_cast<uint8_t>(number),
+                               static_cast<uint8_t>(0xFF - static_cast<uint8_t>(number))};
+    block.insert(block.end(), data.begin(), data.end());
+    const std::vector<uint8_t> check = checkBytes(data, crc);
+    block.insert(block.end(), check.begin(), check.end());
     return block;
 }
 
@@ -68,8 +70,6 @@ std::vector<uint8_t> ymodemHeaderData(const std::string& name, const std::string
     data.insert(data.end(), text.begin(), text.end());
     return padded(std::move(data), blockSize, 0);
 }
-
-// ---------------------------------------------------------------------------
 
 LinePeer::LinePeer(sim::ScriptedLine& line, bool singleBytesOnly)
     : line_(line), listenFrom_(line.clock().nowMicros() + 1), singleBytesOnly_(singleBytesOnly) {
@@ -109,8 +109,6 @@ void LinePeer::reply(const std::vector<uint8_t>& bytes, int64_t extraDelayMicros
 
 void LinePeer::replyAt(int64_t boardMicros, const std::vector<uint8_t>& bytes) { line_.deliverAt(boardMicros, bytes); }
 
-// ---------------------------------------------------------------------------
-
 ScriptPeer::ScriptPeer(sim::ScriptedLine& line, std::vector<Step> steps) : LinePeer(line, true), steps_(std::move(steps)) {}
 
 void ScriptPeer::onByte(uint8_t byte) {
@@ -121,8 +119,6 @@ void ScriptPeer::onByte(uint8_t byte) {
         ++next_;
     }
 }
-
-// ---------------------------------------------------------------------------
 
 XmodemSenderPeer::XmodemSenderPeer(sim::ScriptedLine& line, Protocol protocol, std::vector<PeerFile> files,
                                    size_t blockSize)
@@ -157,9 +153,7 @@ void XmodemSenderPeer::sendHeader() {
 
 void XmodemSenderPeer::sendBlock(bool corrupt) {
     std::vector<uint8_t> block = xmodemBlock(block_, blockData(block_), crc_);
-    if (corrupt) {
-        block.back() ^= 0x5A;
-    }
+    block.back() ^= corrupt ? 0x5A : 0;
     reply(block);
 }
 
@@ -181,19 +175,13 @@ void XmodemSenderPeer::firstBlockSend() {
 void XmodemSenderPeer::afterAck() {
     if (block_ == 0) {
         state_ = State::WaitDataRequest;
-        return;
-    }
-    if (duplicateBlocks.count(block_) != 0 && duplicated_.insert(block_).second) {
+    } else if (duplicateBlocks.count(block_) != 0 && duplicated_.insert(block_).second) {
         sendBlock(false);
-        return;
-    }
-    ++block_;
-    if (static_cast<size_t>(block_) > blockCount()) {
+    } else if (static_cast<size_t>(++block_) > blockCount()) {
         sendEot();
-        return;
+    } else {
+        sendBlock(corruptOnce.count(block_) != 0 && corrupted_.insert(block_).second);
     }
-    bool corrupt = corruptOnce.count(block_) != 0 && corrupted_.insert(block_).second;
-    sendBlock(corrupt);
 }
 
 void XmodemSenderPeer::onByte(uint8_t byte) {
@@ -217,11 +205,7 @@ void XmodemSenderPeer::onByte(uint8_t byte) {
                 afterAck();
             } else if (byte == PEER_NAK) {
                 ++naks_;
-                if (block_ == 0) {
-                    sendHeader();
-                } else {
-                    sendBlock(false);
-                }
+                block_ == 0 ? sendHeader() : sendBlock(false);
             }
             return;
         case State::WaitDataRequest:
@@ -271,8 +255,6 @@ void XmodemSenderPeer::onByte(uint8_t byte) {
     }
 }
 
-// ---------------------------------------------------------------------------
-
 XmodemReceiverPeer::XmodemReceiverPeer(sim::ScriptedLine& line, Request request, bool ymodem, bool modem7)
     : LinePeer(line, false), request_(request), ymodem_(ymodem), modem7_(modem7) {}
 
@@ -309,16 +291,8 @@ void XmodemReceiverPeer::blockDone() {
     size_t dataLength = block.start == PEER_STX ? LONG_BLOCK : SHORT_BLOCK;
     block.data.assign(packet_.begin() + 3, packet_.begin() + 3 + static_cast<long>(dataLength));
     block.checkLength = packet_.size() - 3 - dataLength;
-    if (crc()) {
-        uint16_t value = crc16Reference(block.data.data(), block.data.size());
-        block.checkValid = packet_[3 + dataLength] == (value >> 8) && packet_[4 + dataLength] == (value & 0xFF);
-    } else {
-        uint8_t sum = 0;
-        for (uint8_t byte : block.data) {
-            sum = static_cast<uint8_t>(sum + byte);
-        }
-        block.checkValid = packet_[3 + dataLength] == sum;
-    }
+    block.checkValid = std::vector<uint8_t>(packet_.begin() + 3 + static_cast<long>(dataLength), packet_.end()) ==
+                       checkBytes(block.data, crc());
     blocks_.push_back(block);
     size_t transmission = transmissions_++;
     const bool streaming = request_ == Request::G;
@@ -344,14 +318,11 @@ void XmodemReceiverPeer::blockDone() {
         files_.push_back(File{name, text, {}, false});
         fileOpen_ = true;
         expected_ = 1;
-        if (streaming) {
-            reply(requestBytes());
-        } else {
-            std::vector<uint8_t> answer{PEER_ACK};
-            std::vector<uint8_t> again = requestBytes();
-            answer.insert(answer.end(), again.begin(), again.end());
-            reply(answer);
+        std::vector<uint8_t> answer = requestBytes();
+        if (!streaming) {
+            answer.insert(answer.begin(), PEER_ACK);
         }
+        reply(answer);
         return;
     }
     if (block.number == (expected_ & 0xFF)) {

@@ -1,23 +1,13 @@
-// The far end of an XMODEM transfer for in-process tests: terminal
-// programs that build and check real blocks, answering the board on the
-// scripted console line in virtual time.
+// The far end of an XMODEM transfer for in-process tests, answering the
+// board on the scripted console line in virtual time: ScriptPeer (fixed
+// "on this byte, answer that" steps), XmodemSenderPeer (XMODEM, 1K, YMODEM
+// batch or G, with faults on request) and XmodemReceiverPeer (checksum, CRC,
+// 1K or G requests, YMODEM headers and MODEM7 names; keeps every block).
 //
-// - ScriptPeer: a fixed list of "when the board sends this byte, answer
-//   with these bytes", for the odd cases (cancels, phase errors, EOTs).
-// - XmodemSenderPeer: sends files to a receiving board with XMODEM,
-//   XMODEM-1K, YMODEM batch or YMODEM-G, with a few faults on request.
-// - XmodemReceiverPeer: receives from a sending board, with checksum, CRC,
-//   1K or G requests, YMODEM headers and MODEM7 names, and keeps every
-//   block it saw.
-//
-// Every peer answers a little after the board's byte went out (the reply
-// delay), as a real line would, so the board's input flush before it reads
-// an answer does not swallow the answer. A peer listens only to what the
-// board sends after the board time at which the peer was made: the
-// messages printed before a transfer (the same instant in virtual time)
-// are text for the operator, not protocol bytes. A receiving board sends
-// its requests and answers one byte at a time, so the peers of a receiving
-// board take longer writes for text (the tip lines share the line).
+// A peer answers after a reply delay, so the board's input flush before it
+// reads does not swallow the answer, and hears only bytes sent after the
+// board time at which it was made (the text printed before a transfer is
+// for the operator, not the protocol).
 #pragma once
 
 #include <cstdint>
@@ -51,8 +41,7 @@ uint16_t crc16Reference(const uint8_t* data, size_t length);
 std::vector<uint8_t> padded(std::vector<uint8_t> data, size_t size, uint8_t fill);
 
 // One block on the wire: SOH or STX by the data's size (128 or 1024), the
-// number and its complement, the data, then the CRC (high byte first) or
-// the 8-bit sum.
+// number and its complement, the data and its check bytes.
 std::vector<uint8_t> xmodemBlock(int number, const std::vector<uint8_t>& data, bool crc);
 
 // The data of a YMODEM header block: the name, a 0 byte, the header text.

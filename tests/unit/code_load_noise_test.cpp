@@ -1,7 +1,5 @@
-// Code loads through a noisy console line: bits flip and bytes vanish in
-// both directions at one byte in ten thousand. Every load either installs
-// the image byte for byte or fails and leaves "image1", "image2" and
-// "boot.dim" exactly as they were.
+// Code loads through a noisy console line: each installs the image byte for
+// byte or leaves "image1", "image2" and "boot.dim" exactly as they were.
 #include <gtest/gtest.h>
 
 #include <algorithm>

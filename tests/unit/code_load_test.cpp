@@ -1,7 +1,6 @@
-// Loading new operational code over the console line: a terminal program
-// sends an image, the loader checks it and installs it under the active
-// image's name. What every failure leaves on the volume is compared byte
-// for byte with what was there before.
+// Loading new operational code over the console line; every failure leaves
+// the volume byte for byte as it was.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +17,9 @@
 #include "support/xmodem_peer.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using namespace testing_support;
 using boot::goodImage;
@@ -64,9 +66,9 @@ TEST_F(CodeLoadTest, GoodImageReplacesTheActiveImageOnly) {
         "Verified operational code CRC.\n"
         "\n\nThe following code has been uploaded:\n\n"
         "CRC............................................";
-    EXPECT_NE(shown.find(afterTransfer), std::string::npos) << shown;
-    EXPECT_NE(shown.find("Target Device..................................0x00508541\n"), std::string::npos);
-    EXPECT_NE(shown.find("Boot Code Size.................................0xbb8 (3000)\n"), std::string::npos);
+    EXPECT_THAT(shown, HasSubstr(afterTransfer));
+    EXPECT_THAT(shown, HasSubstr("Target Device..................................0x00508541\n"));
+    EXPECT_THAT(shown, HasSubstr("Boot Code Size.................................0xbb8 (3000)\n"));
     EXPECT_NE(shown.find("Extracting boot code from image...\n"
                          "Storing Operational code in Flash. This may take several minutes...\n\n"),
               std::string::npos);
@@ -320,10 +322,10 @@ TEST(CodeLoadMenu, OptionFourLoadsGoodCodeAndTheMenuTakesItAsValid) {
     peer.listenFrom(0);
     EXPECT_EQ(board.run(), 0);
     std::string shown = plainText(board.output());
-    EXPECT_NE(shown.find("Operational code CRC is invalid.\n"), std::string::npos);
-    EXPECT_EQ(shown.find("Error loading code...\n"), std::string::npos) << shown;
-    EXPECT_NE(shown.find("The following image is in the Flash File System:"), std::string::npos) << shown;
-    EXPECT_NE(shown.find("Timestamp - loaded\n"), std::string::npos);
+    EXPECT_THAT(shown, HasSubstr("Operational code CRC is invalid.\n"));
+    EXPECT_THAT(shown, Not(HasSubstr("Error loading code...\n")));
+    EXPECT_THAT(shown, HasSubstr("The following image is in the Flash File System:"));
+    EXPECT_THAT(shown, HasSubstr("Timestamp - loaded\n"));
     EXPECT_EQ(board.readFile("image1"), padded(image, (image.size() + 1023) / 1024 * 1024, PEER_SUB));
 }
 
@@ -339,10 +341,8 @@ TEST(CodeLoadMenu, OptionFourWithBadCodeMarksTheCodeInvalid) {
     peer.listenFrom(0);
     EXPECT_EQ(board.run(), 0);
     std::string shown = plainText(board.output());
-    EXPECT_NE(shown.find("ERROR: Operational code CRC is not valid.\nError loading code...\n[Boot Menu] "),
-              std::string::npos)
-        << shown;
-    EXPECT_NE(shown.find("ERROR: Operational code CRC is not valid, you must load new code.\n\n"), std::string::npos);
+    EXPECT_THAT(shown, HasSubstr("ERROR: Operational code CRC is not valid.\nError loading code...\n[Boot Menu] "));
+    EXPECT_THAT(shown, HasSubstr("ERROR: Operational code CRC is not valid, you must load new code.\n\n"));
     EXPECT_FALSE(board.board().core().handoverCount() > 0);
 }
 

@@ -1,7 +1,6 @@
-// Scripted console sessions: the script's steps as written, and a board on
-// the virtual clock driven by a script through its first start, a reset
-// and a power cut; a step that fails names its line. Also where the
-// simulator finds the data it ships with.
+// Scripted console sessions: parsing, and a board driven by a script; also
+// where the simulator finds the data it ships with.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,6 +12,8 @@
 #include "support/test_board.h"
 
 namespace {
+
+using ::testing::HasSubstr;
 
 using sim::ScriptStep;
 
@@ -137,16 +138,15 @@ TEST_F(ScriptedBoard, AFailedExpectStopsTheBoardAndNamesItsLineAndTheLastText) {
     std::string failure;
     EXPECT_EQ(run(script, &failure), sim::EXIT_SCRIPT_FAILED);
     EXPECT_EQ(failure.rfind("session.txt line 10 \"expect Revisions\": not seen within 1 s\n", 0), 0u) << failure;
-    EXPECT_NE(failure.find("the console's last text: \""), std::string::npos) << failure;
-    EXPECT_NE(failure.find("Enter a Revision -> "), std::string::npos) << failure;
+    EXPECT_THAT(failure, HasSubstr("the console's last text: \""));
+    EXPECT_THAT(failure, HasSubstr("Enter a Revision -> "));
     EXPECT_EQ(powerOns, 1);
 }
 
 TEST_F(ScriptedBoard, ABoardThatStopsBeforeTheScriptEndsFails) {
     std::string failure;
     EXPECT_EQ(run("reset\nreset\nexpect never printed\n", &failure, 2), sim::EXIT_SCRIPT_FAILED);
-    EXPECT_NE(failure.find("line 3 \"expect never printed\": the board stopped (exit status 4)"), std::string::npos)
-        << failure;
+    EXPECT_THAT(failure, HasSubstr("line 3 \"expect never printed\": the board stopped (exit status 4)"));
 }
 
 TEST(DataFiles, AnInstalledProgramLooksOnlyUnderItsOwnPrefix) {

@@ -1,6 +1,4 @@
-// The image directory: "boot.dim" as read and rewritten, every operation's
-// result codes, the two-phase switch of the active image, the file listing,
-// activating the backup and installing received code.
+// The image directory "boot.dim", its operations and installing received code.
 #include <gtest/gtest.h>
 
 #include <cstring>

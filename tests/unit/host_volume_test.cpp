@@ -1,7 +1,5 @@
 // The flash volume, each test once with its files in a host directory and
-// once in memory: mount and format against the flash array, names that
-// cannot leave the volume, files, directories, capacity, times from the
-// board's clock, fault injection and board reset.
+// once in memory.
 #include "host/host_volume.h"
 
 #include <gtest/gtest.h>

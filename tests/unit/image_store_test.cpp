@@ -1,6 +1,6 @@
-// The stored images: the image CRC-16, file CRCs, reading the header of an
-// OPR image or out of an STK container, the active image's check and the
-// header display, on files planted on the test board's volume.
+// The stored images: CRCs, headers of OPR images and STK containers, the
+// active image's check and the header display.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,6 +14,9 @@
 #include "support/test_board.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using namespace swboot;
 using namespace testing_support::boot;
@@ -322,7 +325,7 @@ TEST_F(ImageStoreTest, ContainerImageIsRebasedToItsPositionInTheFile) {
     EXPECT_EQ(0, std::memcmp(header.bytes + IMAGE_VPD_REL_OFFSET, image.data() + IMAGE_VPD_REL_OFFSET,
                              IMAGE_HEADER_SIZE - IMAGE_VPD_REL_OFFSET));
     EXPECT_EQ(activeCheck(), IMAGE_CRC_GOOD);
-    EXPECT_NE(headerShown().find("Operational Code Offset........................0x1000 (4096)\n"), std::string::npos);
+    EXPECT_THAT(headerShown(), HasSubstr("Operational Code Offset........................0x1000 (4096)\n"));
 }
 
 TEST_F(ImageStoreTest, TheFirstMatchingEntryIsChosen) {
@@ -423,10 +426,9 @@ TEST_F(ImageStoreTest, HeaderShowGivesEveryFieldAndTheBootCodeLinesOnlyWithBootC
     // a letter shows as a number, a build number of 0 not at all.
     board.writeFile("image1", goodImage({.bootCode = false, .vpd = {1, 0, 12, 0}, .timestamp = "t", .name = "n"}));
     const std::string text = headerShown();
-    EXPECT_EQ(text.find("Boot Code"), std::string::npos) << text;
-    EXPECT_NE(text.find("Operational Code CRC...........................0x"), std::string::npos) << text;
-    EXPECT_NE(text.find("\n\nVPD - rel 1 ver 0 maint_lvl 12 \n      Timestamp - t\n      File - n\n"), std::string::npos)
-        << text;
+    EXPECT_THAT(text, Not(HasSubstr("Boot Code")));
+    EXPECT_THAT(text, HasSubstr("Operational Code CRC...........................0x"));
+    EXPECT_THAT(text, HasSubstr("\n\nVPD - rel 1 ver 0 maint_lvl 12 \n      Timestamp - t\n      File - n\n"));
 }
 
 }  // namespace

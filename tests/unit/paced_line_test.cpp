@@ -1,6 +1,4 @@
-// The paced console line on virtual time: ten bit times per character each
-// way at the speed last set, the far end seeing a byte only once it has
-// left, and the meter of a transfer.
+// The paced console line on virtual time, and the meter of a transfer.
 #include <gtest/gtest.h>
 
 #include <string>

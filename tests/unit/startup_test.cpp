@@ -1,6 +1,5 @@
-// Startup and the boot decision, as whole boots of the test board: what
-// the console shows, what the lamps and displays are told, the files left
-// on the volume, and the two-second choice.
+// Startup and the boot decision, as whole boots of the test board.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -12,6 +11,8 @@
 #include "support/menu_board.h"
 
 namespace {
+
+using ::testing::HasSubstr;
 
 using namespace swboot;
 using namespace testing_support::boot;
@@ -219,12 +220,11 @@ TEST(Startup, AnExistingImage1IsKeptAndCodeBinLeftAlone) {
     board.writeFile("image1", kept);
     board.writeFile("code.bin", other);
     EXPECT_EQ(board.run(), 0);
-    EXPECT_NE(console(board).find("adding the default image - image1 to the list\n" + BANNER + CHOICE),
-              std::string::npos);
+    EXPECT_THAT(console(board), HasSubstr("adding the default image - image1 to the list\n" + BANNER + CHOICE));
     EXPECT_EQ(board.readFile("image1"), kept);
     EXPECT_EQ(board.readFile("code.bin"), other);
     EXPECT_EQ(board.readText("boot.dim"), DEFAULT_DIM);
-    EXPECT_NE(console(board).find("Operational Code Date: kept\n"), std::string::npos);
+    EXPECT_THAT(console(board), HasSubstr("Operational Code Date: kept\n"));
 }
 
 // An install moves the old image aside as "<name>.prev" before the new one
@@ -251,7 +251,7 @@ TEST(Startup, AnInstallCutShortIsFinishedBeforeTheDirectoryIsRead) {
         }
         EXPECT_EQ(board.run(), 0);
         EXPECT_EQ(countOf(console(board), "failed crc check"), 0u);
-        EXPECT_NE(console(board).find(std::string("Operational Code Date: ") + c.started + "\n"), std::string::npos);
+        EXPECT_THAT(console(board), HasSubstr(std::string("Operational Code Date: ") + c.started + "\n"));
         EXPECT_FALSE(board.fileExists("image1.prev"));
         EXPECT_TRUE(board.fileExists("image2"));
         EXPECT_EQ(board.readText("boot.dim"), TWO_IMAGES);
@@ -291,7 +291,7 @@ TEST(AutoBoot, OneAnEmptyLineOrNothingStartsTheCode) {
         boot(board, Code::Good, typed ? std::vector<std::string>{*typed} : std::vector<std::string>{});
         const std::string shown = typed ? *typed + "\n\n\n\nOperational Code Date: Fri Oct 13 10:00:00 2006\n"
                                         : "\n\n\nOperational Code Date:";
-        EXPECT_NE(console(board).find(CHOICE + shown), std::string::npos) << console(board);
+        EXPECT_THAT(console(board), HasSubstr(CHOICE + shown));
         expectCodeStarted(board);
     }
 }
@@ -333,8 +333,8 @@ TEST(BootDecision, ABadActiveImageFallsBackToAGoodBackup) {
     EXPECT_EQ(countOf(text, "backup image failed crc check"), 0u);
     EXPECT_EQ(board.readText("boot.dim"), SWAPPED_IMAGES);
     // The menu works with the backup as the active image.
-    EXPECT_NE(text.find("File Name......................................image2\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("Timestamp - backup code\n"), std::string::npos);
+    EXPECT_THAT(text, HasSubstr("File Name......................................image2\n"));
+    EXPECT_THAT(text, HasSubstr("Timestamp - backup code\n"));
     EXPECT_EQ(board.board().cpld().reg(1), LED_PATTERN_RUNNING);
 }
 
@@ -342,7 +342,7 @@ TEST(BootDecision, TheBackupTakenStartsWhenNothingIsTyped) {
     TestBoard board;
     boot(board, Code::BadWithGoodBackup);
     expectCodeStarted(board);
-    EXPECT_NE(console(board).find("Operational Code Date: backup code\n"), std::string::npos);
+    EXPECT_THAT(console(board), HasSubstr("Operational Code Date: backup code\n"));
 }
 
 TEST(BootDecision, BothImagesBadEnterTheMenuWithoutCode) {
@@ -378,7 +378,7 @@ TEST(Startup, TheConsoleRunsWithoutTheMonitorTrapAtNineSixHundred) {
     EXPECT_TRUE(std::regex_search(
         text, std::regex("^bootConfig:[0-9]+: Attempt to set baudrate to 9600 failed\n\n{25}Boot Menu Version")))
         << text;
-    EXPECT_NE(text.find(CHOICE), std::string::npos);
+    EXPECT_THAT(text, HasSubstr(CHOICE));
 }
 
 // The board's volume with the flash translation layer's mount failing,
@@ -450,9 +450,8 @@ TEST(BootDecision, AnActiveEntryWithoutAFileNameFallsBackToTheBackup) {
     board.writeFile("image2", goodImage({.timestamp = "backup code"}));
     EXPECT_EQ(board.run(), 0);
     std::string text = console(board);
-    EXPECT_NE(text.find(" active image failed crc check. activating backup image \n" + CHOICE), std::string::npos)
-        << text;
-    EXPECT_NE(text.find("Operational Code Date: backup code\n"), std::string::npos);
+    EXPECT_THAT(text, HasSubstr(" active image failed crc check. activating backup image \n" + CHOICE));
+    EXPECT_THAT(text, HasSubstr("Operational Code Date: backup code\n"));
     // The directory now lists the backup as the active image, so a later
     // load replaces it in place instead of falling back to "image1".
     EXPECT_EQ(board.readText("boot.dim"), "---IMAGE---\nactive\nactive\nimage2\n0\n\n");

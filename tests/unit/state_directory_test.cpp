@@ -1,6 +1,4 @@
-// What the simulator does with a state directory it cannot use as it is: a
-// flash image of the wrong size (an empty one included), a volume holding
-// more than its capacity, a board another simulator runs. Each is refused
+// State directories the simulator cannot use as they are: each is refused
 // before anything is written, and the directory stays as it was.
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 // The image tool's library: building OPR images and STK containers, and
 // the verifier that must agree with the loader on what it accepts.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <zlib.h>
@@ -27,6 +28,9 @@
 
 namespace swboot::tool {
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using testing_support::fixCrc;
 
@@ -227,7 +231,7 @@ TEST(SwbootImageBuildTest, OnlyAWholeRegionEndingInABranchIsBootCodeTheBoardStar
     std::vector<uint8_t> torn(whole.begin(), whole.end());
     std::fill(torn.begin(), torn.begin() + 0x40000, uint8_t{0xFF});  // a block erased, not yet programmed
     EXPECT_EQ(bootCodeCheckProblem(whole), "");
-    EXPECT_NE(bootCodeCheckProblem(torn).find("not one whole boot code"), std::string::npos);
+    EXPECT_THAT(bootCodeCheckProblem(torn), HasSubstr("not one whole boot code"));
 }
 
 TEST(SwbootImageBuildTest, TextsMustFitTheirFields) {
@@ -238,7 +242,7 @@ TEST(SwbootImageBuildTest, TextsMustFitTheirFields) {
     input.timestamp = std::string(32, 't');
     Result<std::vector<uint8_t>> image = oprImageBuild(input);
     ASSERT_FALSE(image.ok());
-    EXPECT_NE(image.error().find("timestamp"), std::string::npos);
+    EXPECT_THAT(image.error(), HasSubstr("timestamp"));
     input.timestamp = "now";
     input.name = std::string(400, 'n');
     EXPECT_FALSE(oprImageBuild(input).ok());
@@ -403,8 +407,8 @@ TEST(SwbootImageStkTest, OffsetsAreRebasedByTheEntryOffset) {
 
     StringSink text;
     ASSERT_TRUE(imageShow("c.stk", c, text).ok());
-    EXPECT_NE(text.text().find("Entry 1: offset 0x1000 (4096), target 0x00508541\n"), std::string::npos);
-    EXPECT_NE(text.text().find("Operational Code Offset........................0x1000 (4096)\n"), std::string::npos);
+    EXPECT_THAT(text.text(), HasSubstr("Entry 1: offset 0x1000 (4096), target 0x00508541\n"));
+    EXPECT_THAT(text.text(), HasSubstr("Operational Code Offset........................0x1000 (4096)\n"));
 
     // Only the inner image's own CRC is outside the container's check.
     c[base] ^= 0xFF;
@@ -428,7 +432,7 @@ TEST(SwbootImageStkTest, RefusedInputs) {
     std::vector<uint8_t> image = built(sampleInput(20000));
     Result<StkBuild> build = stkContainerBuild({{"a", image, OTHER_TARGET}});
     ASSERT_FALSE(build.ok());
-    EXPECT_NE(build.error().find("differs"), std::string::npos);
+    EXPECT_THAT(build.error(), HasSubstr("differs"));
 
     std::vector<uint8_t> broken = image;
     broken[IMAGE_HEADER_SIZE + 5] ^= 1;
@@ -495,12 +499,9 @@ TEST(SwbootImageExtractTest, RefusesAFileTheLoaderRefusesAndAnImageWithoutBootCo
     std::vector<uint8_t> damaged = built(input);
     damaged.back() ^= 0x01;
     const std::vector<uint8_t> bare = built(sampleInput());
-    EXPECT_NE(bootCodeExtract(damaged, damaged.size(), DEVICE_TARGET_ID).error().find("CRC mismatch"),
-              std::string::npos);
-    EXPECT_NE(codeExtract(damaged, damaged.size(), DEVICE_TARGET_ID, true).error().find("CRC mismatch"),
-              std::string::npos);
-    EXPECT_NE(bootCodeExtract(bare, bare.size(), DEVICE_TARGET_ID).error().find("carries no boot code"),
-              std::string::npos);
+    EXPECT_THAT(bootCodeExtract(damaged, damaged.size(), DEVICE_TARGET_ID).error(), HasSubstr("CRC mismatch"));
+    EXPECT_THAT(codeExtract(damaged, damaged.size(), DEVICE_TARGET_ID, true).error(), HasSubstr("CRC mismatch"));
+    EXPECT_THAT(bootCodeExtract(bare, bare.size(), DEVICE_TARGET_ID).error(), HasSubstr("carries no boot code"));
     EXPECT_TRUE(codeExtract(bare, bare.size(), DEVICE_TARGET_ID, false).ok());
 }
 
@@ -539,11 +540,11 @@ TEST(SwbootImageShowTest, FirstLineNamesTheFileAndJudgesTheCrcAndBootCodeLinesNe
     StringSink good;
     ASSERT_TRUE(imageShow("plain.opr", image, good).ok());
     EXPECT_EQ(good.text().rfind("plain.opr: OPR image, " + length + " bytes, CRC good\nCRC....", 0), 0u) << good.text();
-    EXPECT_EQ(good.text().find("Boot Code"), std::string::npos);
+    EXPECT_THAT(good.text(), Not(HasSubstr("Boot Code")));
     input.bootCode = std::vector<uint8_t>(300, 1);
     StringSink withBoot;
     ASSERT_TRUE(imageShow("boot.opr", built(input), withBoot).ok());
-    EXPECT_NE(withBoot.text().find("Boot Code Size.................................0x12c (300)\n"), std::string::npos);
+    EXPECT_THAT(withBoot.text(), HasSubstr("Boot Code Size.................................0x12c (300)\n"));
     image[IMAGE_HEADER_SIZE] ^= 1;
     StringSink bad;
     ASSERT_TRUE(imageShow("bad.opr", image, bad).ok());

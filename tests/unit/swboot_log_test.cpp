@@ -1,7 +1,6 @@
-// swboot-log: what it prints for a log pulled off a board is what the
-// loader renders and collects on the board from the same files, entries it
-// adds read back through the loader, and damaged files are refused with
-// their reason.
+// swboot-log against the loader: what it shows, adds and collects from a
+// board's log files, and the damaged files it refuses.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,6 +12,8 @@
 #include "support/test_board.h"
 
 namespace {
+
+using ::testing::HasSubstr;
 
 using namespace swboot;
 using namespace testing_support::eventlog;
@@ -176,7 +177,7 @@ TEST_F(SwbootLogTest, CollectPrintsTheVolumesTextLogsAsTheLoaderCollectsThem) {
     // The board leaves a directory it cannot read out the same way.
     EXPECT_EQ(collected->text, board.readText("collected.txt"));
     ASSERT_EQ(collected->warnings.size(), 1u);
-    EXPECT_NE(collected->warnings[0].find("olog2.txt: not a regular file, left out"), std::string::npos);
+    EXPECT_THAT(collected->warnings[0], HasSubstr("olog2.txt: not a regular file, left out"));
     EXPECT_FALSE(tool::logCollect(board.filePath("slog0.txt")));
 }
 

@@ -1,16 +1,14 @@
-// The xmodem command itself: the argument string and its option letters,
-// the usage text, the fatal argument errors in their order, the console
-// taken into raw mode and given back (also on the termination signal), the
-// line speed, and the small reports (sector labels, estimates, rates).
+// The xmodem command itself: arguments, usage and fatal errors, the console
+// modes and line speed, and the small reports.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdarg>
 #include <functional>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "board/board_events.h"
+#include "string_sink.h"
 #include "support/loader_on_board.h"
 #include "support/test_board.h"
 #include "support/test_images.h"
@@ -19,9 +17,12 @@
 
 namespace {
 
+using ::testing::HasSubstr;
+
 using namespace testing_support;
 using swboot::OPT_MON_TRAP;
 using swboot::OPT_TERMINAL;
+using swboot::tool::StringSink;
 
 const std::string USAGE =
     "Usage:  \txmodem  -[rb!rt!ra!sb!st!sa][options] filename... 0\n\r"
@@ -47,17 +48,6 @@ const std::string USAGE =
     "\n\r\te  <-- Supress EOT confirmation"
     "\n\r\tn  <-- Allow mid-transfer CAN-CAN aborts"
     "\n\r";
-
-class StringSink : public swboot::TextSink {
-public:
-    int vprintf(const char* format, va_list args) override {
-        char buffer[512];
-        int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-        text += buffer;
-        return n;
-    }
-    std::string text;
-};
 
 // Watches the console while the transfer runs.
 class ConsoleWatcher : public LinePeer {
@@ -151,13 +141,13 @@ TEST_F(XmodemCommandTest, UnknownLettersAreReportedAndIgnored) {
     EXPECT_EQ(xmodem("ra notes.txt"), -1);
     std::string output = board.output();
     EXPECT_EQ(output.find(cookedText("Invalid Flag a ignored\n\r")), 0u) << output;
-    EXPECT_NE(output.find(cookedText("Ready to RECEIVE File notes.txt in text mode\n\r")), std::string::npos);
+    EXPECT_THAT(output, HasSubstr(cookedText("Ready to RECEIVE File notes.txt in text mode\n\r")));
 
     board.line().clearOutput();
     EXPECT_EQ(xmodem("-RBzQ x"), -1);
     output = board.output();
-    EXPECT_NE(output.find(cookedText("Invalid Flag z ignored\n\rInvalid Flag Q ignored\n\r")), std::string::npos);
-    EXPECT_NE(output.find(cookedText("Ready to RECEIVE File x in binary mode\n\r")), std::string::npos);
+    EXPECT_THAT(output, HasSubstr(cookedText("Invalid Flag z ignored\n\rInvalid Flag Q ignored\n\r")));
+    EXPECT_THAT(output, HasSubstr(cookedText("Ready to RECEIVE File x in binary mode\n\r")));
     EXPECT_TRUE(loader->xmodem.settings().receive);
     EXPECT_EQ(loader->xmodem.settings().mode, 'b');
 }
@@ -221,7 +211,7 @@ TEST_F(XmodemCommandTest, TerminationSignalReportsAndRestoresTheConsole) {
     ConsoleWatcher watcher(board, [this] { board.board().requestTermination(); });
     std::string ended = loader.run([this] { xmodem("-cbrke x"); });
     EXPECT_EQ(ended.rfind("power off", 0), 0u) << ended;
-    EXPECT_NE(board.output().find(cookedText("\r\nKill signal; bailing out\n\r")), std::string::npos);
+    EXPECT_THAT(board.output(), HasSubstr(cookedText("\r\nKill signal; bailing out\n\r")));
     EXPECT_EQ(consoleOptions(), OPT_TERMINAL);
     EXPECT_EQ(board.board().tasks().terminationHandler(), nullptr);
 }
@@ -268,7 +258,7 @@ TEST(XmodemReportTest, SectorLabelsEstimatesAndRates) {
     auto estimate = [](long records, uint32_t speed) {
         StringSink sink;
         swboot::xmodemEstimatedTime(records, speed, sink);
-        return sink.text;
+        return sink.text();
     };
     EXPECT_EQ(estimate(100, 9600), "Estimated transmission time 15 seconds \n\r");
     // 24700 * 1422 / 9600 + 1 = 3659 s: singular units get a blank for the
@@ -280,7 +270,7 @@ TEST(XmodemReportTest, SectorLabelsEstimatesAndRates) {
     auto rate = [](long sectors, long seconds) {
         StringSink sink;
         swboot::xmodemTransferRate(sectors, seconds, sink);
-        return sink.text;
+        return sink.text();
     };
     EXPECT_EQ(rate(0, 0), "");
     EXPECT_EQ(rate(10, 0), "10 Sectors Transfered in 0 seconds\n\r");

@@ -1,7 +1,5 @@
 // The receiving side of the xmodem command against scripted senders on
-// virtual time: request modes, the timeout and error limits, duplicates and
-// phase errors, cancels, EOT confirmation, text conversion, YMODEM headers
-// and batches, YMODEM-G, MODEM7 names, and where received data may go.
+// virtual time.
 #include <gtest/gtest.h>
 
 #include <algorithm>
