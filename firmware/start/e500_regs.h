@@ -79,6 +79,8 @@
 #define HID0_TBEN 0x00004000
 /* MSR: machine check enable. */
 #define MSR_ME_BIT 0x00001000
+#define MSR_CE_BIT 0x00020000
+#define MSR_EE_BIT 0x00008000
 /* TSR: decrementer and fixed-interval interrupt status (write 1 to clear). */
 /* Machine check syndrome: the input pin, and no device answering a read or
  * a write. */

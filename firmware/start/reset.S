@@ -186,8 +186,13 @@ firmwareRamEntry:
     mtspr   SPR_HID0_NUMBER, %r3
     isync
 
-    /* Machine checks on: a bus error reaches the loader's fatal path. */
-    li      %r3, MSR_ME_BIT
+    /* Machine checks on: a bus error reaches the loader's fatal path.
+     * External and critical interrupts are enabled as the loader's
+     * operating system runs them; nothing on this board raises them (the
+     * loader polls its devices, and the decrementer's interrupt stays off
+     * in TCR), and a stray one reaches its vector. */
+    lis     %r3, (MSR_ME_BIT | MSR_CE_BIT | MSR_EE_BIT)@h
+    ori     %r3, %r3, (MSR_ME_BIT | MSR_CE_BIT | MSR_EE_BIT)@l
     mtmsr   %r3
     isync
 

@@ -279,6 +279,22 @@ struct E500Emulator::Engine {
             owner.timers_.hid0Written(gpr(reg), boardMicros());
             return false;  // the engine keeps HID0 too
         }
+        const RegisterFile& file = owner.registerFile_;
+        if (file.holds && file.holds(spr)) {
+            try {
+                if (extended == EXTENDED_MTSPR) {
+                    file.write(spr, gpr(reg));
+                } else {
+                    gprSet(reg, file.read(spr));
+                }
+            } catch (...) {
+                raise(std::current_exception());
+                return true;
+            }
+            ++executed;
+            jump(pc + INSN_SIZE);
+            return true;
+        }
         const bool timer = E500Timers::holds(spr);
         if (!timer && !E500Interrupts::holds(spr)) {
             return false;

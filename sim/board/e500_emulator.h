@@ -117,6 +117,17 @@ public:
     // instructions run at the core's nominal speed.
     using TimeHook = std::function<int64_t(uint64_t instructions, int64_t idleMicros)>;
     void setTimeHook(TimeHook hook) { timeHook_ = std::move(hook); }
+    // Special registers the board keeps outside the engine, as its core's
+    // profile has them (the L1 cache configuration and control registers,
+    // whose values the engine's model does not share with the board's
+    // part): mfspr and mtspr of a register `holds` names go to read and
+    // write.
+    struct RegisterFile {
+        std::function<bool(int spr)> holds;
+        std::function<uint32_t(int spr)> read;
+        std::function<void(int spr, uint32_t value)> write;
+    };
+    void setRegisterFile(RegisterFile file) { registerFile_ = std::move(file); }
     // The flash whose boot page powerOn() fetches from.
     void setBootFlash(StrataFlash* flash) { bootFlash_ = flash; }
     // Calls hook (with the registers at that point) when the core, having
@@ -159,6 +170,7 @@ private:
     E500Interrupts interrupts_;
     TimeHook timeHook_;
     StrataFlash* bootFlash_ = nullptr;
+    RegisterFile registerFile_;
     uint32_t watchBase_ = 0;
     uint32_t watchSize_ = 0;
     std::function<void(const Registers&)> handoverHook_;

@@ -426,6 +426,14 @@ int SimBoard::firmwareRun() {
         static_cast<uint64_t>(swboot::SYS_CLOCK_IN_HZ) * straps.platformRatio / E500Timers::PLATFORM_CLOCKS_PER_COUNT;
     E500Emulator core(memoryMap_, Ram::SIZE, timeBaseHz);
     core.setBootFlash(flash_.get());
+    // The L1 caches' configuration and control as the board's core has
+    // them (the registers the loader shows and sets).
+    core.setRegisterFile({[](int spr) {
+                              return spr == swboot::SPR_L1CFG0 || spr == swboot::SPR_L1CFG1 ||
+                                     spr == swboot::SPR_L1CSR0 || spr == swboot::SPR_L1CSR1;
+                          },
+                          [this](int spr) { return core_.sprRead(spr); },
+                          [this](int spr, uint32_t value) { core_.sprWrite(spr, value); }});
     codeTimeRemainder_ = 0;
     bool silenceReported = false;
     core.setTimeHook([this](uint64_t instructions, int64_t idleMicros) { return coreTime(instructions, idleMicros); });

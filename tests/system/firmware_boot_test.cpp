@@ -3,7 +3,9 @@
 // boot code region holds. The firmware reaches its menu, a read no device
 // answers is a machine check that its own handler reports with a stack
 // trace through its own code before it resets the board, and a region that
-// holds no loader leaves a board that does not start.
+// holds no loader leaves a board that does not start. The same sessions on
+// the native board and on the firmware give the same console, apart from
+// the addresses of the stack trace.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -97,5 +99,71 @@ TEST_F(FirmwareBoot, ABootRegionWithoutALoaderDoesNotStart) {
         << diagnostics;
     EXPECT_NE(diagnostics.find("the board stopped (exit status 6)"), std::string::npos) << diagnostics;
 }
+
+// A console transcript with the stack trace's frames (addresses, and how
+// many there are: each build has its own) and the exception's address
+// folded into markers.
+std::string withoutAddresses(const std::string& console) {
+    static const std::regex frame(R"((FUNC = 0x[0-9a-f]+, PC = 0x[0-9a-f]+ \(\), SP = 0x[0-9a-f]+|RA 0x[0-9a-f]+ out of range)\r?\n)");
+    static const std::regex frames(R"((<frame>)+)");
+    static const std::regex counter(R"(Exception program counter: 0x[0-9a-f]+)");
+    std::string out = std::regex_replace(console, frame, "<frame>");
+    out = std::regex_replace(out, frames, "<stack trace>\n");
+    return std::regex_replace(out, counter, "Exception program counter: <address>");
+}
+
+struct Session {
+    const char* name;
+    bool provisioned;
+    const char* script;
+};
+
+class FirmwareEquality : public FirmwareBoot, public ::testing::WithParamInterface<Session> {};
+
+TEST_P(FirmwareEquality, TheConsoleIsTheNativeBoardsApartFromStackAddresses) {
+    const Session& session = GetParam();
+    if (!session.provisioned) {
+        std::filesystem::remove_all(state);
+    }
+    std::string console[2];
+    const char* loaders[2] = {"native", "firmware"};
+    for (int i = 0; i < 2; ++i) {
+        // Both boards start from the same stored state.
+        const std::filesystem::path board = dir.path() / loaders[i];
+        if (session.provisioned) {
+            std::filesystem::copy(state, board, std::filesystem::copy_options::recursive);
+        }
+        const std::filesystem::path transcript = dir.path() / (std::string(loaders[i]) + ".log");
+        ChildProcess sim(SIM, {"--state", board.string(), "--loader", loaders[i], "--clock", "virtual",
+                               "--console-log", transcript.string(), "--script", script(session.script).string()});
+        ASSERT_EQ(sim.wait(120s), 0) << loaders[i] << ": " << sim.diagnostics();
+        const std::vector<uint8_t> bytes = interop::readHostFile(transcript);
+        console[i] = withoutAddresses(std::string(bytes.begin(), bytes.end()));
+    }
+    EXPECT_EQ(console[1], console[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sessions, FirmwareEquality,
+    ::testing::Values(
+        Session{"FirstStartAsksForTheVitalProductData", false,
+                "expect (example: 000629328140)\nsend 000629328140\\r\nexpect (no greater than 20 chars) -> \n"
+                "send SN12345\\r\nexpect MMYYYY -> \nsend 12-2026\\r\nexpect MMYYYY -> \nsend 122026\\r\n"
+                "expect Part Number -> \nsend PN-1\\r\nexpect Revision -> \nsend A1\\r\nexpect [Boot Menu] \n"
+                "send 5\\r\nexpect [Boot Menu] \n"},
+        Session{"BootMenuAndUtilities", true,
+                "expect Select (1, 2):\nsend 2\\r\nexpect [Boot Menu] \nsend 5\\r\nexpect [Boot Menu] \n"
+                "send 11\\r\nexpect [Boot Menu] \nsend 8\\r\nexpect ? (y/n):\nsend n\\r\nexpect [Boot Menu] \n"
+                "send 30\\r\nexpect Select option (0-20): \nsend 2\\r\nexpect Select option (0-20): \n"
+                "send 3\\r\nexpect Select option (0-20): \nsend 4\\r\nexpect Select option (0-20): \n"
+                "send 5\\r\nexpect Select option (0-20): \nsend 7\\r\nexpect Select option (0-20): \n"
+                "send 13\\r\nexpect Select option (0-20): \nsend 14\\r\nexpect Select option (0-20): \n"
+                "send 16\\r\nexpect Select option (0-20): \nsend 18\\r\nexpect Select option (0-20): \n"
+                "send 0\\r\nexpect [Boot Menu] \n"},
+        Session{"MachineCheck", true,
+                "expect Select (1, 2):\nsend 2\\r\nexpect [Boot Menu] \nsend 30\\r\n"
+                "expect Select option (0-20): \nsend 1\\r\nexpect q to quit\nsend r b0000000 1\\r\n"
+                "expect Boot Menu Version\nexpect Select (1, 2):\nsend 2\\r\nexpect [Boot Menu] \n"}),
+    [](const ::testing::TestParamInfo<Session>& info) { return std::string(info.param.name); });
 
 }  // namespace
