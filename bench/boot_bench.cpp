@@ -29,6 +29,35 @@ void BM_BootToHandover(benchmark::State& state) {
 }
 BENCHMARK(BM_BootToHandover)->Unit(benchmark::kMillisecond)->MinTime(2.0)->MeasureProcessCPUTime();
 
+// The same boots with the loader built as firmware on the emulated core,
+// beside the native loader in the same run: boot to hand-over, and power-on
+// to the Boot Menu.
+void BM_FirmwareBootToHandover(benchmark::State& state) {
+    bootbench::Prepared& p = prepared();
+    bootbench::BootingBoard board(p, sim::LoaderKind::Firmware);
+    for (auto _ : state) {
+        if (!board.boot()) {
+            state.SkipWithError("the firmware did not reach the hand-over (is it built, with the emulated core?)");
+            break;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(p.imageSize));
+}
+BENCHMARK(BM_FirmwareBootToHandover)->Unit(benchmark::kMillisecond)->Iterations(3)->MeasureProcessCPUTime();
+
+void BM_PowerOnToMenu(benchmark::State& state) {
+    bootbench::Prepared& p = prepared();
+    bootbench::BootingBoard board(p, state.range(0) != 0 ? sim::LoaderKind::Firmware : sim::LoaderKind::Native);
+    for (auto _ : state) {
+        if (!board.bootToMenu()) {
+            state.SkipWithError("the board did not reach its menu");
+            break;
+        }
+    }
+    state.SetLabel(state.range(0) != 0 ? "firmware" : "native");
+}
+BENCHMARK(BM_PowerOnToMenu)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
 void BM_ReadInflateAndCrcFloor(benchmark::State& state) {
     bootbench::Prepared& p = prepared();
     bootbench::Floor floor(p);

@@ -2,6 +2,10 @@
 // to hand-over against the bare work it contains.
 #pragma once
 
+#include <iterator>
+
+#include "host/flash_probe.h"
+
 #include <zlib.h>
 
 #include <unistd.h>
@@ -73,21 +77,40 @@ struct Prepared {
 // host setting up the board's memory.
 class BootingBoard {
 public:
-    explicit BootingBoard(const Prepared& p) : options_(optionsFor(p)), board_(options_, clock_, line_, diagnostics_) {
+    explicit BootingBoard(const Prepared& p, sim::LoaderKind loader = sim::LoaderKind::Native)
+        : options_(optionsFor(p, loader)), board_(options_, clock_, line_, diagnostics_) {
         diagnostics_.setQuiet(true);
     }
     // One boot from power-on to the hand-over; false when the board did not
     // get there.
     bool boot() {
+        if (options_.loader == sim::LoaderKind::Firmware) {
+            // The firmware's hand-over ends the run with exit status 0;
+            // anything else (a stop, a board that did not start) does not.
+            return board_.run() == 0;
+        }
         const int before = board_.core().handoverCount();
         return board_.run() == 0 && board_.core().handoverCount() == before + 1;
     }
+    // From power-on to the Boot Menu's prompt: the two-second choice is
+    // answered with 2, and the menu's wait for a choice ends the run.
+    bool bootToMenu() {
+        line_.type("2\r");
+        return board_.run() == 0;
+    }
 
 private:
-    static sim::BoardOptions optionsFor(const Prepared& p) {
+    static sim::BoardOptions optionsFor(const Prepared& p, sim::LoaderKind loader) {
+        if (loader == sim::LoaderKind::Firmware) {
+            // The firmware in the boot flash, as the service probe writes it.
+            std::ifstream in(SWBOOT_FIRMWARE_BOOT_CODE, std::ios::binary);
+            const std::vector<uint8_t> code((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            sim::flashBootWrite(p.dir, sim::BoardProfile::builtin(), code);
+        }
         sim::BoardOptions options;
         options.stateDir = p.dir;
         options.onHandover = sim::OnHandover::Exit;
+        options.loader = loader;
         return options;
     }
     sim::VirtualClock clock_;
