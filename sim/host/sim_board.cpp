@@ -500,6 +500,11 @@ void SimBoard::codeWaitsForInput(unsigned emptyPolls) {
     // row are code waiting for one.
     constexpr unsigned WAITING_POLLS = 64;
     constexpr int64_t WAIT_MICROS = 10000;
+    // On virtual time a program on the line (a transfer peer) is waited
+    // for in real time and the wait is counted as board time up to its
+    // deadline: a deadline as long as the line's own wait keeps board
+    // time with the program's.
+    constexpr int64_t VIRTUAL_WAIT_MICROS = 50000;
     if (emptyPolls < WAITING_POLLS) {
         return;
     }
@@ -508,7 +513,7 @@ void SimBoard::codeWaitsForInput(unsigned emptyPolls) {
         throw BoardPowerOff{"end of console input", 0};
     }
     pollTermination();
-    line_.waitInput(clock_.nowMicros() + WAIT_MICROS, true);
+    line_.waitInput(clock_.nowMicros() + (clock_.isVirtual() ? VIRTUAL_WAIT_MICROS : WAIT_MICROS), true);
 }
 
 void SimBoard::halted() {
