@@ -242,7 +242,7 @@ int main(int argc, char** argv) {
                    "left out");
     app.add_option("--script", scriptFile,
                    "Drive the console from FILE, one step a line: expect TEXT, send TEXT (\\r \\n \\xHH), "
-                   "timeout SECONDS (default 30), sx|sb|rx FILE (that lrzsz program on the line), reset, "
+                   "timeout SECONDS (default 30), sx|sb|rx ARGUMENTS (that lrzsz program with them, on the line), reset, "
                    "power-cut, # comment. Exit status 0 when every step passed, 7 naming the failed step's line "
                    "and the console's last text otherwise (see docs/console.md)");
     app.add_flag("--no-wait", consoleNoWait,
@@ -320,7 +320,7 @@ int main(int argc, char** argv) {
     flashBoot->add_option("--state", stateDir, "State directory of the board")->capture_default_str();
     flashBoot->add_option("file", bootCodeFile,
                           "Boot code file, e.g. a bootcode.bin taken off a working unit (default: the loader built "
-                          "as firmware, bootcode.bin, where it was built)");
+                          "as firmware, the bootcode.bin among the simulator's data)");
 
     try {
         app.parse(argc, argv);

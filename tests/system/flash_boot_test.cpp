@@ -21,6 +21,7 @@ using interop::ChildProcess;
 using interop::ScratchDir;
 
 constexpr const char* SIM = SWBOOT_SIM_PROGRAM;
+constexpr const char* IMAGE = SWBOOT_IMAGE_PROGRAM;
 constexpr int EXIT_BRICKED = 6;
 constexpr std::streamoff RESET_VECTOR_OFFSET = 0x01FFFFFC;
 constexpr std::streamoff REGION_OFFSET = 0x01F00000;
@@ -71,8 +72,17 @@ TEST(FlashBoot, ABrickedBoardIsRefusedUntilTheProbeWritesBootCode) {
 
     auto code = swboot::tool::bootCodeBuild(42);
     code[swboot::tool::CHECK_WORD_OFFSET] ^= 0xFF;  // any boot code written whole starts, without a check word
+    // Taken back out of the image it travels in, as a service engineer would.
     const auto file = dir.path() / "bootcode.bin";
-    interop::writeHostFile(file, code);
+    interop::writeHostFile(dir.path() / "given.bin", code);
+    interop::writeHostFile(dir.path() / "code.bin", std::vector<uint8_t>(4096, 0x60));
+    ChildProcess build(IMAGE, {"build", "--code", (dir.path() / "code.bin").string(), "--load-address", "0x10000",
+                               "--boot-code", (dir.path() / "given.bin").string(), "-o",
+                               (dir.path() / "image.bin").string()});
+    ASSERT_EQ(build.wait(30s), 0) << build.diagnostics();
+    ChildProcess extract(IMAGE, {"extract", (dir.path() / "image.bin").string(), "--boot-code", file.string()});
+    ASSERT_EQ(extract.wait(30s), 0) << extract.diagnostics();
+    EXPECT_TRUE(interop::readHostFile(file) == code) << "the boot code comes back byte for byte";
     ChildProcess probe(SIM, {"flash-boot", "--state", state.string(), file.string()});
     EXPECT_EQ(probe.wait(30s), 0) << probe.diagnostics();
     EXPECT_NE(probe.diagnostics().find("the board starts again"), std::string::npos) << probe.diagnostics();
