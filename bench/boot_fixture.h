@@ -28,6 +28,11 @@
 #include "image/image_format.h"
 #include "image_builder.h"
 
+// The loader built as firmware, where the benchmark's build names it.
+#ifndef SWBOOT_FIRMWARE_BOOT_CODE
+#define SWBOOT_FIRMWARE_BOOT_CODE ""
+#endif
+
 namespace bootbench {
 
 constexpr uint32_t LOAD_ADDRESS = 0x00010000;
