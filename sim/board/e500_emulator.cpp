@@ -723,28 +723,23 @@ E500Emulator::~E500Emulator() = default;
 
 E500Emulator::Stop E500Emulator::run(const Entry& entry) {
     Engine engine(*this);
-    engine_ = &engine;
-    struct Detach {
-        E500Emulator& self;
-        ~Detach() { self.engine_ = nullptr; }
-    } detach{*this};
     engine.open(entry);
     return execute(engine, entry.address, entry.returnAddress);
 }
 
 E500Emulator::Stop E500Emulator::powerOn() {
     Engine engine(*this);
-    engine_ = &engine;
-    struct Detach {
-        E500Emulator& self;
-        ~Detach() { self.engine_ = nullptr; }
-    } detach{*this};
     engine.openFromReset();
     // Never reached: instructions are word aligned.
     return execute(engine, RESET_VECTOR, Engine::ALL_ADDRESSES_END);
 }
 
 E500Emulator::Stop E500Emulator::execute(Engine& engine, uint32_t pc, uint32_t until) {
+    engine_ = &engine;
+    struct Detach {
+        E500Emulator& self;
+        ~Detach() { self.engine_ = nullptr; }
+    } detach{*this};
     for (;;) {
         uint64_t before = engine.executed;
         engine.sliceEnd = before + slice_;

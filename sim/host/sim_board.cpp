@@ -372,12 +372,7 @@ int SimBoard::runCode(const E500Core::Handover& record) {
     entry.stackPointer = CODE_STACK_POINTER;
     entry.returnAddress = CODE_RETURN_ADDRESS;
     E500Emulator::Stop stop = core.run(entry);
-    std::string report = E500Emulator::describe(stop);
-    for (size_t start = 0; start < report.size();) {
-        size_t end = report.find('\n', start);
-        diagnostics_.line(report.substr(start, end - start));
-        start = end == std::string::npos ? report.size() : end + 1;
-    }
+    coreStopReport(stop);
     if (stop.kind == E500Emulator::StopKind::Returned) {
         return static_cast<int>(stop.result);
     }
@@ -385,6 +380,15 @@ int SimBoard::runCode(const E500Core::Handover& record) {
         throw BoardPowerOff{"the emulated core stopped", EXIT_CORE_STOPPED};
     }
     idleForever("the emulated core stopped; reset the board (Ctrl-A r) or quit (Ctrl-A x)");
+}
+
+void SimBoard::coreStopReport(const E500Emulator::Stop& stop) {
+    const std::string report = E500Emulator::describe(stop);
+    for (size_t start = 0; start < report.size();) {
+        size_t end = report.find('\n', start);
+        diagnostics_.line(report.substr(start, end - start));
+        start = end == std::string::npos ? report.size() : end + 1;
+    }
 }
 
 int64_t SimBoard::coreTime(uint64_t instructions, int64_t idleMicros) {
@@ -478,12 +482,7 @@ int SimBoard::firmwareRun() {
     } catch (const HandoverWait&) {
         idleForever("the operational code owns the board");
     }
-    std::string report = E500Emulator::describe(stop);
-    for (size_t start = 0; start < report.size();) {
-        size_t end = report.find('\n', start);
-        diagnostics_.line(report.substr(start, end - start));
-        start = end == std::string::npos ? report.size() : end + 1;
-    }
+    coreStopReport(stop);
     const bool reachedLoader = uart_.bytesSent() > 0;
     if (!reachedLoader) {
         diagnostics_.line("board: will not start: the core stopped before it said anything on the console "

@@ -182,6 +182,8 @@ private:
     // Powers the emulated core on at its reset vector; returns the exit
     // status, or throws the board event that ended the run.
     int firmwareRun();
+    // The emulated core's stop report, a diagnostics line each.
+    void coreStopReport(const E500Emulator::Stop& stop);
     // Board time for the emulated core (see E500Emulator::TimeHook).
     int64_t coreTime(uint64_t instructions, int64_t idleMicros);
     // Runs the started code on the emulated core; its result when it
