@@ -2,6 +2,7 @@
 
 #include "board_bus.h"
 #include "platform/status.h"
+#include "volume_client.h"
 
 namespace firmware {
 
@@ -41,6 +42,9 @@ void UartConsole::boardReset() {
 void UartConsole::optionsSet(uint32_t options) {
     const bool wasLine = (options_ & OPT_LINE) != 0;
     options_ = options;
+    // The board's service window hears the word, as the operating system's
+    // terminal driver would know it: a raw console carries a file transfer.
+    store32(volume_service::BASE + volume_service::REG_CONSOLE_OPTIONS, options_);
     if (wasLine && (options_ & OPT_LINE) == 0) {
         // Leaving line mode hands the partly typed line to the reader as is.
         for (size_t i = 0; i < editLength_ && count_ < QUEUE_SIZE; ++i) {

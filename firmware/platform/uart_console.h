@@ -7,6 +7,9 @@
 // a line feed, output line feeds go out as CR LF, XON/XOFF are taken out,
 // bit 7 is stripped, and Control-X resets the board while the monitor trap
 // option is set. Option word 0 (raw mode) passes bytes unchanged both ways.
+// Each option word set is also written to the volume service's
+// CONSOLE_OPTIONS register, so that the simulated board knows a transfer's
+// bytes from the console's text.
 // Only the speeds of the loader's baud-rate table are accepted.
 #pragma once
 

@@ -20,6 +20,8 @@ inline constexpr uint32_t BASE = 0xE0000000;
 inline constexpr uint32_t REG_ID = 0x00;       // reads IDENTITY
 inline constexpr uint32_t REG_REQUEST = 0x04;  // write: run the request block at this RAM address
 inline constexpr uint32_t REG_STATUS = 0x08;   // read: STATUS_DONE, or why the block was refused
+// write: the console driver's option word, each time it changes
+inline constexpr uint32_t REG_CONSOLE_OPTIONS = 0x0C;
 inline constexpr uint32_t IDENTITY = 0x564F4C31;  // "VOL1"
 inline constexpr uint32_t STATUS_DONE = 0;
 

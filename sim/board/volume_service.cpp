@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/status.h"
 
 namespace sim {
@@ -91,7 +92,7 @@ struct VolumeService::Call {
 };
 
 VolumeService::VolumeService(Ram& ram, Files& files, Volume& volume, PrinterSwap printerSwap)
-    : ram_(ram), files_(files), volume_(volume), printerSwap_(std::move(printerSwap)) {}
+    : ram_(ram), files_(files), volume_(volume), printerSwap_(std::move(printerSwap)), consoleOptions_(OPT_TERMINAL) {}
 
 bool VolumeService::inRam(uint32_t address, uint32_t length) const {
     return length != 0 && static_cast<uint64_t>(address) + length <= 0x100000000ull && ram_.contains(address, length);
@@ -103,6 +104,8 @@ uint32_t VolumeService::read32(uint32_t offset) const {
             return IDENTITY;
         case REG_STATUS:
             return status_;
+        case REG_CONSOLE_OPTIONS:
+            return consoleOptions_;
         default:
             return 0;
     }
@@ -111,6 +114,21 @@ uint32_t VolumeService::read32(uint32_t offset) const {
 void VolumeService::write32(uint32_t offset, uint32_t value) {
     if (offset == REG_REQUEST) {
         run(value);
+    } else if (offset == REG_CONSOLE_OPTIONS) {
+        consoleOptionsSet(value);
+    }
+}
+
+void VolumeService::powerUp() {
+    status_ = STATUS_DONE;
+    consoleOptionsSet(OPT_TERMINAL);
+}
+
+void VolumeService::consoleOptionsSet(uint32_t options) {
+    const bool wasRaw = consoleOptions_ == OPT_RAW;
+    consoleOptions_ = options;
+    if (wasRaw != (options == OPT_RAW) && rawModeHook_) {
+        rawModeHook_(options == OPT_RAW);
     }
 }
 

@@ -12,7 +12,13 @@
 // (STATUS says why) and nothing is written; anything wrong inside a
 // readable block is answered with ERROR and an error number.
 //
-// Modelled: the three 32-bit registers; other widths are bus errors (the
+// The same window takes the firmware's console driver's option word: the
+// terminal driver the firmware carries stands in for the operating system's,
+// and the simulator treats the line as it does under the native loader's
+// driver (a file transfer's bytes, sent with the option word 0, are kept
+// out of the console log and metered).
+//
+// Modelled: the four 32-bit registers; other widths are bus errors (the
 // board's address decoder), other offsets read 0 and ignore writes.
 #pragma once
 
@@ -35,6 +41,7 @@ public:
     static constexpr uint32_t REG_ID = 0x00;
     static constexpr uint32_t REG_REQUEST = 0x04;
     static constexpr uint32_t REG_STATUS = 0x08;
+    static constexpr uint32_t REG_CONSOLE_OPTIONS = 0x0C;
     static constexpr uint32_t IDENTITY = 0x564F4C31;  // "VOL1"
 
     static constexpr uint32_t STATUS_DONE = 0;
@@ -94,7 +101,12 @@ public:
 
     uint32_t read32(uint32_t offset) const;
     void write32(uint32_t offset, uint32_t value);
-    void powerUp() { status_ = STATUS_DONE; }
+    // The console driver's options as a power-on leaves them (the terminal
+    // options); a console left raw is reported as leaving raw mode.
+    void powerUp();
+    // Called with true when the console's option word becomes 0 (raw mode)
+    // and with false when it stops being 0.
+    void setRawModeHook(std::function<void(bool raw)> hook) { rawModeHook_ = std::move(hook); }
     uint32_t requestsServed() const { return served_; }
 
 private:
@@ -107,8 +119,12 @@ private:
     swboot::Files& files_;
     swboot::Volume& volume_;
     PrinterSwap printerSwap_;
+    void consoleOptionsSet(uint32_t options);
+
     uint32_t status_ = STATUS_DONE;
     uint32_t served_ = 0;
+    uint32_t consoleOptions_;
+    std::function<void(bool)> rawModeHook_;
 };
 
 }  // namespace sim

@@ -174,13 +174,13 @@ SimBoard::SimBoard(BoardOptions options, SimClock& clock, SerialLine& line, Diag
         memoryMap_.attach(*volumeService_);
     }
     tty_.setPollHook([this] { pollTermination(); });
-    if (paced_) {
-        tty_.setRawModeHook([this](bool raw) {
-            if (raw) {
-                paced_->meterStart();
-            } else {
-                reportTransfer(paced_->meterStop());
-            }
+    tty_.setRawModeHook([this](bool raw) { rawModeChanged(raw); });
+    if (volumeService_) {
+        // The firmware's own console driver says when it goes raw; the line
+        // hears it as it hears the native driver's.
+        volumeService_->setRawModeHook([this](bool raw) {
+            uart_.rawModeChanged(raw);
+            rawModeChanged(raw);
         });
     }
     clock_.setSleeper([this](int64_t deadline) { tty_.idleUntil(deadline); });
@@ -207,6 +207,17 @@ void SimBoard::pollTermination() {
     throw BoardPowerOff{"terminated by the host (SIGTERM)", EXIT_TERMINATED};
 }
 
+void SimBoard::rawModeChanged(bool raw) {
+    if (!paced_) {
+        return;
+    }
+    if (raw) {
+        paced_->meterStart();
+    } else {
+        reportTransfer(paced_->meterStop());
+    }
+}
+
 void SimBoard::reportTransfer(const PacedLine::Meter& meter) {
     if (meter.received == 0 && meter.sent == 0) {
         return;
@@ -228,9 +239,6 @@ void SimBoard::powerUp() {
     core_.powerUp();
     ccsr_.powerUp();
     pciController_.powerUp();
-    if (volumeService_) {
-        volumeService_->powerUp();
-    }
     excMsgAreaClear(memoryMap_);
     heap_.powerUp();
     tasks_.powerUp();
@@ -239,6 +247,9 @@ void SimBoard::powerUp() {
         paced_->powerUp();
     }
     tty_.powerUp();
+    if (volumeService_) {
+        volumeService_->powerUp();
+    }
 }
 
 int SimBoard::run() {

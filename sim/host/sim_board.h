@@ -198,6 +198,9 @@ private:
     // Board events that come with time or from the host: termination, a
     // due reboot request, the injected machine check.
     void pollTermination();
+    // The console driver entered (true) or left raw mode: a paced line
+    // meters the transfer and reports it at the end.
+    void rawModeChanged(bool raw);
     void reportTransfer(const PacedLine::Meter& meter);
 
     BoardOptions options_;

@@ -28,6 +28,7 @@ using interop::ScratchDir;
 
 constexpr const char* SIM = SWBOOT_SIM_PROGRAM;
 constexpr const char* BOOT_CODE = SWBOOT_FIRMWARE_BOOT_CODE;
+constexpr const char* IMAGE_TOOL = SWBOOT_IMAGE_PROGRAM;
 constexpr int EXIT_SCRIPT_FAILED = 7;
 // Where the firmware runs: the top megabyte of RAM.
 constexpr unsigned long FIRMWARE_FIRST = 0x0FF00000;
@@ -123,32 +124,62 @@ constexpr const char* FIRST_START =
 struct Session {
     const char* name;
     bool provisioned;
-    const char* script;
+    const char* script;  // "{dir}" stands for the scratch directory
 };
 
-class FirmwareEquality : public FirmwareBoot, public ::testing::WithParamInterface<Session> {};
+class FirmwareEquality : public FirmwareBoot, public ::testing::WithParamInterface<Session> {
+protected:
+    // The images the transfer sessions send: code alone for option 4, and
+    // code with the firmware's own boot code for option 7.
+    void buildImages() {
+        interop::writeHostFile(dir.path() / "code.bin", interop::testPattern(20000, 3));
+        for (const char* name : {"image.bin", "boot-image.bin"}) {
+            std::vector<std::string> arguments = {"build", "--code", (dir.path() / "code.bin").string(),
+                                                  "--load-address", "0x10000", "-o", (dir.path() / name).string()};
+            if (name == std::string("image.bin")) {
+                arguments.push_back("--no-boot-code");
+            } else {
+                arguments.insert(arguments.end(), {"--boot-code", BOOT_CODE});
+            }
+            ChildProcess tool(IMAGE_TOOL, arguments);
+            ASSERT_EQ(tool.wait(30s), 0) << tool.diagnostics();
+        }
+    }
+};
 
 TEST_P(FirmwareEquality, TheConsoleIsTheNativeBoardsApartFromStackAddresses) {
     const Session& session = GetParam();
     if (!session.provisioned) {
         std::filesystem::remove_all(state);
     }
+    ASSERT_NO_FATAL_FAILURE(buildImages());
+    const std::string text = std::regex_replace(session.script, std::regex(R"(\{dir\})"), dir.path().string());
     std::string console[2];
+    std::vector<uint8_t> received[2];
     const char* loaders[2] = {"native", "firmware"};
     for (int i = 0; i < 2; ++i) {
-        // Both boards start from the same stored state.
+        // Both boards start from the same stored state; each runs in a
+        // directory of its own, where rx writes what it receives.
         const std::filesystem::path board = dir.path() / loaders[i];
         if (session.provisioned) {
             std::filesystem::copy(state, board, std::filesystem::copy_options::recursive);
         }
+        const std::filesystem::path home = dir.path() / (std::string(loaders[i]) + "-home");
+        std::filesystem::create_directory(home);
         const std::filesystem::path transcript = dir.path() / (std::string(loaders[i]) + ".log");
-        ChildProcess sim(SIM, {"--state", board.string(), "--loader", loaders[i], "--clock", "virtual",
-                               "--console-log", transcript.string(), "--script", script(session.script).string()});
-        ASSERT_EQ(sim.wait(120s), 0) << loaders[i] << ": " << sim.diagnostics();
+        ChildProcess sim("/bin/sh", {"-c", "cd \"$0\" && exec \"$@\"", home.string(), SIM, "--state", board.string(),
+                                     "--loader", loaders[i], "--clock", "virtual", "--on-handover", "exit",
+                                     "--console-log", transcript.string(), "--script", script(text).string()});
+        ASSERT_EQ(sim.wait(300s), 0) << loaders[i] << ": " << sim.diagnostics();
         const std::vector<uint8_t> bytes = interop::readHostFile(transcript);
         console[i] = withoutAddresses(std::string(bytes.begin(), bytes.end()));
+        if (text.find("\nrx ") != std::string::npos) {
+            received[i] = interop::readHostFile(home / "log.txt");
+            EXPECT_FALSE(received[i].empty()) << loaders[i] << ": rx received nothing";
+        }
     }
     EXPECT_EQ(console[1], console[0]);
+    EXPECT_TRUE(received[1] == received[0]) << "the files rx received differ";
 }
 
 // The firmware's file calls go through the volume service to the same
@@ -199,7 +230,18 @@ INSTANTIATE_TEST_SUITE_P(
         Session{"MachineCheck", true,
                 "expect Select (1, 2):\nsend 2\\r\nexpect [Boot Menu] \nsend 30\\r\n"
                 "expect Select option (0-20): \nsend 1\\r\nexpect q to quit\nsend r b0000000 1\\r\n"
-                "expect Boot Menu Version\nexpect Select (1, 2):\nsend 2\\r\nexpect [Boot Menu] \n"}),
-    [](const ::testing::TestParamInfo<Session>& info) { return std::string(info.param.name); });
+                "expect Boot Menu Version\nexpect Select (1, 2):\nsend 2\\r\nexpect [Boot Menu] \n"},
+        Session{"CodeLoadWithSxThenHandOver", true,
+                "expect Select (1, 2):\nsend 2\\r\nexpect [Boot Menu] \nsend 4\\r\nexpect before transfer starts.\n"
+                "sx -k {dir}/image.bin\nexpect [Boot Menu] \nsend 1\\r\nexpect Uncompressing\n"},
+        Session{"EventLogToRx", true,
+                "expect Select (1, 2):\nsend 2\\r\nexpect [Boot Menu] \nsend 3\\r\n"
+                "expect before transfer starts.\nrx -c log.txt\nexpect [Boot Menu] \n"},
+        Session{"BootCodeUpdateThenPowerCut", true,
+                "expect Select (1, 2):\nsend 2\\r\nexpect [Boot Menu] \nsend 4\\r\nexpect before transfer starts.\n"
+                "sx -k {dir}/boot-image.bin\nexpect [Boot Menu] \ntimeout 300\nsend 7\\r\n"
+                "expect Do you wish to update Boot Code? (y/n) \nsend y\\r\nexpect [Boot Menu] \npower-cut\n"
+                "expect Select (1, 2):\nsend 2\\r\nexpect [Boot Menu] \n"}),
+    [](const ::testing::TestParamInfo<Session>& session) { return std::string(session.param.name); });
 
 }  // namespace

@@ -216,3 +216,22 @@ TEST_F(VolumeServiceTest, BadPointersNamesAndDescriptorsAreErrors) {
 }
 
 }  // namespace
+
+namespace {
+
+// The console driver's option word: the board hears each change into and
+// out of raw mode once, a power-on while raw leaves it.
+TEST_F(VolumeServiceTest, TheConsoleOptionWordTellsTheBoardWhenTheConsoleIsRaw) {
+    std::string heard;
+    service_.setRawModeHook([&](bool raw) { heard += raw ? "raw " : "line "; });
+    EXPECT_EQ(service_.read32(VolumeService::REG_CONSOLE_OPTIONS), OPT_TERMINAL);
+    for (uint32_t options : {OPT_TERMINAL, OPT_ECHO, OPT_RAW, OPT_RAW, OPT_TERMINAL, OPT_RAW}) {
+        service_.write32(VolumeService::REG_CONSOLE_OPTIONS, options);
+    }
+    EXPECT_EQ(service_.read32(VolumeService::REG_CONSOLE_OPTIONS), OPT_RAW);
+    service_.powerUp();
+    EXPECT_EQ(service_.read32(VolumeService::REG_CONSOLE_OPTIONS), OPT_TERMINAL);
+    EXPECT_EQ(heard, "raw line raw line ");
+}
+
+}  // namespace
