@@ -1,5 +1,6 @@
 #include "host/sim_board.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -60,6 +61,18 @@ std::unique_ptr<FlashArray> flashArrayOpen(const std::filesystem::path& file) {
         cells->program(swboot::tool::BOOT_CODE_REGION_BASE - FlashArray::BASE, code);
     }
     return cells;
+}
+
+std::string noStartRemedy(StrataFlash& flash) {
+    const std::vector<uint8_t> standIn = swboot::tool::bootCodeBuild(FACTORY_BOOT_CODE_SEED);
+    const std::span<const uint8_t> region =
+        flash.cells().view(swboot::tool::BOOT_CODE_REGION_BASE - FlashArray::BASE, swboot::tool::BOOT_CODE_REGION_SIZE);
+    if (std::equal(region.begin(), region.end(), standIn.begin(), standIn.end())) {
+        // A board made before the firmware was built, or by a test.
+        return "the boot flash holds the factory's stand-in boot code, which only the native loader passes over: "
+               "swboot-sim flash-boot --state DIR writes the loader built as firmware";
+    }
+    return "swboot-sim flash-boot --state DIR FILE writes boot code as a probe would";
 }
 
 std::string flashResetProblem(StrataFlash& flash) {
@@ -458,9 +471,9 @@ int SimBoard::firmwareRun() {
         if (!silenceReported && uart_.bytesSent() == 0 && clock_.nowMicros() > FIRMWARE_SILENCE_MICROS) {
             silenceReported = true;
             diagnostics_.linef("board: will not start: the core has run %lld s from its reset vector and said "
-                               "nothing on the console (swboot-sim flash-boot --state DIR FILE writes boot code as "
-                               "a probe would)",
-                               static_cast<long long>(FIRMWARE_SILENCE_MICROS / 1000000));
+                               "nothing on the console (%s)",
+                               static_cast<long long>(FIRMWARE_SILENCE_MICROS / 1000000),
+                               noStartRemedy(*flash_).c_str());
             if (!line_.interactive()) {
                 throw BoardPowerOff{"the board did not reach its loader", EXIT_BRICKED};
             }
@@ -496,8 +509,8 @@ int SimBoard::firmwareRun() {
     coreStopReport(stop);
     const bool reachedLoader = uart_.bytesSent() > 0;
     if (!reachedLoader) {
-        diagnostics_.line("board: will not start: the core stopped before it said anything on the console "
-                          "(swboot-sim flash-boot --state DIR FILE writes boot code as a probe would)");
+        diagnostics_.line("board: will not start: the core stopped before it said anything on the console (" +
+                          noStartRemedy(*flash_) + ")");
     }
     if (!line_.interactive()) {
         throw BoardPowerOff{"the emulated core stopped", reachedLoader ? EXIT_CORE_STOPPED : EXIT_BRICKED};

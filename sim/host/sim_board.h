@@ -126,6 +126,9 @@ std::unique_ptr<FlashArray> flashArrayOpen(const std::filesystem::path& file);
 // vector, or a block of the boot code region torn: erased and not programmed
 // whole since), or an empty text.
 std::string flashResetProblem(StrataFlash& flash);
+// What brings back a board whose core does not reach its loader, for the
+// report that says so.
+std::string noStartRemedy(StrataFlash& flash);
 
 class SimBoard {
 public:

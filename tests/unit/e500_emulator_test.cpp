@@ -14,6 +14,7 @@
 #include "board/board_events.h"
 #include "board/e500_emulator.h"
 #include "support/board_bus.h"
+#include "support/test_board.h"
 
 namespace {
 
@@ -301,6 +302,27 @@ TEST_F(E500EmulatorTest, PowerOnWithAnErasedFlashStopsAtTheResetVector) {
     E500Emulator::Stop stop = core.powerOn();
     EXPECT_NE(stop.kind, Kind::Returned);
     EXPECT_EQ(stop.pc, E500Emulator::RESET_VECTOR) << E500Emulator::describe(stop);
+}
+
+}  // namespace
+
+namespace {
+
+// A board whose boot flash holds the factory's stand-in boot code (a board
+// made before the firmware was built) does not start as firmware, and the
+// report says how to put the firmware there.
+TEST(FirmwareOnStandIn, TheReportNamesTheStandInAndTheWayToWriteTheFirmware) {
+    if (!E500Emulator::available()) {
+        GTEST_SKIP() << "built without the emulated core (libunicorn-dev)";
+    }
+    testing_support::TestBoard board(sim::BoardOptions{.loader = sim::LoaderKind::Firmware});
+    EXPECT_EQ(board.run(), sim::EXIT_BRICKED);
+    EXPECT_NE(board.diagnosticsText().find("board: will not start: the core stopped before it said anything on the "
+                                           "console (the boot flash holds the factory's stand-in boot code, which "
+                                           "only the native loader passes over: swboot-sim flash-boot --state DIR "
+                                           "writes the loader built as firmware)"),
+              std::string::npos)
+        << board.diagnosticsText();
 }
 
 }  // namespace
