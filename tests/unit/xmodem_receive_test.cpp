@@ -280,6 +280,11 @@ TEST_F(XmodemReceiveTest, NamedReceiveKeepsItsTargetWhateverTheSenderCallsTheFil
     EXPECT_EQ(board.readFile("xcode.bin"), data);
     // The sender's name is still reported.
     EXPECT_TRUE(outputHas("YMODEM file name: boot.dim\n"));
+    // A second file of the batch would replace the first: it is refused.
+    XmodemSenderPeer batch(board.line(), Protocol::Ymodem, {PeerFile{"a", data, ""}, PeerFile{"b", {1, 2}, ""}});
+    EXPECT_EQ(xmodem("-cbrke xcode.bin"), -1);
+    EXPECT_TRUE(outputHas("Only one file can be received into a named file"));
+    EXPECT_EQ(board.readFile("xcode.bin"), data);
 }
 
 TEST_F(XmodemReceiveTest, BatchNamesStayInTheCurrentDirectory) {
