@@ -79,6 +79,7 @@ TEST(TransferLimits, TheSenderWaitsHundredAndTwentyUnansweredReadsForARequest) {
         SenderToPeer s(100, Request::Crc, c.requestAtSeconds);
         EXPECT_EQ(s.loader->xmodem.xmodem("sb data.bin"), c.result);
         EXPECT_EQ(s.peer.blocks().size(), c.result == 0 ? 1u : 0u);
+        EXPECT_EQ(s.board.output().find("Remote System Not Responding") != std::string::npos, c.result != 0);
     }
 }
 
@@ -389,9 +390,10 @@ const std::vector<Edge>& edges() {
              board.line().deliverAt(start + micros(seconds), std::vector<uint8_t>{PEER_CAN});
              XmodemReceiverPeer peer(board.line(), Request::Crc);
              peer.start(start + 10 * MICROS_PER_SECOND);
-             return "result " + std::to_string(loader->xmodem.xmodem("sb data.bin"));
+             const int result = loader->xmodem.xmodem("sb data.bin");
+             return "result " + std::to_string(result) + "; " + after(board.output(), "Send Canceled by ");
          },
-         {{2.9, "result -1"}, {3.1, "result 0"}}},
+         {{2.9, "result -1; CAN-CAN"}, {3.1, "result 0; "}}},
         {"sender: after the YMODEM header's ACK, 11 reads of 2 s for the request",
          [](double seconds) {
              SenderAfterRequest s(100);
