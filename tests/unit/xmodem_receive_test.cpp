@@ -41,16 +41,6 @@ protected:
     }
 };
 
-TEST_F(XmodemReceiveTest, ChecksumModeUnlessCrcIsAsked) {
-    std::vector<uint8_t> data = patternBytes(300);
-    XmodemSenderPeer peer(board.line(), Protocol::Xmodem, {PeerFile{"", data, ""}});
-    EXPECT_EQ(xmodem("rb plain.bin"), 0);
-    EXPECT_TRUE(peer.finished());
-    EXPECT_EQ(peer.heard().front(), PEER_NAK);
-    EXPECT_FALSE(peer.crcUsed());
-    EXPECT_EQ(board.readFile("plain.bin"), padded(data, 384, PEER_SUB));
-}
-
 TEST_F(XmodemReceiveTest, CrcWithOneKRequestsTakesOneKBlocks) {
     std::vector<uint8_t> data = patternBytes(5000);
     XmodemSenderPeer peer(board.line(), Protocol::Xmodem, {PeerFile{"", data, ""}}, 1024);

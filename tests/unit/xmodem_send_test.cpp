@@ -121,7 +121,7 @@ TEST_F(XmodemSendTest, OneKBlocksFallBackTo128AfterExcessiveErrors) {
     }
     EXPECT_EQ(peer.blocks()[7].start, PEER_SOH);
     EXPECT_EQ(peer.blocks()[7].number, 2);
-    EXPECT_EQ(peer.blocks().size(), 7u + 56u);
+    ASSERT_EQ(peer.blocks().size(), 7u + 56u);
     EXPECT_EQ(peer.files()[0].data, data);
 }
 
