@@ -120,6 +120,20 @@ void ScriptPeer::onByte(uint8_t byte) {
     }
 }
 
+std::vector<ScriptPeer::Step> modem7NameSteps(const std::string& form, uint8_t& sum) {
+    std::vector<ScriptPeer::Step> steps{{PEER_NAK, {PEER_ACK, static_cast<uint8_t>(form[0])}}};
+    sum = PEER_SUB;
+    for (size_t i = 0; i < form.size(); ++i) {
+        sum = static_cast<uint8_t>(sum + form[i]);
+        if (i > 0) {
+            steps.push_back({PEER_ACK, {static_cast<uint8_t>(form[i])}});
+        }
+    }
+    steps.push_back({PEER_ACK, {PEER_SUB}});
+    steps.push_back({sum, {PEER_ACK}});
+    return steps;
+}
+
 XmodemSenderPeer::XmodemSenderPeer(sim::ScriptedLine& line, Protocol protocol, std::vector<PeerFile> files,
                                    size_t blockSize)
     : LinePeer(line, true), protocol_(protocol), files_(std::move(files)), blockSize_(blockSize) {}
@@ -275,9 +289,6 @@ std::vector<uint8_t> XmodemReceiverPeer::requestBytes() const {
 void XmodemReceiverPeer::start(int64_t boardMicros) { replyAt(boardMicros, requestBytes()); }
 
 void XmodemReceiverPeer::fileDone() {
-    if (fileOpen_) {
-        files_.back().complete = true;
-    }
     fileOpen_ = false;
     expected_ = 1;
     eotsThisFile_ = 0;
@@ -315,7 +326,7 @@ void XmodemReceiverPeer::blockDone() {
             auto textEnd = std::find(nameEnd + 1, data.end(), 0);
             text.assign(nameEnd + 1, textEnd);
         }
-        files_.push_back(File{name, text, {}, false});
+        files_.push_back(File{name, text, {}});
         fileOpen_ = true;
         expected_ = 1;
         std::vector<uint8_t> answer = requestBytes();
@@ -327,7 +338,7 @@ void XmodemReceiverPeer::blockDone() {
     }
     if (block.number == (expected_ & 0xFF)) {
         if (!fileOpen_) {
-            files_.push_back(File{modem7Name_, "", {}, false});
+            files_.push_back(File{modem7Name_, "", {}});
             fileOpen_ = true;
         }
         files_.back().data.insert(files_.back().data.end(), block.data.begin(), block.data.end());

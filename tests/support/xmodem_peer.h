@@ -109,6 +109,11 @@ private:
     int64_t slowMicros_ = 0;
 };
 
+// A MODEM7 sender's steps for the name form ("FOO     TXT") to a board
+// that opens with NAK: each character on the ACK of the last, then SUB,
+// and the ACK when the board sends the name's checksum (returned in sum).
+std::vector<ScriptPeer::Step> modem7NameSteps(const std::string& form, uint8_t& sum);
+
 struct PeerFile {
     std::string name;
     std::vector<uint8_t> data;
@@ -182,7 +187,6 @@ public:
         std::string name;        // from a YMODEM header or MODEM7 name
         std::string headerText;  // YMODEM
         std::vector<uint8_t> data;
-        bool complete = false;
     };
 
     XmodemReceiverPeer(sim::ScriptedLine& line, Request request, bool ymodem = false, bool modem7 = false);

@@ -178,34 +178,6 @@ TEST_F(PtyLineTest, TheTerminalReportsTheSpeedTheBoardSetLast) {
     EXPECT_EQ(terminalSpeed(program.fd()), speed_t(B9600));
 }
 
-TEST_F(PtyLineTest, UnderTheConsoleDriverFlushesDropWhatArrivedAndTheSpeedIsTheLastSet) {
-    sim::PtyLine line(clock, diagnostics);
-    sim::ConsoleTty tty(line, clock);
-    tty.powerUp();
-    tty.optionsSet(swboot::OPT_RAW);
-    Terminal program(line.path());
-
-    program.type("stale bytes");
-    usleep(50000);
-    EXPECT_EQ(tty.flushInput(), swboot::OK);
-    program.type("C");
-    ASSERT_EQ(tty.waitReadable(2000000), 1);
-    uint8_t byte = 0;
-    ASSERT_EQ(tty.read(&byte, 1), 1);
-    EXPECT_EQ(byte, 'C') << "what arrived before the flush is gone, what came after is kept";
-
-    ASSERT_EQ(tty.baudRateSet(38400), swboot::OK);
-    uint32_t speed = 0;
-    ASSERT_EQ(tty.baudRateGet(speed), swboot::OK);
-    EXPECT_EQ(speed, 38400u);
-    EXPECT_EQ(terminalSpeed(program.fd()), speed_t(B38400));
-
-    const uint8_t block[] = {0x01, 0x01, 0xFE, '\n', '\r', 0x1A};
-    EXPECT_EQ(tty.write(block, sizeof block), long(sizeof block));
-    EXPECT_EQ(program.drain(), std::string(reinterpret_cast<const char*>(block), sizeof block))
-        << "raw mode: bytes out unchanged";
-}
-
 // A driver that sends a block and flushes its input at once (the sender of a
 // file transfer does) must find the far end's answer afterwards, even when
 // the answer is already back on the host -- while what came before the block
@@ -236,16 +208,6 @@ TEST_F(PtyLineTest, AnAnswerIsNeverFlushedAwayWithTheInputThatCameBeforeTheBlock
     expectAnswerSurvivesFlushAfterSend(line, clock, program);
 }
 
-TEST_F(TcpLineTest, PortZeroPicksAFreePortAndNamesIt) {
-    sim::TcpLine line(clock, diagnostics, 0);
-    EXPECT_NE(line.port(), 0);
-    ASSERT_FALSE(diagnostics.captured().empty());
-    EXPECT_EQ(diagnostics.captured().front(), "console: tcp 127.0.0.1:" + std::to_string(line.port()));
-    EXPECT_TRUE(line.interactive());
-    TcpClient client(line.port());
-    EXPECT_TRUE(line.connected());
-}
-
 TEST_F(TcpLineTest, APortAlreadyTakenIsAClearError) {
     sim::TcpLine first(clock, diagnostics, 0);
     try {
@@ -259,17 +221,6 @@ TEST_F(TcpLineTest, APortAlreadyTakenIsAClearError) {
 TEST_F(TcpLineTest, IsAPlainCableThatCanBeUnplugged) {
     sim::TcpLine line(clock, diagnostics, 0);
     expectAPlainCableThatCanBeUnplugged(line, [&] { return TcpClient(line.port()); });
-}
-
-TEST_F(TcpLineTest, ASecondClientIsRefusedWithOneLineAndTheFirstKeepsTheLine) {
-    sim::TcpLine line(clock, diagnostics, 0);
-    TcpClient first(line.port());
-    ASSERT_TRUE(line.connected());
-    TcpClient second(line.port());
-    EXPECT_TRUE(line.connected());  // takes the second one in and turns it away
-    EXPECT_EQ(second.drain(), sim::TcpLine::BUSY_TEXT);
-    transmitText(line, "still yours");
-    EXPECT_EQ(first.drain(), "still yours");
 }
 
 TEST_F(TcpLineTest, AnAnswerIsNeverFlushedAwayWithTheInputThatCameBeforeTheBlock) {

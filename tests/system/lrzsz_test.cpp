@@ -75,13 +75,6 @@ TEST_F(LoaderReceives, XmodemChecksumFromSx) {
     EXPECT_GT(double(fromPeer), data.size() * SMALL_BLOCK_OVERHEAD);
 }
 
-TEST_F(LoaderReceives, XmodemCrcFromSx) {
-    SKIP_WITHOUT("sx");
-    auto data = hostFile("data.bin", 20000, 2);
-    ASSERT_TRUE(ran("rbc data.bin", {"sx", "data.bin"}));
-    expectPaddedCopy(board.readFile("data.bin"), data, RECORD);
-}
-
 TEST_F(LoaderReceives, Xmodem1kFromSx) {
     SKIP_WITHOUT("sx");
     auto data = hostFile("data.bin", 100000, 3);
@@ -109,14 +102,6 @@ TEST_F(LoaderReceives, YmodemBatchFromSbKeepsNamesAndExactLengths) {
     expectExactCopy(board.readFile("first.bin"), first);
     expectExactCopy(board.readFile("second.txt"), second);
     EXPECT_FALSE(board.fileExists("xmodem.in"));
-}
-
-TEST_F(LoaderReceives, Ymodem1kFromSb) {
-    SKIP_WITHOUT("sb");
-    auto data = hostFile("data.bin", 100001, 7);
-    ASSERT_TRUE(ran("rb", {"sb", "-k", "data.bin"}));
-    expectExactCopy(board.readFile("data.bin"), data);
-    EXPECT_LT(double(fromPeer), data.size() * LARGE_BLOCK_OVERHEAD) << "1024-byte blocks";
 }
 
 // sb answers the receiver's "G" with 1024-byte blocks and streams them
@@ -149,13 +134,6 @@ TEST_F(LoaderSends, XmodemCrc1kToRx) {
     expectPaddedCopy(readHostFile(host.path() / "log.bin"), data, RECORD);
 }
 
-TEST_F(LoaderSends, XmodemChecksumToRx) {
-    SKIP_WITHOUT("rx");
-    auto data = boardFile("image1", 30001, 22);
-    ASSERT_TRUE(ran("cbske image1", {"rx", "image.bin"}));
-    expectPaddedCopy(readHostFile(host.path() / "image.bin"), data, RECORD);
-}
-
 TEST_F(LoaderSends, YmodemBatchToRbKeepsNamesAndExactLengths) {
     SKIP_WITHOUT("rb");
     auto first = boardFile("first.bin", 40000, 23);
@@ -163,13 +141,6 @@ TEST_F(LoaderSends, YmodemBatchToRbKeepsNamesAndExactLengths) {
     ASSERT_TRUE(ran("sby first.bin notes.txt", {"rb"}));
     expectExactCopy(readHostFile(host.path() / "first.bin"), first);
     expectExactCopy(readHostFile(host.path() / "notes.txt"), second);
-}
-
-TEST_F(LoaderSends, Ymodem1kToRb) {
-    SKIP_WITHOUT("rb");
-    auto data = boardFile("big.bin", 200000, 25);
-    ASSERT_TRUE(ran("sbyk big.bin", {"rb"}));
-    expectExactCopy(readHostFile(host.path() / "big.bin"), data);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The swboot-sim program with its console on a pseudo-terminal or a TCP
 // port, driven as a person at picocom or socat would: the board powers on
 // when the terminal is attached, a terminal that leaves does not stop it,
-// and the next one gets the Boot Menu.
+// the next one gets the Boot Menu, and a second simulator keeps off the board.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -38,6 +38,17 @@ TEST(SimPtyConsole, PowersOnWhenATerminalIsAttachedAndTheNextTerminalGetsTheLine
     std::string path = sim.waitForLine("console: ", 10s);
     ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << sim.diagnostics();
     EXPECT_EQ(std::filesystem::read_symlink(state / "console"), path);
+
+    // A second simulator on the same board names the first and exits; the
+    // board in use keeps its profile.
+    const auto profile = interop::readHostFile(state / "profile.toml");
+    ChildProcess other(SIM, {"--state", state.string(), "--profile", SWBOOT_PROFILES_DIR "/fiber.toml"});
+    EXPECT_EQ(other.wait(10s), 1);
+    EXPECT_NE(other.diagnostics().find("swboot-sim: the state directory " + state.string() + " is in use by process " +
+                                        std::to_string(sim.pid()) + "; one simulator at a time runs a board"),
+              std::string::npos)
+        << other.diagnostics();
+    EXPECT_EQ(interop::readHostFile(state / "profile.toml"), profile);
 
     {
         Terminal first(path);
@@ -93,23 +104,6 @@ TEST(SimTcpConsole, ServesOneClientAtATimeOnTheAnnouncedPort) {
 
     sim.terminate();
     EXPECT_EQ(sim.wait(10s), EXIT_TERMINATED) << sim.diagnostics();
-}
-
-TEST(SimStateLock, ASecondSimulatorOnTheSameBoardNamesTheFirstAndExits) {
-    ScratchDir dir;
-    const std::filesystem::path state = provisionedState(dir);
-    ChildProcess first(SIM, {"--state", state.string(), "--console", "pty"});
-    ASSERT_FALSE(first.waitForLine("swboot-sim: board state in", 10s).empty()) << first.diagnostics();
-    const auto profile = interop::readHostFile(state / "profile.toml");
-    ChildProcess second(SIM, {"--state", state.string(), "--profile", SWBOOT_PROFILES_DIR "/fiber.toml"});
-    EXPECT_EQ(second.wait(10s), 1);
-    EXPECT_NE(second.diagnostics().find("swboot-sim: the state directory " + state.string() + " is in use by process " +
-                                        std::to_string(first.pid()) + "; one simulator at a time runs a board"),
-              std::string::npos)
-        << second.diagnostics();
-    EXPECT_EQ(interop::readHostFile(state / "profile.toml"), profile) << "the board in use keeps its profile";
-    first.terminate();
-    EXPECT_EQ(first.wait(10s), EXIT_TERMINATED);
 }
 
 TEST(SimConsoleOption, RefusesConsolesItDoesNotKnow) {

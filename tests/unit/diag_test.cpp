@@ -343,6 +343,9 @@ TEST(FsTest, WritesAndReadsInTheChosenPieces) {
         {1024, 512, 1024, {512, 512}, {1024, 0}},
         {1025, 512, 1024, {512, 512, 1}, {1024, 1, 0}},
         {1, 1, 1, {1}, {1, 0}},
+        // Exactly as large as the buffers.
+        {0x800000, 1048576, 1048576, std::vector<long>(8, 1048576), {1048576, 1048576, 1048576, 1048576, 1048576,
+                                                                      1048576, 1048576, 1048576, 0}},
     };
     for (const auto& c : cases) {
         FsTestBoard fs(c.file);
@@ -426,14 +429,6 @@ TEST(FsTest, EachFailingFileCallEndsTheTestWithItsMessageAndFreesTheBuffers) {
             EXPECT_EQ(fs.files.imageReads, (std::vector<long>{128, 128, 44, 0})) << "the source is read in 128 bytes";
         }
     }
-}
-
-TEST(FsTest, AFileThatFillsTheBuffersExactlyIsTested) {
-    FsTestBoard fs(0x800000);
-    EXPECT_EQ(fs.run({"1", "1048576", "1048576"}),
-              questions("1", "1048576", "1048576") +
-                  "\nTest will run 1 times (forever if 0)\nFile size:  8388608\n\nIter 1 of 1 -\n");
-    EXPECT_EQ(fs.files.writes.size(), 8u);
 }
 
 // -------------------------------------------------------- directory listing

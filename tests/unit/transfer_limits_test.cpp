@@ -51,61 +51,6 @@ std::string after(const std::string& output, const std::string& marker) {
     return found;
 }
 
-// The sender gives up on the end of the file after eleven unanswered EOTs,
-// fifteen seconds apart, reporting the 2nd to the 10th (p).
-TEST(TransferLimits, TheSenderSendsElevenEotsFifteenSecondsApart) {
-    SenderToPeer s(100);
-    s.peer.eotAcknowledged = 1000;  // never
-    EXPECT_EQ(s.loader->xmodem.xmodem("sbp data.bin"), -1);
-    EXPECT_EQ(s.peer.eotsHeard(), 11u);
-    EXPECT_EQ(after(s.board.output(), "EOT not ACKed, try "), "2, 3, 4, 5, 6, 7, 8, 9, 10");
-    const std::vector<int64_t> at = s.peer.timesOf(PEER_EOT);
-    ASSERT_EQ(at.size(), 11u);
-    for (size_t i = 1; i < at.size(); ++i) {
-        EXPECT_EQ(at[i] - at[i - 1], 15 * MICROS_PER_SECOND) << "EOT " << i + 1;
-    }
-}
-
-// The sender reads for a receiver's request one second at a time and gives
-// up after 120 reads without one: a request in the 121st second of waiting
-// still starts the transfer, one in the 122nd is too late.
-TEST(TransferLimits, TheSenderWaitsHundredAndTwentyUnansweredReadsForARequest) {
-    const struct {
-        double requestAtSeconds;
-        int result;
-    } cases[] = {{120.9, 0}, {121.9, -1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.requestAtSeconds);
-        SenderToPeer s(100, Request::Crc, c.requestAtSeconds);
-        EXPECT_EQ(s.loader->xmodem.xmodem("sb data.bin"), c.result);
-        EXPECT_EQ(s.peer.blocks().size(), c.result == 0 ? 1u : 0u);
-    }
-}
-
-// The receiver waits three seconds for each field of a block after its
-// start byte: a block number 2.9 s late is taken, 3.1 s late is not.
-TEST(TransferLimits, TheReceiverWaitsThreeSecondsForTheFieldsOfABlock) {
-    const struct {
-        int64_t gapMillis;
-        bool taken;
-    } cases[] = {{2900, true}, {3100, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.gapMillis);
-        TestBoard board;
-        LoaderOnBoard loader(board);
-        const std::vector<uint8_t> block = xmodemBlock(1, std::vector<uint8_t>(128, 'A'), true);
-        const int64_t start = board.clock().nowMicros() + RECEIVER_ASKED_MICROS;
-        board.line().deliverAt(start, std::vector<uint8_t>(block.begin(), block.begin() + 1));
-        board.line().deliverAt(start + c.gapMillis * 1000, std::vector<uint8_t>(block.begin() + 1, block.end()));
-        board.line().deliverAt(start + 20 * MICROS_PER_SECOND, std::vector<uint8_t>{PEER_EOT});
-        loader->xmodem.xmodem("-rcbe x.bin");
-        EXPECT_EQ(board.fileExists("x.bin"), c.taken);
-        if (c.taken) {
-            EXPECT_EQ(board.readFile("x.bin"), std::vector<uint8_t>(128, 'A'));
-        }
-    }
-}
-
 // Answers each board byte among the triggers (up to `times` of them) with
 // the answer, the given time after the reply delay.
 class Answering : public LinePeer {
@@ -221,17 +166,8 @@ std::string lineOf(long length) { return "line " + std::to_string(length); }
 // board's checksum, and a CAN-CAN on the next request. Returns how long
 // after its checksum the board asked for the first block.
 std::string modem7NameToBoard(size_t slowStep, double seconds) {
-    const std::string form = "FOO     TXT";
-    uint8_t sum = PEER_SUB;
-    std::vector<ScriptPeer::Step> steps{{PEER_NAK, {PEER_ACK, static_cast<uint8_t>(form[0])}}};
-    for (size_t i = 1; i < form.size(); ++i) {
-        steps.push_back({PEER_ACK, {static_cast<uint8_t>(form[i])}});
-    }
-    for (char c : form) {
-        sum = static_cast<uint8_t>(sum + c);
-    }
-    steps.push_back({PEER_ACK, {PEER_SUB}});
-    steps.push_back({sum, {PEER_ACK}});
+    uint8_t sum = 0;
+    std::vector<ScriptPeer::Step> steps = modem7NameSteps("FOO     TXT", sum);
     steps.push_back({PEER_NAK, {PEER_CAN, PEER_CAN}});
     TestBoard board;
     LoaderOnBoard loader(board);
@@ -298,6 +234,20 @@ std::string codeLoadError(XmodemSenderPeer::Protocol protocol, const std::vector
     return error.empty() ? "no error" : "ERROR: " + error.substr(0, error.find(", "));
 }
 
+// A receiving board ("-rcbe x.bin") given block 1 of 128 'A's with a pause
+// after its first `at` bytes, then an EOT: whether the block was taken.
+std::string blockWithPause(size_t at, double seconds) {
+    TestBoard board;
+    LoaderOnBoard loader(board);
+    const auto block = xmodemBlock(1, std::vector<uint8_t>(128, 'A'), true);
+    const int64_t start = board.clock().nowMicros() + RECEIVER_ASKED_MICROS;
+    board.line().deliverAt(start, std::vector<uint8_t>(block.begin(), block.begin() + static_cast<long>(at)));
+    board.line().deliverAt(start + micros(seconds), std::vector<uint8_t>(block.begin() + static_cast<long>(at), block.end()));
+    board.line().deliverAt(start + 20 * MICROS_PER_SECOND, std::vector<uint8_t>{PEER_EOT});
+    loader->xmodem.xmodem("-rcbe x.bin");
+    return !board.fileExists("x.bin") ? "not taken" : board.readFile("x.bin") == std::vector<uint8_t>(128, 'A') ? "taken" : "changed";
+}
+
 struct Edge {
     const char* limit;
     // What the board did with the setting (seconds, a size, a count).
@@ -336,21 +286,27 @@ const std::vector<Edge>& edges() {
              return r.receive(peer, "-rcb x.bin");
          },
          {{4.9, "result 0, NAK 1, CAN 0, file 128"}, {5.1, "result -1, NAK 10, CAN 0, file 128"}}},
+        {"receiver: the fields after a block's start byte may each take 3 s",
+         [](double seconds) { return blockWithPause(1, seconds); }, {{2.9, "taken"}, {3.1, "not taken"}}},
         {"receiver: the data bytes of a block may pause 1 s",
+         [](double seconds) { return blockWithPause(60, seconds); }, {{0.9, "taken"}, {1.1, "not taken"}}},
+        {"sender: 120 reads of 1 s for the receiver's request, then it gives up",
          [](double seconds) {
-             TestBoard board;
-             LoaderOnBoard loader(board);
-             ScriptPeer peer(board.line(), {});
-             const auto block = xmodemBlock(1, std::vector<uint8_t>(128, 'A'), true);
-             const int64_t start = board.clock().nowMicros() + RECEIVER_ASKED_MICROS;
-             board.line().deliverAt(start, std::vector<uint8_t>(block.begin(), block.begin() + 60));
-             board.line().deliverAt(start + micros(seconds), std::vector<uint8_t>(block.begin() + 60, block.end()));
-             board.line().deliverAt(start + 20 * MICROS_PER_SECOND, std::vector<uint8_t>{PEER_EOT});
-             board.line().deliverAt(start + 21 * MICROS_PER_SECOND, std::vector<uint8_t>{PEER_EOT});
-             loader->xmodem.xmodem("-rcbe x.bin");
-             return std::string(board.fileExists("x.bin") ? "taken" : "not taken");
+             SenderToPeer s(100, Request::Crc, seconds);
+             const int result = s.loader->xmodem.xmodem("sb data.bin");
+             return "result " + std::to_string(result) + ", " + count("blocks", s.peer.blocks().size()) + ", " +
+                    after(s.board.output(), "Remote System ");
          },
-         {{0.9, "taken"}, {1.1, "not taken"}}},
+         {{120.9, "result 0, blocks 1, "}, {121.9, "result -1, blocks 0, Not Responding"}}},
+        {"sender: eleven unanswered EOTs 15 s apart, the 2nd to the 10th reported (p)",
+         [](double) {
+             SenderToPeer s(100);
+             s.peer.eotAcknowledged = 1000;  // never
+             const int result = s.loader->xmodem.xmodem("sbp data.bin");
+             return "result " + std::to_string(result) + "; " + gaps(s.peer.timesOf(PEER_EOT)) + "; " +
+                    after(s.board.output(), "EOT not ACKed, try ");
+         },
+         {{0, "result -1; 15 15 15 15 15 15 15 15 15 15; 2, 3, 4, 5, 6, 7, 8, 9, 10"}}},
         {"sender: ten transmissions of an unanswered block, 10 s apart, then five CANs",
          [](double) {
              SenderAfterRequest s(100);
@@ -389,9 +345,10 @@ const std::vector<Edge>& edges() {
              board.line().deliverAt(start + micros(seconds), std::vector<uint8_t>{PEER_CAN});
              XmodemReceiverPeer peer(board.line(), Request::Crc);
              peer.start(start + 10 * MICROS_PER_SECOND);
-             return "result " + std::to_string(loader->xmodem.xmodem("sb data.bin"));
+             const int result = loader->xmodem.xmodem("sb data.bin");
+             return "result " + std::to_string(result) + "; " + after(board.output(), "Send Canceled by ");
          },
-         {{2.9, "result -1"}, {3.1, "result 0"}}},
+         {{2.9, "result -1; CAN-CAN"}, {3.1, "result 0; "}}},
         {"sender: after the YMODEM header's ACK, 11 reads of 2 s for the request",
          [](double seconds) {
              SenderAfterRequest s(100);

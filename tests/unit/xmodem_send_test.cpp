@@ -108,27 +108,6 @@ TEST_F(XmodemSendTest, YmodemSendsOneKBlocksOnlyToAReceiverAskingForThem) {
     }
 }
 
-TEST_F(XmodemSendTest, OneKBlocksFallBackTo128ForTheTail) {
-    // 5 records: no more than 7 are left at the first block; 12 records: one
-    // 1K block, then 4 left.
-    const std::vector<uint8_t> allShort(5, PEER_SOH);
-    const std::vector<uint8_t> oneLong{PEER_STX, PEER_SOH, PEER_SOH, PEER_SOH, PEER_SOH};
-    for (const auto& [size, starts] : {std::pair{size_t{600}, allShort}, std::pair{size_t{1500}, oneLong}}) {
-        std::vector<uint8_t> data = plant("data.bin", size);
-        XmodemReceiverPeer& peer = receiver(Request::Crc);
-        EXPECT_EQ(xmodem("sbk data.bin"), 0);
-        std::vector<uint8_t> seen;
-        std::vector<int> numbers;
-        for (const auto& block : peer.blocks()) {
-            seen.push_back(block.start);
-            numbers.push_back(block.number);
-        }
-        EXPECT_EQ(seen, starts) << size;
-        EXPECT_EQ(numbers, (std::vector<int>{1, 2, 3, 4, 5})) << size;
-        EXPECT_EQ(peer.files()[0].data, padded(data, (size + 127) / 128 * 128, PEER_SUB)) << size;
-    }
-}
-
 TEST_F(XmodemSendTest, OneKBlocksFallBackTo128AfterExcessiveErrors) {
     std::vector<uint8_t> data = plant("big.bin", 8192);
     XmodemReceiverPeer& peer = receiver(Request::Crc);
@@ -142,7 +121,7 @@ TEST_F(XmodemSendTest, OneKBlocksFallBackTo128AfterExcessiveErrors) {
     }
     EXPECT_EQ(peer.blocks()[7].start, PEER_SOH);
     EXPECT_EQ(peer.blocks()[7].number, 2);
-    EXPECT_EQ(peer.blocks().size(), 7u + 56u);
+    ASSERT_EQ(peer.blocks().size(), 7u + 56u);
     EXPECT_EQ(peer.files()[0].data, data);
 }
 
@@ -309,22 +288,6 @@ TEST_F(XmodemSendTest, MissingOrEmptyFilesAreNotSent) {
     EXPECT_EQ(xmodem("sb empty.bin"), -1);
     EXPECT_EQ(board.output(), cookedText("\r\nRequested file size is 0\n\r"));
     EXPECT_EQ(board.board().tty().optionsGet(), swboot::OPT_TERMINAL);
-}
-
-TEST_F(XmodemSendTest, CanCanDuringTheHandshakeCancels) {
-    plant("data.bin", 100);
-    ScriptPeer listener(board.line(), {});
-    board.line().deliverAt(FIRST_REQUEST_AT, std::vector<uint8_t>{PEER_CAN, PEER_CAN});
-    EXPECT_EQ(xmodem("sb data.bin"), -1);
-    EXPECT_TRUE(outputHas(cookedText("\r\nSend Canceled by CAN-CAN\n\r")));
-}
-
-TEST_F(XmodemSendTest, SilentReceiverIsGivenUp) {
-    plant("data.bin", 100);
-    ScriptPeer listener(board.line(), {});
-    EXPECT_EQ(xmodem("sb data.bin"), -1);
-    EXPECT_TRUE(outputHas(cookedText("\r\nRemote System Not Responding\n\r")));
-    EXPECT_EQ(listener.countOf(PEER_SOH), 0u);
 }
 
 }  // namespace
