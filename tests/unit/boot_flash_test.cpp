@@ -97,23 +97,6 @@ TEST(BootCodeOption, OnlyYesUpdatesAndARefusedFileLeavesTheRegionAsItWas) {
     }
 }
 
-TEST(BootCodeOption, PowerLostDuringTheUpdateLeavesABoardThatWillNotStart) {
-    TestBoard board;
-    int programs = 0;
-    board.board().flash().setCellHook([&](const sim::StrataFlash::CellWork& work) {
-        if (work.kind == sim::StrataFlash::CellWork::Kind::Program && ++programs == 2000) {
-            throw sim::BoardPowerOff{"power lost", 0};
-        }
-    });
-    loadThen(board, imageWithBootCode(swboot::tool::bootCodeBuild(5)), {"7", "y"});
-    EXPECT_NE(board.diagnosticsText().find("power lost"), std::string::npos);
-    board.board().flash().setCellHook({});
-    EXPECT_EQ(board.run(), sim::EXIT_BRICKED);
-    EXPECT_EQ(board.diagnostics().back(),
-              "board: will not start: the reset vector 0xfffffffc is erased (0xffffffff): there is no boot code to "
-              "start (swboot-sim flash-boot --state DIR FILE writes boot code as a probe would)");
-}
-
 // The probe writes a boot code whole; then the reset vector is changed in
 // the cells, or the region's second block goes through more erase and
 // program work. Only a branch at the reset vector over blocks left whole
@@ -228,18 +211,6 @@ TEST(FlashDiagnostics, OnePassTestsEverySectorBelowTheBootCodeAndTheVolumeIsForm
     const std::string next = plainText(board.output()).substr(plainText(board.output()).rfind("Flash Diagnostics passed"));
     EXPECT_NE(next.find("\nusrTffsConfig returned 0x"), std::string::npos) << next;
     EXPECT_NE(next.find("\n\nTFFS Formatted....Device details...\n"), std::string::npos) << next;
-}
-
-// The erases reach the volume at once, as on the board: its files are gone
-// in the same session, and option 1 finds no code to start.
-TEST(FlashDiagnostics, TheVolumeIsGoneAtOnceAndTheCodeNoLongerStarts) {
-    MenuBoard menu(Code::Good);
-    EXPECT_EQ(menu.run({"6", "y", "1", "1"}), 0) << menu.board.diagnosticsText();
-    const std::string text = menu.menuText();
-    const size_t passed = text.find("Flash Diagnostics passed");
-    ASSERT_NE(passed, std::string::npos) << text;
-    EXPECT_FALSE(menu.handedOver()) << text.substr(passed);
-    EXPECT_TRUE(menu.board.volume().storedFiles().empty());
 }
 
 TEST(FlashDiagnostics, AStuckBitEndsTheTestWithTheTwoLines) {

@@ -72,19 +72,6 @@ TEST(Startup, AFreshBoardIsFormattedAndEntersTheMenuWithoutCode) {
     EXPECT_FALSE(handedOver(board));
 }
 
-TEST(Startup, TheSecondBootFindsTheVolumeAndTheDirectory) {
-    TestBoard board;
-    board.typeVpdAnswers();
-    board.typeLines({"9", "y"});
-    EXPECT_EQ(board.run(), 0);
-    EXPECT_EQ(board.board().powerOnCount(), 2);
-    std::string second = after(console(board), "Are you SURE you want to reset");
-    EXPECT_EQ(countOf(second, "formatting"), 0u);
-    EXPECT_EQ(countOf(second, "dimInitialize returned"), 0u);
-    EXPECT_EQ(countOf(second, BANNER), 1u);
-    EXPECT_EQ(board.readText("boot.dim"), DEFAULT_DIM);
-}
-
 // Register, value pairs of the CPLD writes.
 std::vector<std::pair<int, int>> writesOf(const std::vector<sim::Cpld::Write>& writes, size_t count) {
     std::vector<std::pair<int, int>> pairs;
@@ -338,13 +325,6 @@ TEST(BootDecision, ABadActiveImageFallsBackToAGoodBackup) {
     EXPECT_EQ(board.board().cpld().reg(1), LED_PATTERN_RUNNING);
 }
 
-TEST(BootDecision, TheBackupTakenStartsWhenNothingIsTyped) {
-    TestBoard board;
-    boot(board, Code::BadWithGoodBackup);
-    expectCodeStarted(board);
-    EXPECT_THAT(console(board), HasSubstr("Operational Code Date: backup code\n"));
-}
-
 TEST(BootDecision, BothImagesBadEnterTheMenuWithoutCode) {
     TestBoard board;
     board.formatVolume();
@@ -365,12 +345,7 @@ TEST(BootDecision, BothImagesBadEnterTheMenuWithoutCode) {
 
 // ---------------------------------------------------------------- failures
 
-TEST(Startup, TheConsoleRunsWithoutTheMonitorTrapAtNineSixHundred) {
-    TestBoard board;
-    boot(board, Code::Good, {"2"});
-    EXPECT_EQ(board.board().tty().optionsGet(), OPT_TERMINAL & ~OPT_MON_TRAP);
-    EXPECT_EQ(board.board().tty().speed(), 9600u);
-    // A failed speed request is reported and startup goes on.
+TEST(Startup, AFailedSpeedRequestIsReportedAndStartupGoesOn) {
     TestBoard failing;
     failing.board().tty().setSpeedSetFault(true);
     boot(failing, Code::Good, {"2"});
