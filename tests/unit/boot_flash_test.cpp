@@ -304,18 +304,4 @@ TEST(FlashDiagnostics, ACountThatIsNotANumberIsRefusedBeforeAnythingIsErased) {
     }
 }
 
-TEST(FlashDiagnostics, AnEraseThatFailsResetsTheBoard) {
-    sim::BoardOptions options;
-    // A bit stuck at 0 fails the erase itself.
-    options.profile.flash.stuckBits.push_back({0xFE040100, 0x00010000, false});
-    TestBoard board(options);
-    board.formatVolume();
-    board.typeLines({"6", "y", "1"});
-    board.run();
-    EXPECT_EQ(board.board().lastResetCause(), "CPLD reset request") << board.diagnosticsText();
-    EXPECT_EQ(board.board().powerOnCount(), 2);
-    EXPECT_EQ(countOf(plainText(board.output()), "Erasing sector 1\n"), 1u);
-    EXPECT_EQ(countOf(plainText(board.output()), "Verify sector 1 erased\n"), 0u);
-}
-
 }  // namespace

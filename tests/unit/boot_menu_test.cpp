@@ -202,17 +202,6 @@ TEST(BootMenu, OptionFourteenListsTheVolumeAndStaysAtItsRoot) {
         << text;
 }
 
-TEST(BootMenu, OptionFifteenShowsTheDirectoryFile) {
-    MenuBoard menu(MenuBoard::Code::Good);
-    EXPECT_EQ(menu.run({"15"}), 0);
-    std::string expected = PROMPT + "15\n\nsize is " + std::to_string(DEFAULT_DIM.size()) + " \n";
-    int n = 0;
-    for (const char* line : {"---IMAGE---", "active", "active", "image1", "0", "default image"}) {
-        expected += "boot.dim " + std::to_string(++n) + " :\t\t " + line + " \n";
-    }
-    EXPECT_EQ(menu.afterList(), expected + PROMPT);
-}
-
 TEST(BootMenu, BaudRateOptionChangesTheLineUntilTheNextReset) {
     MenuBoard menu(MenuBoard::Code::None);
     EXPECT_EQ(menu.run({"2", "8", "9", "y"}), 0);

@@ -44,14 +44,6 @@ TEST_F(EventLogTest, AMissingFileIsCreatedErasedAndRendersAsOneMessagePadded) {
     EXPECT_EQ(rendered(), "\r\nMessage Log Empty" + std::string(1005, ' '));
 }
 
-TEST_F(EventLogTest, AConsistentFileIsKeptAndRecordingGoesOnAfterIt) {
-    std::vector<uint8_t> log = logWithEvents(10);
-    board.writeFile("log2.bin", log);
-    init();
-    EXPECT_EQ(logFile(), log);
-    EXPECT_EQ(loader->eventLog.next(), 10u);
-}
-
 TEST_F(EventLogTest, InconsistentFilesAreErasedAtStartup) {
     struct Case {
         const char* what;

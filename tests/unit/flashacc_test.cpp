@@ -220,16 +220,6 @@ std::vector<uint8_t> startableBootCode(uint8_t seed) {
     return code;
 }
 
-TEST(BootCodeUpdate, WritesTheFileAndReportsEvery64KiB) {
-    FlashBench bench;
-    const auto file = startableBootCode(9);
-    EXPECT_EQ(bench.update(file), BOOT_CODE_UPDATED);
-    EXPECT_EQ(bench.said, "Erasing Boot Flash.....Done.\n" + testing_support::boot::bootCodeWriteProgress());
-    EXPECT_TRUE(bench.region() == file);
-    EXPECT_EQ(bench.erased, (std::vector<uint32_t>{0xFFF00000, 0xFFF40000, 0xFFF80000, 0xFFFC0000}));
-    EXPECT_EQ(bench.programs.size(), BOOT_FLASH_SIZE / 64);
-}
-
 TEST(BootCodeUpdate, RefusesAFileTheBoardCouldNotStartFromWithoutErasing) {
     FlashBench bench;
     const std::string unchanged = "the boot flash was not changed.\n";
