@@ -336,29 +336,10 @@ std::vector<Scenario> scenarios() {
          },
          {"old code", "new code"},
          {{"image1", {OLD_IMAGE, NEW_IMAGE}}, {"image2", {BACKUP_IMAGE}}}},
-        {"imageInstall of a new image, backup present",
-         [](TestBoard& board) {
-             twoGoodImages(board);
-             board.writeFile("xcode.bin", NEW_IMAGE);
-         },
-         [](TestBoard&, LoaderOnBoard& loader) {
-             loader->dim.dimInitialize();
-             loader->dim.imageInstall("xcode.bin", "image1");
-         },
-         {"old code", "new code"},
-         {{"image1", {OLD_IMAGE, NEW_IMAGE}}, {"image2", {BACKUP_IMAGE}}}},
         {"backup activation (option 11)", twoGoodImages,
          [](TestBoard&, LoaderOnBoard& loader) {
              loader->dim.dimInitialize();
              loader->dim.backupImageActivate();
-         },
-         {"old code", "backup code"},
-         {{"image1", {OLD_IMAGE}}, {"image2", {BACKUP_IMAGE}}}},
-        {"image directory rewrite (activate, then initialise)", twoGoodImages,
-         [](TestBoard&, LoaderOnBoard& loader) {
-             loader->dim.dimInitialize();
-             loader->dim.dimImageActivate("image2");
-             loader->dim.dimInitialize();
          },
          {"old code", "backup code"},
          {{"image1", {OLD_IMAGE}}, {"image2", {BACKUP_IMAGE}}}},

@@ -214,14 +214,4 @@ TEST(BootMenu, BaudRateOptionChangesTheLineUntilTheNextReset) {
     EXPECT_EQ(menu.board.board().tty().speed(), 9600u);
 }
 
-TEST(BootMenu, ALongAnswerIsOneAnswer) {
-    MenuBoard menu(MenuBoard::Code::Good);
-    // "13" and blanks to 79 characters, then "99" and blanks to 100.
-    std::string line = "13" + std::string(77, ' ') + "99" + std::string(19, ' ');
-    EXPECT_EQ(menu.run({line, "15"}), 0);
-    std::string text = menu.afterList();
-    EXPECT_EQ(countOf(text, "Options available"), 0u) << text;
-    EXPECT_NE(text.find("/DskVol/files\n" + PROMPT + "15\n\nsize is"), std::string::npos) << text;
-}
-
 }  // namespace

@@ -42,9 +42,7 @@ protected:
 
     // A board as provisioned, with the given image active.
     void provision(const std::vector<uint8_t>& image) {
-        board.formatVolume();
-        auto vpd = sim::vpdRecord(board.board().options().profile);
-        board.writeFile("vpd.bin", std::vector<uint8_t>(vpd.begin(), vpd.end()));
+        board.formatVolume();  // with the profile's vpd.bin
         board.writeFile("image1", image);
         board.writeFile("boot.dim", "---IMAGE---\nactive\nactive\nimage1\n0\ndemo\n");
     }
