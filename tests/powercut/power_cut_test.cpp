@@ -219,10 +219,6 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
         outcome.problem += outcome.bricked ? " boot code not the probe's;" : " started from a changed boot code;";
     }
     const std::map<std::string, std::string> filesAfter = volumeFiles(board);
-    // An install cut short is finished at the power-up: no image is left aside.
-    for (const auto& [name, bytes] : filesAfter) {
-        outcome.problem += name.ends_with(".prev") ? " " + name + " left;" : "";
-    }
     // No cut leaves more on the volume than it holds (the simulator would
     // refuse to start on it).
     if (const std::string full = board.volume().capacityProblem(); !full.empty()) {

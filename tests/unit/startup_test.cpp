@@ -214,6 +214,37 @@ TEST(Startup, AnExistingImage1IsKeptAndCodeBinLeftAlone) {
     EXPECT_THAT(console(board), HasSubstr("Operational Code Date: kept\n"));
 }
 
+// An install moves the old image aside as "<name>.prev" before the new one
+// takes its name; a cut between the two leaves the aside file alone, a cut
+// after the second leaves both.
+TEST(Startup, AnInstallCutShortIsFinishedBeforeTheDirectoryIsRead) {
+    const struct {
+        const char* what;
+        bool newInPlace;
+        const char* started;
+    } cases[] = {
+        {"only the old image, moved aside", false, "old code"},
+        {"the new image in place, the old one aside", true, "new code"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestBoard board;
+        board.formatVolume();
+        board.writeFile("boot.dim", TWO_IMAGES);
+        board.writeFile("image2", goodImage({.timestamp = "backup code"}));
+        board.writeFile("image1.prev", goodImage({.timestamp = "old code"}));
+        if (c.newInPlace) {
+            board.writeFile("image1", goodImage({.timestamp = "new code"}));
+        }
+        EXPECT_EQ(board.run(), 0);
+        EXPECT_EQ(countOf(console(board), "failed crc check"), 0u);
+        EXPECT_THAT(console(board), HasSubstr(std::string("Operational Code Date: ") + c.started + "\n"));
+        EXPECT_FALSE(board.fileExists("image1.prev"));
+        EXPECT_TRUE(board.fileExists("image2"));
+        EXPECT_EQ(board.readText("boot.dim"), TWO_IMAGES);
+    }
+}
+
 // ------------------------------------------------------- the two-second choice
 
 // Two enters the menu; any other answer asks again.
