@@ -126,12 +126,7 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
     TestBoard board;
     board.formatVolume();
     s.prepare(board);
-    const auto bootRegion = [&board] {
-        auto bytes = board.board().flashCells().view(swboot::BOOT_FLASH_BASE - swboot::FLASH_BASE,
-                                                     swboot::BOOT_FLASH_SIZE);
-        return std::vector<uint8_t>(bytes.begin(), bytes.end());
-    };
-    const std::vector<uint8_t> bootCodeBefore = bootRegion();
+    const std::vector<uint8_t> bootCodeBefore = board.bootCodeRegion();
     const std::map<std::string, std::string> filesBefore = volumeFiles(board);
     const std::vector<uint8_t> probed = swboot::tool::bootCodeBuild(9);
     const bool mayBrick = !s.newBootCode.empty();
@@ -213,7 +208,7 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
     }
     // Whatever the board started from is one whole boot code: the old one,
     // the new one, or the probe's.
-    const std::vector<uint8_t> region = bootRegion();
+    const std::vector<uint8_t> region = board.bootCodeRegion();
     if (region != bootCodeBefore && !(mayBrick && region == s.newBootCode) &&
         !(outcome.bricked && region == probed)) {
         outcome.problem += outcome.bricked ? " boot code not the probe's;" : " started from a changed boot code;";

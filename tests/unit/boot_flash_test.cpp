@@ -22,11 +22,6 @@ using namespace testing_support::boot;
 
 constexpr uint32_t REGION_OFFSET = swboot::BOOT_FLASH_BASE - swboot::FLASH_BASE;
 
-std::vector<uint8_t> region(TestBoard& board) {
-    auto bytes = board.board().flashCells().view(REGION_OFFSET, swboot::BOOT_FLASH_SIZE);
-    return {bytes.begin(), bytes.end()};
-}
-
 // An image whose boot code component holds these bytes.
 std::vector<uint8_t> imageWithBootCode(const std::vector<uint8_t>& bootCode) {
     swboot::tool::ImageBuildInput input;
@@ -46,9 +41,7 @@ std::string loadThen(TestBoard& board, const std::vector<uint8_t>& image, const 
     OperatorAfterTransfer peer(board, image, then);
     peer.listenFrom(0);
     EXPECT_EQ(board.run(), 0) << board.diagnosticsText();
-    std::string text = plainText(board.output());
-    size_t at = text.find("[Boot Menu] 7\n");
-    return at == std::string::npos ? text : text.substr(at);
+    return fromMark(plainText(board.output()), "[Boot Menu] 7\n");
 }
 
 TEST(BootCodeOption, WritesTheLoadedBootCodeByteForByteAndTheBoardStillStarts) {
@@ -60,7 +53,7 @@ TEST(BootCodeOption, WritesTheLoadedBootCodeByteForByteAndTheBoardStillStarts) {
     EXPECT_EQ(loadThen(board, imageWithBootCode(bootCode), {"7", "y"}),
               "[Boot Menu] 7\nDo you wish to update Boot Code? (y/n) y\nErasing Boot Flash.....Done.\n" +
                   bootCodeWriteProgress() + "Boot code updated\n" + PROMPT);
-    EXPECT_TRUE(region(board) == bootCode);
+    EXPECT_TRUE(board.bootCodeRegion() == bootCode);
     // Power on again: the new boot code starts.
     board.type("2");
     EXPECT_EQ(board.run(), 0);
@@ -87,11 +80,11 @@ TEST(BootCodeOption, OnlyYesUpdatesAndARefusedFileLeavesTheRegionAsItWas) {
     };
     for (const Case& c : cases) {
         TestBoard board;
-        const auto before = region(board);
+        const auto before = board.bootCodeRegion();
         const std::string text =
             loadThen(board, imageWithBootCode(std::vector<uint8_t>(c.bootCodeSize, 0x3C)), c.typed);
         EXPECT_EQ(text, "[Boot Menu] 7\nDo you wish to update Boot Code? (y/n) " + c.after) << c.typed[1];
-        EXPECT_TRUE(region(board) == before) << c.typed[1];
+        EXPECT_TRUE(board.bootCodeRegion() == before) << c.typed[1];
         // The lock bits are cleared only once the operator said yes.
         EXPECT_EQ(board.board().flash().blockLocked(0, 124), c.typed[1] != "y") << c.typed[1];
     }
@@ -161,7 +154,7 @@ TEST(BrickedBoard, OnlyABranchAtTheResetVectorOverBlocksWrittenWholeStarts) {
             program(HALF, HALF);
         }
         // Torn, yet holding the code: the second half is filler, erased bytes.
-        EXPECT_EQ(region(board) == code, c.after != After::Erased)
+        EXPECT_EQ(board.bootCodeRegion() == code, c.after != After::Erased)
             << std::hex << c.at << " " << c.word << " " << static_cast<int>(c.after);
         EXPECT_EQ(board.run(), c.starts ? 0 : sim::EXIT_BRICKED) << std::hex << c.at << " " << c.word << " " << static_cast<int>(c.after);
         EXPECT_EQ(board.output().empty(), !c.starts) << std::hex << c.at << " " << c.word << " " << static_cast<int>(c.after);
@@ -178,14 +171,12 @@ std::string diagnosticsRun(TestBoard& board, const std::string& iterations) {
     board.formatVolume();
     board.typeLines({"6", "y", iterations});
     EXPECT_EQ(board.run(), 0) << board.diagnosticsText();
-    std::string text = plainText(board.output());
-    size_t at = text.find("[Boot Menu] 6\n");
-    return at == std::string::npos ? text : text.substr(at);
+    return fromMark(plainText(board.output()), "[Boot Menu] 6\n");
 }
 
 TEST(FlashDiagnostics, OnePassTestsEverySectorBelowTheBootCodeAndTheVolumeIsFormattedNextTime) {
     TestBoard board;
-    const auto bootRegion = region(board);
+    const auto bootRegion = board.bootCodeRegion();
     const std::string text = diagnosticsRun(board, "1");
     const std::string head =
         "[Boot Menu] 6\n\n\nDo you wish to run flash diagnostics? (Boot code region will not be tested.) (y/n): y\n"
@@ -203,7 +194,7 @@ TEST(FlashDiagnostics, OnePassTestsEverySectorBelowTheBootCodeAndTheVolumeIsForm
     EXPECT_EQ(countOf(text, "Writing sector "), 124u);
     EXPECT_EQ(board.board().flash().eraseCount(0, 123), 2u);
     EXPECT_EQ(board.board().flash().eraseCount(1, 124), 0u);
-    EXPECT_TRUE(region(board) == bootRegion);
+    EXPECT_TRUE(board.bootCodeRegion() == bootRegion);
     EXPECT_TRUE(board.board().flashCells().unitErased(0));
 
     board.type("");

@@ -17,6 +17,7 @@ using ::testing::HasSubstr;
 using namespace swboot;
 using namespace testing_support::boot;
 using testing_support::countOf;
+using testing_support::fromMark;
 using testing_support::BootEnd;
 using testing_support::bootOnPlatform;
 using testing_support::plainText;
@@ -33,11 +34,6 @@ const std::string CHOICE =
 // prints whatever the flash translation layer answered.
 std::string console(TestBoard& board) {
     return std::regex_replace(plainText(board.output()), std::regex("returned 0x[0-9a-f]+"), "returned 0x?");
-}
-
-std::string after(const std::string& text, const std::string& mark) {
-    size_t at = text.find(mark);
-    return at == std::string::npos ? "(\"" + mark + "\" not shown)" : text.substr(at);
 }
 
 bool handedOver(TestBoard& board) { return board.board().core().handoverCount() == 1; }
@@ -257,7 +253,7 @@ TEST(AutoBoot, TwoEntersTheMenuAndAnyOtherAnswerAsksAgain) {
             shown += CHOICE + line + "\n\n";
         }
         boot(board, Code::Good, typed);
-        EXPECT_EQ(after(console(board), BANNER), shown + OPTION_LIST + "[Boot Menu] ") << typed[0];
+        EXPECT_EQ(fromMark(console(board), BANNER), shown + OPTION_LIST + "[Boot Menu] ") << typed[0];
         EXPECT_FALSE(handedOver(board)) << typed[0];
     }
 }
@@ -299,7 +295,7 @@ TEST(AutoBoot, EachAskingWaitsAFreshTwoSecondsAndAnAnswerAfterThemIsTooLate) {
     testing_support::OnSent typist(board, answersAfter(1900000, {"x", "2"}));
     boot(board, Code::Good);
     EXPECT_FALSE(handedOver(board));
-    EXPECT_EQ(after(console(board), BANNER),
+    EXPECT_EQ(fromMark(console(board), BANNER),
               BANNER + CHOICE + "x\n\n" + CHOICE + "2\n\n" + OPTION_LIST + "[Boot Menu] ");
     TestBoard late;
     testing_support::OnSent lateTypist(late, answersAfter(2100000, {"2"}));
@@ -333,7 +329,7 @@ TEST(BootDecision, BothImagesBadEnterTheMenuWithoutCode) {
     board.writeFile("image2", "damaged too");
     board.type("1");
     EXPECT_EQ(board.run(), 0);
-    EXPECT_EQ(after(console(board), BANNER),
+    EXPECT_EQ(fromMark(console(board), BANNER),
               BANNER + " active image failed crc check. activating backup image \n" +
                   " backup image failed crc check. \n" + "Operational code CRC is invalid.\n" + OPTION_LIST +
                   "[Boot Menu] 1\nERROR: Operational code CRC is not valid, you must load new code.\n\n[Boot Menu] ");

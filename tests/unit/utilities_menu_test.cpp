@@ -32,9 +32,7 @@ std::string bootMenuSession(const std::vector<std::string>& lines, sim::BoardOpt
     board.formatVolume();
     board.typeLines(lines);
     board.run();
-    std::string text = plainText(board.output());
-    size_t at = text.find(testing_support::boot::PROMPT);
-    return at == std::string::npos ? text : text.substr(at);
+    return testing_support::fromMark(plainText(board.output()), testing_support::boot::PROMPT);
 }
 
 std::string fans(const char* states) {
