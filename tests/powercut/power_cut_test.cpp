@@ -60,8 +60,6 @@ struct Scenario {
     std::map<std::string, std::vector<std::vector<uint8_t>>> kept;
     // Run the operation as a whole boot instead (the startup scenarios).
     bool wholeBoot = false;
-    // Before the power-up after the cut: what the operator types then.
-    std::function<void(TestBoard&)> atPowerUp = nullptr;
     // The boot code the operation writes, when it rewrites the boot code:
     // a cut may leave a board that will not start, which the service probe
     // must bring back; a board that starts holds the old or this one.
@@ -163,9 +161,6 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
     }
     board.line().clearPending();
     board.line().clearOutput();
-    if (s.atPowerUp) {
-        s.atPowerUp(board);
-    }
     const int handovers = board.board().core().handoverCount();
     outcome.bricked = board.run() == sim::EXIT_BRICKED;
     if (mayBrick && outcome.bricked != (whole != nullptr && cutAt >= whole->bootFlashFirst &&
@@ -361,21 +356,6 @@ std::vector<Scenario> scenarios() {
          },
          {"old code"},
          {{"image1", {OLD_IMAGE}}, {"vpd.bin", {vpdAsMade(), vpdFromNewAnswers()}}}},
-        {"VPD generator at startup (no vpd.bin)",
-         [](TestBoard& board) {
-             oneGoodImage(board);
-             std::filesystem::remove(board.filePath("vpd.bin"));
-             typeNewVpdAnswers(board);
-         },
-         nullptr,
-         {"old code"},
-         {{"image1", {OLD_IMAGE}}, {"vpd.bin", {vpdFromNewAnswers()}}},
-         true,
-         [](TestBoard& board) {
-             if (!board.fileExists("vpd.bin")) {
-                 typeNewVpdAnswers(board);  // asked again
-             }
-         }},
         {"boot code update (option 7)", oneGoodImage,
          [](TestBoard&, LoaderOnBoard& loader) {
              // bootcode.bin as option 4 leaves it; option 7; the menu's next
@@ -391,7 +371,6 @@ std::vector<Scenario> scenarios() {
          {"old code"},
          {{"image1", {OLD_IMAGE}}, {"boot.dim", {defaultDim}}},
          false,
-         nullptr,
          BOOT_CODE,
          sampled(12, 16)},
         {"flash diagnostics (option 6), one pass, over a volume with an image", oneGoodImage,
@@ -403,7 +382,6 @@ std::vector<Scenario> scenarios() {
          {},
          {},
          false,
-         nullptr,
          {},
          sampled(2, 6),
          false},
