@@ -161,20 +161,27 @@ TEST(SwitchChipScan, CountsTheBroadcomSwitchChipsOnFunctionZeroOfDevicesUpTo30An
     EXPECT_EQ(loader.switchChipCount, 2);
 }
 
-TEST(Startup, CodeBinBecomesImage1WhenTheDirectoryIsMissingEmptyOrUnreadable) {
+// An existing "image1" is kept and "code.bin" then left alone.
+TEST(Startup, CodeBinBecomesImage1WhenTheDirectoryIsMissingEmptyOrUnreadableUnlessThereIsOne) {
     struct Case {
         const char* what;
         std::optional<std::string> directory;
         bool readFails;
         std::string reported;
+        bool image1There;
     };
-    for (const Case& c : {Case{"missing", std::nullopt, false, "3"}, Case{"empty", "", false, "3"},
-                          Case{"unreadable", TWO_IMAGES, true, "1"}}) {
+    for (const Case& c : {Case{"missing", std::nullopt, false, "3", false}, Case{"empty", "", false, "3", false},
+                          Case{"unreadable", TWO_IMAGES, true, "1", false},
+                          Case{"missing, image1 there", std::nullopt, false, "3", true}}) {
         SCOPED_TRACE(c.what);
         TestBoard board;
         board.formatVolume();
-        const std::vector<uint8_t> code = goodImage();
+        const std::vector<uint8_t> code = goodImage({.timestamp = "code.bin"});
+        const std::vector<uint8_t> kept = goodImage({.timestamp = "kept"});
         board.writeFile("code.bin", code);
+        if (c.image1There) {
+            board.writeFile("image1", kept);
+        }
         if (c.directory) {
             board.writeFile("boot.dim", *c.directory);
         }
@@ -189,25 +196,10 @@ TEST(Startup, CodeBinBecomesImage1WhenTheDirectoryIsMissingEmptyOrUnreadable) {
                             BANNER + CHOICE),
                   std::string::npos)
             << text;
-        EXPECT_FALSE(board.fileExists("code.bin"));
-        EXPECT_EQ(board.readFile("image1"), code);
+        EXPECT_EQ(board.fileExists("code.bin"), c.image1There);
+        EXPECT_EQ(board.readFile("image1"), c.image1There ? kept : code);
         EXPECT_EQ(board.readText("boot.dim"), DEFAULT_DIM);
     }
-}
-
-TEST(Startup, AnExistingImage1IsKeptAndCodeBinLeftAlone) {
-    TestBoard board;
-    board.formatVolume();
-    const std::vector<uint8_t> kept = goodImage({.timestamp = "kept"});
-    const std::vector<uint8_t> other = goodImage({.timestamp = "code.bin"});
-    board.writeFile("image1", kept);
-    board.writeFile("code.bin", other);
-    EXPECT_EQ(board.run(), 0);
-    EXPECT_THAT(console(board), HasSubstr("adding the default image - image1 to the list\n" + BANNER + CHOICE));
-    EXPECT_EQ(board.readFile("image1"), kept);
-    EXPECT_EQ(board.readFile("code.bin"), other);
-    EXPECT_EQ(board.readText("boot.dim"), DEFAULT_DIM);
-    EXPECT_THAT(console(board), HasSubstr("Operational Code Date: kept\n"));
 }
 
 // An install moves the old image aside as "<name>.prev" before the new one
