@@ -60,8 +60,6 @@ struct Scenario {
     std::map<std::string, std::vector<std::vector<uint8_t>>> kept;
     // Run the operation as a whole boot instead (the startup scenarios).
     bool wholeBoot = false;
-    // Before the power-up after the cut: what the operator types then.
-    std::function<void(TestBoard&)> atPowerUp = nullptr;
     // The boot code the operation writes, when it rewrites the boot code:
     // a cut may leave a board that will not start, which the service probe
     // must bring back; a board that starts holds the old or this one.
@@ -126,12 +124,7 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
     TestBoard board;
     board.formatVolume();
     s.prepare(board);
-    const auto bootRegion = [&board] {
-        auto bytes = board.board().flashCells().view(swboot::BOOT_FLASH_BASE - swboot::FLASH_BASE,
-                                                     swboot::BOOT_FLASH_SIZE);
-        return std::vector<uint8_t>(bytes.begin(), bytes.end());
-    };
-    const std::vector<uint8_t> bootCodeBefore = bootRegion();
+    const std::vector<uint8_t> bootCodeBefore = board.bootCodeRegion();
     const std::map<std::string, std::string> filesBefore = volumeFiles(board);
     const std::vector<uint8_t> probed = swboot::tool::bootCodeBuild(9);
     const bool mayBrick = !s.newBootCode.empty();
@@ -168,9 +161,6 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
     }
     board.line().clearPending();
     board.line().clearOutput();
-    if (s.atPowerUp) {
-        s.atPowerUp(board);
-    }
     const int handovers = board.board().core().handoverCount();
     outcome.bricked = board.run() == sim::EXIT_BRICKED;
     if (mayBrick && outcome.bricked != (whole != nullptr && cutAt >= whole->bootFlashFirst &&
@@ -213,7 +203,7 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
     }
     // Whatever the board started from is one whole boot code: the old one,
     // the new one, or the probe's.
-    const std::vector<uint8_t> region = bootRegion();
+    const std::vector<uint8_t> region = board.bootCodeRegion();
     if (region != bootCodeBefore && !(mayBrick && region == s.newBootCode) &&
         !(outcome.bricked && region == probed)) {
         outcome.problem += outcome.bricked ? " boot code not the probe's;" : " started from a changed boot code;";
@@ -336,29 +326,10 @@ std::vector<Scenario> scenarios() {
          },
          {"old code", "new code"},
          {{"image1", {OLD_IMAGE, NEW_IMAGE}}, {"image2", {BACKUP_IMAGE}}}},
-        {"imageInstall of a new image, backup present",
-         [](TestBoard& board) {
-             twoGoodImages(board);
-             board.writeFile("xcode.bin", NEW_IMAGE);
-         },
-         [](TestBoard&, LoaderOnBoard& loader) {
-             loader->dim.dimInitialize();
-             loader->dim.imageInstall("xcode.bin", "image1");
-         },
-         {"old code", "new code"},
-         {{"image1", {OLD_IMAGE, NEW_IMAGE}}, {"image2", {BACKUP_IMAGE}}}},
         {"backup activation (option 11)", twoGoodImages,
          [](TestBoard&, LoaderOnBoard& loader) {
              loader->dim.dimInitialize();
              loader->dim.backupImageActivate();
-         },
-         {"old code", "backup code"},
-         {{"image1", {OLD_IMAGE}}, {"image2", {BACKUP_IMAGE}}}},
-        {"image directory rewrite (activate, then initialise)", twoGoodImages,
-         [](TestBoard&, LoaderOnBoard& loader) {
-             loader->dim.dimInitialize();
-             loader->dim.dimImageActivate("image2");
-             loader->dim.dimInitialize();
          },
          {"old code", "backup code"},
          {{"image1", {OLD_IMAGE}}, {"image2", {BACKUP_IMAGE}}}},
@@ -367,15 +338,6 @@ std::vector<Scenario> scenarios() {
          nullptr,
          {"new code"},
          {},
-         true},
-        {"startup without boot.dim, with code.bin and image1",
-         [](TestBoard& board) {
-             board.writeFile("image1", OLD_IMAGE);
-             board.writeFile("code.bin", NEW_IMAGE);
-         },
-         nullptr,
-         {"old code"},
-         {{"image1", {OLD_IMAGE}}},
          true},
         {"event log erase at startup (damaged log2.bin)",
          [](TestBoard& board) {
@@ -394,21 +356,6 @@ std::vector<Scenario> scenarios() {
          },
          {"old code"},
          {{"image1", {OLD_IMAGE}}, {"vpd.bin", {vpdAsMade(), vpdFromNewAnswers()}}}},
-        {"VPD generator at startup (no vpd.bin)",
-         [](TestBoard& board) {
-             oneGoodImage(board);
-             std::filesystem::remove(board.filePath("vpd.bin"));
-             typeNewVpdAnswers(board);
-         },
-         nullptr,
-         {"old code"},
-         {{"image1", {OLD_IMAGE}}, {"vpd.bin", {vpdFromNewAnswers()}}},
-         true,
-         [](TestBoard& board) {
-             if (!board.fileExists("vpd.bin")) {
-                 typeNewVpdAnswers(board);  // asked again
-             }
-         }},
         {"boot code update (option 7)", oneGoodImage,
          [](TestBoard&, LoaderOnBoard& loader) {
              // bootcode.bin as option 4 leaves it; option 7; the menu's next
@@ -424,7 +371,6 @@ std::vector<Scenario> scenarios() {
          {"old code"},
          {{"image1", {OLD_IMAGE}}, {"boot.dim", {defaultDim}}},
          false,
-         nullptr,
          BOOT_CODE,
          sampled(12, 16)},
         {"flash diagnostics (option 6), one pass, over a volume with an image", oneGoodImage,
@@ -436,7 +382,6 @@ std::vector<Scenario> scenarios() {
          {},
          {},
          false,
-         nullptr,
          {},
          sampled(2, 6),
          false},

@@ -62,9 +62,7 @@ public:
     }
     // Everything from the first option list on, CRs taken out.
     std::string menuText() {
-        std::string text = plainText(board.output());
-        size_t at = text.find(OPTION_LIST);
-        return at == std::string::npos ? "(no option list in: " + text + ")" : text.substr(at);
+        return fromMark(plainText(board.output()), OPTION_LIST);
     }
     // What the menu showed after the option list, up to the end.
     std::string afterList() { return menuText().substr(OPTION_LIST.size()); }

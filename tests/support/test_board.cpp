@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "host/provision.h"
+#include "image/flashacc.h"
 #include "platform/files.h"
 
 namespace testing_support {
@@ -83,6 +84,16 @@ std::map<std::string, std::vector<uint8_t>> TestBoard::imageFiles() {
         files[name] = fileExists(name) ? readFile(name) : std::vector<uint8_t>{};
     }
     return files;
+}
+
+std::vector<uint8_t> TestBoard::bootCodeRegion() {
+    auto cells = board_->flashCells().view(swboot::BOOT_FLASH_BASE - swboot::FLASH_BASE, swboot::BOOT_FLASH_SIZE);
+    return {cells.begin(), cells.end()};
+}
+
+std::string fromMark(const std::string& text, const std::string& mark) {
+    size_t at = text.find(mark);
+    return at == std::string::npos ? "(\"" + mark + "\" not in: " + text + ")" : text.substr(at);
 }
 
 size_t countOf(const std::string& text, std::string_view part) {

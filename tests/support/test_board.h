@@ -76,6 +76,8 @@ public:
     std::map<std::string, std::vector<uint8_t>> imageFiles();
     // Host path of a file in "files/" on the volume.
     std::filesystem::path filePath(const std::string& name);
+    // The cells of the boot code region, the top 1 MiB of the flash.
+    std::vector<uint8_t> bootCodeRegion();
 
 private:
     TempDir state_;
@@ -105,5 +107,8 @@ private:
 
 // Counts the occurrences of a text.
 size_t countOf(const std::string& text, std::string_view part);
+// The text from the first occurrence of the mark on, or a note that names
+// the missing mark (which no expected text matches).
+std::string fromMark(const std::string& text, const std::string& mark);
 
 }  // namespace testing_support

@@ -79,6 +79,7 @@ TEST_F(CodeLoadTest, GoodImageReplacesTheActiveImageOnly) {
     EXPECT_EQ(board.readFile("image1"), before["image1"]);
     EXPECT_EQ(board.readFile("boot.dim"), before["boot.dim"]);
     EXPECT_FALSE(board.fileExists("xcode.bin"));
+    EXPECT_FALSE(board.fileExists("image2.prev"));
     EXPECT_EQ(board.readFile("bootcode.bin"), std::vector<uint8_t>(3000, 0x5A));
     EXPECT_EQ(loader->images.activeImageCrcCheck(), 0);
 }

@@ -42,9 +42,7 @@ protected:
 
     // A board as provisioned, with the given image active.
     void provision(const std::vector<uint8_t>& image) {
-        board.formatVolume();
-        auto vpd = sim::vpdRecord(board.board().options().profile);
-        board.writeFile("vpd.bin", std::vector<uint8_t>(vpd.begin(), vpd.end()));
+        board.formatVolume();  // with the profile's vpd.bin
         board.writeFile("image1", image);
         board.writeFile("boot.dim", "---IMAGE---\nactive\nactive\nimage1\n0\ndemo\n");
     }
@@ -127,19 +125,6 @@ TEST_F(CodeRunTest, AnIllegalInstructionStopsTheCoreWithAReport) {
               std::string::npos)
         << report;
     EXPECT_EQ(board.board().powerOnCount(), 1);
-}
-
-TEST_F(CodeRunTest, CodeInflatedAtAnotherLoadAddressRunsFromThere) {
-    std::vector<uint8_t> code = demoBinary("demo-at-4m.bin");
-    if (code.empty()) {
-        GTEST_SKIP() << "the demo code was not built (no powerpc-linux-gnu-gcc)";
-    }
-    provision(oprImage({.component0 = zlibStream(code), .loadAddress = 0x00400000}));
-    EXPECT_EQ(board.run(), 0);
-    EXPECT_NE(text().find("\nDemo operational code (rebuilt), start mode 1 (normal start), running at 0x00400000\n"),
-              std::string::npos)
-        << text();
-    EXPECT_EQ(board.board().core().lastHandover().entry, 0x00400000u);
 }
 
 TEST_F(CodeRunTest, CodeLoadedOverTheConsoleIsWhatRunsNext) {

@@ -344,20 +344,6 @@ protected:
     std::vector<uint8_t> newCode = goodImage({.codeSeed = 2});
 };
 
-TEST_F(ImageInstallTest, TheActiveImageIsReplacedInPlace) {
-    initializeFrom(TWO_IMAGES);
-    board.writeFile("image1", oldCode);
-    board.writeFile("image2", "backup code");
-    board.writeFile("xcode.bin", newCode);
-    EXPECT_EQ(install("xcode.bin", "image1"), 0);
-    EXPECT_EQ(board.readFile("image1"), newCode);
-    EXPECT_FALSE(board.fileExists("xcode.bin"));
-    EXPECT_FALSE(board.fileExists("image1.prev"));
-    EXPECT_EQ(board.readText("image2"), "backup code");
-    EXPECT_EQ(file(), TWO_IMAGES);
-    EXPECT_EQ(loader.takeOutput(), "");
-}
-
 // The move into place fails when nothing was received; the move aside of
 // the older file when the volume refuses a rename. Either way both files
 // stay, and an entry added for an unlisted name is taken back out.

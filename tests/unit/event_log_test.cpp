@@ -44,14 +44,6 @@ TEST_F(EventLogTest, AMissingFileIsCreatedErasedAndRendersAsOneMessagePadded) {
     EXPECT_EQ(rendered(), "\r\nMessage Log Empty" + std::string(1005, ' '));
 }
 
-TEST_F(EventLogTest, AConsistentFileIsKeptAndRecordingGoesOnAfterIt) {
-    std::vector<uint8_t> log = logWithEvents(10);
-    board.writeFile("log2.bin", log);
-    init();
-    EXPECT_EQ(logFile(), log);
-    EXPECT_EQ(loader->eventLog.next(), 10u);
-}
-
 TEST_F(EventLogTest, InconsistentFilesAreErasedAtStartup) {
     struct Case {
         const char* what;
@@ -300,16 +292,14 @@ TEST_F(EventLogTest, RetrievalSendsTheRenderedLogAndDeletesIt) {
     EXPECT_EQ(said.substr(said.size() - 23), "Event log transmitted.\n");
 }
 
-// A fresh board: startup makes the event log and the text logs, and option
-// 3 with nobody receiving reports the failure and leaves no rendered file.
-TEST(EventLogBoot, StartupOpensTheLogsAndOptionThreeReportsAFailedTransfer) {
+// A fresh board: startup makes the event log, and option 3 with nobody
+// receiving reports the failure and leaves no rendered file.
+TEST(EventLogBoot, StartupMakesTheEventLogAndOptionThreeReportsAFailedTransfer) {
     TestBoard board;
     board.formatVolume();
     board.type("3");
     EXPECT_EQ(board.run(), 0);
     EXPECT_EQ(board.readFile("log2.bin"), erasedLog());
-    EXPECT_EQ(board.readText("slog0.txt"), "");
-    EXPECT_EQ(board.readText("olog0.txt"), "");
     EXPECT_FALSE(board.fileExists("asciilog.bin"));
     std::string text = testing_support::plainText(board.output());
     size_t announced = text.find(testing_support::boot::PROMPT + "3\nSending event log, start XMODEM receive.....\n");

@@ -1,6 +1,6 @@
 // Vital product data: the generator's dialogue and the record it stores,
-// the display of a full record and of an empty file, the failures that
-// halt, and the first start of a blank board.
+// the display of a full record and of an empty file, and the failures that
+// halt.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -244,25 +244,6 @@ TEST_F(VpdShow, FieldsWithoutTheirEndStopAtTheirSlot) {
     std::string out = shown();
     EXPECT_THAT(out, HasSubstr("Serial Number: " + std::string(21, 'Z') + "\n"));
     EXPECT_THAT(out, HasSubstr("     Revision: ZZZZ\n\n"));
-}
-
-TEST(VpdStartup, ABlankBoardAsksForItsIdentityAtFirstStartAndBootsOn) {
-    TestBoard board;
-    board.typeVpdAnswers();
-    EXPECT_EQ(board.run(), 0);
-    std::string out = testing_support::plainText(board.output());
-    size_t formatted = out.find("TFFS Formatted....Device details...\n");
-    size_t asked = out.find("Could not open VPD file:  vpd.bin\n" + MAC_PROMPT);
-    size_t banner = out.find("Boot Menu Version 01.00.45 10-13-2006");
-    ASSERT_NE(asked, std::string::npos);
-    EXPECT_LT(formatted, asked);
-    EXPECT_LT(asked, banner);
-    EXPECT_NE(banner, std::string::npos);
-    std::vector<uint8_t> record = board.readFile("vpd.bin");
-    ASSERT_EQ(record.size(), VPD_RECORD_SIZE);
-    EXPECT_EQ(field(record, 7), testing_support::VPD_ANSWERS[1]);
-    // The second start does not ask again.
-    EXPECT_EQ(countOf(out, "Could not open VPD file"), 1u);
 }
 
 TEST(VpdStartup, ARecordThatStillCannotBeOpenedHalts) {
