@@ -175,7 +175,14 @@ protected:
         const std::string name = loader + (cutAt > 0 ? std::to_string(cutAt) : std::string());
         const std::filesystem::path board = dir.path() / name;
         if (GetParam().provisioned) {
+            // With the files' times, which the volume's listings show.
             std::filesystem::copy(state, board, std::filesystem::copy_options::recursive);
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(state)) {
+                if (!entry.is_symlink()) {
+                    std::filesystem::last_write_time(board / std::filesystem::relative(entry.path(), state),
+                                                     entry.last_write_time());
+                }
+            }
         }
         const std::filesystem::path home = dir.path() / (name + "-home");
         std::filesystem::create_directory(home);

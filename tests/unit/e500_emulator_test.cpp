@@ -8,11 +8,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "board/board_events.h"
 #include "board/e500_emulator.h"
+#include "board/strataflash.h"
+#include "image/flashacc.h"
 #include "support/board_bus.h"
 #include "support/test_board.h"
 
@@ -311,7 +316,7 @@ namespace {
 // A board whose boot flash holds the factory's stand-in boot code (a board
 // made before the firmware was built) does not start as firmware, and the
 // report says how to put the firmware there.
-TEST(FirmwareOnStandIn, TheReportNamesTheStandInAndTheWayToWriteTheFirmware) {
+TEST(FirmwareOnTheBoard, OnTheStandInBootCodeTheReportNamesTheWayToWriteTheFirmware) {
     if (!E500Emulator::available()) {
         GTEST_SKIP() << "built without the emulated core (libunicorn-dev)";
     }
@@ -323,6 +328,47 @@ TEST(FirmwareOnStandIn, TheReportNamesTheStandInAndTheWayToWriteTheFirmware) {
                                            "writes the loader built as firmware)"),
               std::string::npos)
         << board.diagnosticsText();
+}
+
+// The same dialogue on the native loader and on the firmware: a blank
+// board's first start and the baud rate changed (the firmware's delay on
+// its time base lasts as long in board time as the native loader's).
+TEST(FirmwareOnTheBoard, KeepsTheNativeLoadersTime) {
+    if (!E500Emulator::available() || !std::filesystem::exists(SWBOOT_FIRMWARE_BOOT_CODE)) {
+        GTEST_SKIP() << "built without the emulated core or the firmware";
+    }
+    std::string output[2];
+    for (sim::LoaderKind kind : {sim::LoaderKind::Native, sim::LoaderKind::Firmware}) {
+        const bool firmware = kind == sim::LoaderKind::Firmware;
+        SCOPED_TRACE(firmware ? "firmware" : "native");
+        testing_support::TestBoard board(sim::BoardOptions{.loader = kind});
+        std::ifstream in(SWBOOT_FIRMWARE_BOOT_CODE, std::ios::binary);
+        const std::vector<uint8_t> code((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const uint32_t region = swboot::BOOT_FLASH_BASE - swboot::FLASH_BASE;
+        for (uint32_t unit = region / sim::StrataFlash::UNIT_SIZE;
+             unit < (region + code.size()) / sim::StrataFlash::UNIT_SIZE; ++unit) {
+            board.board().flashCells().eraseUnit(unit);
+        }
+        board.board().flashCells().program(region, code);
+        board.typeVpdAnswers();
+        board.typeLines({"2", "8"});
+        int64_t lastSent = 0;
+        int64_t pause = -1;
+        testing_support::OnSent watcher(board, [&](sim::ScriptedLine& line, std::string_view) {
+            const int64_t now = line.clock().nowMicros();
+            if (pause < 0 && line.output().find("change your terminal baud rate.") != std::string::npos &&
+                now - lastSent > 500000) {
+                pause = now - lastSent;
+            }
+            lastSent = now;
+        });
+        board.run();
+        EXPECT_GE(pause, 1000000) << board.diagnosticsText();
+        EXPECT_LT(pause, 1100000);
+        output[firmware] = testing_support::fromMark(board.output(), "[Boot Menu] 2");
+    }
+    EXPECT_NE(output[0].find("Setting baud rate to 115200"), std::string::npos) << output[0];
+    EXPECT_EQ(output[1], output[0]);
 }
 
 }  // namespace
