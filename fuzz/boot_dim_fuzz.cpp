@@ -14,8 +14,6 @@
 
 namespace {
 
-std::string volumeFile(fuzzing::FuzzBoard& fb, const char* name) { return fb.fileBytes(name); }
-
 int scheduledActive(const swboot::ImageDirectory& dim) {
     int count = 0;
     for (int i = 0; i < swboot::DIM_SLOTS; ++i) {
@@ -48,8 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace swboot;
     fuzzing::FuzzBoard& fb = fuzzing::FuzzBoard::instance();
     fb.plant("boot.dim", data, size);
-    fb.run([&] {
-        Loader loader(fb.platform());
+    fb.runLoader([&](Loader& loader) {
         ImageDirectory& dim = loader.dim;
         int result = dim.dimInitialize();
         fuzzing::brokenIf(result != 0 && result != 1 && result != 3, "dimInitialize gave an undocumented result");
@@ -61,10 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (result == 0) {
             // An empty directory is rewritten as an empty file, which reads
             // back as "empty" (3).
-            const std::string first = volumeFile(fb, DIM_FILE_NAME);
+            const std::string first = fb.fileBytes(DIM_FILE_NAME);
             Loader again(fb.platform());
             const int expected = first.empty() ? 3 : 0;
-            fuzzing::brokenIf(again.dim.dimInitialize() != expected || volumeFile(fb, DIM_FILE_NAME) != first ||
+            fuzzing::brokenIf(again.dim.dimInitialize() != expected || fb.fileBytes(DIM_FILE_NAME) != first ||
                                   again.dim.entryCount() != dim.entryCount() - emptySlots(dim),
                               "a rewritten boot.dim does not read back to the same directory");
         }
@@ -93,7 +90,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         dim.dimImageRemove(DIM_IMAGE1);
         dim.dimImageRemove(DIM_IMAGE2);
         fuzzing::brokenIf(dim.entryCount() < 0 || dim.entryCount() > DIM_SLOTS + 1, "the entry count ran away");
-        loader.io.flush();
     });
     return 0;
 }

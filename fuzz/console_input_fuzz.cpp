@@ -79,8 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cleanChunks(typed, typedSize);
 
     fuzzing::FuzzBoard& fb = fuzzing::FuzzBoard::instance();
-    fb.run([&] {
-        Loader loader(fb.platform());
+    fb.runLoader([&](Loader& loader) {
         Console& console = fb.platform().console;
         if ((selector & 0x10) == 0) {
             console.optionsSet(console.optionsGet() & ~OPT_MON_TRAP);  // as startup leaves it

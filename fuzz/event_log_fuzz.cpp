@@ -35,8 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzing::FuzzBoard& fb = fuzzing::FuzzBoard::instance();
     fb.clearFiles();
     fb.plant(LOG_FILE_NAME, data + 1, size - 1);
-    fb.run([&] {
-        Loader loader(fb.platform());
+    fb.runLoader([&](Loader& loader) {
         EventLog& log = loader.eventLog;
         log.log_init(logSize, LOG_INIT_FIRST, LOG_INIT_LEVEL, LOG_INIT_FURTHER_1, LOG_INIT_FURTHER_2);
         fuzzing::brokenIf(!log.hasTable() || log.entries() != entries || log.next() >= entries,
@@ -70,7 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         log.log_event_unchecked("fuzz.cpp", 1, 0x1234);
         fuzzing::brokenIf(log.next() > entries, "a recorded event ran past the table");
-        loader.io.flush();
     });
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "board/board_events.h"
+#include "loader.h"
 #include "platform/files.h"
 #include "platform/status.h"
 #include "platform/volume.h"
@@ -113,6 +114,14 @@ void FuzzBoard::run(const std::function<void()>& routine) {
         }
     }
     quietConsole();
+}
+
+void FuzzBoard::runLoader(const std::function<void(swboot::Loader&)>& routine) {
+    run([&] {
+        swboot::Loader loader(board_->platform());
+        routine(loader);
+        loader.io.flush();
+    });
 }
 
 std::vector<std::string_view> inputPieces(const uint8_t* data, size_t size) {

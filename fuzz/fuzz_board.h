@@ -18,6 +18,10 @@
 #include "host/sim_board.h"
 #include "host/sim_clock.h"
 
+namespace swboot {
+class Loader;
+}
+
 namespace fuzzing {
 
 class FuzzBoard {
@@ -50,6 +54,9 @@ public:
     // ends it like a return. Afterwards the console is quiet again:
     // unread input is dropped and the line's record is emptied.
     void run(const std::function<void()>& routine);
+    // As run, with a fresh loader on the board; what the loader holds
+    // buffered is written out when the routine returns.
+    void runLoader(const std::function<void(swboot::Loader&)>& routine);
 
 private:
     FuzzBoard();

@@ -21,8 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace swboot;
     fuzzing::FuzzBoard& fb = fuzzing::FuzzBoard::instance();
     fb.plant("image1", data, size);
-    fb.run([&] {
-        Loader loader(fb.platform());
+    fb.runLoader([&](Loader& loader) {
 
         ImageHeader header;
         std::memset(header.bytes, 0xA5, sizeof header.bytes);
@@ -59,7 +58,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
 
         loader.images.imageHeaderShow();
-        loader.io.flush();
     });
     return 0;
 }

@@ -46,11 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     powerSwitch.reset();
     fb.board().powerUp();
     fb.line().setPeer(&powerSwitch);
-    fb.run([&] {
-        Loader loader(fb.platform());
+    fb.runLoader([&](Loader& loader) {
         fb.type(std::string_view(reinterpret_cast<const char*>(data), size));
         loader.memoryTool.memoryTool();
-        loader.io.flush();
     });
     fb.line().setPeer(nullptr);
     return 0;

@@ -28,8 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace swboot;
     fuzzing::FuzzBoard& fb = fuzzing::FuzzBoard::instance();
     const std::string_view typed(reinterpret_cast<const char*>(data), size);
-    fb.run([&] {
-        Loader loader(fb.platform());
+    fb.runLoader([&](Loader& loader) {
         // A known time, so that any change shows.
         loader.rtc.ds1340_tod_set(2001, 2, 3, 4, 5, 6);
         const Time before = clockRead(loader);

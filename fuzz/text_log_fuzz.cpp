@@ -42,8 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < SLOT_FILE_COUNT && i < pieces.size(); ++i) {
         fb.plant(SLOT_FILES[i], reinterpret_cast<const uint8_t*>(pieces[i].data()), pieces[i].size());
     }
-    fb.run([&] {
-        Loader loader(fb.platform());
+    fb.runLoader([&](Loader& loader) {
         TextLog& log = loader.textLog;
         const std::string formerStartup = fb.fileBytes("slog0.txt");
         const bool hadStartup = fb.fileExists("slog0.txt");
@@ -65,7 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         "log_text_line gave an undocumented result");
         }
         checkResult(log.log_text_collect(COLLECTED), "log_text_collect gave an undocumented result");
-        loader.io.flush();
     });
     return 0;
 }

@@ -43,16 +43,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     fb.plant(VPD_FILE_NAME, reinterpret_cast<const uint8_t*>(old.data()), old.size());
     bool finished = false;
-    fb.run([&] {
-        Loader loader(fb.platform());
+    fb.runLoader([&](Loader& loader) {
         if (!generate) {
             loader.vpd.vpdShow();
-            loader.io.flush();
             return;
         }
         fb.type(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
         loader.vpd.vpdGenerate();
-        loader.io.flush();
         finished = true;
     });
     const std::string now = fb.fileBytes(VPD_FILE_NAME);

@@ -47,14 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fb.line().deliverAt(at, std::vector<uint8_t>(data + i, data + i + length));
         i += length;
     }
-    fb.run([&] {
-        Loader loader(fb.platform());
+    fb.runLoader([&](Loader& loader) {
         const uint32_t options = fb.board().tty().optionsGet();
         int result = loader.xmodem.xmodem(command);
         fuzzing::brokenIf(result != 0 && result != -1, "xmodem gave an undocumented result");
         fuzzing::brokenIf(fb.board().tty().optionsGet() != options, "the console's options were not given back");
         fuzzing::brokenIf(fb.board().volume().openCount() != 0, "a file was left open");
-        loader.io.flush();
     });
     fb.clearFiles();
     return 0;

@@ -52,11 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fb.line().deliverAt(at, piece);
         at += 1000000;
     }
-    fb.run([&] {
-        Loader loader(fb.platform());
+    fb.runLoader([&](Loader& loader) {
         int result = loader.xmodem.xmodem("-rb");
         fuzzing::brokenIf(result != 0 && result != -1, "xmodem gave an undocumented result");
-        loader.io.flush();
     });
     const std::vector<std::string> files = fb.storedFiles();
     for (const std::string& name : files) {

@@ -302,17 +302,6 @@ TEST_F(E500EmulatorTest, PowerOnFetchesFromTheBootFlashWhileItReadsItsArray) {
     }
 }
 
-TEST_F(E500EmulatorTest, PowerOnWithAnErasedFlashStopsAtTheResetVector) {
-    core.setBootFlash(&board.flash);
-    E500Emulator::Stop stop = core.powerOn();
-    EXPECT_NE(stop.kind, Kind::Returned);
-    EXPECT_EQ(stop.pc, E500Emulator::RESET_VECTOR) << E500Emulator::describe(stop);
-}
-
-}  // namespace
-
-namespace {
-
 // A board whose boot flash holds the factory's stand-in boot code (a board
 // made before the firmware was built) does not start as firmware, and the
 // report says how to put the firmware there.

@@ -44,11 +44,13 @@ protected:
     }
 
     sim::Ram& ram() { return board_.board().ram(); }
-    void text(uint32_t address, std::string_view s) {
+    void text(uint32_t address, std::string_view s, bool terminated = true) {
         for (size_t i = 0; i < s.size(); ++i) {
             ram().store(address + static_cast<uint32_t>(i), 1, static_cast<uint8_t>(s[i]));
         }
-        ram().store(address + static_cast<uint32_t>(s.size()), 1, 0);
+        if (terminated) {
+            ram().store(address + static_cast<uint32_t>(s.size()), 1, 0);
+        }
     }
     std::string bytes(uint32_t address, size_t length) {
         std::string s;
@@ -59,8 +61,8 @@ protected:
     }
 
     Reply call(uint32_t op, int32_t a0 = 0, int32_t a1 = 0, int32_t a2 = 0, uint32_t buffer = BUFFER,
-               uint32_t length = 0, uint32_t block = BLOCK) {
-        const uint32_t fields[] = {op, uint32_t(a0), uint32_t(a1), uint32_t(a2), NAME, NAME2, buffer, length};
+               uint32_t length = 0, uint32_t block = BLOCK, uint32_t name = NAME) {
+        const uint32_t fields[] = {op, uint32_t(a0), uint32_t(a1), uint32_t(a2), name, NAME2, buffer, length};
         if (block % 4 == 0 && ram().contains(block, VolumeService::BLOCK_SIZE)) {
             for (uint32_t i = 0; i < 8; ++i) {
                 ram().store(block + 4 * i, 4, fields[i]);
@@ -191,20 +193,11 @@ TEST_F(VolumeServiceTest, BadPointersNamesAndDescriptorsAreErrors) {
         {"working directory into 4 bytes", "", NAME, VolumeService::OP_GETCWD, 0, BUFFER, 4, ERRNO_INVALID},
     };
     for (const Case& c : cases) {
-        if (!c.name.empty()) {
-            for (size_t i = 0; i < c.name.size(); ++i) {
-                ram().store(NAME + static_cast<uint32_t>(i), 1, static_cast<uint8_t>(c.name[i]));
-            }
-        }
-        ram().store(BLOCK + VolumeService::BLOCK_NAME, 4, c.nameAt);
-        const uint32_t fields[] = {c.op, uint32_t(c.arg0), 0, 0, c.nameAt, NAME2, c.buffer, c.length};
-        for (uint32_t i = 0; i < 8; ++i) {
-            ram().store(BLOCK + 4 * i, 4, fields[i]);
-        }
-        service_.write32(VolumeService::REG_REQUEST, BLOCK);
-        EXPECT_EQ(service_.read32(VolumeService::REG_STATUS), VolumeService::STATUS_DONE) << c.what;
-        EXPECT_EQ(static_cast<int32_t>(ram().load(BLOCK + VolumeService::BLOCK_RESULT, 4)), ERROR) << c.what;
-        EXPECT_EQ(static_cast<int>(ram().load(BLOCK + VolumeService::BLOCK_ERRNO, 4)), c.error) << c.what;
+        text(NAME, c.name, false);
+        const Reply r = call(c.op, c.arg0, 0, 0, c.buffer, c.length, BLOCK, c.nameAt);
+        EXPECT_EQ(r.status, VolumeService::STATUS_DONE) << c.what;
+        EXPECT_EQ(r.result, ERROR) << c.what;
+        EXPECT_EQ(r.error, c.error) << c.what;
     }
     // A path that climbs out stays inside the volume.
     text(NAME, "../../../../etc/passwd-from-firmware");
@@ -214,10 +207,6 @@ TEST_F(VolumeServiceTest, BadPointersNamesAndDescriptorsAreErrors) {
     }
     EXPECT_EQ(board_.readText("f"), "");
 }
-
-}  // namespace
-
-namespace {
 
 // The console driver's option word: the board hears each change into and
 // out of raw mode once, a power-on while raw leaves it.
