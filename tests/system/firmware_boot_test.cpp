@@ -16,9 +16,11 @@
 #include <vector>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "harness/files.h"
 #include "harness/terminal.h"
+#include "lrzsz_checks.h"
 
 namespace {
 
@@ -99,6 +101,27 @@ TEST_F(FirmwareBoot, ABootRegionWithoutALoaderDoesNotStart) {
     EXPECT_NE(diagnostics.find("board: will not start: the core stopped before it said anything"), std::string::npos)
         << diagnostics;
     EXPECT_NE(diagnostics.find("the board stopped (exit status 6)"), std::string::npos) << diagnostics;
+}
+
+// Control-X typed in the pause before the event log's transfer goes raw is
+// taken in by the UART while the core waits and flushed away with the rest
+// of the typing, as on the native board: the transfer then goes on with rx.
+TEST_F(FirmwareBoot, ControlXTypedBeforeTheTransferGoesRawIsFlushedAway) {
+    SKIP_WITHOUT("rx", "socat");
+    ChildProcess sim(SIM, {"--state", state.string(), "--loader", "firmware", "--console", "pty"});
+    const std::string path = sim.waitForLine("console: ", 10s);
+    ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << sim.diagnostics();
+    interop::Terminal terminal(path);
+    ASSERT_TRUE(terminal.expect("Select (1, 2):", 20s)) << terminal.output();
+    terminal.type("2\r");
+    ASSERT_TRUE(terminal.expect("[Boot Menu] ", 10s)) << terminal.output();
+    terminal.type("3\r");
+    ASSERT_TRUE(terminal.expect(interop::CONTROL_X_HINT, 10s)) << terminal.output();
+    terminal.type(std::string(5, '\x18'));
+    std::this_thread::sleep_for(1s);
+    ChildProcess socat("socat", {path + ",rawer", "SYSTEM:cd " + dir.path().string() + " && exec rx -c log.txt,pipes"});
+    EXPECT_EQ(socat.wait(60s), 0) << socat.diagnostics();
+    EXPECT_TRUE(terminal.expect("Event log transmitted.\r\n", 20s)) << terminal.unread();
 }
 
 // A console transcript with the stack trace's frames (addresses, and how
