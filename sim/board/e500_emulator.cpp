@@ -223,6 +223,8 @@ struct E500Emulator::Engine {
         return static_cast<int64_t>(executed / INSTRUCTIONS_PER_MICROSECOND);
     }
 
+    int64_t lastMicros = 0;  // board time at the last time base read
+
     // A time base read: a loop doing little else is idling on it.
     int64_t timeBaseReadMicros() {
         idleReads = executed - lastTimeBaseRead < IDLE_GAP_INSTRUCTIONS ? idleReads + 1 : 0;
@@ -232,7 +234,15 @@ struct E500Emulator::Engine {
             const unsigned doublings = std::min(idleReads - IDLE_READS, IDLE_STEP_DOUBLINGS);
             idle = std::min<int64_t>(int64_t{1} << doublings, IDLE_STEP_LONGEST_MICROS);
         }
-        return boardMicros(idle);
+        // Letting time pass serves the board meanwhile (its line, a
+        // termination), which may end the run: the event waits until the
+        // engine has stopped, as no exception may cross the engine.
+        try {
+            lastMicros = boardMicros(idle);
+        } catch (...) {
+            raise(std::current_exception());
+        }
+        return lastMicros;
     }
 
     // The core takes an interrupt now, before the instruction at pc (or
