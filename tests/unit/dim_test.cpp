@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,16 @@ protected:
         return result;
     }
     int initialize() { return call([&] { return dim().dimInitialize(); }); }
-    int initializeFrom(const std::string& text) {
-        board.writeFile("boot.dim", text);
+    // Writes "boot.dim", or removes it when there is no text.
+    void plant(const std::optional<std::string>& text) {
+        if (text) {
+            board.writeFile("boot.dim", *text);
+        } else {
+            std::filesystem::remove(board.filePath("boot.dim"));
+        }
+    }
+    int initializeFrom(const std::optional<std::string>& text) {
+        plant(text);
         return initialize();
     }
     std::string file() { return board.fileExists("boot.dim") ? board.readText("boot.dim") : "(no file)"; }
@@ -60,25 +69,20 @@ protected:
 
 // ------------------------------------------------------------ dimInitialize
 
-TEST_F(DimTest, AMissingFileIsCreatedWithTheDefaultEntry) {
-    EXPECT_EQ(initialize(), 3);
-    EXPECT_EQ(file(), DEFAULT_DIM);
-    EXPECT_EQ(dim().entryCount(), 1);
-    EXPECT_EQ(active(), "image1");
-    EXPECT_STREQ(dim().slot(0).description, "default image");
-    EXPECT_STREQ(dim().slot(0).counter, "0");
-}
-
 TEST_F(DimTest, FilesAreReadAsFarAsTheyParseAndRewrittenFromWhatWasRead) {
     const std::string head = "---IMAGE---\nactive\nactive\nimage1\n0\n";
     const std::string x33(33, 'x');
+    // Lines before the first entry are ignored: these bring a text to the
+    // 1024 bytes that are read.
+    const std::string stray(804, '\n');
     const struct {
         const char* what;
-        std::string text;
+        std::optional<std::string> text;
         int result;
         int entries;
         std::string rewritten;
     } cases[] = {
+        {"missing", std::nullopt, 3, 1, DEFAULT_DIM},
         {"empty", "", 3, 0, ""},
         {"well formed", TWO_IMAGES, 0, 2, TWO_IMAGES},
         {"switch scheduled", SWITCH_SCHEDULED, 0, 2, SWAPPED_IMAGES},
@@ -89,12 +93,15 @@ TEST_F(DimTest, FilesAreReadAsFarAsTheyParseAndRewrittenFromWhatWasRead) {
         {"256-character line", head + std::string(256, 'd') + "\n" + BACKUP_ENTRY, 0, 1, head + "\n"},
         {"255-character line", head + std::string(255, 'd') + "\n" + BACKUP_ENTRY, 0, 2,
          head + std::string(255, 'd') + "\n" + BACKUP_ENTRY},
-        // Status 14 characters, name 39, counter 4; nextStatus is copied over
-        // the cut status; lines outside the six of an entry are ignored.
+        // The statuses keep 14 characters, the name 39, the counter 4; lines
+        // outside the six of an entry are ignored.
         {"long fields and stray lines",
-         "stray line\n---IMAGE---\nactive-and-much-longer\nactive\nimage1" + std::string(60, 'x') +
+         "stray line\n---IMAGE---\nactive-and-much-longer\nactive-and-much-longer\nimage1" + std::string(60, 'x') +
              "\n123456\ndefault image\na sixth line\na seventh line\n",
-         0, 1, "---IMAGE---\nactive\nactive\nimage1" + x33 + "\n1234\ndefault image\n"},
+         0, 1, "---IMAGE---\nactive-and-muc\nactive-and-muc\nimage1" + x33 + "\n1234\ndefault image\n"},
+        // A description whose newline would be byte 1025 has none.
+        {"1024 bytes", stray + head + std::string(184, 'd') + "\n", 0, 1, head + std::string(184, 'd') + "\n"},
+        {"1025 bytes", stray + head + std::string(185, 'd') + "\n", 0, 1, head + "\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -151,17 +158,12 @@ TEST_F(DimTest, ImageAdd) {
     EXPECT_EQ(roles("image1"), "(backup, backup)");
     EXPECT_EQ(file(), "---IMAGE---\nactive\nactive\nimage2\n0\ndefault image\n"
                       "---IMAGE---\nbackup\nbackup\nimage1\n0\n\n");
-}
-
-TEST_F(DimTest, AddingAListedImageChangesAndWritesNothing) {
-    initializeFrom(DEFAULT_DIM);
-    board.volume().remove("boot.dim");
+    // Adding a listed image changes and writes nothing.
+    plant(std::nullopt);
     EXPECT_EQ(call([&] { return dim().dimImageAdd("image1"); }), 0);
     EXPECT_FALSE(board.fileExists("boot.dim"));
-    EXPECT_EQ(dim().entryCount(), 1);
-}
-
-TEST_F(DimTest, AddingWithoutAFreeSlotIsMinusOne) {
+    EXPECT_EQ(dim().entryCount(), 2);
+    // Without a free slot it is -1.
     initializeFrom(DEFAULT_DIM + "---IMAGE---\nbackup\nbackup\nimage9\n0\n\n");
     EXPECT_EQ(call([&] { return dim().dimImageAdd("image2"); }), -1);
     EXPECT_EQ(roles("image2"), "free");
@@ -215,10 +217,7 @@ TEST_F(DimTest, ImageActivate) {
     EXPECT_EQ(file(), TWO_IMAGES);
 }
 
-// What each query answers on an empty directory, the default one, two
-// images, a backup alone and a switch scheduled.
 TEST_F(DimTest, Queries) {
-    const std::string BACKUP_ONLY = "---IMAGE---\nbackup\nbackup\nimage2\n0\n\n";
     const struct {
         std::string directory;
         std::string active, backup;
@@ -227,7 +226,7 @@ TEST_F(DimTest, Queries) {
     } cases[] = {
         {"", "(-1)", "(-1)", 1, 3, 3},
         {DEFAULT_DIM, "image1", "(-1)", 3, 2, 3},
-        {BACKUP_ONLY, "(-1)", "image2", 4, 3, 2},
+        {BACKUP_ENTRY, "(-1)", "image2", 4, 3, 2},
         {TWO_IMAGES, "image1", "image2", 4, 2, 2},
         {SWITCH_SCHEDULED, "image2", "image1", 4, 2, 2},
     };
@@ -279,7 +278,7 @@ TEST_F(DimTest, ActiveCounter) {
     initializeFrom("");
     EXPECT_EQ(dim().dimActiveCounterGet(value), -1);
     EXPECT_EQ(call([&] { return dim().dimActiveCounterSet(3); }), -1);
-    initializeFrom("---IMAGE---\nbackup\nbackup\nimage2\n0\n\n");
+    initializeFrom(BACKUP_ENTRY);
     EXPECT_EQ(dim().dimActiveCounterGet(value), -1);
 
     initializeFrom(TWO_IMAGES);
@@ -297,40 +296,38 @@ TEST_F(DimTest, ActiveCounter) {
 
 // ------------------------------------------------------------- dimFileShow
 
-TEST_F(DimTest, FileShowListsEveryLine) {
-    board.writeFile("boot.dim", TWO_IMAGES);
-    EXPECT_EQ(call([&] { return dim().dimFileShow(); }), 0);
-    std::string expected = "\nsize is " + std::to_string(TWO_IMAGES.size()) + " \n";
+// Every line as far as line reading goes, or what failed; nothing is left open.
+TEST_F(DimTest, FileShow) {
+    std::string listed = "\nsize is " + std::to_string(TWO_IMAGES.size()) + " \n";
     const char* lines[] = {"---IMAGE---", "active", "active", "image1", "0", "default image",
                            "---IMAGE---", "backup", "backup", "image2", "0", ""};
     int n = 0;
     for (const char* line : lines) {
-        expected += "boot.dim " + std::to_string(++n) + " :\t\t " + line + " \n";
+        listed += "boot.dim " + std::to_string(++n) + " :\t\t " + line + " \n";
     }
-    EXPECT_EQ(loader.takeOutput(), expected);
-}
-
-TEST_F(DimTest, FileShowStopsWhereLineReadingStops) {
-    board.writeFile("boot.dim", "one\n" + std::string(300, 'x') + "\nthree\n");
-    EXPECT_EQ(call([&] { return dim().dimFileShow(); }), 0);
-    EXPECT_EQ(loader.takeOutput(), "\nsize is 311 \nboot.dim 1 :\t\t one \n");
-    board.writeFile("boot.dim", "one\ntwo");
-    EXPECT_EQ(call([&] { return dim().dimFileShow(); }), 0);
-    EXPECT_EQ(loader.takeOutput(), "\nsize is 7 \nboot.dim 1 :\t\t one \n");
-}
-
-TEST_F(DimTest, FileShowFailures) {
-    EXPECT_EQ(call([&] { return dim().dimFileShow(); }), -1);
-    EXPECT_EQ(loader.takeOutput(), " boot.dim doesn't exist on the disk \n");
-    board.writeFile("boot.dim", "");
-    EXPECT_EQ(call([&] { return dim().dimFileShow(); }), -3);
-    EXPECT_EQ(loader.takeOutput(), "\nsize is 0 \n boot.dim empty\n");
-    board.writeFile("boot.dim", TWO_IMAGES);
-    board.volume().injectFailure(sim::HostVolume::Operation::Read);
-    EXPECT_EQ(call([&] { return dim().dimFileShow(); }), -2);
-    EXPECT_EQ(loader.takeOutput(), " boot.dim read error\n");
-    // Nothing was left open by the failures.
-    EXPECT_EQ(board.volume().openCount(), 0);
+    const struct {
+        std::optional<std::string> text;
+        bool readFails;
+        int result;
+        std::string shown;
+    } cases[] = {
+        {TWO_IMAGES, false, 0, listed},
+        {"one\n" + std::string(300, 'x') + "\nthree\n", false, 0, "\nsize is 311 \nboot.dim 1 :\t\t one \n"},
+        {"one\ntwo", false, 0, "\nsize is 7 \nboot.dim 1 :\t\t one \n"},
+        {std::nullopt, false, -1, " boot.dim doesn't exist on the disk \n"},
+        {"", false, -3, "\nsize is 0 \n boot.dim empty\n"},
+        {TWO_IMAGES, true, -2, " boot.dim read error\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shown);
+        plant(c.text);
+        if (c.readFails) {
+            board.volume().injectFailure(sim::HostVolume::Operation::Read);
+        }
+        EXPECT_EQ(call([&] { return dim().dimFileShow(); }), c.result);
+        EXPECT_EQ(loader.takeOutput(), c.shown);
+        EXPECT_EQ(board.volume().openCount(), 0);
+    }
 }
 
 // ------------------------------------------------------------ imageInstall
@@ -380,9 +377,14 @@ TEST_F(ImageInstallTest, AFailedMoveLosesNoFileAndLeavesTheDirectoryAsItWas) {
     }
 }
 
-TEST_F(ImageInstallTest, IntoAnEmptyDirectoryTheImageBecomesTheDefault) {
+TEST_F(ImageInstallTest, ANameTheDirectoryCannotHoldChangesNothingAndIntoAnEmptyOneTheImageBecomesTheDefault) {
     initializeFrom("");
     board.writeFile("xcode.bin", newCode);
+    EXPECT_EQ(install("xcode.bin", "image3"), -3);
+    EXPECT_EQ(loader.takeOutput(), "Error adding the image -3 \n");
+    EXPECT_EQ(board.readFile("xcode.bin"), newCode);
+    EXPECT_FALSE(board.fileExists("image3"));
+    EXPECT_EQ(file(), "");
     EXPECT_EQ(install("xcode.bin", "image1"), 0);
     EXPECT_EQ(board.readFile("image1"), newCode);
     EXPECT_EQ(file(), DEFAULT_DIM);
@@ -398,16 +400,6 @@ TEST_F(ImageInstallTest, AnUnlistedNameDeletesTheBackupFileAndAddsTheEntry) {
     EXPECT_EQ(roles("image2"), "(backup, backup)");  // its entry stays
     EXPECT_EQ(roles("image1"), "(backup, backup)");
     EXPECT_EQ(file(), BACKUP_ENTRY + "---IMAGE---\nbackup\nbackup\nimage1\n0\n\n");
-}
-
-TEST_F(ImageInstallTest, ANameTheDirectoryCannotHoldIsRefused) {
-    initializeFrom(DEFAULT_DIM);
-    board.writeFile("xcode.bin", newCode);
-    EXPECT_EQ(install("xcode.bin", "image3"), -3);
-    EXPECT_EQ(loader.takeOutput(), "Error adding the image -3 \n");
-    EXPECT_EQ(board.readFile("xcode.bin"), newCode);
-    EXPECT_FALSE(board.fileExists("image3"));
-    EXPECT_EQ(file(), DEFAULT_DIM);
 }
 
 }  // namespace

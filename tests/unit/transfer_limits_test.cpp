@@ -1,5 +1,5 @@
-// Counts and timeouts of the transfer, the code load and the image directory,
-// each at its limit and one past it, on virtual time.
+// Counts and timeouts of the transfer and the code load, each at its limit
+// and one past it, on virtual time.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -129,38 +129,6 @@ struct SenderAfterRequest {
     }
 };
 
-// "boot.dim" as the image directory writes it back after reading the text;
-// the length of its line (counted from 0), -1 when there is none.
-std::string dimRewrite(const std::string& text) {
-    TestBoard board;
-    LoaderOnBoard loader(board);
-    board.writeFile("boot.dim", text);
-    loader.run([&] { loader->dim.dimInitialize(); });
-    return board.readText("boot.dim");
-}
-long dimLineAfterRewrite(const std::string& text, size_t line) {
-    const std::string written = dimRewrite(text);
-    size_t start = 0;
-    for (size_t i = 0; i < line; ++i) {
-        start = written.find('\n', start);
-        if (start == std::string::npos) {
-            return -1;
-        }
-        ++start;
-    }
-    const size_t end = written.find('\n', start);
-    return end == std::string::npos ? -1 : static_cast<long>(end - start);
-}
-
-// One directory entry; the fields given by length are filled with 'n'.
-std::string dimEntry(size_t nextStatus, size_t name, size_t counter, size_t description,
-                     const std::string& after = "") {
-    return "---IMAGE---\nactive\n" + std::string(nextStatus, 's') + "\n" + std::string(name, 'n') + "\n" +
-           std::string(counter, '1') + "\n" + std::string(description, 'd') + "\n" + after;
-}
-
-std::string lineOf(long length) { return "line " + std::to_string(length); }
-
 // A MODEM7 name ("FOO     TXT") sent to a receiving board ("-rbm"), one
 // step per board byte: the opening NAK, the ACK of each character, the
 // board's checksum, and a CAN-CAN on the next request. Returns how long
@@ -208,20 +176,6 @@ std::string modem7NameFromBoard(size_t slowStep, double seconds) {
     board.line().deliverAt(board.clock().nowMicros() + MICROS_PER_SECOND, std::vector<uint8_t>{PEER_NAK});
     loader->xmodem.xmodem("sbm data.bin");
     return count("u", peer.countOf('u'));
-}
-
-// The CANs a board sends when it cannot make (receiving, after block 1)
-// or open (sending) its file.
-std::string cancelsOnFileFailure(sim::HostVolume::Operation failing, const char* command) {
-    TestBoard board;
-    LoaderOnBoard loader(board);
-    board.writeFile("data.bin", patternBytes(100));
-    board.volume().injectFailure(failing);
-    board.line().deliverAt(board.clock().nowMicros() + RECEIVER_ASKED_MICROS,
-                           xmodemBlock(1, std::vector<uint8_t>(128, 'A'), true));
-    ScriptPeer peer(board.line(), {});
-    loader->xmodem.xmodem(command);
-    return count("CAN", peer.countOf(PEER_CAN));
 }
 
 // The first error line of a code load of the file, "no error" when none.
@@ -412,8 +366,13 @@ const std::vector<Edge>& edges() {
          {{1.9, "ends 6905 ms after the EOT"}, {2.1, "ends 7000 ms after the EOT"}}},
         {"receiver and sender cancel with three CANs when the file cannot be made or opened",
          [](double sending) {
-             return sending != 0 ? cancelsOnFileFailure(sim::HostVolume::Operation::Open, "sb data.bin")
-                                 : cancelsOnFileFailure(sim::HostVolume::Operation::Create, "-rcbe x.bin");
+             ReceiverAfterBlock r;  // a sending board takes the block's bytes for noise
+             r.board.writeFile("data.bin", patternBytes(100));
+             r.board.volume().injectFailure(sending != 0 ? sim::HostVolume::Operation::Open
+                                                         : sim::HostVolume::Operation::Create);
+             ScriptPeer peer(r.board.line(), {});
+             r.loader->xmodem.xmodem(sending != 0 ? "sb data.bin" : "-rcbe x.bin");
+             return count("CAN", peer.countOf(PEER_CAN));
          },
          {{0, "CAN 3"}, {1, "CAN 3"}}},
         {"receiver and sender report progress every 32 sectors (p)",
@@ -456,34 +415,6 @@ const std::vector<Edge>& edges() {
              return codeLoadError(XmodemSenderPeer::Protocol::Ymodem, patternBytes(static_cast<size_t>(size)));
          },
          {{15, "ERROR: Can't read file xcode.bin"}, {16, "ERROR: Operational code CRC is not valid."}}},
-        {"directory: a file name keeps 39 characters",
-         [](double n) { return lineOf(dimLineAfterRewrite(dimEntry(6, static_cast<size_t>(n), 1, 1), 3)); },
-         {{39, "line 39"}, {40, "line 39"}}},
-        {"directory: a status keeps 14 characters",
-         [](double n) { return lineOf(dimLineAfterRewrite(dimEntry(static_cast<size_t>(n), 6, 1, 1), 2)); },
-         {{14, "line 14"}, {15, "line 14"}}},
-        {"directory: a counter keeps 4 characters",
-         [](double n) { return lineOf(dimLineAfterRewrite(dimEntry(6, 6, static_cast<size_t>(n), 1), 4)); },
-         {{4, "line 4"}, {5, "line 4"}}},
-        {"directory: the first 1024 bytes of boot.dim are read",
-         [](double total) {
-             // Lines past an entry's five fields are ignored: they fill the
-             // file so that the second entry's description ends at `total`.
-             const std::string filler(200, 'f');
-             const std::string first = dimEntry(6, 6, 1, 1, filler + "\n" + filler + "\n" + filler + "\n" + filler + "\n");
-             const size_t description = static_cast<size_t>(total) - first.size() - dimEntry(6, 6, 1, 0).size();
-             return lineOf(dimLineAfterRewrite(first + dimEntry(6, 6, 1, description), 11));
-         },
-         {{1024, "line 147"}, {1025, "line 0"}}},
-        {"directory: two entries are kept",
-         [](double entries) {
-             std::string text;
-             for (int i = 0; i < static_cast<int>(entries); ++i) {
-                 text += dimEntry(6, 6 + static_cast<size_t>(i), 1, 1);
-             }
-             return count("entries", countOf(dimRewrite(text), "---IMAGE---"));
-         },
-         {{2, "entries 2"}, {3, "entries 2"}}},
     };
     return table;
 }
