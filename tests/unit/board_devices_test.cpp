@@ -30,10 +30,7 @@ TEST(Cpld, ResetRequestIsTheOnlyValueThatResets) {
 }
 
 TEST(Cpld, StrapsAndSensorsIgnoreWritesAndSurvivePowerUp) {
-    sim::Cpld::Identity identity;
-    identity.fanStatus = 0x2A;
-    identity.boardRevision = 0x07;
-    sim::Cpld cpld(identity);
+    sim::Cpld cpld({.fanStatus = 0x2A, .boardRevision = 0x07});
     cpld.write(sim::Cpld::REG_FAN_STATUS, 0xFF);
     cpld.write(sim::Cpld::REG_BOARD_REVISION, 0x00);
     cpld.write(sim::Cpld::REG_LED1, 0x50);
@@ -48,13 +45,7 @@ TEST(Cpld, StrapsAndSensorsIgnoreWritesAndSurvivePowerUp) {
 }
 
 TEST(PciSpace, WhereNothingAnswersEveryBitReadsOne) {
-    sim::PciSpace::Function chip;
-    chip.bus = 3;
-    chip.device = 31;
-    chip.function = 7;
-    chip.vendorId = 0x14E4;
-    chip.deviceId = 0xB504;
-    sim::PciSpace pci({chip});
+    sim::PciSpace pci({{.bus = 3, .device = 31, .function = 7, .vendorId = 0x14E4, .deviceId = 0xB504}});
     EXPECT_EQ(pci.configRead16(3, 31, 7, 0), 0x14E4);
     EXPECT_EQ(pci.configRead16(3, 31, 7, 2), 0xB504);
     EXPECT_EQ(pci.configRead32(3, 31, 7, 0), 0xB50414E4u);
@@ -69,16 +60,10 @@ TEST(PciSpace, WhereNothingAnswersEveryBitReadsOne) {
 }
 
 TEST(PciSpace, ImpossibleFunctionsAreConfigurationErrors) {
-    sim::PciSpace::Function f;
-    f.vendorId = 0x1057;
-    std::vector<sim::PciSpace::Function> twice = {f, f};
-    EXPECT_THROW(sim::PciSpace{twice}, std::invalid_argument);
-    sim::PciSpace::Function outside = f;
-    outside.device = 32;
-    EXPECT_THROW(sim::PciSpace({outside}), std::invalid_argument);
-    sim::PciSpace::Function none = f;
-    none.vendorId = 0xFFFF;
-    EXPECT_THROW(sim::PciSpace({none}), std::invalid_argument);
+    using Functions = std::vector<sim::PciSpace::Function>;
+    EXPECT_THROW(sim::PciSpace(Functions{{.vendorId = 0x1057}, {.vendorId = 0x1057}}), std::invalid_argument);
+    EXPECT_THROW(sim::PciSpace(Functions{{.device = 32, .vendorId = 0x1057}}), std::invalid_argument);
+    EXPECT_THROW(sim::PciSpace(Functions{{.vendorId = 0xFFFF}}), std::invalid_argument);
 }
 
 TEST(SimHeap, BlocksAreTheBoardsRamInThePoolGivenWithinTheTestLimit) {

@@ -4,14 +4,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "image/code_load.h"
-#include "support/boot_spine_images.h"
-#include "support/loader_on_board.h"
-#include "support/test_board.h"
+#include "support/menu_board.h"
 #include "support/xmodem_peer.h"
 
 namespace {
@@ -19,9 +16,6 @@ namespace {
 using namespace testing_support;
 using boot::goodImage;
 
-const std::string DIRECTORY =
-    "---IMAGE---\nactive\nactive\nimage1\n0\ndefault image\n"
-    "---IMAGE---\nbackup\nbackup\nimage2\n0\n\n";
 constexpr double NOISE_RATE = 1e-4;
 constexpr int LOADS = 100;
 
@@ -33,10 +27,8 @@ TEST(CodeLoadNoise, EveryLoadInstallsExactlyOrChangesNothing) {
     for (int seed = 1; seed <= LOADS; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         TestBoard board;
-        LoaderOnBoard loader(board);
-        board.writeFile("image1", goodImage({.codeSeed = 1, .timestamp = "old code"}));
-        board.writeFile("image2", goodImage({.codeSeed = 2, .timestamp = "backup code"}));
-        board.writeFile("boot.dim", DIRECTORY);
+        boot::plantCode(board, boot::Code::GoodWithBackup);
+        LoaderOnBoard loader(board, false);
         loader.run([&] { loader->dim.dimInitialize(); });
         const auto before = board.imageFiles();
 

@@ -27,11 +27,6 @@ const std::string LOADER_BANNER = "Boot Menu Version 01.00.45 10-13-2006";
 const std::string DEMO_BANNER =
     "\nDemo operational code, start mode 1 (normal start), running at 0x00010000\n";
 
-// A demo binary the build made, or nothing without the cross compiler.
-std::vector<uint8_t> demoBinary(const std::string& name) {
-    return interop::readHostFile(std::filesystem::path(SWBOOT_DEMO_DIR) / name);
-}
-
 class CodeRunTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -51,42 +46,23 @@ protected:
     TestBoard board{sim::OnHandover::Run};
 };
 
-// Answers the demo's prompts from a list as they appear on the line.
-class DemoOperator : public sim::ScriptedLine::Peer {
-public:
-    struct Answer {
-        std::string prompt;
-        std::string keys;
-    };
-    DemoOperator(sim::ScriptedLine& line, std::vector<Answer> answers) : line_(line), answers_(std::move(answers)) {
-        line_.setPeer(this);
-    }
-    ~DemoOperator() override { line_.setPeer(nullptr); }
-    void transmitted(sim::ScriptedLine& line, const uint8_t*, size_t) override {
-        if (next_ < answers_.size() && line.output().ends_with(answers_[next_].prompt)) {
-            line.deliver(std::vector<uint8_t>(answers_[next_].keys.begin(), answers_[next_].keys.end()));
-            ++next_;
-        }
-    }
-    size_t answered() const { return next_; }
-
-private:
-    sim::ScriptedLine& line_;
-    std::vector<Answer> answers_;
-    size_t next_ = 0;
-};
-
 TEST_F(CodeRunTest, TheDemoCodePrintsItsBannerEchoesKeysAndResetsIntoTheLoader) {
     if (sim::demoCodeBinary().empty()) {
         GTEST_SKIP() << "the demo code was not built (no powerpc-linux-gnu-gcc)";
     }
     provision(sim::demoImage());
-    DemoOperator op(board.line(), {{"Choice: ", "3"},
-                                   {"Ctrl-C ends.\r\n", "hi!\r\x03"},
-                                   {"Choice: ", "1"},
-                                   {"Choice: ", "4"}});
+    // The operator answers the demo's prompts in turn as they appear.
+    const std::pair<std::string, std::string> answers[] = {
+        {"Choice: ", "3"}, {"Ctrl-C ends.\r\n", "hi!\r\x03"}, {"Choice: ", "1"}, {"Choice: ", "4"}};
+    size_t answered = 0;
+    OnSent op(board, [&](sim::ScriptedLine& line, std::string_view) {
+        if (answered < std::size(answers) && line.output().ends_with(answers[answered].first)) {
+            const std::string& keys = answers[answered++].second;
+            line.deliver(std::vector<uint8_t>(keys.begin(), keys.end()));
+        }
+    });
     EXPECT_EQ(board.run(), 0);  // the second boot's demo finds no more input
-    EXPECT_EQ(op.answered(), 4u);
+    EXPECT_EQ(answered, 4u);
     const std::string shown = text();
     const std::string menu =
         "\n"
@@ -128,7 +104,7 @@ TEST_F(CodeRunTest, AnIllegalInstructionStopsTheCoreWithAReport) {
 }
 
 TEST_F(CodeRunTest, CodeLoadedOverTheConsoleIsWhatRunsNext) {
-    std::vector<uint8_t> code = demoBinary("demo-at-4m.bin");
+    std::vector<uint8_t> code = interop::readHostFile(std::filesystem::path(SWBOOT_DEMO_DIR) / "demo-at-4m.bin");
     if (code.empty()) {
         GTEST_SKIP() << "the demo code was not built (no powerpc-linux-gnu-gcc)";
     }

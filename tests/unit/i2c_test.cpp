@@ -3,7 +3,6 @@
 // polling, the limits on waits, and the device table.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 

@@ -2,24 +2,11 @@
 // gets, and that a provisioned board boots its demo code.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
-#include "host/diagnostics.h"
 #include "host/provision.h"
-#include "host/scripted_line.h"
-#include "host/sim_board.h"
-#include "host/sim_clock.h"
-#include "support/test_board.h"
+#include "support/state_dir_board.h"
+#include "support/vpd_record.h"
 
 using namespace testing_support;
-
-namespace {
-
-std::string field(const std::array<uint8_t, sim::VPD_RECORD_SIZE>& record, size_t offset) {
-    return std::string(reinterpret_cast<const char*>(record.data() + offset));
-}
-
-}  // namespace
 
 TEST(Provision, VpdRecordLaysOutTheProfileValuesAtTheirOffsets) {
     sim::BoardProfile profile = sim::BoardProfile::builtin();
@@ -28,20 +15,10 @@ TEST(Provision, VpdRecordLaysOutTheProfileValuesAtTheirOffsets) {
     profile.vpd.dateCode = "102006";
     profile.vpd.partNumber = "AB-12";
     profile.vpd.revision = "B1";
-    auto record = sim::vpdRecord(profile);
-
-    const uint8_t mac[] = {0x00, 0xA0, 0xC9, 0xFF, 0xEE, 0x01};
-    EXPECT_EQ(std::memcmp(record.data(), mac, sizeof mac), 0);
-    EXPECT_EQ(record[6], 0);
-    EXPECT_EQ(field(record, 7), "ABCDEFGHIJ0123456789");
-    EXPECT_EQ(record[27], 0);
-    EXPECT_EQ(field(record, 28), "Kestrix Q48 Zevirera Stackable Non-POE Switch");
-    EXPECT_EQ(field(record, 109), "102006");
-    EXPECT_EQ(field(record, 116), "AB-12");
-    EXPECT_EQ(field(record, 129), "B1");
-    for (size_t i = 133; i < sim::VPD_RECORD_SIZE; ++i) {
-        ASSERT_EQ(record[i], 0) << "byte " << i;
-    }
+    const auto record = sim::vpdRecord(profile);
+    EXPECT_EQ(std::vector<uint8_t>(record.begin(), record.end()),
+              vpdRecordOf({0x00, 0xA0, 0xC9, 0xFF, 0xEE, 0x01}, "ABCDEFGHIJ0123456789",
+                          "Kestrix Q48 Zevirera Stackable Non-POE Switch", "102006", "AB-12", "B1"));
 }
 
 TEST(Provision, RefusesValuesTheRecordCannotHold) {
@@ -84,11 +61,10 @@ device_id = 0xb504
 }
 
 TEST(Provision, AProvisionedBoardBootsItsDemoCode) {
-    TempDir dir;
-    auto state = dir.path() / "board";
+    StateDirBoard dir(false);
+    const auto& state = dir.state;
     // Block state left from a board whose flash.bin was deleted: a new flash is a new board.
     const std::string stale = "0 125 3 1 1\n";
-    std::filesystem::create_directories(state);
     interop::writeHostFile(state / sim::FLASH_BLOCKS_FILE, std::vector<uint8_t>(stale.begin(), stale.end()));
     sim::provisionBoard(state, sim::BoardProfile::builtin(), false);
     EXPECT_THROW(sim::provisionBoard(state, sim::BoardProfile::builtin(), false), std::runtime_error);
@@ -97,21 +73,14 @@ TEST(Provision, AProvisionedBoardBootsItsDemoCode) {
     auto expected = sim::vpdRecord(sim::BoardProfile::builtin());
     EXPECT_EQ(record, std::vector<uint8_t>(expected.begin(), expected.end()));
 
-    sim::VirtualClock clock;
-    sim::ScriptedLine line(clock);
-    sim::Diagnostics diagnostics;
-    diagnostics.setQuiet(true);
-    diagnostics.setCapture(true);
-    sim::BoardOptions options;
-    options.stateDir = state;
-    options.onHandover = sim::OnHandover::Exit;
-    sim::SimBoard board(options, clock, line, diagnostics);
+    sim::SimBoard board(dir.options, dir.clock, dir.line, dir.diagnostics);
     EXPECT_EQ(board.run(), 0);
+    const std::string& output = dir.line.output();
 
     // The first power-on is the normal road: no format, no directory repair.
-    EXPECT_EQ(line.output().find("formatting"), std::string::npos);
-    EXPECT_EQ(line.output().find("dimInitialize returned"), std::string::npos);
-    EXPECT_NE(line.output().find("Select (1, 2):"), std::string::npos);
+    EXPECT_EQ(output.find("formatting"), std::string::npos);
+    EXPECT_EQ(output.find("dimInitialize returned"), std::string::npos);
+    EXPECT_NE(output.find("Select (1, 2):"), std::string::npos);
     EXPECT_EQ(board.core().lastHandover().entry, sim::DEMO_CODE_LOAD_ADDRESS);
     auto code = sim::demoOperationalCode();
     auto ram = board.ram().view(sim::DEMO_CODE_LOAD_ADDRESS, code.size());

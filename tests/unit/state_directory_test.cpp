@@ -3,66 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
-#include <memory>
 #include <string>
 #include <unistd.h>
-#include <vector>
 
-#include "harness/files.h"
-#include "host/diagnostics.h"
-#include "host/provision.h"
-#include "host/scripted_line.h"
-#include "host/sim_board.h"
-#include "host/sim_clock.h"
-#include "support/test_board.h"
+#include "support/state_dir_board.h"
 
 namespace {
 
-using testing_support::TempDir;
+using ProvisionedState = testing_support::StateDirBoard;
 
-// A provisioned board's state directory, with each of its files read.
-struct ProvisionedState {
-    ProvisionedState() { sim::provisionBoard(state, sim::BoardProfile::builtin(), false); }
-    std::map<std::filesystem::path, std::vector<uint8_t>> files() const {
-        std::map<std::filesystem::path, std::vector<uint8_t>> all;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(state)) {
-            if (entry.is_regular_file() && entry.path().filename() != sim::StateLock::FILE_NAME) {
-                all[entry.path()] = interop::readHostFile(entry.path());
-            }
-        }
-        return all;
+TEST(StateDirectory, AFlashImageOfAnotherSizeIsRefusedAndNothingIsErased) {
+    for (size_t size : {size_t{0}, size_t{1} << 20, (size_t{32} << 20) - 1, size_t{64} << 20}) {
+        ProvisionedState board;
+        std::filesystem::resize_file(board.state / "flash.bin", size);
+        const auto before = board.files();
+        EXPECT_EQ(board.startRefusal(), "the flash image " + (board.state / "flash.bin").string() + " is not 32 MiB long");
+        EXPECT_EQ(board.files(), before) << size;
     }
-    // The message the board's start was refused with; empty when it started.
-    std::string startRefusal() {
-        sim::BoardOptions options;
-        options.stateDir = state;
-        try {
-            sim::SimBoard board(options, clock, line, diagnostics);
-        } catch (const std::runtime_error& e) {
-            return e.what();
-        }
-        return "";
-    }
-    TempDir dir;
-    std::filesystem::path state = dir.path() / "board";
-    sim::VirtualClock clock;
-    sim::ScriptedLine line{clock};
-    sim::Diagnostics diagnostics;
-};
-
-class DamagedFlashImage : public ::testing::TestWithParam<size_t> {};
-
-TEST_P(DamagedFlashImage, IsRefusedAndNothingIsErased) {
-    ProvisionedState board;
-    std::filesystem::resize_file(board.state / "flash.bin", GetParam());
-    const auto before = board.files();
-    EXPECT_EQ(board.startRefusal(), "the flash image " + (board.state / "flash.bin").string() + " is not 32 MiB long");
-    EXPECT_EQ(board.files(), before);
 }
-
-INSTANTIATE_TEST_SUITE_P(Sizes, DamagedFlashImage,
-                         ::testing::Values(size_t{0}, size_t{1} << 20, (size_t{32} << 20) - 1, size_t{64} << 20));
 
 TEST(StateDirectory, AVolumeFullerThanItsCapacityIsRefusedAndNothingChanges) {
     ProvisionedState board;
@@ -85,10 +43,8 @@ TEST(StateDirectory, AVolumeFullerThanItsCapacityIsRefusedAndNothingChanges) {
 
 TEST(StateDirectory, ASecondBoardOnTheSameStateIsRefusedUntilTheFirstIsGone) {
     ProvisionedState first;
-    sim::BoardOptions options;
-    options.stateDir = first.state;
     {
-        sim::SimBoard running(options, first.clock, first.line, first.diagnostics);
+        sim::SimBoard running(first.options, first.clock, first.line, first.diagnostics);
         EXPECT_EQ(first.startRefusal(), "the state directory " + first.state.string() +
                                             " is in use by another board of this process (" +
                                             std::to_string(getpid()) + "); one simulator at a time runs a board");

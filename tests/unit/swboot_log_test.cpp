@@ -42,22 +42,11 @@ protected:
 };
 
 LogAddEntry event(uint32_t type, const std::string& source, int32_t line, uint32_t code, uint32_t seconds) {
-    LogAddEntry e;
-    e.type = type;
-    e.source = source;
-    e.line = line;
-    e.task = 0x00FFE000;
-    e.code = code;
-    e.seconds = seconds;
-    return e;
+    return {.type = type, .source = source, .line = line, .task = 0x00FFE000, .code = code, .seconds = seconds};
 }
 
 LogAddEntry exception(uint32_t type, uint32_t srr0, uint32_t seconds) {
-    LogAddEntry e;
-    e.type = type;
-    e.registers = {srr0, 0x00029000, 0x00021000, 0x00800000, 0xE0000000};
-    e.seconds = seconds;
-    return e;
+    return {.type = type, .registers = {srr0, 0x00029000, 0x00021000, 0x00800000, 0xE0000000}, .seconds = seconds};
 }
 
 TEST_F(SwbootLogTest, ShowPrintsWhatTheBoardRendersWithoutThePadding) {
@@ -85,8 +74,8 @@ TEST_F(SwbootLogTest, ShowPrintsWhatTheBoardRendersWithoutThePadding) {
             // The board erases a full log at its start; the tool shows it
             // whole and says so.
             EXPECT_EQ(testing_support::countOf(shown->text, "EVENT> event.c"), ENTRIES);
-            ASSERT_EQ(shown->warnings.size(), 1u);
-            EXPECT_EQ(shown->warnings[0], "all 5041 entries are used: the loader erases this log at its next start");
+            EXPECT_EQ(shown->warnings,
+                      std::vector<std::string>{"all 5041 entries are used: the loader erases this log at its next start"});
             continue;
         }
         EXPECT_TRUE(shown->warnings.empty());

@@ -138,8 +138,7 @@ TEST_F(TextLogTest, CollectingWritesTheGenerationsOldestFirst) {
     EXPECT_EQ(log().log_text_collect("out"), 2);
 }
 
-// Startup rotates once per boot: after each boot the lines written in it
-// are one generation older, and the third boot's rotation drops the first.
+// The third boot's rotation drops the first boot's lines.
 TEST(TextLogBoots, EachBootShiftsTheGenerationsByOne) {
     TestBoard board;
     board.formatVolume();

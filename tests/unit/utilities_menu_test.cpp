@@ -35,12 +35,16 @@ std::string bootMenuSession(const std::vector<std::string>& lines, sim::BoardOpt
     return testing_support::fromMark(plainText(board.output()), testing_support::boot::PROMPT);
 }
 
-std::string fans(const char* states) {
+// The board identity display: the fans ('w' working), the module table, the
+// board type, the revision line and the PLD revision.
+std::string identity(const char* fans, const std::string& modules, const std::string& type,
+                     const std::string& revision, int pld) {
     std::string text = "\n";
     for (int n = 0; n < 6; ++n) {
-        text += "Fan " + std::to_string(n) + " : " + (states[n] == 'w' ? "working" : "stopped") + "\n";
+        text += "Fan " + std::to_string(n) + " : " + (fans[n] == 'w' ? "working" : "stopped") + "\n";
     }
-    return text;
+    return text + modules + "\nBoard type: Kestrix Zevirera " + type + "\n\n" + revision +
+           "\n\nBoard PLD Revision: " + std::to_string(pld) + "\n\n";
 }
 
 const std::string NO_MODULES = "\nModule   Present   Type\n0        absent\n1        absent\n";
@@ -48,9 +52,8 @@ const std::string NO_MODULES = "\nModule   Present   Type\n0        absent\n1   
 TEST(UtilitiesMenu, ChoiceThirtyShowsTheListNineTheBoardAboveTwentyRedisplaysAndZeroReturns) {
     const std::string PROMPT = testing_support::boot::PROMPT;
     EXPECT_EQ(bootMenuSession({"30", "9", "21", "255", "0", "?"}),
-              PROMPT + "30\n" + UTILITIES_LIST + "9\n" + fans("wwwwww") + NO_MODULES +
-                  "\nBoard type: Kestrix Zevirera Q48A-R\n\nBoard Revision: Revision B\n\nBoard PLD Revision: 3\n\n" +
-                  UTILITIES_LIST + "21\n" + UTILITIES_LIST + "255\n" + UTILITIES_LIST + "0\n" + PROMPT + "?\n" +
+              PROMPT + "30\n" + UTILITIES_LIST + "9\n" +
+                  identity("wwwwww", NO_MODULES, "Q48A-R", "Board Revision: Revision B", 3) + UTILITIES_LIST + "21\n" + UTILITIES_LIST + "255\n" + UTILITIES_LIST + "0\n" + PROMPT + "?\n" +
                   testing_support::boot::OPTION_LIST + PROMPT);
 }
 
@@ -66,99 +69,76 @@ TEST(UtilitiesMenu, SwitchDiagnosticsStartsTheCodeInModeThree) {
     EXPECT_EQ(again.board().core().lastHandover().startMode, 3u);
 }
 
-struct IdentityCase {
-    const char* what;
-    int switchChips;
-    sim::Cpld::Identity cpld;
-    std::string expected;
-};
-
-class BoardIdentity : public ::testing::TestWithParam<IdentityCase> {};
-
-TEST_P(BoardIdentity, ShowsFansModulesTypeAndRevisions) {
-    const IdentityCase& c = GetParam();
+// The identity display on both board kinds.
+TEST(BoardIdentity, ShowsFansModulesTypeAndRevisions) {
+    const struct {
+        const char* what;
+        int switchChips;
+        sim::Cpld::Identity cpld;
+        std::string expected;
+    } cases[] = {
+        {"copper AC, revision B", 2, {0x3F, 0x77, 0x03, 0x00, 0x01, 3},
+         identity("wwwwww", NO_MODULES, "Q48A-R", "Board Revision: Revision B", 3)},
+        {"copper bits 5:4 = 1, bit 7 ignored", 2, {0x2A, 0x71, 0x00, 0x90, 0x00, 12},
+         identity("swswsw", "\nModule   Present   Type\n0        present   Stacking 12G\n1        present   NC\n",
+                  "Q48A-DC-R", "Board Revision: Revision A", 12)},
+        {"copper bits 5:4 = 2, unknown revision", 0, {0x00, 0x35, 0x02, 0x20, 0x05, 0},
+         identity("ssssss", "\nModule   Present   Type\n0        present   Read an unknown type of 05\n1        absent\n",
+                  "Q48P-DC-R", "Read an unknown Board revision of 05", 0)},
+        {"copper bits 5:4 = 3, pilot", 2, {0x3E, 0x20, 0x01, 0x30, 0x07, 1},
+         identity("swwwww", "\nModule   Present   Type\n0        absent\n1        present   Stacking 24G\n", "Q48P-R",
+                  "Board Revision: Revision Pilot", 1)},
+        {"fiber, bits 5:4 set but ignored", 1, {0x3F, 0x03, 0x00, 0x30, 0x08, 2},
+         identity("wwwwww", "\nModule   Present   Type\n0        present   CX4\n1        present   XFP\n", "Q24F",
+                  "Board Revision: Revision MP", 2)},
+        {"fiber DC, revision D", 1, {0x1F, 0x77, 0x03, 0x80, 0x03, 4},
+         identity("wwwwws", NO_MODULES, "Q24F-DC", "Board Revision: Revision D", 4)},
+        {"revision C", 2, {0x3F, 0x77, 0x03, 0x00, 0x02, 3},
+         identity("wwwwww", NO_MODULES, "Q48A-R", "Board Revision: Revision C", 3)},
+        {"revision code 9 is unknown", 2, {0x3F, 0x77, 0x03, 0x00, 0x09, 3},
+         identity("wwwwww", NO_MODULES, "Q48A-R", "Read an unknown Board revision of 09", 3)},
+    };
     TestBoard board;
-    board.board().cpld().setIdentity(c.cpld);
     LoaderOnBoard l(board);
-    l->switchChipCount = c.switchChips;
-    EXPECT_EQ(l.run([&] { l->utilities.boardIdentityShow(); }), "");
-    EXPECT_EQ(l.takeOutput(), c.expected);
+    for (const auto& c : cases) {
+        board.board().cpld().setIdentity(c.cpld);
+        l->switchChipCount = c.switchChips;
+        EXPECT_EQ(l.run([&] { l->utilities.boardIdentityShow(); }), "") << c.what;
+        EXPECT_EQ(l.takeOutput(), c.expected) << c.what;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    BothBoardKinds, BoardIdentity,
-    ::testing::Values(
-        IdentityCase{"copper AC, revision B", 2, {0x3F, 0x77, 0x03, 0x00, 0x01, 3},
-                     fans("wwwwww") + NO_MODULES + "\nBoard type: Kestrix Zevirera Q48A-R\n" +
-                         "\nBoard Revision: Revision B\n\nBoard PLD Revision: 3\n\n"},
-        IdentityCase{"copper bits 5:4 = 1, bit 7 ignored", 2, {0x2A, 0x71, 0x00, 0x90, 0x00, 12},
-                     fans("swswsw") +
-                         "\nModule   Present   Type\n0        present   Stacking 12G\n1        present   NC\n" +
-                         "\nBoard type: Kestrix Zevirera Q48A-DC-R\n\nBoard Revision: Revision A\n" +
-                         "\nBoard PLD Revision: 12\n\n"},
-        IdentityCase{"copper bits 5:4 = 2, unknown revision", 0, {0x00, 0x35, 0x02, 0x20, 0x05, 0},
-                     fans("ssssss") +
-                         "\nModule   Present   Type\n0        present   Read an unknown type of 05\n1        absent\n" +
-                         "\nBoard type: Kestrix Zevirera Q48P-DC-R\n\nRead an unknown Board revision of 05\n" +
-                         "\nBoard PLD Revision: 0\n\n"},
-        IdentityCase{"copper bits 5:4 = 3, pilot", 2, {0x3E, 0x20, 0x01, 0x30, 0x07, 1},
-                     fans("swwwww") + "\nModule   Present   Type\n0        absent\n1        present   Stacking 24G\n" +
-                         "\nBoard type: Kestrix Zevirera Q48P-R\n\nBoard Revision: Revision Pilot\n" +
-                         "\nBoard PLD Revision: 1\n\n"},
-        IdentityCase{"fiber, bits 5:4 set but ignored", 1, {0x3F, 0x03, 0x00, 0x30, 0x08, 2},
-                     fans("wwwwww") + "\nModule   Present   Type\n0        present   CX4\n1        present   XFP\n" +
-                         "\nBoard type: Kestrix Zevirera Q24F\n\nBoard Revision: Revision MP\n" +
-                         "\nBoard PLD Revision: 2\n\n"},
-        IdentityCase{"fiber DC, revision D", 1, {0x1F, 0x77, 0x03, 0x80, 0x03, 4},
-                     fans("wwwwws") + NO_MODULES + "\nBoard type: Kestrix Zevirera Q24F-DC\n" +
-                         "\nBoard Revision: Revision D\n\nBoard PLD Revision: 4\n\n"},
-        IdentityCase{"revision C and an unknown code 9", 2, {0x3F, 0x77, 0x03, 0x00, 0x02, 3},
-                     fans("wwwwww") + NO_MODULES + "\nBoard type: Kestrix Zevirera Q48A-R\n" +
-                         "\nBoard Revision: Revision C\n\nBoard PLD Revision: 3\n\n"},
-        IdentityCase{"revision code 9 is unknown", 2, {0x3F, 0x77, 0x03, 0x00, 0x09, 3},
-                     fans("wwwwww") + NO_MODULES + "\nBoard type: Kestrix Zevirera Q48A-R\n" +
-                         "\nRead an unknown Board revision of 09\n\nBoard PLD Revision: 3\n\n"}),
-    [](const ::testing::TestParamInfo<IdentityCase>& param) { return "case" + std::to_string(param.index); });
 
 const std::string RTC_QUESTION = "Enter date and time as follows: mm-dd-yyyy h:m:s (24-hour format)\n";
 
-struct RtcCase {
-    const char* typed;
-    std::string expected;  // after the question and the echoed line
-};
-
-class RtcRefusals : public ::testing::TestWithParam<RtcCase> {};
-
-TEST_P(RtcRefusals, RefuseWithTheFieldsMessageAndSetNothing) {
+TEST(RtcDialogue, RefusalsNameTheFieldAndSetNothing) {
+    const std::pair<std::string, std::string> cases[] = {
+        // What follows the question and the echoed line.
+        {"13-01-2007 1:1:1", "\nMonth value of 13 is invalid\n\n"},
+        {"0-01-2007 1:1:1", "\nMonth value of 0 is invalid\n\n"},
+        {"01-32-2007 1:1:1", "\nDay value of 32 is invalid\n\n"},
+        {"01-00-2007 1:1:1", "\nDay value of 0 is invalid\n\n"},
+        {"02-31-2007 0:00:00", "\nDay value of 31 is invalid\n\n"},
+        {"02-29-2007 0:00:00", "\nDay value of 29 is invalid\n\n"},
+        {"02-29-1900 0:00:00", "\nDay value of 29 is invalid\n\n"},
+        {"04-31-2008 0:00:00", "\nDay value of 31 is invalid\n\n"},
+        {"01-01-2007 24:00:00", "\nHour value of 24 is invalid\n\n"},
+        {"01-01-2007 -1:00:00", "\nHour value of -1 is invalid\n\n"},
+        {"01-01-2007 23:60:00", "\nMinute value of 60 is invalid\n\n"},
+        {"01-01-2007 23:59:60", "\nSecond value of 60 is invalid\n\n"},
+        {"12-31-2007 10:",
+         "\nDate and time incomplete: 4 of the 6 fields mm-dd-yyyy h:m:s given.\nReal Time Clock not set.\n\n"},
+        {"", "\nDate and time incomplete: 0 of the 6 fields mm-dd-yyyy h:m:s given.\nReal Time Clock not set.\n\n"},
+    };
     TestBoard board;
     LoaderOnBoard l(board);
-    board.type(GetParam().typed);
-    const int64_t before = board.board().platform().clock.time();
-    EXPECT_EQ(l.run([&] { l->utilities.rtcSetFromConsole(); }), "");
-    EXPECT_EQ(l.takeOutput(), RTC_QUESTION + GetParam().typed + "\n" + GetParam().expected);
-    EXPECT_EQ(board.board().platform().clock.time(), before);
+    for (const auto& [typed, expected] : cases) {
+        board.type(typed);
+        const int64_t before = board.board().platform().clock.time();
+        EXPECT_EQ(l.run([&] { l->utilities.rtcSetFromConsole(); }), "") << typed;
+        EXPECT_EQ(l.takeOutput(), RTC_QUESTION + typed + "\n" + expected);
+        EXPECT_EQ(board.board().platform().clock.time(), before) << typed;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Dialogue, RtcRefusals,
-    ::testing::Values(RtcCase{"13-01-2007 1:1:1", "\nMonth value of 13 is invalid\n\n"},
-                      RtcCase{"0-01-2007 1:1:1", "\nMonth value of 0 is invalid\n\n"},
-                      RtcCase{"01-32-2007 1:1:1", "\nDay value of 32 is invalid\n\n"},
-                      RtcCase{"01-00-2007 1:1:1", "\nDay value of 0 is invalid\n\n"},
-                      RtcCase{"02-31-2007 0:00:00", "\nDay value of 31 is invalid\n\n"},
-                      RtcCase{"02-29-2007 0:00:00", "\nDay value of 29 is invalid\n\n"},
-                      RtcCase{"02-29-1900 0:00:00", "\nDay value of 29 is invalid\n\n"},
-                      RtcCase{"04-31-2008 0:00:00", "\nDay value of 31 is invalid\n\n"},
-                      RtcCase{"01-01-2007 24:00:00", "\nHour value of 24 is invalid\n\n"},
-                      RtcCase{"01-01-2007 -1:00:00", "\nHour value of -1 is invalid\n\n"},
-                      RtcCase{"01-01-2007 23:60:00", "\nMinute value of 60 is invalid\n\n"},
-                      RtcCase{"01-01-2007 23:59:60", "\nSecond value of 60 is invalid\n\n"},
-                      RtcCase{"12-31-2007 10:",
-                              "\nDate and time incomplete: 4 of the 6 fields mm-dd-yyyy h:m:s given.\n"
-                              "Real Time Clock not set.\n\n"},
-                      RtcCase{"", "\nDate and time incomplete: 0 of the 6 fields mm-dd-yyyy h:m:s given.\n"
-                                  "Real Time Clock not set.\n\n"}),
-    [](const ::testing::TestParamInfo<RtcCase>& param) { return "case" + std::to_string(param.index); });
 
 TEST(RtcDialogue, LeapDaysAndTheLastDayOfTheYearAreFields) {
     struct {
@@ -220,10 +200,7 @@ TEST(UtilitiesMenu, CheckFilesystemReportsEachStatusOfTheCheck) {
         Platform platform{p.console, p.clock, p.tasks, p.files, volume, p.bus, p.cpu, p.pci, p.memory};
         Loader loader(platform);
         board.typeLines({"14", "0"});
-        try {
-            loader.utilities.bootUtilitiesMenu();
-        } catch (const sim::BoardPowerOff&) {
-        }
+        loader.utilities.bootUtilitiesMenu();
         loader.io.flush();
         EXPECT_EQ(volume.asked, "/DskVol/ 514");
         EXPECT_NE(plainText(board.output()).find("14\n" + c.text + UTILITIES_LIST + "0\n"), std::string::npos)

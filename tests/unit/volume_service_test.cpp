@@ -170,7 +170,16 @@ TEST_F(VolumeServiceTest, BadPointersNamesAndDescriptorsAreErrors) {
     text(NAME, "f");
     const int fd = call(VolumeService::OP_CREAT, OPEN_RDWR).result;
     ASSERT_GE(fd, 3);
-    const std::string longName(VolumeService::NAME_LIMIT, 'n');
+    // "f" named by paths of 255 and 256 bytes before the NUL: the service
+    // hands on only names of at most 256 bytes with their NUL.
+    const auto pathOf = [](size_t length) { return "/DskVol/files" + std::string(length - 14, '/') + "f"; };
+    text(NAME, pathOf(255));
+    EXPECT_EQ(call(VolumeService::OP_STAT).result, OK);
+    // Seven good format parameters, of which the request gives six.
+    const uint32_t parameters[] = {0, 99, 1, 0x10000, 2, 0, 1};
+    for (uint32_t i = 0; i < 7; ++i) {
+        ram().store(BUFFER + 0x400 + 4 * i, 4, parameters[i]);
+    }
     ram().store(RAM_END - 1, 1, 'z');  // a name that would go on past the last byte
     struct Case {
         const char* what;
@@ -184,12 +193,12 @@ TEST_F(VolumeServiceTest, BadPointersNamesAndDescriptorsAreErrors) {
     } cases[] = {
         {"name outside RAM", "", 0xF0000000, VolumeService::OP_OPEN, 0, BUFFER, 0, ERRNO_INVALID},
         {"name running off RAM", "", RAM_END - 1, VolumeService::OP_REMOVE, 0, BUFFER, 0, ERRNO_INVALID},
-        {"name without its end", longName, NAME, VolumeService::OP_STAT, 0, BUFFER, 0, ERRNO_NAME_TOO_LONG},
+        {"name one byte too long", pathOf(256), NAME, VolumeService::OP_STAT, 0, BUFFER, 0, ERRNO_NAME_TOO_LONG},
         {"read into a device", "", NAME, VolumeService::OP_READ, fd, 0xF0004500, 8, ERRNO_INVALID},
         {"write past RAM", "", NAME, VolumeService::OP_WRITE, fd, RAM_END - 4, 8, ERRNO_INVALID},
         {"read with a length that wraps", "", NAME, VolumeService::OP_READ, fd, BUFFER, 0xFFFFFFF0, ERRNO_INVALID},
         {"descriptor not handed out", "", NAME, VolumeService::OP_READ, 40, BUFFER, 8, ERRNO_BAD_DESCRIPTOR},
-        {"format parameters cut short", "", NAME, VolumeService::OP_TFFS_FORMAT, 0, BUFFER, 24, ERRNO_INVALID},
+        {"format parameters cut short", "", NAME, VolumeService::OP_TFFS_FORMAT, 0, BUFFER + 0x400, 24, ERRNO_INVALID},
         {"working directory into 4 bytes", "", NAME, VolumeService::OP_GETCWD, 0, BUFFER, 4, ERRNO_INVALID},
     };
     for (const Case& c : cases) {

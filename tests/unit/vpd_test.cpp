@@ -4,7 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <regex>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "support/boot_texts.h"
 #include "support/loader_on_board.h"
 #include "support/test_board.h"
+#include "support/vpd_record.h"
 #include "vpd/vpd.h"
 
 namespace {
@@ -21,6 +21,7 @@ using namespace swboot;
 using testing_support::countOf;
 using testing_support::LoaderOnBoard;
 using testing_support::TestBoard;
+using testing_support::vpdRecordOf;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -72,18 +73,8 @@ TEST(VpdGenerate, StoresTheAnswersAndTheBoardsDescriptionAtTheirOffsets) {
     EXPECT_EQ(g.output, MAC_PROMPT + "00a0c9ffee01\nEntered MAC: 00:A0:C9:FF:EE:01 \n" + SERIAL_PROMPT +
                             "ABCDEFGHIJ0123456789\n" + DATE_PROMPT + "13ABCD\n" + PART_PROMPT + "AB-12 .#/xyz\n" +
                             REVISION_PROMPT + "B1\n");
-    ASSERT_EQ(g.record.size(), VPD_RECORD_SIZE);
-    EXPECT_EQ(std::vector<uint8_t>(g.record.begin(), g.record.begin() + 7),
-              (std::vector<uint8_t>{0x00, 0xA0, 0xC9, 0xFF, 0xEE, 0x01, 0x00}));
-    EXPECT_EQ(field(g.record, 7), "ABCDEFGHIJ0123456789");
-    EXPECT_EQ(g.record[27], 0);
-    EXPECT_EQ(field(g.record, 28), "Kestrix Q48 Zevirera Stackable Non-POE Switch");
-    EXPECT_EQ(field(g.record, 109), "13ABCD");
-    EXPECT_EQ(field(g.record, 116), "AB-12 .#/xyz");
-    EXPECT_EQ(field(g.record, 129), "B1");
-    for (size_t i = 133; i < VPD_RECORD_SIZE; ++i) {
-        ASSERT_EQ(g.record[i], 0) << i;
-    }
+    EXPECT_EQ(g.record, vpdRecordOf({0x00, 0xA0, 0xC9, 0xFF, 0xEE, 0x01}, "ABCDEFGHIJ0123456789",
+                                    "Kestrix Q48 Zevirera Stackable Non-POE Switch", "13ABCD", "AB-12 .#/xyz", "B1"));
 }
 
 TEST(VpdGenerate, RefusedAnswersAreAskedAgain) {
@@ -124,10 +115,8 @@ TEST(VpdGenerate, RefusedAnswersAreAskedAgain) {
 
 TEST(VpdGenerate, EmptyAnswersAreStoredEmpty) {
     Generated g = generate({"000629328140", "", "", "", ""});
-    ASSERT_EQ(g.record.size(), VPD_RECORD_SIZE);
-    for (size_t offset : {VPD_SERIAL_OFFSET, VPD_DATE_CODE_OFFSET, VPD_PART_NUMBER_OFFSET, VPD_REVISION_OFFSET}) {
-        EXPECT_EQ(field(g.record, offset), "") << offset;
-    }
+    EXPECT_EQ(g.record, vpdRecordOf({0x00, 0x06, 0x29, 0x32, 0x81, 0x40}, "",
+                                    "Kestrix Q48 Zevirera Stackable Non-POE Switch", "", "", ""));
     EXPECT_THAT(g.output, HasSubstr("Entered MAC: 00:06:29:32:81:40 \n"));
 }
 
@@ -177,19 +166,9 @@ TEST(VpdGenerate, AFileThatCannotBeWrittenHaltsAndKeepsTheOldRecord) {
 }
 
 TEST_F(VpdShow, AFullRecordShowsItsDumpAndFields) {
-    std::vector<uint8_t> record(VPD_RECORD_SIZE, 0);
-    const uint8_t mac[] = {0x00, 0x06, 0x29, 0x32, 0x81, 0x40};
-    std::memcpy(record.data(), mac, sizeof mac);
-    std::memcpy(record.data() + 7, "ABCDEFGHIJ0123456789", 20);
-    std::memcpy(record.data() + 28, "Kestrix Q48 Zevirera Stackable POE Switch", 41);
-    std::memcpy(record.data() + 109, "102006", 6);
-    std::memcpy(record.data() + 116, "10K7901", 7);
-    std::memcpy(record.data() + 129, "A", 1);
-    record[0xF0] = 0x7F;
-    record[0xF1] = 0x20;
-    record[0xF2] = 0x80;
-    record[0xF3] = 0x1F;
-    record[0xF4] = 0x7E;
+    std::vector<uint8_t> record = vpdRecordOf({0x00, 0x06, 0x29, 0x32, 0x81, 0x40}, "ABCDEFGHIJ0123456789",
+                                              "Kestrix Q48 Zevirera Stackable POE Switch", "102006", "10K7901", "A");
+    std::copy_n("\x7F\x20\x80\x1F\x7E", 5, record.begin() + 0xF0);
     board.writeFile("vpd.bin", record);
     std::string out = shown();
     EXPECT_THAT(out, StartsWith("\n\n00 00 06 29 32 81 40 00 41 42 43 44 45 46 47 48 49 --)2-@-ABCDEFGHI"));
@@ -204,14 +183,10 @@ TEST_F(VpdShow, AMissingFileShowsZerosAndIsLeftEmpty) {
     std::filesystem::remove(board.filePath("vpd.bin"));
     const std::string out = shown();
     std::string expected = "\n";
-    for (int row = 0; row < 16; ++row) {
-        char offset[8];
-        std::snprintf(offset, sizeof offset, "\n%02x ", row * 16);
-        expected += offset;
-        for (int i = 0; i < 16; ++i) {
-            expected += "00 ";
-        }
-        expected += "----------------";
+    for (int row = 0; row < 256; row += 16) {
+        char line[80];
+        std::snprintf(line, sizeof line, "\n%02x 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 ----------------", row);
+        expected += line;
     }
     expected += "\n     MAC Addr: 00-00-00-00-00-00\nSerial Number: \n  Description: \n       Date: \n"
                 "  Part Number: \n     Revision: \n\n";
@@ -229,13 +204,8 @@ TEST_F(VpdShow, OpenAndReadFailuresPrintTheirMessageAndNothingElse) {
         {sim::HostVolume::Operation::Read, "Error - could not read VPD from file system!\n"},
     };
     for (const auto& c : cases) {
-        TestBoard fresh;
-        LoaderOnBoard on(fresh);
-        on.takeOutput();
-        fresh.volume().injectFailure(c.op);
-        on->vpd.vpdShow();
-        on->io.flush();
-        EXPECT_EQ(on.takeOutput(), c.message);
+        board.volume().injectFailure(c.op);
+        EXPECT_EQ(shown(), c.message);
     }
 }
 
