@@ -114,7 +114,7 @@ TEST(CodeStart, ProgressBarMarksFollowTheEvenPercentagesReached) {
         TestBoard board(sim::OnHandover::Exit);
         board.formatVolume();
         ImageSpec layout;
-        layout.component0 = storedZlibStream(dataForStoredStreamOf(c.streamSize));
+        layout.component0 = storedZlibStreamOf(c.streamSize);
         ASSERT_EQ(layout.component0.size(), c.streamSize);
         board.writeFile("image1", oprImage(layout));
         EXPECT_EQ(board.run(), 0);
