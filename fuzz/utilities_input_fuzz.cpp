@@ -1,19 +1,15 @@
 // Fuzz target: lines typed to the utilities menu's dialogues. The first
 // byte chooses: even types the rest to the clock dialogue, odd to the
-// memory tool, which reads and writes any board address.
-//
-// A read where no device answers takes a machine check, which the loader's
-// fatal path reports before the board resets: a normal end of an input
-// here. For the memory tool the board is powered up afresh before each
-// input, so that the device registers one input writes do not carry into
-// the next; and an operator who asks for a dump of megabytes switches the
-// unit off: once the tool has sent OUTPUT_BUDGET bytes the power goes, so
-// that every input ends soon whatever length it asks for.
+// memory tool, which reads and writes any board address (a read no device
+// answers takes a machine check, reported before the board resets: a
+// normal end). For the memory tool the board is powered up afresh, so that
+// device registers written do not carry into the next input, and the
+// power goes once the tool has sent OUTPUT_BUDGET bytes, so that a dump of
+// megabytes ends soon.
 //
 // Properties checked beyond the sanitizers (and the loader's own handling
 // of every board event): the clock, set beforehand to a known time,
-// changes only to a date and time in range. The memory tool checks nothing
-// it is told.
+// changes only to a date and time in range.
 #include <cstdint>
 #include <string_view>
 
