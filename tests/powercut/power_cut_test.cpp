@@ -30,6 +30,7 @@
 
 #include "boot_code.h"
 #include "host/flash_probe.h"
+#include "host/provision.h"
 #include "image/flashacc.h"
 #include "support/boot_spine_images.h"
 #include "support/boot_texts.h"
@@ -70,6 +71,9 @@ struct Scenario {
     // false for the flash diagnostics, which destroy the volume's window so
     // that the power-up formats the volume: no directory or an empty one.
     bool dimActive = true;
+    // Some cut must leave the new "image1" in place with the old one still
+    // aside as "image1.prev".
+    bool newBesideOld = false;
 };
 
 // The content, or the content as XMODEM delivers it: the last block's
@@ -88,6 +92,7 @@ struct Outcome {
     bool bricked = false;   // refused to start until the probe wrote boot code
     std::string code;       // the timestamp shown as the code started
     std::string problem;    // empty when every check held
+    bool newBesideOld = false;  // the cut left the new "image1" in place and the old one aside
     // The steps of the boot code region's first erase and last program.
     uint64_t bootFlashFirst = 0;
     uint64_t bootFlashLast = 0;
@@ -98,12 +103,8 @@ struct Outcome {
 
 std::string timestampStarted(const std::string& console) {
     const std::string mark = "Operational Code Date: ";
-    size_t at = console.rfind(mark);
-    if (at == std::string::npos) {
-        return "";
-    }
-    size_t end = console.find('\n', at);
-    return console.substr(at + mark.size(), end - at - mark.size());
+    const size_t at = console.rfind(mark);
+    return at == std::string::npos ? "" : console.substr(at + mark.size(), console.find('\n', at) - at - mark.size());
 }
 
 // Every file on the volume with its bytes.
@@ -159,6 +160,21 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
         outcome.problem = "the power was not cut";
         return outcome;
     }
+    // Which of its listed contents each kept file holds (-1: none); a start
+    // never takes back one that a cut left in place.
+    const auto held = [&] {
+        std::map<std::string, int> index;
+        for (const auto& [name, contents] : s.kept) {
+            index[name] = -1;
+            for (size_t i = 0; i < contents.size() && board.fileExists(name); ++i) {
+                index[name] = sameOrPadded(board.readFile(name), contents[i]) ? static_cast<int>(i) : index[name];
+            }
+        }
+        return index;
+    };
+    const std::map<std::string, int> heldAfterCut = held();
+    outcome.newBesideOld = board.fileExists("image1.prev") && s.kept.count("image1") != 0 &&
+                           heldAfterCut.at("image1") == static_cast<int>(s.kept.at("image1").size()) - 1;
     board.line().clearPending();
     board.line().clearOutput();
     const int handovers = board.board().core().handoverCount();
@@ -239,19 +255,11 @@ Outcome runOnce(const Scenario& s, uint64_t cutAt, uint64_t seed, uint64_t* step
                                                        : "";
         }
     }
-    for (const auto& [name, contents] : s.kept) {
-        if (!board.fileExists(name)) {
-            outcome.problem += " " + name + " lost;";
-            continue;
-        }
-        std::vector<uint8_t> bytes = board.readFile(name);
-        bool matches = false;
-        for (const auto& content : contents) {
-            matches = matches || sameOrPadded(bytes, content);
-        }
-        if (!matches) {
-            outcome.problem += " " + name + " changed;";
-        }
+    for (const auto& [name, index] : held()) {
+        outcome.problem += !board.fileExists(name)      ? " " + name + " lost;"
+                           : index < 0                  ? " " + name + " changed;"
+                           : index < heldAfterCut.at(name) ? " " + name + " taken back;"
+                                                         : "";
     }
     return outcome;
 }
@@ -268,16 +276,7 @@ void typeNewVpdAnswers(TestBoard& board) {
     board.typeLines({"000629328199", "SIM0000042", "112007", "10K7902", "B"});
 }
 
-// vpd.bin as the board was made, and as the generator writes it from the
-// new answers.
-const std::vector<uint8_t>& vpdAsMade() {
-    static const std::vector<uint8_t> record = [] {
-        TestBoard board;
-        board.formatVolume();
-        return board.readFile("vpd.bin");
-    }();
-    return record;
-}
+// vpd.bin as the generator writes it from the new answers.
 const std::vector<uint8_t>& vpdFromNewAnswers() {
     static const std::vector<uint8_t> record = [] {
         TestBoard board;
@@ -316,6 +315,8 @@ void oneGoodImage(TestBoard& board) {
 
 std::vector<Scenario> scenarios() {
     const std::vector<uint8_t> defaultDim(boot::DEFAULT_DIM.begin(), boot::DEFAULT_DIM.end());
+    const auto asMade = sim::vpdRecord(sim::BoardProfile::builtin());
+    const std::vector<uint8_t> vpdAsMade(asMade.begin(), asMade.end());
     return {
         {"code load (option 4), backup present", twoGoodImages,
          [](TestBoard& board, LoaderOnBoard& loader) {
@@ -325,7 +326,8 @@ std::vector<Scenario> scenarios() {
              loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID);
          },
          {"old code", "new code"},
-         {{"image1", {OLD_IMAGE, NEW_IMAGE}}, {"image2", {BACKUP_IMAGE}}}},
+         {{"image1", {OLD_IMAGE, NEW_IMAGE}}, {"image2", {BACKUP_IMAGE}}},
+         false, {}, nullptr, true, true},
         {"backup activation (option 11)", twoGoodImages,
          [](TestBoard&, LoaderOnBoard& loader) {
              loader->dim.dimInitialize();
@@ -355,7 +357,7 @@ std::vector<Scenario> scenarios() {
              loader->vpd.vpdGenerate();
          },
          {"old code"},
-         {{"image1", {OLD_IMAGE}}, {"vpd.bin", {vpdAsMade(), vpdFromNewAnswers()}}}},
+         {{"image1", {OLD_IMAGE}}, {"vpd.bin", {vpdAsMade, vpdFromNewAnswers()}}}},
         {"boot code update (option 7)", oneGoodImage,
          [](TestBoard&, LoaderOnBoard& loader) {
              // bootcode.bin as option 4 leaves it; option 7; the menu's next
@@ -393,54 +395,50 @@ class PowerCut : public ::testing::TestWithParam<size_t> {};
 // One row of the table per scenario: | scenario | persistent steps | cut
 // points | still starts | bricked, then probed |.
 TEST_P(PowerCut, EveryStepLeavesABoardThatStarts) {
-    std::string table;
-    {
-        const Scenario s = scenarios()[GetParam()];
-        SCOPED_TRACE(s.name);
-        uint64_t steps = 0;
-        Outcome whole = runOnce(s, 0, 0, &steps);
-        ASSERT_EQ(whole.problem, "") << "without a cut";
-        ASSERT_GT(steps, 0u);
-        std::vector<uint64_t> points;
-        if (s.cutPoints) {
-            points = s.cutPoints(steps);
-            // Besides, in a boot code update: every erase, and the last word
-            // of each block and the step after it.
-            std::set<uint64_t> at(points.begin(), points.end());
-            for (const auto& [block, step] : whole.bootFlashErases) {
-                at.insert(step);
-            }
-            for (const auto& [block, step] : whole.bootFlashLastPrograms) {
-                at.insert({step, step + 1});
-            }
-            points.assign(at.begin(), at.end());
-        } else {
-            for (uint64_t at = 1; at <= steps; ++at) {
-                points.push_back(at);
-            }
+    const Scenario s = scenarios()[GetParam()];
+    SCOPED_TRACE(s.name);
+    uint64_t steps = 0;
+    Outcome whole = runOnce(s, 0, 0, &steps);
+    ASSERT_EQ(whole.problem, "") << "without a cut";
+    ASSERT_GT(steps, 0u);
+    std::vector<uint64_t> points;
+    if (s.cutPoints) {
+        points = s.cutPoints(steps);
+        // Besides, in a boot code update: every erase, and the last word
+        // of each block and the step after it.
+        std::set<uint64_t> at(points.begin(), points.end());
+        for (const auto& [block, step] : whole.bootFlashErases) {
+            at.insert(step);
         }
-        int starts = 0;
-        int cuts = 0;
-        int bricked = 0;
-        for (uint64_t at : points) {
-            for (uint64_t seed : {at, at * 7919 + 1}) {
-                if (s.cutPoints && seed != at) {
-                    continue;  // sampled cut points: one seed each
-                }
-                Outcome o = runOnce(s, at, seed, nullptr, &whole);
-                ++cuts;
-                starts += o.started && !o.bricked ? 1 : 0;
-                bricked += o.bricked ? 1 : 0;
-                EXPECT_EQ(o.problem, "") << "cut at step " << at << " of " << steps << ", seed " << seed;
-            }
+        for (const auto& [block, step] : whole.bootFlashLastPrograms) {
+            at.insert({step, step + 1});
         }
-        char row[320];
-        std::snprintf(row, sizeof row, "| %s | %llu | %d | %d (%.0f%%) | %d |\n", s.name,
-                      static_cast<unsigned long long>(steps), cuts, starts, cuts ? 100.0 * starts / cuts : 0.0,
-                      bricked);
-        table += row;
+        points.assign(at.begin(), at.end());
+    } else {
+        for (uint64_t at = 1; at <= steps; ++at) {
+            points.push_back(at);
+        }
     }
-    std::printf("%s", table.c_str());
+    int starts = 0;
+    int cuts = 0;
+    int bricked = 0;
+    int newBesideOld = 0;
+    for (uint64_t at : points) {
+        for (uint64_t seed : {at, at * 7919 + 1, at * 104729 + 2}) {
+            if (s.cutPoints && seed != at) {
+                continue;  // sampled cut points: one seed each
+            }
+            Outcome o = runOnce(s, at, seed, nullptr, &whole);
+            ++cuts;
+            starts += o.started && !o.bricked ? 1 : 0;
+            bricked += o.bricked ? 1 : 0;
+            newBesideOld += o.newBesideOld ? 1 : 0;
+            EXPECT_EQ(o.problem, "") << "cut at step " << at << " of " << steps << ", seed " << seed;
+        }
+    }
+    EXPECT_TRUE(newBesideOld > 0 || !s.newBesideOld) << "no cut left the new image beside the old one";
+    std::printf("| %s | %llu | %d | %d (%.0f%%) | %d |\n", s.name, static_cast<unsigned long long>(steps), cuts, starts,
+                cuts ? 100.0 * starts / cuts : 0.0, bricked);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, PowerCut, ::testing::Range(size_t{0}, scenarios().size()));

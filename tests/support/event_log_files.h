@@ -7,23 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "common/bytes.h"
+
 namespace testing_support::eventlog {
 
 inline constexpr size_t ENTRY = 52;
 inline constexpr size_t ENTRIES = 5041;
 inline constexpr size_t FILE_BYTES = ENTRIES * ENTRY;  // 262132
 
-inline void putWord(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
-    bytes[at] = static_cast<uint8_t>(value >> 24);
-    bytes[at + 1] = static_cast<uint8_t>(value >> 16);
-    bytes[at + 2] = static_cast<uint8_t>(value >> 8);
-    bytes[at + 3] = static_cast<uint8_t>(value);
-}
-
-inline uint32_t getWord(const std::vector<uint8_t>& bytes, size_t at) {
-    return (uint32_t(bytes[at]) << 24) | (uint32_t(bytes[at + 1]) << 16) | (uint32_t(bytes[at + 2]) << 8) |
-           bytes[at + 3];
-}
+inline void putWord(std::vector<uint8_t>& log, size_t at, uint32_t value) { swboot::putBe32(log.data() + at, value); }
+inline uint32_t getWord(const std::vector<uint8_t>& log, size_t at) { return swboot::getBe32(log.data() + at); }
 
 // An erased log of the loader's size.
 inline std::vector<uint8_t> erasedLog(size_t entries = ENTRIES) { return std::vector<uint8_t>(entries * ENTRY, 0xFF); }

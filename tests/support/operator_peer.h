@@ -20,8 +20,6 @@ public:
         : XmodemSenderPeer(board.line(), Protocol::Xmodem, {PeerFile{"", std::move(file), ""}}, 1024),
           board_(board),
           next_(std::move(next)) {}
-    OperatorAfterTransfer(TestBoard& board, std::vector<uint8_t> file, std::string next)
-        : OperatorAfterTransfer(board, std::move(file), std::vector<std::string>{std::move(next)}) {}
 
 protected:
     void onByte(uint8_t byte) override {

@@ -1,7 +1,5 @@
 #include "support/test_board.h"
 
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "host/provision.h"
@@ -64,11 +62,10 @@ void TestBoard::writeFile(const std::string& name, std::string_view text) {
 }
 
 std::vector<uint8_t> TestBoard::readFile(const std::string& name) {
-    std::ifstream in(filePath(name), std::ios::binary);
-    if (!in) {
+    if (!fileExists(name)) {
         throw std::runtime_error("no file " + name + " on the volume");
     }
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return interop::readHostFile(filePath(name));
 }
 
 std::string TestBoard::readText(const std::string& name) {
@@ -77,14 +74,6 @@ std::string TestBoard::readText(const std::string& name) {
 }
 
 bool TestBoard::fileExists(const std::string& name) { return std::filesystem::exists(filePath(name)); }
-
-std::map<std::string, std::vector<uint8_t>> TestBoard::imageFiles() {
-    std::map<std::string, std::vector<uint8_t>> files;
-    for (const char* name : {"image1", "image2", "boot.dim"}) {
-        files[name] = fileExists(name) ? readFile(name) : std::vector<uint8_t>{};
-    }
-    return files;
-}
 
 std::vector<uint8_t> TestBoard::bootCodeRegion() {
     auto cells = board_->flashCells().view(swboot::BOOT_FLASH_BASE - swboot::FLASH_BASE, swboot::BOOT_FLASH_SIZE);

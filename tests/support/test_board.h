@@ -21,10 +21,7 @@
 namespace testing_support {
 
 // A fresh temporary directory, removed with everything in it.
-class TempDir : public interop::ScratchDir {
-public:
-    TempDir() : ScratchDir("swboot-test") {}
-};
+using TempDir = interop::ScratchDir;
 
 // MAC address, serial number, date code, part number and revision.
 inline constexpr const char* VPD_ANSWERS[] = {"000629328140", "SIM0000001", "102006", "10K7901", "A"};
@@ -49,8 +46,6 @@ public:
             type(text);
         }
     }
-    // Raw bytes typed, nothing added.
-    void typeRaw(std::string_view bytes) { line_.type(bytes); }
 
     // Runs the board until it powers off (the script ran out, a halt, a
     // hand-over that exits); the simulator's exit status.
@@ -71,9 +66,8 @@ public:
     std::vector<uint8_t> readFile(const std::string& name);
     std::string readText(const std::string& name);
     bool fileExists(const std::string& name);
-    // "image1", "image2" and "boot.dim", what installing an image may
-    // change; empty for a file that is not there.
-    std::map<std::string, std::vector<uint8_t>> imageFiles();
+    // interop::imageFilesIn "files/".
+    std::map<std::string, std::vector<uint8_t>> imageFiles() { return interop::imageFilesIn(filePath("")); }
     // Host path of a file in "files/" on the volume.
     std::filesystem::path filePath(const std::string& name);
     // The cells of the boot code region, the top 1 MiB of the flash.

@@ -18,39 +18,30 @@ constexpr size_t STORED_BLOCK_MAX = 65535;
 
 }  // namespace
 
-std::vector<uint8_t> storedZlibStream(const std::vector<uint8_t>& data) {
+std::vector<uint8_t> storedZlibStreamOf(size_t streamSize) {
+    // stream = data + 6 + 5 * blocks, blocks = ceil(data / 65535)
+    size_t blocks = 1;
+    while (streamSize >= 6 + 5 * blocks && streamSize - 6 - 5 * blocks > blocks * STORED_BLOCK_MAX) {
+        ++blocks;
+    }
+    if (streamSize < 6 + 5 * blocks) {
+        throw std::invalid_argument("stream too small");
+    }
+    const std::vector<uint8_t> data = patternBytes(streamSize - 6 - 5 * blocks, static_cast<uint32_t>(streamSize));
     std::vector<uint8_t> out = {0x78, 0x01};
     size_t done = 0;
     do {
         size_t n = std::min(STORED_BLOCK_MAX, data.size() - done);
-        bool last = done + n == data.size();
-        out.push_back(last ? 0x01 : 0x00);
-        out.push_back(static_cast<uint8_t>(n));
-        out.push_back(static_cast<uint8_t>(n >> 8));
-        out.push_back(static_cast<uint8_t>(~n));
-        out.push_back(static_cast<uint8_t>(~n >> 8));
+        out.push_back(done + n == data.size() ? 0x01 : 0x00);
+        out.insert(out.end(), {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(~n),
+                               static_cast<uint8_t>(~n >> 8)});
         out.insert(out.end(), data.begin() + static_cast<long>(done), data.begin() + static_cast<long>(done + n));
         done += n;
     } while (done < data.size());
-    uLong adler = adler32(0L, Z_NULL, 0);
-    adler = adler32(adler, data.data(), static_cast<uInt>(data.size()));
     uint8_t tail[4];
-    putBe32(tail, static_cast<uint32_t>(adler));
+    putBe32(tail, static_cast<uint32_t>(adler32(adler32(0L, Z_NULL, 0), data.data(), static_cast<uInt>(data.size()))));
     out.insert(out.end(), tail, tail + 4);
     return out;
-}
-
-std::vector<uint8_t> dataForStoredStreamOf(size_t streamSize) {
-    // stream = data + 6 + 5 * blocks, blocks = ceil(data / 65535)
-    for (size_t blocks = 1;; ++blocks) {
-        if (streamSize < 6 + 5 * blocks) {
-            throw std::invalid_argument("stream too small");
-        }
-        size_t data = streamSize - 6 - 5 * blocks;
-        if ((data + STORED_BLOCK_MAX - 1) / STORED_BLOCK_MAX == blocks || (data == 0 && blocks == 1)) {
-            return patternBytes(data, static_cast<uint32_t>(streamSize));
-        }
-    }
 }
 
 std::vector<uint8_t> zlibStream(const std::vector<uint8_t>& data) {

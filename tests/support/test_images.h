@@ -12,12 +12,10 @@
 
 namespace testing_support {
 
-// The data as a zlib stream of stored (uncompressed) blocks: its size is
-// exactly data + 6 + 5 per block of at most 65535 bytes, and every 1024
-// bytes of it inflate to at most 1024 bytes.
-std::vector<uint8_t> storedZlibStream(const std::vector<uint8_t>& data);
-// Data whose stored zlib stream is exactly the given size (at least 11).
-std::vector<uint8_t> dataForStoredStreamOf(size_t streamSize);
+// A zlib stream of stored (uncompressed) blocks of exactly the size (at
+// least 11): pattern data + 6 + 5 per block of at most 65535 bytes, every
+// 1024 bytes of which inflate to at most 1024 bytes.
+std::vector<uint8_t> storedZlibStreamOf(size_t streamSize);
 // The data compressed as a zlib stream.
 std::vector<uint8_t> zlibStream(const std::vector<uint8_t>& data);
 // Bytes of a simple deterministic pattern.

@@ -107,8 +107,6 @@ void LinePeer::reply(const std::vector<uint8_t>& bytes, int64_t extraDelayMicros
     line_.deliverAt(line_.clock().nowMicros() + PEER_REPLY_DELAY_MICROS + extraDelayMicros, bytes);
 }
 
-void LinePeer::replyAt(int64_t boardMicros, const std::vector<uint8_t>& bytes) { line_.deliverAt(boardMicros, bytes); }
-
 ScriptPeer::ScriptPeer(sim::ScriptedLine& line, std::vector<Step> steps) : LinePeer(line, true), steps_(std::move(steps)) {}
 
 void ScriptPeer::onByte(uint8_t byte) {
@@ -286,13 +284,7 @@ std::vector<uint8_t> XmodemReceiverPeer::requestBytes() const {
     return {};
 }
 
-void XmodemReceiverPeer::start(int64_t boardMicros) { replyAt(boardMicros, requestBytes()); }
-
-void XmodemReceiverPeer::fileDone() {
-    fileOpen_ = false;
-    expected_ = 1;
-    eotsThisFile_ = 0;
-}
+void XmodemReceiverPeer::start(int64_t boardMicros) { line_.deliverAt(boardMicros, requestBytes()); }
 
 void XmodemReceiverPeer::blockDone() {
     Block block;
@@ -369,7 +361,9 @@ void XmodemReceiverPeer::onByte(uint8_t byte) {
                 }
                 if (acknowledge) {
                     reply({PEER_ACK});
-                    fileDone();
+                    fileOpen_ = false;
+                    expected_ = 1;
+                    eotsThisFile_ = 0;
                     if (ymodem_ || modem7_) {
                         reply(requestBytes(), NEXT_FILE_REQUEST_DELAY);
                     }

@@ -70,7 +70,6 @@ public:
 
     // Bytes that arrive at the board after the reply delay (or later).
     void reply(const std::vector<uint8_t>& bytes, int64_t extraDelayMicros = 0);
-    void replyAt(int64_t boardMicros, const std::vector<uint8_t>& bytes);
 
 protected:
     virtual void onByte(uint8_t byte) = 0;
@@ -213,7 +212,6 @@ private:
     enum class State { Idle, InBlock, Modem7Name, Modem7Sub, Modem7Checked };
 
     void blockDone();
-    void fileDone();
     std::vector<uint8_t> requestBytes() const;
     bool crc() const { return request_ != Request::Checksum; }
 

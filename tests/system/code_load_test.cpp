@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -32,8 +31,7 @@ class CodeLoad : public ::testing::Test {
 protected:
     void SetUp() override {
         state = dir.path() / "state";
-        ChildProcess provision(SIM, {"provision", "--state", state.string()});
-        ASSERT_EQ(provision.wait(30s), 0) << provision.diagnostics();
+        runToEnd(SIM, {"provision", "--state", state.string()});
         code = testPattern(CODE_SIZE, 31);
         writeHostFile(dir.path() / "code.bin", code);
     }
@@ -44,8 +42,7 @@ protected:
         std::vector<std::string> arguments = {"build", "--code", (dir.path() / "code.bin").string(),
                                               "--load-address", LOAD_ADDRESS, "-o", image.string()};
         arguments.insert(arguments.end(), more.begin(), more.end());
-        ChildProcess tool(IMAGE_TOOL, arguments);
-        EXPECT_EQ(tool.wait(30s), 0) << tool.diagnostics();
+        runToEnd(IMAGE_TOOL, arguments);
         return readHostFile(image);
     }
 
@@ -57,25 +54,16 @@ protected:
         ChildProcess sim(SIM, {"--state", state.string(), "--console", "pty", "--on-handover", "exit",
                                "--dump-memory", std::string(LOAD_ADDRESS) + ":" + std::to_string(CODE_SIZE) + ":" +
                                                     dump.string()});
-        std::string path = sim.waitForLine("console: ", 10s);
-        ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << sim.diagnostics();
-        Terminal terminal(path);
-        ASSERT_TRUE(terminal.expect("Select (1, 2):", 10s)) << terminal.output();
-        terminal.type("2\r");
-        ASSERT_TRUE(terminal.expect("[Boot Menu] ", 10s)) << terminal.output();
+        MenuTerminal terminal(sim);
         terminal.type("4\r");
-        ASSERT_TRUE(terminal.expect("Ready to receive the file with XMODEM/CRC....\r\n", 10s)) << terminal.output();
         ASSERT_TRUE(terminal.expect(CONTROL_X_HINT, 10s)) << terminal.output();
 
         // socat takes the line for the transfer; the terminal reads nothing
         // meanwhile, as picocom does while its send command runs.
-        ChildProcess socat("socat", {path + ",rawer", "EXEC:" + sendCommand + ",pipes"});
+        ChildProcess socat("socat", {terminal.path() + ",rawer", "EXEC:" + sendCommand + ",pipes"});
         ASSERT_EQ(socat.wait(60s), 0) << socat.diagnostics();
 
         ASSERT_TRUE(terminal.expect("XMODEM transfer complete, checking CRC....\r\n", 20s)) << terminal.unread();
-        ASSERT_TRUE(terminal.expect("Verified operational code CRC.\r\n", 20s)) << terminal.unread();
-        ASSERT_TRUE(terminal.expect("The following code has been uploaded:", 10s)) << terminal.unread();
-        ASSERT_TRUE(terminal.expect("Storing Operational code in Flash.", 10s)) << terminal.unread();
         ASSERT_TRUE(terminal.expect("[Boot Menu] ", 30s)) << terminal.unread();
         EXPECT_EQ(terminal.output().find("ERROR"), std::string::npos) << terminal.output();
         terminal.type("1\r");
@@ -173,34 +161,20 @@ INSTANTIATE_TEST_SUITE_P(Clocks, ScriptedCodeLoad,
 // RATE:SEED, bits flipped and bytes dropped both ways): the load either
 // installs the image exactly or fails and leaves "image1", "image2" and
 // "boot.dim" as they were. Each seed repeats its noise exactly.
-class NoisyCodeLoad : public CodeLoad, public ::testing::WithParamInterface<const char*> {
-protected:
-    std::map<std::string, std::vector<uint8_t>> stored() {
-        std::map<std::string, std::vector<uint8_t>> files;
-        for (const char* name : {"image1", "image2", "boot.dim"}) {
-            const auto path = state / "volume" / "files" / name;
-            files[name] = std::filesystem::exists(path) ? readHostFile(path) : std::vector<uint8_t>{};
-        }
-        return files;
-    }
-};
+class NoisyCodeLoad : public CodeLoad, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(NoisyCodeLoad, SxKInstallsExactlyOrChangesNothing) {
     SKIP_WITHOUT("sx", "socat");
     writeHostFile(dir.path() / "code.bin", testPattern(15000, 7));
     const std::vector<uint8_t> image = buildImage("image.bin", {"--no-boot-code"});
     ASSERT_FALSE(image.empty());
-    const auto before = stored();
+    const auto before = imageFilesIn(state / "volume" / "files");
     ChildProcess sim(SIM, {"--state", state.string(), "--console", "pty", "--line-noise", GetParam()});
-    std::string path = sim.waitForLine("console: ", 10s);
-    ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << sim.diagnostics();
-    Terminal terminal(path);
-    ASSERT_TRUE(terminal.expect("(1, 2):", 10s)) << terminal.output();
-    terminal.type("2\r");
-    ASSERT_TRUE(terminal.expect("Menu] ", 10s)) << terminal.output();
+    MenuTerminal terminal(sim);
     terminal.type("4\r");
     ASSERT_TRUE(terminal.expect("before transfer starts.", 10s)) << terminal.output();
-    ChildProcess socat("socat", {path + ",rawer", "EXEC:sx -k " + (dir.path() / "image.bin").string() + ",pipes"});
+    ChildProcess socat("socat",
+                       {terminal.path() + ",rawer", "EXEC:sx -k " + (dir.path() / "image.bin").string() + ",pipes"});
     socat.wait(60s);  // sx may give up on the noise: the loader's answer below counts
     EXPECT_TRUE(terminal.expect("Menu] ", 30s)) << terminal.unread();
     const bool wasStored = terminal.output().find("Storing Operational code in Flash.") != std::string::npos;
@@ -209,7 +183,7 @@ TEST_P(NoisyCodeLoad, SxKInstallsExactlyOrChangesNothing) {
     const std::string said = sim.diagnostics();
     const size_t hits = said.find("line: the noise hit ");
     ASSERT_NE(hits, std::string::npos) << said;
-    const auto after = stored();
+    const auto after = imageFilesIn(state / "volume" / "files");
     if (wasStored) {
         expectPaddedCopy(after.at("image1"), image, 1024);
         EXPECT_TRUE(after.at("image2") == before.at("image2"));

@@ -23,12 +23,11 @@ constexpr const char* SIM = SWBOOT_SIM_PROGRAM;
 constexpr const char* LOG_TOOL = SWBOOT_LOG_PROGRAM;
 constexpr size_t RENDER_PAD = 1024;
 
-// Runs swboot-log; its standard output, or a test failure.
+// Runs swboot-log; its standard output.
 std::string logTool(const std::vector<std::string>& arguments, const std::filesystem::path& output) {
     std::vector<std::string> argv = {"-c", "exec \"$0\" \"$@\" > " + output.string(), LOG_TOOL};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    ChildProcess tool("sh", argv);
-    EXPECT_EQ(tool.wait(30s), 0) << tool.diagnostics();
+    runToEnd("sh", argv);
     std::vector<uint8_t> bytes = readHostFile(output);
     return std::string(bytes.begin(), bytes.end());
 }
@@ -37,8 +36,7 @@ TEST(EventLogRetrieval, OptionThreeSendsWhatSwbootLogShows) {
     SKIP_WITHOUT("rx", "socat");
     ScratchDir dir{"swboot-logretrieve"};
     std::filesystem::path state = dir.path() / "state";
-    ChildProcess provision(SIM, {"provision", "--state", state.string()});
-    ASSERT_EQ(provision.wait(30s), 0) << provision.diagnostics();
+    runToEnd(SIM, {"provision", "--state", state.string()});
 
     // The volume is a plain directory: the log is made where the loader
     // finds it.
@@ -55,19 +53,14 @@ TEST(EventLogRetrieval, OptionThreeSendsWhatSwbootLogShows) {
     ASSERT_NE(shown.find("Machine Check > srr0:FFF00100"), std::string::npos) << shown;
 
     ChildProcess sim(SIM, {"--state", state.string(), "--console", "pty"});
-    std::string path = sim.waitForLine("console: ", 10s);
-    ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << sim.diagnostics();
-    Terminal terminal(path);
-    ASSERT_TRUE(terminal.expect("Select (1, 2):", 10s)) << terminal.output();
-    terminal.type("2\r");
-    ASSERT_TRUE(terminal.expect("[Boot Menu] ", 10s)) << terminal.output();
+    MenuTerminal terminal(sim);
     terminal.type("3\r");
     ASSERT_TRUE(terminal.expect("Sending event log, start XMODEM receive.....\r\n", 10s)) << terminal.output();
     ASSERT_TRUE(terminal.expect(CONTROL_X_HINT, 10s)) << terminal.output();
 
     // rx writes only below its working directory.
-    ChildProcess socat("socat",
-                       {path + ",rawer", "SYSTEM:cd " + dir.path().string() + " && exec rx -c received.txt,pipes"});
+    const std::string rx = "SYSTEM:cd " + dir.path().string() + " && exec rx -c received.txt,pipes";
+    ChildProcess socat("socat", {terminal.path() + ",rawer", rx});
     ASSERT_EQ(socat.wait(60s), 0) << socat.diagnostics();
     ASSERT_TRUE(terminal.expect("Event log transmitted.\r\n", 20s)) << terminal.unread();
     ASSERT_TRUE(terminal.expect("[Boot Menu] ", 10s)) << terminal.unread();

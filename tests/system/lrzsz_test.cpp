@@ -25,16 +25,10 @@ protected:
     // Runs the loader's command while the lrzsz program runs on the
     // terminal; both must succeed. The bytes each way are counted.
     ::testing::AssertionResult ran(const std::string& arguments, std::vector<std::string> argv) {
-        PeerOptions options;
-        options.argv = std::move(argv);
-        options.workDir = host.path();
-        options.startAfter = CONTROL_X_HINT;
-        options.observer = [this](Flow flow, const uint8_t*, size_t length, Steady::time_point) {
-            (flow == Flow::FromPeer ? fromPeer : toPeer) += length;
-        };
-        LinePeer peer(board.terminalPath(), options);
+        LinePeer peer(board.terminalPath(),
+                      {.argv = std::move(argv), .workDir = host.path(), .startAfter = CONTROL_X_HINT});
         int result = board.xmodem(arguments);
-        PeerResult program = peer.finish();
+        program = peer.finish();
         if (result != 0 || program.exitStatus != 0) {
             return ::testing::AssertionFailure()
                    << "xmodem " << arguments << ": " << result << "; " << program.summary();
@@ -55,8 +49,7 @@ protected:
 
     ScratchDir host{"swboot-lrzsz"};
     PtyBoard board;
-    size_t fromPeer = 0;
-    size_t toPeer = 0;
+    PeerResult program;
 };
 
 using LoaderReceives = LrzszTest;
@@ -72,7 +65,7 @@ TEST_F(LoaderReceives, XmodemChecksumFromSx) {
     auto data = hostFile("data.bin", 20000, 1);
     ASSERT_TRUE(ran("rb data.bin", {"sx", "data.bin"}));
     expectPaddedCopy(board.readFile("data.bin"), data, RECORD);
-    EXPECT_GT(double(fromPeer), data.size() * SMALL_BLOCK_OVERHEAD);
+    EXPECT_GT(double(program.bytesFromPeer), data.size() * SMALL_BLOCK_OVERHEAD);
 }
 
 TEST_F(LoaderReceives, Xmodem1kFromSx) {
@@ -80,7 +73,7 @@ TEST_F(LoaderReceives, Xmodem1kFromSx) {
     auto data = hostFile("data.bin", 100000, 3);
     ASSERT_TRUE(ran("rbc data.bin", {"sx", "-k", "data.bin"}));
     expectPaddedCopy(board.readFile("data.bin"), data, 1024);
-    EXPECT_LT(double(fromPeer), data.size() * LARGE_BLOCK_OVERHEAD) << "1024-byte blocks";
+    EXPECT_LT(double(program.bytesFromPeer), data.size() * LARGE_BLOCK_OVERHEAD) << "1024-byte blocks";
 }
 
 // The code load's own letters: CRC with a 1K request after it ("CK"), and
@@ -113,7 +106,7 @@ TEST_F(LoaderReceives, YmodemGFromSb) {
     ASSERT_TRUE(ran("rbg", {"sb", "stream.bin", "tail.bin"}));
     expectExactCopy(board.readFile("stream.bin"), first);
     expectExactCopy(board.readFile("tail.bin"), second);
-    EXPECT_LT(toPeer, size_t(16)) << "G mode: no acknowledgement per block";
+    EXPECT_LT(program.bytesToPeer, size_t(16)) << "G mode: no acknowledgement per block";
 }
 
 // Code load letters with sb: the data land in the file the command names,

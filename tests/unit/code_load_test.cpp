@@ -319,7 +319,7 @@ TEST(CodeLoadMenu, OptionFourLoadsGoodCodeAndTheMenuTakesItAsValid) {
     // No code yet: the menu starts with the code taken as invalid.
     board.type("4");
     std::vector<uint8_t> image = goodImage({.codeSeed = 14, .timestamp = "loaded"});
-    OperatorAfterTransfer peer(board, image, "5");
+    OperatorAfterTransfer peer(board, image, {"5"});
     peer.listenFrom(0);
     EXPECT_EQ(board.run(), 0);
     std::string shown = plainText(board.output());
@@ -338,7 +338,7 @@ TEST(CodeLoadMenu, OptionFourWithBadCodeMarksTheCodeInvalid) {
     board.typeLines({"2", "4"});
     std::vector<uint8_t> image = goodImage({.codeSeed = 16});
     image[1500] ^= 0x10;
-    OperatorAfterTransfer peer(board, image, "1");
+    OperatorAfterTransfer peer(board, image, {"1"});
     peer.listenFrom(0);
     EXPECT_EQ(board.run(), 0);
     std::string shown = plainText(board.output());

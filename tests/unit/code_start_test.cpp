@@ -104,7 +104,7 @@ TEST(CodeStart, ProgressBarMarksFollowTheEvenPercentagesReached) {
         TestBoard board(sim::OnHandover::Exit);
         board.formatVolume();
         ImageSpec layout;
-        layout.component0 = storedZlibStream(dataForStoredStreamOf(c.streamSize));
+        layout.component0 = storedZlibStreamOf(c.streamSize);
         board.writeFile("image1", oprImage(layout));
         EXPECT_EQ(board.run(), 0);
         EXPECT_EQ(progressBar(board.output()), std::string(c.marks, '|')) << c.streamSize << " bytes";

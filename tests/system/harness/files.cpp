@@ -39,6 +39,14 @@ void writeHostFile(const std::filesystem::path& path, const std::vector<uint8_t>
     }
 }
 
+std::map<std::string, std::vector<uint8_t>> imageFilesIn(const std::filesystem::path& directory) {
+    std::map<std::string, std::vector<uint8_t>> files;
+    for (const char* name : {"image1", "image2", "boot.dim"}) {
+        files[name] = readHostFile(directory / name);
+    }
+    return files;
+}
+
 std::vector<uint8_t> testPattern(size_t length, uint32_t seed) {
     std::vector<uint8_t> bytes(length);
     uint32_t state = seed * 2654435761u + 1;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ private:
 // Reads a whole host file; empty when it cannot be read.
 std::vector<uint8_t> readHostFile(const std::filesystem::path& path);
 void writeHostFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+// "image1", "image2" and "boot.dim" in the directory, what installing an
+// image may change; empty for a file that is not there.
+std::map<std::string, std::vector<uint8_t>> imageFilesIn(const std::filesystem::path& directory);
 // Pseudo-random bytes: every value, the protocol's control bytes among
 // them, in an order that a dropped, doubled or swapped block cannot hide in.
 std::vector<uint8_t> testPattern(size_t length, uint32_t seed);

@@ -1,22 +1,19 @@
 #include "harness/line_peer.h"
 
 #include <errno.h>
-#include <stdlib.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <string.h>
-#include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
-extern char** environ;
+#include "harness/terminal.h"
 
 namespace interop {
 
@@ -48,14 +45,6 @@ std::string visible(const std::string& bytes) {
         }
     }
     return text;
-}
-
-void makeRaw(int fd) {
-    struct termios settings {};
-    if (tcgetattr(fd, &settings) == 0) {
-        cfmakeraw(&settings);
-        tcsetattr(fd, TCSANOW, &settings);
-    }
 }
 
 void closeFd(int& fd) {
@@ -98,19 +87,7 @@ std::string PeerResult::summary() const {
 }
 
 bool programAvailable(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    if (path == nullptr) {
-        return false;
-    }
-    std::istringstream dirs(path);
-    std::string dir;
-    while (std::getline(dirs, dir, ':')) {
-        std::filesystem::path candidate = std::filesystem::path(dir.empty() ? "." : dir) / name;
-        if (access(candidate.c_str(), X_OK) == 0) {
-            return true;
-        }
-    }
-    return false;
+    return std::system(("command -v '" + name + "' >/dev/null 2>&1").c_str()) == 0;
 }
 
 PtyPair openPtyPair() {
@@ -130,20 +107,11 @@ PtyPair openPtyPair() {
     return pair;
 }
 
-LinePeer::LinePeer(const std::string& terminalPath, PeerOptions options) : options_(std::move(options)) {
-    terminal_ = open(terminalPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (terminal_ < 0) {
-        throw std::runtime_error("cannot open " + terminalPath + ": " + strerror(errno));
-    }
-    start();
-}
+LinePeer::LinePeer(const std::string& terminalPath, PeerOptions options)
+    : LinePeer(openRawTerminal(terminalPath), std::move(options)) {}
 
 LinePeer::LinePeer(int terminalFd, PeerOptions options) : options_(std::move(options)), terminal_(terminalFd) {
     fcntl(terminal_, F_SETFL, fcntl(terminal_, F_GETFL) | O_NONBLOCK);
-    start();
-}
-
-void LinePeer::start() {
     // A program that exits while the relay still has bytes for it must not
     // take the test process down with it.
     signal(SIGPIPE, SIG_IGN);
@@ -168,63 +136,28 @@ PeerResult LinePeer::finish() {
     return result_;
 }
 
-bool LinePeer::spawn() {
-    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
-            if (fd >= 0) {
-                close(fd);
-            }
-        }
-        return false;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    if (!options_.workDir.empty()) {
-        posix_spawn_file_actions_addchdir_np(&actions, options_.workDir.c_str());
-    }
-    std::vector<char*> argv;
-    for (std::string& word : options_.argv) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    if (failed != 0) {
-        close(in[1]);
-        close(out[0]);
-        close(err[0]);
-        std::lock_guard<std::mutex> lock(mutex_);
-        result_.errorText = "cannot start " + options_.argv[0] + ": " + strerror(failed);
-        return false;
-    }
-    pid_ = pid;
-    childIn_ = in[1];
-    childOut_ = out[0];
-    childErr_ = err[0];
-    fcntl(childIn_, F_SETFL, O_NONBLOCK);
-    fcntl(childOut_, F_SETFL, O_NONBLOCK);
-    fcntl(childErr_, F_SETFL, O_NONBLOCK);
-    return true;
-}
-
 void LinePeer::relay() {
     const Steady::time_point deadline = Steady::now() + options_.limit;
-    PeerResult r;  // spawn() may note its failure in result_ meanwhile
-    std::string& seen = r.seenBeforeStart;
-    bool& started = r.started;
-    bool& timedOut = r.timedOut;
+    PeerResult r;
+    std::optional<ChildProcess> child;
+    int childIn = -1;
+    int childOut = -1;
+    std::string seen;
     std::string toPeer;
     std::string toTerminal;
     std::vector<uint8_t> buffer(RELAY_CHUNK);
-    started = options_.startAfter.empty();
+    const auto spawn = [&] {
+        try {
+            child.emplace(options_.argv[0], std::vector<std::string>(options_.argv.begin() + 1, options_.argv.end()),
+                          options_.workDir, true);
+        } catch (const std::exception& e) {
+            r.errorText = e.what();
+            return false;
+        }
+        childIn = child->input();
+        childOut = child->output();
+        return r.started = true;
+    };
     // Bytes from the board on their way to the program, as the observer sees them.
     const auto passToPeer = [&](const char* data, size_t length, Steady::time_point now) {
         if (options_.observer) {
@@ -232,150 +165,110 @@ void LinePeer::relay() {
         }
         r.bytesToPeer += length;
         keepTail(r.lastToPeer, data, length);
-        if (childIn_ >= 0) {
+        if (childIn >= 0) {
             toPeer.append(data, length);
         }
     };
 
-    if (started && !spawn()) {
-        closeFd(terminal_);
-        return;
-    }
-    r.spawned = Steady::now();
-
-    for (;;) {
-        if (Steady::now() >= deadline || stop_) {
-            timedOut = true;
-            break;
-        }
-        if (!started && finishing_) {
-            break;
-        }
-        if (started && childOut_ < 0 && childErr_ < 0 && toTerminal.empty()) {
-            break;  // the program is done and everything it said has been passed on
-        }
-        struct pollfd p[4];
-        nfds_t count = 0;
-        int terminalSlot = -1, inSlot = -1, outSlot = -1, errSlot = -1;
-        if (terminal_ >= 0) {
-            terminalSlot = static_cast<int>(count);
-            p[count++] = {terminal_, static_cast<short>(POLLIN | (toTerminal.empty() ? 0 : POLLOUT)), 0};
-        }
-        if (childIn_ >= 0 && !toPeer.empty()) {
-            inSlot = static_cast<int>(count);
-            p[count++] = {childIn_, POLLOUT, 0};
-        }
-        if (childOut_ >= 0) {
-            outSlot = static_cast<int>(count);
-            p[count++] = {childOut_, POLLIN, 0};
-        }
-        if (childErr_ >= 0) {
-            errSlot = static_cast<int>(count);
-            p[count++] = {childErr_, POLLIN, 0};
-        }
-        if (poll(p, count, RELAY_TICK_MS) <= 0) {
-            continue;
-        }
-        Steady::time_point now = Steady::now();
-        if (terminalSlot >= 0 && (p[terminalSlot].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-            ssize_t n = read(terminal_, buffer.data(), buffer.size());
-            if (n > 0) {
-                if (!started) {
+    if (!options_.startAfter.empty() || spawn()) {
+        for (;;) {
+            if (Steady::now() >= deadline || stop_) {
+                r.timedOut = true;
+                break;
+            }
+            if (!r.started && finishing_) {
+                break;
+            }
+            if (r.started && childOut < 0 && toTerminal.empty()) {
+                break;  // the program is done and everything it said has been passed on
+            }
+            struct pollfd p[3];
+            nfds_t count = 0;
+            int terminalSlot = -1, inSlot = -1, outSlot = -1;
+            if (terminal_ >= 0) {
+                terminalSlot = static_cast<int>(count);
+                p[count++] = {terminal_, static_cast<short>(POLLIN | (toTerminal.empty() ? 0 : POLLOUT)), 0};
+            }
+            if (childIn >= 0 && !toPeer.empty()) {
+                inSlot = static_cast<int>(count);
+                p[count++] = {childIn, POLLOUT, 0};
+            }
+            if (childOut >= 0) {
+                outSlot = static_cast<int>(count);
+                p[count++] = {childOut, POLLIN, 0};
+            }
+            if (poll(p, count, RELAY_TICK_MS) <= 0) {
+                continue;
+            }
+            Steady::time_point now = Steady::now();
+            if (terminalSlot >= 0 && (p[terminalSlot].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+                ssize_t n = read(terminal_, buffer.data(), buffer.size());
+                if (n > 0 && r.started) {
+                    passToPeer(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n), now);
+                } else if (n > 0) {
                     seen.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n));
                     size_t at = seen.find(options_.startAfter);
                     if (at != std::string::npos) {
-                        // What follows the prompt in the same read belongs to the program.
-                        std::string rest = seen.substr(at + options_.startAfter.size());
-                        seen.resize(at + options_.startAfter.size());
                         if (!spawn()) {
                             break;
                         }
-                        started = true;
-                        r.spawned = Steady::now();
+                        // What follows the prompt in the same read belongs to the program.
+                        std::string rest = seen.substr(at + options_.startAfter.size());
                         if (!rest.empty()) {
                             passToPeer(rest.data(), rest.size(), now);
                         }
                     }
-                } else {
-                    passToPeer(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n), now);
-                }
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                closeFd(terminal_);  // the board side went away
-                if (!started) {
-                    break;
+                } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                    closeFd(terminal_);  // the board side went away
+                    if (!r.started) {
+                        break;
+                    }
                 }
             }
-        }
-        if (terminal_ >= 0 && !toTerminal.empty() && !writeSome(terminal_, toTerminal)) {
-            closeFd(terminal_);
-            toTerminal.clear();
-        }
-        if (terminal_ < 0) {
-            toTerminal.clear();
-        }
-        if (inSlot >= 0 && !writeSome(childIn_, toPeer)) {
-            closeFd(childIn_);  // the program stopped reading (it exited)
-            toPeer.clear();
-        }
-        if (outSlot >= 0 && (p[outSlot].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-            ssize_t n = read(childOut_, buffer.data(), buffer.size());
-            if (n > 0) {
-                if (options_.observer) {
-                    options_.observer(Flow::FromPeer, buffer.data(), static_cast<size_t>(n), now);
-                }
-                r.bytesFromPeer += static_cast<size_t>(n);
-                toTerminal.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n));
-                if (terminal_ >= 0 && !writeSome(terminal_, toTerminal)) {
-                    closeFd(terminal_);
-                    toTerminal.clear();
-                }
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                closeFd(childOut_);
-                closeFd(childIn_);
+            if (terminal_ >= 0 && !toTerminal.empty() && !writeSome(terminal_, toTerminal)) {
+                closeFd(terminal_);
             }
-        }
-        if (errSlot >= 0 && (p[errSlot].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-            ssize_t n = read(childErr_, buffer.data(), buffer.size());
-            if (n > 0) {
-                r.errorText.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n));
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                closeFd(childErr_);
+            if (terminal_ < 0) {
+                toTerminal.clear();
+            }
+            if (inSlot >= 0 && !writeSome(childIn, toPeer)) {
+                closeFd(childIn);  // the program stopped reading (it exited)
+                toPeer.clear();
+            }
+            if (outSlot >= 0 && (p[outSlot].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+                ssize_t n = read(childOut, buffer.data(), buffer.size());
+                if (n > 0) {
+                    if (options_.observer) {
+                        options_.observer(Flow::FromPeer, buffer.data(), static_cast<size_t>(n), now);
+                    }
+                    r.bytesFromPeer += static_cast<size_t>(n);
+                    toTerminal.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n));
+                    if (terminal_ >= 0 && !writeSome(terminal_, toTerminal)) {
+                        closeFd(terminal_);
+                        toTerminal.clear();
+                    }
+                } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                    closeFd(childOut);
+                    closeFd(childIn);
+                }
             }
         }
     }
 
     r.exited = Steady::now();
-    if (pid_ > 0) {
-        if (timedOut) {
-            kill(pid_, SIGKILL);
-        }
-        int status = 0;
-        pid_t reaped = -1;
+    closeFd(childIn);
+    closeFd(childOut);
+    if (child) {
         // Its output is closed; give it a moment to be gone, then insist.
-        for (int tries = 0; tries < 100; ++tries) {
-            reaped = waitpid(pid_, &status, WNOHANG);
-            if (reaped != 0) {
-                break;
-            }
-            usleep(20000);
+        if (r.timedOut) {
+            child->terminate();
         }
-        if (reaped == 0) {
-            kill(pid_, SIGKILL);
-            reaped = waitpid(pid_, &status, 0);
-            timedOut = true;
-        }
-        if (reaped == pid_ && WIFEXITED(status)) {
-            r.exitStatus = WEXITSTATUS(status);
-        }
-        pid_ = -1;
+        r.exitStatus = child->wait(std::chrono::seconds(2));
+        r.errorText = child->diagnostics();
     }
-    closeFd(childIn_);
-    closeFd(childOut_);
-    closeFd(childErr_);
     closeFd(terminal_);  // pull the cable
 
     std::lock_guard<std::mutex> lock(mutex_);
-    r.errorText = result_.errorText + r.errorText;
     result_ = r;
 }
 

@@ -40,8 +40,7 @@ struct PeerOptions {
     std::vector<std::string> argv;        // the program and its arguments (looked up on PATH)
     std::filesystem::path workDir;        // where it runs (its files land here)
     // Start the program only once this text has come down the line (as a
-    // person would after seeing the prompt); what came before it is kept in
-    // PeerResult::seenBeforeStart. Empty: start at once.
+    // person would after seeing the prompt). Empty: start at once.
     std::string startAfter;
     std::chrono::milliseconds limit{120000};  // the program is killed after this
     FlowObserver observer;
@@ -52,11 +51,9 @@ struct PeerResult {
     bool timedOut = false;     // killed at the limit
     int exitStatus = -1;       // the program's exit status; -1 when it did not exit normally
     std::string errorText;     // its standard error
-    std::string seenBeforeStart;
     size_t bytesToPeer = 0;
     size_t bytesFromPeer = 0;
     std::string lastToPeer;    // the last bytes the board sent the program (messages, for failures)
-    Steady::time_point spawned{};
     Steady::time_point exited{};
 
     // One line for a failure message.
@@ -94,16 +91,10 @@ public:
     PeerResult finish();
 
 private:
-    void start();
     void relay();
-    bool spawn();
 
     PeerOptions options_;
     int terminal_ = -1;
-    int childIn_ = -1;
-    int childOut_ = -1;
-    int childErr_ = -1;
-    std::atomic<int> pid_{-1};
     std::atomic<bool> stop_{false};
     std::atomic<bool> finishing_{false};
     std::mutex mutex_;

@@ -13,6 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <initializer_list>
 #include <stdexcept>
 
 extern char** environ;
@@ -21,19 +22,31 @@ namespace interop {
 
 using Steady = std::chrono::steady_clock;
 
-namespace {
-
-int openTerminal(const std::string& path) {
-    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        throw std::runtime_error("cannot open " + path + ": " + strerror(errno));
-    }
+void makeRaw(int fd) {
     struct termios settings {};
     if (tcgetattr(fd, &settings) == 0) {
         cfmakeraw(&settings);
         tcsetattr(fd, TCSANOW, &settings);
     }
+}
+
+int openRawTerminal(const std::string& path) {
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        throw std::runtime_error("cannot open " + path + ": " + strerror(errno));
+    }
+    makeRaw(fd);
     return fd;
+}
+
+namespace {
+
+void closeAll(std::initializer_list<int> fds) {
+    for (int fd : fds) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
 }
 
 int connectLocal(int port) {
@@ -53,6 +66,15 @@ int connectLocal(int port) {
     return fd;
 }
 
+// The console's terminal that swboot-sim announces.
+std::string consoleOf(ChildProcess& sim) {
+    std::string path = sim.waitForLine("console: ", std::chrono::seconds(10));
+    if (path.rfind("/dev/pts/", 0) != 0) {
+        throw std::runtime_error("no console terminal announced: " + sim.diagnostics());
+    }
+    return path;
+}
+
 // Appends what has arrived to the output; false when the other side went
 // away.
 bool readInto(int fd, std::string& output) {
@@ -65,8 +87,6 @@ bool readInto(int fd, std::string& output) {
 }
 
 }  // namespace
-
-Terminal::Terminal(const std::string& path) : Conversation(openTerminal(path)) {}
 
 TcpClient::TcpClient(int port) : Conversation(connectLocal(port)) {}
 
@@ -122,14 +142,42 @@ void Conversation::type(const std::string& bytes) {
     }
 }
 
-ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments) {
-    int err[2];
-    if (pipe2(err, O_CLOEXEC) != 0) {
+MenuTerminal::MenuTerminal(ChildProcess& sim) : Terminal(consoleOf(sim)) {
+    // Short marks: a noisy line may still garble the texts around them.
+    if (!expect("(1, 2):", std::chrono::seconds(20))) {
+        throw std::runtime_error("no two-second choice: " + output());
+    }
+    type("2\r");
+    if (!expect("Menu] ", std::chrono::seconds(10))) {
+        throw std::runtime_error("no Boot Menu: " + output());
+    }
+}
+
+void runToEnd(const std::string& program, const std::vector<std::string>& arguments,
+              std::chrono::milliseconds timeout) {
+    ChildProcess child(program, arguments);
+    if (int status = child.wait(timeout); status != 0) {
+        throw std::runtime_error(program + " ended with " + std::to_string(status) + ": " + child.diagnostics());
+    }
+}
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                           const std::filesystem::path& workDir, bool piped) {
+    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
+    if (pipe2(err, O_CLOEXEC) != 0 || (piped && (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0))) {
+        closeAll({in[0], in[1], out[0], out[1], err[0], err[1]});
         throw std::runtime_error(std::string("pipe: ") + strerror(errno));
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    if (piped) {
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    }
+    if (!workDir.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
+    }
     std::vector<std::string> words{program};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -140,12 +188,18 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     pid_t pid = -1;
     int failed = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(err[1]);
+    closeAll({err[1], in[0], out[1]});
     if (failed != 0) {
-        ::close(err[0]);
+        closeAll({err[0], in[1], out[0]});
         throw std::runtime_error("cannot start " + program + ": " + strerror(failed));
     }
     pid_ = pid;
+    input_ = in[1];
+    output_ = out[0];
+    if (piped) {
+        fcntl(input_, F_SETFL, O_NONBLOCK);
+        fcntl(output_, F_SETFL, O_NONBLOCK);
+    }
     reader_ = std::thread([this, fd = err[0]] { collect(fd); });
 }
 
