@@ -9,15 +9,13 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "board/board_events.h"
 #include "board/e500_emulator.h"
-#include "board/strataflash.h"
-#include "image/flashacc.h"
+#include "common/bytes.h"
+#include "host/flash_probe.h"
 #include "support/board_bus.h"
 #include "support/test_board.h"
 
@@ -53,14 +51,7 @@ protected:
     }
     E500Emulator::Stop run(const std::vector<uint32_t>& words, uint32_t argument = 1) {
         place(words);
-        E500Emulator::Entry entry;
-        entry.address = ENTRY;
-        entry.argument = argument;
-        entry.msr = 0x00001000;
-        entry.hid0 = 0x00004000;
-        entry.stackPointer = STACK;
-        entry.returnAddress = RETURN_ADDRESS;
-        return core.run(entry);
+        return core.run({ENTRY, argument, 0x00001000, 0x00004000, STACK, RETURN_ADDRESS});
     }
 
     testing_support::BoardBus board;
@@ -243,11 +234,10 @@ TEST_F(E500EmulatorTest, AHandlerReturnsWithRfiAndAMachineCheckWithMachineChecks
     EXPECT_EQ(stop.result, 77u);
     EXPECT_EQ(stop.registers.msr, 0x00001000u);  // SRR1 brought back
 
-    place({0x3CA00001, mtspr(E500Interrupts::SPR_IVPR, 5), 0x38A00100, mtspr(E500Interrupts::SPR_IVOR0 + 1, 5),
-           0x38A00000, 0x7CA00124, 0x3D202000, 0x80890000, BLR});  // MSR = 0 (mtmsr r5), then a bus error
-    E500Emulator::Entry entry{ENTRY, 0, 0x00001000, 0x00004000, STACK, RETURN_ADDRESS};
     try {
-        core.run(entry);
+        // MSR = 0 (mtmsr r5), then a bus error.
+        run({0x3CA00001, mtspr(E500Interrupts::SPR_IVPR, 5), 0x38A00100, mtspr(E500Interrupts::SPR_IVOR0 + 1, 5),
+             0x38A00000, 0x7CA00124, 0x3D202000, 0x80890000, BLR});
         ADD_FAILURE() << "no checkstop";
     } catch (const sim::BoardReset& reset) {
         EXPECT_NE(reset.cause.find("checkstop"), std::string::npos) << reset.cause;
@@ -286,11 +276,9 @@ TEST_F(E500EmulatorTest, PowerOnFetchesFromTheBootFlashWhileItReadsItsArray) {
         board.flashCells.eraseUnit(sim::FlashArray::UNIT_COUNT - 1);
         const std::vector<uint32_t> boot = {0x3D20FE00, 0x3CA00000u | c.command, 0x60A50000u | c.command,
                                             0x90A90000, 0x00000000};  // lis r9; r5 = command twice; stw; 0
-        std::vector<uint8_t> bytes;
-        for (uint32_t w : boot) {
-            for (int shift = 24; shift >= 0; shift -= 8) {
-                bytes.push_back(static_cast<uint8_t>(w >> shift));
-            }
+        std::vector<uint8_t> bytes(4 * boot.size());
+        for (size_t i = 0; i < boot.size(); ++i) {
+            swboot::putBe32(bytes.data() + 4 * i, boot[i]);
         }
         board.flashCells.program(E500Emulator::BOOT_PAGE - sim::FlashArray::BASE, bytes);
         board.flashCells.program(sim::FlashArray::SIZE - 4, std::vector<uint8_t>{0x4B, 0xFF, 0xF0, 0x04});  // b -0xFFC
@@ -302,9 +290,6 @@ TEST_F(E500EmulatorTest, PowerOnFetchesFromTheBootFlashWhileItReadsItsArray) {
     }
 }
 
-// A board whose boot flash holds the factory's stand-in boot code (a board
-// made before the firmware was built) does not start as firmware, and the
-// report says how to put the firmware there.
 TEST(FirmwareOnTheBoard, OnTheStandInBootCodeTheReportNamesTheWayToWriteTheFirmware) {
     if (!E500Emulator::available()) {
         GTEST_SKIP() << "built without the emulated core (libunicorn-dev)";
@@ -331,14 +316,7 @@ TEST(FirmwareOnTheBoard, KeepsTheNativeLoadersTime) {
         const bool firmware = kind == sim::LoaderKind::Firmware;
         SCOPED_TRACE(firmware ? "firmware" : "native");
         testing_support::TestBoard board(sim::BoardOptions{.loader = kind});
-        std::ifstream in(SWBOOT_FIRMWARE_BOOT_CODE, std::ios::binary);
-        const std::vector<uint8_t> code((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const uint32_t region = swboot::BOOT_FLASH_BASE - swboot::FLASH_BASE;
-        for (uint32_t unit = region / sim::StrataFlash::UNIT_SIZE;
-             unit < (region + code.size()) / sim::StrataFlash::UNIT_SIZE; ++unit) {
-            board.board().flashCells().eraseUnit(unit);
-        }
-        board.board().flashCells().program(region, code);
+        sim::flashBootProbe(board.board().flash(), interop::readHostFile(SWBOOT_FIRMWARE_BOOT_CODE));
         board.typeVpdAnswers();
         board.typeLines({"2", "8"});
         int64_t lastSent = 0;

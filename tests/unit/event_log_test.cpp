@@ -17,11 +17,18 @@ namespace {
 
 using namespace swboot;
 using namespace testing_support::eventlog;
-using testing_support::LoaderOnBoard;
 using testing_support::TestBoard;
 
 constexpr uint32_t TASK = 0x00FFE000;          // the loader's task on the simulated board
 constexpr uint32_t CALENDAR_START = 1167609600;  // the test board's clock at power-on
+
+const std::string HEADER = "                                                  Time\r\n"
+                           "         File   Line  TaskID    Code           d  h  m  s\r\n";
+
+std::string padTo1024(std::string text) {
+    text.append((1024 - text.size() % 1024) % 1024, ' ');
+    return text;
+}
 
 class EventLogTest : public testing_support::OnBoardTest {
 protected:
@@ -72,28 +79,25 @@ TEST_F(EventLogTest, EntriesCarryTypeNameLineTaskCodeAndTime) {
     board.clock().advance(int64_t(90061) * 1000000);
     loader->eventLog.log_event("a_source_file_name_of_forty_chars.cpp", -17, 0xDEADBEEF);
     loader->eventLog.log_event_unchecked("abc", 2000000000, 7);
-    std::vector<uint8_t> log = logFile();
-    ASSERT_EQ(log.size(), FILE_BYTES);
-    EXPECT_EQ(getWord(log, 0), 1u);
-    EXPECT_EQ(std::string(log.begin() + 4, log.begin() + 36), "a_source_file_name_of_forty_char");
-    EXPECT_EQ(getWord(log, 36), uint32_t(-17));
-    EXPECT_EQ(getWord(log, 40), TASK);
-    EXPECT_EQ(getWord(log, 44), 0xDEADBEEFu);
-    EXPECT_EQ(getWord(log, 48), CALENDAR_START + 90061);
-    EXPECT_EQ(getWord(log, ENTRY), 1u);
-    EXPECT_EQ(std::string(log.begin() + ENTRY + 4, log.begin() + ENTRY + 36), "abc" + std::string(29, ' '));
-    EXPECT_EQ(getWord(log, ENTRY + 36), 2000000000u);
-    EXPECT_EQ(getWord(log, 2 * ENTRY), 0xFFFFFFFFu);
+    // The name cut to 32 characters, or padded with blanks.
+    std::vector<uint8_t> expected = erasedLog();
+    putEvent(expected, 0, 1, "a_source_file_name_of_forty_char", -17, TASK, 0xDEADBEEF, CALENDAR_START + 90061);
+    putEvent(expected, 1, 1, "abc", 2000000000, TASK, 7, CALENDAR_START + 90061);
+    EXPECT_EQ(logFile(), expected);
     EXPECT_EQ(loader->eventLog.next(), 2u);
 }
 
-TEST_F(EventLogTest, AFullLogIsErasedByTheNextRecording) {
+TEST_F(EventLogTest, AFullLogRendersEachEntryOnceAndIsErasedByTheNextRecording) {
     board.writeFile("log2.bin", logWithEvents(ENTRIES - 1));
     init();
     ASSERT_EQ(loader->eventLog.next(), ENTRIES - 1);
     loader->eventLog.log_event("last.c", 1, 1);
     EXPECT_EQ(loader->eventLog.next(), ENTRIES);
     EXPECT_EQ(getWord(logFile(), (ENTRIES - 1) * ENTRY), 1u);
+    std::string text = rendered();
+    EXPECT_EQ(testing_support::countOf(text, "EVENT> "), ENTRIES);
+    EXPECT_EQ(text.find("EVENT> last.c"), HEADER.size());
+    EXPECT_EQ(text.size() % 1024, 0u);
     loader->eventLog.log_event("first.c", 2, 2);
     std::vector<uint8_t> expected = erasedLog();
     putEvent(expected, 0, 1, "first.c", 2, TASK, 2, CALENDAR_START);
@@ -147,16 +151,6 @@ TEST_F(EventLogTest, AnErrorEntryWithCodeZeroResetsTheBoardAndSkipsAFullLog) {
     std::vector<uint8_t> full = logFile();
     EXPECT_EQ(loader.run([&] { loader->eventLog.log_fatal_error("fatal.c", 34, 0); }), "reset: CPLD reset request");
     EXPECT_EQ(logFile(), full);
-}
-
-// The rendered log.
-
-const std::string HEADER = "                                                  Time\r\n"
-                           "         File   Line  TaskID    Code           d  h  m  s\r\n";
-
-std::string padTo1024(std::string text) {
-    text.append((1024 - text.size() % 1024) % 1024, ' ');
-    return text;
 }
 
 TEST_F(EventLogTest, EventsRenderNewestFirstWithTheTimeSplit) {
@@ -253,17 +247,6 @@ TEST_F(EventLogTest, RenderingTakesTheFlashAccessLockForEachEntry) {
               "power off: semaphore taken twice by the only task");
 }
 
-TEST_F(EventLogTest, AFullLogRendersEachEntryOnce) {
-    std::vector<uint8_t> full = logWithEvents(ENTRIES - 1);
-    board.writeFile("log2.bin", full);
-    init();
-    loader->eventLog.log_event("last.c", 1, 1);
-    std::string text = rendered();
-    EXPECT_EQ(testing_support::countOf(text, "EVENT> "), ENTRIES);
-    EXPECT_EQ(text.find("EVENT> last.c"), HEADER.size());
-    EXPECT_EQ(text.size() % 1024, 0u);
-}
-
 TEST_F(EventLogTest, ARenderingThatCannotBeWrittenFails) {
     init();
     std::filesystem::create_directory(board.filePath("asciilog.bin"));
@@ -272,8 +255,6 @@ TEST_F(EventLogTest, ARenderingThatCannotBeWrittenFails) {
     EXPECT_EQ(loader.takeOutput(), "ERROR: Event Log conversion failed. XMODEM transfer failed.\n");
 }
 
-// Retrieval: the rendered text goes out in 1024-byte blocks and the file
-// is gone afterwards.
 TEST_F(EventLogTest, RetrievalSendsTheRenderedLogAndDeletesIt) {
     board.writeFile("log2.bin", logWithEvents(40));
     init();
@@ -292,8 +273,6 @@ TEST_F(EventLogTest, RetrievalSendsTheRenderedLogAndDeletesIt) {
     EXPECT_EQ(said.substr(said.size() - 23), "Event log transmitted.\n");
 }
 
-// A fresh board: startup makes the event log, and option 3 with nobody
-// receiving reports the failure and leaves no rendered file.
 TEST(EventLogBoot, StartupMakesTheEventLogAndOptionThreeReportsAFailedTransfer) {
     TestBoard board;
     board.formatVolume();

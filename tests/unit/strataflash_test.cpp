@@ -71,9 +71,6 @@ TEST(StrataFlash, ProgrammingClearsBitsAndOnlyEraseSetsThem) {
     flash.erase(0x100);  // any address in the unit erases all of it
     EXPECT_EQ(flash.status(), 0x80008000u);
     EXPECT_EQ(flash.arrayRead(0x104), 0xFFFFFFFFu);
-    EXPECT_EQ(flash.model.eraseCount(0, 0), 1u);
-    EXPECT_EQ(flash.model.eraseCount(1, 0), 1u);
-    EXPECT_EQ(flash.model.eraseCount(0, 1), 0u);
 }
 
 TEST(StrataFlash, EachDeviceHasItsOwnStateMachine) {
@@ -123,8 +120,7 @@ TEST(StrataFlash, InvalidSequencesSetTheProgramAndEraseErrorBits) {
 }
 
 TEST(StrataFlash, LockedBlocksRefuseEraseAndProgramUntilTheBitsAreCleared) {
-    StrataFlashConfig config;
-    config.factoryLocked.reset();
+    StrataFlashConfig config = Flash::unlocked();
     config.factoryLocked.set(2);
     Flash flash(config);
     flash.erase(2 * UNIT);
@@ -185,7 +181,6 @@ TEST(StrataFlash, OnARealClockTheDeviceIsBusyForTheTypicalTime) {
     EXPECT_EQ(flash.status(), 0x80008000u);
 }
 
-// Erases that fail or never finish are held by the loader's flash tests.
 TEST(StrataFlash, InjectedFaults) {
     StrataFlashConfig config = Flash::unlocked();
     config.stuckBits.push_back({StrataFlash::BASE + 0x14, 0x00010000, true});
@@ -271,18 +266,16 @@ TEST(StrataFlash, LockBitsEraseCountsAndTornMarksOutliveTheModel) {
     }
 
     // A flash image made new is a new board: the file of an earlier one is
-    // dropped, and rewritten as the factory leaves the blocks.
-    FlashArray fresh(dir.path() / "flash.bin");
-    StrataFlash model(fresh, StrataFlashConfig{}, [] { return int64_t{0}; });
-    model.setBlockStateFile(file);
-    EXPECT_FALSE(model.blockTorn(0, 9));
-    EXPECT_TRUE(model.blockLocked(0, 9));
-    EXPECT_EQ(model.eraseCount(0, 9), 0u);
-    FlashArray reopened(dir.path() / "flash.bin");
-    StrataFlash later(reopened, StrataFlashConfig{}, [] { return int64_t{0}; });
-    later.setBlockStateFile(file);
-    EXPECT_TRUE(later.blockLocked(0, 9));
-    EXPECT_FALSE(later.blockTorn(0, 9));
+    // dropped, and rewritten as the factory leaves the blocks (as the image
+    // opened again finds it).
+    for (const char* image : {"new", "reopened"}) {
+        FlashArray cells(dir.path() / "flash.bin");
+        StrataFlash model(cells, StrataFlashConfig{}, [] { return int64_t{0}; });
+        model.setBlockStateFile(file);
+        EXPECT_FALSE(model.blockTorn(0, 9)) << image;
+        EXPECT_TRUE(model.blockLocked(0, 9)) << image;
+        EXPECT_EQ(model.eraseCount(0, 9), 0u) << image;
+    }
 }
 
 TEST(StrataFlash, EveryChangeOfTheCellsPassesTheHook) {
