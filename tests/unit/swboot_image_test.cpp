@@ -113,8 +113,6 @@ VerifyReport accepted(const std::vector<uint8_t>& file, uint32_t target = DEVICE
     return report.ok() ? report.value() : VerifyReport{};
 }
 
-// --- Building OPR images ----------------------------------------------
-
 TEST(SwbootImageBuildTest, ImageRoundTrips) {
     ImageBuildInput input = sampleInput();
     input.bootCode = sampleCode(3000, 7);
@@ -269,8 +267,6 @@ TEST(SwbootImageBuildTest, ArgumentTexts) {
     EXPECT_FALSE(timestampDefault("yesterday", 0).ok());
 }
 
-// --- Verifying: what the loader refuses -------------------------------
-
 class SwbootImageVerifyTest : public ::testing::Test {
 protected:
     std::vector<uint8_t> image = built(sampleInput());
@@ -337,8 +333,6 @@ TEST_F(SwbootImageVerifyTest, HalfASignatureIsStillAnImage) {
     EXPECT_FALSE(accepted(changed).container);
 }
 
-// --- STK containers ---------------------------------------------------
-
 TEST(SwbootImageStkTest, EachTargetFindsItsImage) {
     std::vector<uint8_t> first = built(sampleInput(50001));
     std::vector<uint8_t> second = built(sampleInput(70000, OTHER_TARGET));
@@ -371,17 +365,6 @@ TEST(SwbootImageStkTest, EachTargetFindsItsImage) {
     EXPECT_EQ(verifyError(withField(c, STK_ENTRY_COUNT_OFFSET, 0)), "empty container");
 }
 
-TEST(SwbootImageStkTest, FirstOfTwoMatchingEntriesIsChosen) {
-    std::vector<uint8_t> first = built(sampleInput(40000));
-    std::vector<uint8_t> second = built(sampleInput(60000));
-    Result<StkBuild> build = stkContainerBuild({{"first", first, {}}, {"second", second, {}}});
-    ASSERT_TRUE(build.ok()) << build.error();
-    EXPECT_EQ(build->warnings.size(), 1u);
-    const VerifyReport report = accepted(build->container);
-    EXPECT_EQ(report.entryIndex, 0u);
-    EXPECT_EQ(report.inflatedSize, 40000u);
-}
-
 TEST(SwbootImageStkTest, OffsetsAreRebasedByTheEntryOffset) {
     std::vector<uint8_t> image = built(sampleInput(20000));
     const uint32_t base = 4096;
@@ -405,7 +388,7 @@ TEST(SwbootImageStkTest, OffsetsAreRebasedByTheEntryOffset) {
     EXPECT_EQ(verifyError(c), "accepted");
 }
 
-TEST(SwbootImageStkTest, RefusedInputs) {
+TEST(SwbootImageStkTest, RefusedInputsAndTheFirstOfTwoMatchingEntriesIsChosen) {
     std::vector<uint8_t> image = built(sampleInput(20000));
     Result<StkBuild> build = stkContainerBuild({{"a", image, OTHER_TARGET}});
     ASSERT_FALSE(build.ok());
@@ -416,9 +399,13 @@ TEST(SwbootImageStkTest, RefusedInputs) {
     EXPECT_FALSE(stkContainerBuild({{"broken", broken, {}}}).ok());
     EXPECT_FALSE(stkContainerBuild({{"short", std::vector<uint8_t>(100, 0), {}}}).ok());
 
-    Result<StkBuild> inner = stkContainerBuild({{"a", image, {}}});
-    ASSERT_TRUE(inner.ok());
-    EXPECT_FALSE(stkContainerBuild({{"nested", inner->container, {}}}).ok());
+    Result<StkBuild> two = stkContainerBuild({{"first", built(sampleInput(40000)), {}}, {"second", image, {}}});
+    ASSERT_TRUE(two.ok()) << two.error();
+    EXPECT_EQ(two->warnings.size(), 1u);
+    const VerifyReport report = accepted(two->container);
+    EXPECT_EQ(report.entryIndex, 0u);
+    EXPECT_EQ(report.inflatedSize, 40000u);
+    EXPECT_FALSE(stkContainerBuild({{"nested", two->container, {}}}).ok());
 
     std::vector<StkInput> nine(STK_ENTRIES_MAX + 1, StkInput{"a", image, {}});
     EXPECT_FALSE(stkContainerBuild(nine).ok());
@@ -430,8 +417,6 @@ TEST(SwbootImageStkTest, RefusedInputs) {
     std::vector<uint8_t> half = built(big);
     EXPECT_FALSE(stkContainerBuild({{"x", half, {}}, {"y", half, {}}}).ok());
 }
-
-// --- Taking parts back out ----------------------------------------------
 
 TEST(SwbootImageExtractTest, GivesBackTheBootCodeAndCodeEachImageWasBuiltFrom) {
     ImageBuildInput first = sampleInput(60000);
@@ -504,8 +489,6 @@ TEST(SwbootImageExtractTest, RefusesToWriteOverTheImageOrOnePartOverTheOther) {
     }
 }
 
-// --- Listing ----------------------------------------------------------
-
 // The field lines are the loader's own (its header display test checks
 // them); the listing adds the file's name, kind, length and CRC verdict,
 // and decides on the boot code lines itself.
@@ -528,8 +511,6 @@ TEST(SwbootImageShowTest, FirstLineNamesTheFileAndJudgesTheCrcAndBootCodeLinesNe
     StringSink ignored;
     EXPECT_FALSE(imageShow("tiny", std::vector<uint8_t>(500, 0), ignored).ok());
 }
-
-// --- Files ------------------------------------------------------------
 
 TEST(SwbootImageFilesTest, ReplaceWritesWholeFilesOnly) {
     const testing_support::TempDir temp;

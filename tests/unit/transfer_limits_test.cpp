@@ -291,16 +291,12 @@ const std::vector<Edge>& edges() {
          {{0.9, "1024"}, {1.1, "128"}}},
         {"sender: a second CAN within 3 s cancels while waiting for a request",
          [](double seconds) {
-             TestBoard board;
-             LoaderOnBoard loader(board);
-             board.writeFile("data.bin", patternBytes(100));
-             const int64_t start = board.clock().nowMicros() + MICROS_PER_SECOND;
-             board.line().deliverAt(start, std::vector<uint8_t>{PEER_CAN});
-             board.line().deliverAt(start + micros(seconds), std::vector<uint8_t>{PEER_CAN});
-             XmodemReceiverPeer peer(board.line(), Request::Crc);
-             peer.start(start + 10 * MICROS_PER_SECOND);
-             const int result = loader->xmodem.xmodem("sb data.bin");
-             return "result " + std::to_string(result) + "; " + after(board.output(), "Send Canceled by ");
+             SenderToPeer s(100, Request::Crc, 11);
+             const int64_t start = s.board.clock().nowMicros() + MICROS_PER_SECOND;
+             s.board.line().deliverAt(start, std::vector<uint8_t>{PEER_CAN});
+             s.board.line().deliverAt(start + micros(seconds), std::vector<uint8_t>{PEER_CAN});
+             const int result = s.loader->xmodem.xmodem("sb data.bin");
+             return "result " + std::to_string(result) + "; " + after(s.board.output(), "Send Canceled by ");
          },
          {{2.9, "result -1; CAN-CAN"}, {3.1, "result 0; "}}},
         {"sender: after the YMODEM header's ACK, 11 reads of 2 s for the request",
@@ -393,11 +389,9 @@ const std::vector<Edge>& edges() {
          {{31, ""}, {32, "32 received, 32 sent"}}},
         {"sender: the file size in K is the whole 1024s plus one",
          [](double size) {
-             TestBoard board;
-             LoaderOnBoard loader(board);
-             board.writeFile("data.bin", patternBytes(static_cast<size_t>(size)));
-             loader->xmodem.xmodem("sbp data.bin");
-             return after(board.output(), "File Size ");
+             SenderToPeer s(static_cast<size_t>(size));
+             s.loader->xmodem.xmodem("sbp data.bin");
+             return after(s.board.output(), "File Size ");
          },
          {{1023, "1K, 8 Sectors, 1023 Bytes, 1K, 8 Records, 1023 Bytes"},
           {1024, "2K, 9 Sectors, 1024 Bytes, 2K, 9 Records, 1024 Bytes"}}},
