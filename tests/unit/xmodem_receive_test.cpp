@@ -117,8 +117,6 @@ TEST_F(XmodemReceiveTest, LoneEotFollowedBySilenceIsNotTheEnd) {
     EXPECT_TRUE(outputHas("Spurious EOT detected; ignored\n"));
     EXPECT_TRUE(outputHas("Timeout on Sector 2\n"));
     EXPECT_TRUE(outputHas(cookedText("\r\nABORTED -- Remote system is not sending file\n\r")));
-    // The timeout limit is the one failure that keeps what arrived.
-    EXPECT_EQ(board.readFile("lone.bin"), data);
 }
 
 TEST_F(XmodemReceiveTest, TextModeDropsCarriageReturnsAndEverythingFromSub) {

@@ -97,7 +97,7 @@ TEST_F(XmodemSendTest, OneKBlocksFallBackTo128AfterExcessiveErrors) {
     }
     EXPECT_EQ(peer.blocks()[7].start, PEER_SOH);
     EXPECT_EQ(peer.blocks()[7].number, 2);
-    EXPECT_EQ(peer.files()[0].data, data);
+    EXPECT_EQ(peer.files().at(0).data, data);
 }
 
 TEST_F(XmodemSendTest, RefusedBlocksAreSentAgainUpToTenTimes) {
@@ -107,7 +107,7 @@ TEST_F(XmodemSendTest, RefusedBlocksAreSentAgainUpToTenTimes) {
         peer.nakTransmissions = {0, 1};
         EXPECT_EQ(xmodem("sb data.bin"), 0);
         EXPECT_EQ(peer.blocks().size(), 4u);
-        EXPECT_EQ(peer.files()[0].data, padded(data, 256, PEER_SUB));
+        EXPECT_EQ(peer.files().at(0).data, padded(data, 256, PEER_SUB));
     }
     XmodemReceiverPeer& peer = receiver(Request::Crc);
     peer.nakTransmissions = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
