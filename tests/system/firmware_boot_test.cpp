@@ -272,7 +272,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "expect before transfer starts.\nrx -c log.txt\nexpect [Boot Menu] \n"},
         Session{"BootCodeUpdateThenPowerCut", true,
                 "expect Select (1, 2):\nsend 2\\r\nexpect [Boot Menu] \nsend 4\\r\nexpect before transfer starts.\n"
-                "sx -k {dir}/boot-image.bin\nexpect [Boot Menu] \ntimeout 300\nsend 7\\r\n"
+                "timeout 300\nsx -k {dir}/boot-image.bin\nexpect [Boot Menu] \nsend 7\\r\n"
                 "expect Do you wish to update Boot Code? (y/n) \nsend y\\r\nexpect [Boot Menu] \npower-cut\n"
                 "expect Select (1, 2):\nsend 2\\r\nexpect [Boot Menu] \n"}),
     sessionName);
