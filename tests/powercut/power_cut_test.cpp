@@ -343,8 +343,7 @@ std::vector<Scenario> scenarios() {
          true},
         {"event log erase at startup (damaged log2.bin)",
          [](TestBoard& board) {
-             board.writeFile("image1", OLD_IMAGE);
-             board.writeFile("boot.dim", boot::DEFAULT_DIM);
+             oneGoodImage(board);
              board.writeFile("log2.bin", std::vector<uint8_t>(52 * 3, 0x5A));
          },
          nullptr,

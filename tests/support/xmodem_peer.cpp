@@ -13,6 +13,18 @@ constexpr size_t MODEM7_FORM_LENGTH = 11;
 // second later, as a real receiver's retry would.
 constexpr int64_t NEXT_FILE_REQUEST_DELAY = MICROS_PER_SECOND;
 
+// CRC-16/XMODEM computed bit by bit, independent of the loader's table.
+uint16_t crc16Reference(const uint8_t* data, size_t length) {
+    uint16_t crc = 0;
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= static_cast<uint16_t>(data[i] << 8);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
+        }
+    }
+    return crc;
+}
+
 }  // namespace
 
 std::string cookedText(const std::string& printed) {
@@ -24,17 +36,6 @@ std::string cookedText(const std::string& printed) {
         text += c;
     }
     return text;
-}
-
-uint16_t crc16Reference(const uint8_t* data, size_t length) {
-    uint16_t crc = 0;
-    for (size_t i = 0; i < length; ++i) {
-        crc ^= static_cast<uint16_t>(data[i] << 8);
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
-        }
-    }
-    return crc;
 }
 
 std::vector<uint8_t> padded(std::vector<uint8_t> data, size_t size, uint8_t fill) {

@@ -34,9 +34,6 @@ inline constexpr int64_t MICROS_PER_SECOND = 1000000;
 // every line feed goes out as CR LF.
 std::string cookedText(const std::string& printed);
 
-// CRC-16/XMODEM computed bit by bit, independent of the loader's table.
-uint16_t crc16Reference(const uint8_t* data, size_t length);
-
 // The data padded (or cut) to the size with the fill byte.
 std::vector<uint8_t> padded(std::vector<uint8_t> data, size_t size, uint8_t fill);
 
@@ -138,7 +135,6 @@ public:
     std::vector<uint8_t> rawHeader;
 
     bool finished() const { return state_ == State::Finished; }
-    bool crcUsed() const { return crc_; }
     bool streamed() const { return streaming_; }
     size_t naksHeard() const { return naks_; }
 

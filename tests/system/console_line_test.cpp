@@ -135,7 +135,6 @@ TEST_F(PtyLineTest, IsNamedLinkedAndSetToTheBoardsSpeed) {
     {
         sim::PtyLine line(clock, diagnostics, link);
         const std::string path = line.path();
-        EXPECT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
         ASSERT_FALSE(diagnostics.captured().empty());
         EXPECT_EQ(diagnostics.captured().front(), "console: " + path);
         EXPECT_EQ(std::filesystem::read_symlink(link), path);

@@ -35,7 +35,6 @@ TEST(SimPtyConsole, PowersOnWhenATerminalIsAttachedAndTheNextTerminalGetsTheLine
     std::filesystem::path state = provisionedState(dir);
     ChildProcess sim(SIM, {"--state", state.string(), "--console", "pty"});
     std::string path = sim.waitForLine("console: ", 10s);
-    ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << sim.diagnostics();
     EXPECT_EQ(std::filesystem::read_symlink(state / "console"), path);
 
     // A second simulator on the same board names the first and exits; the
