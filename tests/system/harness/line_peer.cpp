@@ -90,6 +90,23 @@ bool programAvailable(const std::string& name) {
     return std::system(("command -v '" + name + "' >/dev/null 2>&1").c_str()) == 0;
 }
 
+PtyPair openPtyPair() {
+    PtyPair pair;
+    pair.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128];
+    if (pair.master < 0 || grantpt(pair.master) != 0 || unlockpt(pair.master) != 0 ||
+        ptsname_r(pair.master, name, sizeof name) != 0) {
+        std::string reason = strerror(errno);
+        if (pair.master >= 0) {
+            close(pair.master);
+        }
+        throw std::runtime_error("cannot open a pseudo-terminal: " + reason);
+    }
+    pair.slavePath = name;
+    makeRaw(pair.master);
+    return pair;
+}
+
 LinePeer::LinePeer(const std::string& terminalPath, PeerOptions options)
     : LinePeer(openRawTerminal(terminalPath), std::move(options)) {}
 
@@ -238,6 +255,7 @@ void LinePeer::relay() {
         }
     }
 
+    r.exited = Steady::now();
     closeFd(childIn);
     closeFd(childOut);
     if (child) {

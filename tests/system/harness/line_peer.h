@@ -54,6 +54,7 @@ struct PeerResult {
     size_t bytesToPeer = 0;
     size_t bytesFromPeer = 0;
     std::string lastToPeer;    // the last bytes the board sent the program (messages, for failures)
+    Steady::time_point exited{};
 
     // One line for a failure message.
     std::string summary() const;
@@ -61,6 +62,15 @@ struct PeerResult {
 
 // True when a program can be found on PATH.
 bool programAvailable(const std::string& name);
+
+// A new pseudo-terminal, raw: the master side's descriptor and the slave
+// side's path; for two lrzsz programs talking to each other over the same
+// kind of line the board has. Throws std::runtime_error on failure.
+struct PtyPair {
+    int master = -1;
+    std::string slavePath;
+};
+PtyPair openPtyPair();
 
 class LinePeer {
 public:
