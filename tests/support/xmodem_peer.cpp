@@ -108,12 +108,13 @@ void LinePeer::reply(const std::vector<uint8_t>& bytes, int64_t extraDelayMicros
     line_.deliverAt(line_.clock().nowMicros() + PEER_REPLY_DELAY_MICROS + extraDelayMicros, bytes);
 }
 
-ScriptPeer::ScriptPeer(sim::ScriptedLine& line, std::vector<Step> steps) : LinePeer(line, true), steps_(std::move(steps)) {}
+ScriptPeer::ScriptPeer(sim::ScriptedLine& line, std::vector<Step> steps, bool singleBytesOnly)
+    : LinePeer(line, singleBytesOnly), steps_(std::move(steps)) {}
 
 void ScriptPeer::onByte(uint8_t byte) {
     if (next_ < steps_.size() && steps_[next_].trigger == byte) {
         if (!steps_[next_].answer.empty()) {
-            reply(steps_[next_].answer, next_ == slowStep_ ? slowMicros_ : 0);
+            reply(steps_[next_].answer, steps_[next_].extraDelayMicros);
         }
         ++next_;
     }
@@ -272,17 +273,9 @@ XmodemReceiverPeer::XmodemReceiverPeer(sim::ScriptedLine& line, Request request,
     : LinePeer(line, false), request_(request), ymodem_(ymodem), modem7_(modem7) {}
 
 std::vector<uint8_t> XmodemReceiverPeer::requestBytes() const {
-    switch (request_) {
-        case Request::Checksum:
-            return {PEER_NAK};
-        case Request::Crc:
-            return {'C'};
-        case Request::Crc1K:
-            return {'C', 'K'};
-        case Request::G:
-            return {'G'};
-    }
-    return {};
+    // In the order of Request.
+    static const std::vector<uint8_t> requests[] = {{PEER_NAK}, {'C'}, {'C', 'K'}, {'G'}};
+    return requests[static_cast<size_t>(request_)];
 }
 
 void XmodemReceiverPeer::start(int64_t boardMicros) { line_.deliverAt(boardMicros, requestBytes()); }

@@ -24,6 +24,7 @@
 #include "string_sink.h"
 #include "support/boot_spine_images.h"
 #include "support/test_board.h"
+#include "support/test_images.h"
 
 namespace swboot::tool {
 namespace {
@@ -38,11 +39,9 @@ constexpr uint32_t OTHER_TARGET = 0x00508555;
 
 // Code that compresses somewhat, like real code: repeated words with noise.
 std::vector<uint8_t> sampleCode(size_t length, uint32_t seed) {
-    std::vector<uint8_t> code(length);
-    uint32_t state = seed * 2654435761u + 1;
+    std::vector<uint8_t> code = testing_support::patternBytes(length, seed);
     for (size_t i = 0; i < length; ++i) {
-        state = state * 1103515245u + 12345u;
-        code[i] = (i % 16 < 10) ? static_cast<uint8_t>("lwz r3,0(r4)\n"[i % 13]) : static_cast<uint8_t>(state >> 24);
+        code[i] = (i % 16 < 10) ? static_cast<uint8_t>("lwz r3,0(r4)\n"[i % 13]) : code[i];
     }
     return code;
 }

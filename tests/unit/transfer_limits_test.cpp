@@ -25,16 +25,16 @@ using Request = XmodemReceiverPeer::Request;
 // its pause: data sent from this board time on is asked for.
 constexpr int64_t RECEIVER_ASKED_MICROS = 2 * MICROS_PER_SECOND;
 
-// A board that sends "data.bin" (`bytes` pattern bytes) to a receiving
-// peer asking with `request` from `startSeconds` on; the command is the
-// test's.
+// A board that sends "data.bin" (`bytes` 'A's, no control byte among them)
+// to a receiving peer asking with `request` from `startSeconds` on; the
+// command is the test's.
 struct SenderToPeer {
     TestBoard board;
     LoaderOnBoard loader{board};
     XmodemReceiverPeer peer;
     explicit SenderToPeer(size_t bytes, Request request = Request::Crc, double startSeconds = 1)
         : peer(board.line(), request) {
-        board.writeFile("data.bin", patternBytes(bytes));
+        board.writeFile("data.bin", std::vector<uint8_t>(bytes, 'A'));
         peer.start(board.clock().nowMicros() + static_cast<int64_t>(startSeconds * MICROS_PER_SECOND));
     }
 };
@@ -50,33 +50,6 @@ std::string after(const std::string& output, const std::string& marker) {
     }
     return found;
 }
-
-// Answers each board byte among the triggers (up to `times` of them) with
-// the answer, the given time after the reply delay.
-class Answering : public LinePeer {
-public:
-    Answering(sim::ScriptedLine& line, std::vector<uint8_t> triggers, std::vector<uint8_t> answer,
-              int64_t delayMicros = 0, int times = 1 << 30, bool singleBytesOnly = true)
-        : LinePeer(line, singleBytesOnly),
-          triggers_(std::move(triggers)),
-          answer_(std::move(answer)),
-          delay_(delayMicros),
-          times_(times) {}
-
-protected:
-    void onByte(uint8_t byte) override {
-        if (times_ > 0 && std::find(triggers_.begin(), triggers_.end(), byte) != triggers_.end()) {
-            --times_;
-            reply(answer_, delay_);
-        }
-    }
-
-private:
-    std::vector<uint8_t> triggers_;
-    std::vector<uint8_t> answer_;
-    int64_t delay_;
-    int times_;
-};
 
 int64_t micros(double seconds) { return static_cast<int64_t>(seconds * MICROS_PER_SECOND); }
 
@@ -139,8 +112,8 @@ std::string modem7NameToBoard(size_t slowStep, double seconds) {
     steps.push_back({PEER_NAK, {PEER_CAN, PEER_CAN}});
     TestBoard board;
     LoaderOnBoard loader(board);
+    steps[slowStep].extraDelayMicros = micros(seconds);
     ScriptPeer peer(board.line(), steps);
-    peer.slowStep(slowStep, micros(seconds));
     // A board that did not take the name is cancelled later.
     board.line().deliverAt(board.clock().nowMicros() + 30 * MICROS_PER_SECOND,
                            std::vector<uint8_t>{PEER_CAN, PEER_CAN});
@@ -171,8 +144,8 @@ std::string modem7NameFromBoard(size_t slowStep, double seconds) {
     TestBoard board;
     LoaderOnBoard loader(board);
     board.writeFile("data.bin", patternBytes(100));
+    steps[slowStep].extraDelayMicros = micros(seconds);
     ScriptPeer peer(board.line(), steps);
-    peer.slowStep(slowStep, micros(seconds));
     board.line().deliverAt(board.clock().nowMicros() + MICROS_PER_SECOND, std::vector<uint8_t>{PEER_NAK});
     loader->xmodem.xmodem("sbm data.bin");
     return count("u", peer.countOf('u'));
@@ -216,7 +189,9 @@ const std::vector<Edge>& edges() {
              TestBoard board;
              LoaderOnBoard loader(board);
              // Every request is answered with a block start of a broken block.
-             Answering peer(board.line(), {'C', PEER_NAK}, {PEER_SOH, 0x05, 0x05});
+             std::vector<ScriptPeer::Step> steps(30, {'C', {PEER_SOH, 0x05, 0x05}});
+             steps.resize(60, {PEER_NAK, {PEER_SOH, 0x05, 0x05}});
+             ScriptPeer peer(board.line(), steps);
              const int result = loader->xmodem.xmodem("-rc x.bin");
              return count("C", peer.countOf('C')) + ", " + count("NAK", peer.countOf(PEER_NAK)) + ", result " +
                     std::to_string(result);
@@ -277,7 +252,7 @@ const std::vector<Edge>& edges() {
         {"sender: a K within 1 s of the C asks for 1024-byte blocks (YMODEM)",
          [](double seconds) {
              SenderAfterRequest s(2048);
-             Answering ack(s.board.line(), {PEER_SOH}, {PEER_ACK}, micros(0.5), 1, false);
+             ScriptPeer ack(s.board.line(), {{PEER_SOH, {PEER_ACK}, micros(0.5)}}, false);
              s.board.line().deliverAt(s.start + micros(seconds), std::vector<uint8_t>{'K'});
              s.board.line().deliverAt(s.start + 5 * MICROS_PER_SECOND, std::vector<uint8_t>{'C'});
              s.loader->xmodem.xmodem("sby data.bin");
@@ -304,7 +279,7 @@ const std::vector<Edge>& edges() {
              SenderAfterRequest s(100);
              // The header (sent after 1 s of waiting for a K) is
              // acknowledged half a second later; the data request comes late.
-             Answering ack(s.board.line(), {PEER_SOH}, {PEER_ACK}, micros(0.5), 1, false);
+             ScriptPeer ack(s.board.line(), {{PEER_SOH, {PEER_ACK}, micros(0.5)}}, false);
              s.board.line().deliverAt(s.start + micros(seconds), std::vector<uint8_t>{'C'});
              s.loader->xmodem.xmodem("sby data.bin");
              const auto starts = blockStarts(ack.heard());
@@ -350,7 +325,7 @@ const std::vector<Edge>& edges() {
          [](double seconds) {
              TestBoard board;
              LoaderOnBoard loader(board);
-             Answering peer(board.line(), {PEER_EOT}, {PEER_ACK}, micros(seconds));
+             ScriptPeer peer(board.line(), {{PEER_EOT, {PEER_ACK}, micros(seconds)}});
              board.line().deliverAt(board.clock().nowMicros() + MICROS_PER_SECOND, std::vector<uint8_t>{PEER_NAK});
              loader->xmodem.xmodem("sbm none.bin");
              const std::vector<int64_t> eot = peer.timesOf(PEER_EOT);

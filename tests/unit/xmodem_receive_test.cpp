@@ -184,9 +184,8 @@ TEST_F(XmodemReceiveTest, OneKRequestIsNotRepeatedWhereAHeaderIsDue) {
                                    {'C', header},
                                    {'C', block(1, data)},
                                    {PEER_ACK, {PEER_EOT}},
-                                   {'C', xmodemBlock(0, std::vector<uint8_t>(128, 0), true)}});
-    // The batch's closing header comes only after the one-second retry.
-    peer.slowStep(5, 1200000);
+                                   // The batch's closing header comes only after the one-second retry.
+                                   {'C', xmodemBlock(0, std::vector<uint8_t>(128, 0), true), 1200000}});
     EXPECT_EQ(xmodem("-cbrke xcode.bin"), 0);
     EXPECT_TRUE(peer.done());
     // The batch goes on with a header, not data: its next opening, and the
