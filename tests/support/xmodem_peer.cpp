@@ -30,10 +30,7 @@ uint16_t crc16Reference(const uint8_t* data, size_t length) {
 std::string cookedText(const std::string& printed) {
     std::string text;
     for (char c : printed) {
-        if (c == '\n') {
-            text += '\r';
-        }
-        text += c;
+        text += c == '\n' ? "\r\n" : std::string(1, c);
     }
     return text;
 }
@@ -218,7 +215,6 @@ void XmodemSenderPeer::onByte(uint8_t byte) {
             if (byte == PEER_ACK) {
                 afterAck();
             } else if (byte == PEER_NAK) {
-                ++naks_;
                 block_ == 0 ? sendHeader() : sendBlock(false);
             }
             return;
@@ -284,7 +280,6 @@ void XmodemReceiverPeer::blockDone() {
     Block block;
     block.start = packet_[0];
     block.number = packet_[1];
-    block.numberValid = packet_[1] + packet_[2] == 0xFF;
     size_t dataLength = block.start == PEER_STX ? LONG_BLOCK : SHORT_BLOCK;
     block.data.assign(packet_.begin() + 3, packet_.begin() + 3 + static_cast<long>(dataLength));
     block.checkLength = packet_.size() - 3 - dataLength;
@@ -294,7 +289,7 @@ void XmodemReceiverPeer::blockDone() {
     size_t transmission = transmissions_++;
     const bool streaming = request_ == Request::G;
 
-    if (nakTransmissions.count(transmission) != 0 || !block.numberValid || !block.checkValid) {
+    if (nakTransmissions.count(transmission) != 0 || packet_[1] + packet_[2] != 0xFF || !block.checkValid) {
         reply({PEER_NAK});
         return;
     }

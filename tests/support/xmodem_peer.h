@@ -129,8 +129,6 @@ public:
     std::vector<uint8_t> rawHeader;
 
     bool finished() const { return state_ == State::Finished; }
-    bool streamed() const { return streaming_; }
-    size_t naksHeard() const { return naks_; }
 
 protected:
     void onByte(uint8_t byte) override;
@@ -156,7 +154,6 @@ private:
     int block_ = 0;              // 0: the header
     std::set<int> duplicated_;
     std::set<int> corrupted_;
-    size_t naks_ = 0;
 };
 
 // A terminal program receiving files from the board.
@@ -167,7 +164,6 @@ public:
     struct Block {
         uint8_t start = 0;
         int number = 0;
-        bool numberValid = false;
         std::vector<uint8_t> data;
         size_t checkLength = 0;
         bool checkValid = false;

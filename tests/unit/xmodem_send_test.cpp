@@ -151,10 +151,8 @@ TEST(YmodemHeaderTest, NameAndTextBeyondByte125TakeAOneKBlock) {
     EXPECT_EQ(data[126], 0);
     EXPECT_EQ(data[1022], 300 & 0xFF);
     EXPECT_EQ(data[1023], 300 >> 8);
-}
 
-TEST(YmodemHeaderTest, NameTakesThePartAfterTheLastSlashWithColonsAsSlashes) {
-    uint8_t data[1024];
+    // The name: the part after the last slash, small, with colons as slashes.
     EXPECT_EQ(swboot::ymodemHeaderBuild(data, "/DskVol/files/Log:Old.TXT", "12 0", 1), 128);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(data)), "log/old.txt");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(data + 12)), "12 0");
