@@ -25,17 +25,21 @@ using Request = XmodemReceiverPeer::Request;
 // its pause: data sent from this board time on is asked for.
 constexpr int64_t RECEIVER_ASKED_MICROS = 2 * MICROS_PER_SECOND;
 
+int64_t micros(double seconds) { return static_cast<int64_t>(seconds * MICROS_PER_SECOND); }
+
 // A board that sends "data.bin" (`bytes` 'A's, no control byte among them)
-// to a receiving peer asking with `request` from `startSeconds` on; the
-// command is the test's.
+// to a receiving peer asking with `request` at `start`, `startSeconds` from
+// now; the command is the test's, and so is any peer that takes over the
+// line after the request.
 struct SenderToPeer {
     TestBoard board;
     LoaderOnBoard loader{board};
     XmodemReceiverPeer peer;
+    int64_t start;
     explicit SenderToPeer(size_t bytes, Request request = Request::Crc, double startSeconds = 1)
-        : peer(board.line(), request) {
+        : peer(board.line(), request), start(board.clock().nowMicros() + micros(startSeconds)) {
         board.writeFile("data.bin", std::vector<uint8_t>(bytes, 'A'));
-        peer.start(board.clock().nowMicros() + static_cast<int64_t>(startSeconds * MICROS_PER_SECOND));
+        peer.start(start);
     }
 };
 
@@ -50,8 +54,6 @@ std::string after(const std::string& output, const std::string& marker) {
     }
     return found;
 }
-
-int64_t micros(double seconds) { return static_cast<int64_t>(seconds * MICROS_PER_SECOND); }
 
 // Whole seconds between the times.
 std::string gaps(const std::vector<int64_t>& at) {
@@ -87,18 +89,6 @@ struct ReceiverAfterBlock {
         return "result " + std::to_string(result) + ", " + count("NAK", peer.countOf(PEER_NAK)) + ", " +
                count("CAN", peer.countOf(PEER_CAN)) + ", file " +
                (board.fileExists("x.bin") ? std::to_string(board.readFile("x.bin").size()) : "none");
-    }
-};
-
-// A sending board ("sb ..." or "sx ...") asked for the file with "C" a
-// second in; what happens then is up to the row.
-struct SenderAfterRequest {
-    TestBoard board;
-    LoaderOnBoard loader{board};
-    int64_t start = board.clock().nowMicros() + MICROS_PER_SECOND;
-    explicit SenderAfterRequest(size_t bytes) {
-        board.writeFile("data.bin", std::vector<uint8_t>(bytes, 'A'));
-        board.line().deliverAt(start, std::vector<uint8_t>{'C'});
     }
 };
 
@@ -238,7 +228,7 @@ const std::vector<Edge>& edges() {
          {{0, "result -1; 15 15 15 15 15 15 15 15 15 15; 2, 3, 4, 5, 6, 7, 8, 9, 10"}}},
         {"sender: ten transmissions of an unanswered block, 10 s apart, then five CANs",
          [](double) {
-             SenderAfterRequest s(100);
+             SenderToPeer s(100);
              ScriptPeer peer(s.board.line(), {});
              const int result = s.loader->xmodem.xmodem("sb data.bin");
              std::vector<int64_t> at;
@@ -251,7 +241,7 @@ const std::vector<Edge>& edges() {
          {{0, "blocks 10; 10 10 10 10 10 10 10 10 10; CAN 5, result -1"}}},
         {"sender: a K within 1 s of the C asks for 1024-byte blocks (YMODEM)",
          [](double seconds) {
-             SenderAfterRequest s(2048);
+             SenderToPeer s(2048);
              ScriptPeer ack(s.board.line(), {{PEER_SOH, {PEER_ACK}, micros(0.5)}}, false);
              s.board.line().deliverAt(s.start + micros(seconds), std::vector<uint8_t>{'K'});
              s.board.line().deliverAt(s.start + 5 * MICROS_PER_SECOND, std::vector<uint8_t>{'C'});
@@ -276,7 +266,7 @@ const std::vector<Edge>& edges() {
          {{2.9, "result -1; CAN-CAN"}, {3.1, "result 0; "}}},
         {"sender: after the YMODEM header's ACK, 11 reads of 2 s for the request",
          [](double seconds) {
-             SenderAfterRequest s(100);
+             SenderToPeer s(100);
              // The header (sent after 1 s of waiting for a K) is
              // acknowledged half a second later; the data request comes late.
              ScriptPeer ack(s.board.line(), {{PEER_SOH, {PEER_ACK}, micros(0.5)}}, false);
