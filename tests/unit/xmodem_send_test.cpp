@@ -113,9 +113,7 @@ TEST_F(XmodemSendTest, RefusedBlocksAreSentAgainUpToTenTimes) {
     peer.nakTransmissions = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
     EXPECT_EQ(xmodem("sb data.bin"), -1);
     EXPECT_EQ(peer.blocks().size(), 10u);
-    const std::string heard(peer.heard().begin(), peer.heard().end());
-    EXPECT_NE(heard.find(std::string(5, PEER_CAN) + "\r\r\nToo many errors"), std::string::npos);
-    EXPECT_TRUE(outputHas(cookedText("\r\nToo many errors in transmission\n\r")));
+    EXPECT_TRUE(outputHas(std::string(5, PEER_CAN) + cookedText("\r\nToo many errors in transmission\n\r")));
 }
 
 TEST_F(XmodemSendTest, EndOfFileCountsOnlyWhenOneOfTheFirstFiveEotsIsAcknowledged) {
