@@ -54,10 +54,10 @@ TEST_F(PacedLineTest, SendingTakesTenBitTimesPerCharacterAtTheSpeedSet) {
 }
 
 TEST_F(PacedLineTest, TheFarEndGetsEachByteWhenItHasLeft) {
-    testing_support::ScriptPeer far_end(far, {});  // notes when each byte reached the far end
+    testing_support::ScriptPeer farEnd(far, {});  // notes when each byte reached the far end
     line.speedChanged(9600);
     line.transmit(reinterpret_cast<const uint8_t*>("0123456789"), 10);
-    const std::vector<int64_t>& arrivals = far_end.heardAt();
+    const std::vector<int64_t>& arrivals = farEnd.heardAt();
     ASSERT_EQ(arrivals.size(), 10u);
     // Never early; late by at most the line's wake-up slice.
     for (size_t i = 0; i < arrivals.size(); ++i) {
