@@ -54,16 +54,6 @@ std::vector<uint8_t> zlibStream(const std::vector<uint8_t>& data) {
     return out;
 }
 
-std::vector<uint8_t> patternBytes(size_t size, uint32_t seed) {
-    std::vector<uint8_t> bytes(size);
-    uint32_t state = seed * 2654435761u + 1;
-    for (size_t i = 0; i < size; ++i) {
-        state = state * 1103515245u + 12345u;
-        bytes[i] = static_cast<uint8_t>(state >> 23);
-    }
-    return bytes;
-}
-
 std::vector<uint8_t> oprImage(const ImageSpec& layout) {
     std::vector<uint8_t> file(IMAGE_HEADER_SIZE, 0);
     uint8_t* h = file.data();

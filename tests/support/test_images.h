@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "harness/files.h"
 #include "image/image_format.h"
 
 namespace testing_support {
@@ -19,7 +20,7 @@ std::vector<uint8_t> storedZlibStreamOf(size_t streamSize);
 // The data compressed as a zlib stream.
 std::vector<uint8_t> zlibStream(const std::vector<uint8_t>& data);
 // Bytes of a simple deterministic pattern.
-std::vector<uint8_t> patternBytes(size_t size, uint32_t seed = 1);
+inline std::vector<uint8_t> patternBytes(size_t size, uint32_t seed = 1) { return interop::testPattern(size, seed); }
 
 struct ImageSpec {
     std::vector<uint8_t> component0;               // stored as is (normally a zlib stream)

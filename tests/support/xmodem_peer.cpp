@@ -30,10 +30,7 @@ uint16_t crc16Reference(const uint8_t* data, size_t length) {
 std::string cookedText(const std::string& printed) {
     std::string text;
     for (char c : printed) {
-        if (c == '\n') {
-            text += '\r';
-        }
-        text += c;
+        text += c == '\n' ? "\r\n" : std::string(1, c);
     }
     return text;
 }
@@ -108,12 +105,13 @@ void LinePeer::reply(const std::vector<uint8_t>& bytes, int64_t extraDelayMicros
     line_.deliverAt(line_.clock().nowMicros() + PEER_REPLY_DELAY_MICROS + extraDelayMicros, bytes);
 }
 
-ScriptPeer::ScriptPeer(sim::ScriptedLine& line, std::vector<Step> steps) : LinePeer(line, true), steps_(std::move(steps)) {}
+ScriptPeer::ScriptPeer(sim::ScriptedLine& line, std::vector<Step> steps, bool singleBytesOnly)
+    : LinePeer(line, singleBytesOnly), steps_(std::move(steps)) {}
 
 void ScriptPeer::onByte(uint8_t byte) {
     if (next_ < steps_.size() && steps_[next_].trigger == byte) {
         if (!steps_[next_].answer.empty()) {
-            reply(steps_[next_].answer, next_ == slowStep_ ? slowMicros_ : 0);
+            reply(steps_[next_].answer, steps_[next_].extraDelayMicros);
         }
         ++next_;
     }
@@ -217,7 +215,6 @@ void XmodemSenderPeer::onByte(uint8_t byte) {
             if (byte == PEER_ACK) {
                 afterAck();
             } else if (byte == PEER_NAK) {
-                ++naks_;
                 block_ == 0 ? sendHeader() : sendBlock(false);
             }
             return;
@@ -272,17 +269,9 @@ XmodemReceiverPeer::XmodemReceiverPeer(sim::ScriptedLine& line, Request request,
     : LinePeer(line, false), request_(request), ymodem_(ymodem), modem7_(modem7) {}
 
 std::vector<uint8_t> XmodemReceiverPeer::requestBytes() const {
-    switch (request_) {
-        case Request::Checksum:
-            return {PEER_NAK};
-        case Request::Crc:
-            return {'C'};
-        case Request::Crc1K:
-            return {'C', 'K'};
-        case Request::G:
-            return {'G'};
-    }
-    return {};
+    // In the order of Request.
+    static const std::vector<uint8_t> requests[] = {{PEER_NAK}, {'C'}, {'C', 'K'}, {'G'}};
+    return requests[static_cast<size_t>(request_)];
 }
 
 void XmodemReceiverPeer::start(int64_t boardMicros) { line_.deliverAt(boardMicros, requestBytes()); }
@@ -291,7 +280,6 @@ void XmodemReceiverPeer::blockDone() {
     Block block;
     block.start = packet_[0];
     block.number = packet_[1];
-    block.numberValid = packet_[1] + packet_[2] == 0xFF;
     size_t dataLength = block.start == PEER_STX ? LONG_BLOCK : SHORT_BLOCK;
     block.data.assign(packet_.begin() + 3, packet_.begin() + 3 + static_cast<long>(dataLength));
     block.checkLength = packet_.size() - 3 - dataLength;
@@ -301,7 +289,7 @@ void XmodemReceiverPeer::blockDone() {
     size_t transmission = transmissions_++;
     const bool streaming = request_ == Request::G;
 
-    if (nakTransmissions.count(transmission) != 0 || !block.numberValid || !block.checkValid) {
+    if (nakTransmissions.count(transmission) != 0 || packet_[1] + packet_[2] != 0xFF || !block.checkValid) {
         reply({PEER_NAK});
         return;
     }

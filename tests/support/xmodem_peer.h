@@ -86,14 +86,10 @@ public:
     struct Step {
         uint8_t trigger;
         std::vector<uint8_t> answer;
+        int64_t extraDelayMicros = 0;  // the answer comes this much later
     };
-    ScriptPeer(sim::ScriptedLine& line, std::vector<Step> steps);
+    ScriptPeer(sim::ScriptedLine& line, std::vector<Step> steps, bool singleBytesOnly = true);
     bool done() const { return next_ == steps_.size(); }
-    // The answer of that step (counted from 0) comes this much later.
-    void slowStep(size_t step, int64_t extraMicros) {
-        slowStep_ = step;
-        slowMicros_ = extraMicros;
-    }
 
 protected:
     void onByte(uint8_t byte) override;
@@ -101,8 +97,6 @@ protected:
 private:
     std::vector<Step> steps_;
     size_t next_ = 0;
-    size_t slowStep_ = SIZE_MAX;
-    int64_t slowMicros_ = 0;
 };
 
 // A MODEM7 sender's steps for the name form ("FOO     TXT") to a board
@@ -135,8 +129,6 @@ public:
     std::vector<uint8_t> rawHeader;
 
     bool finished() const { return state_ == State::Finished; }
-    bool streamed() const { return streaming_; }
-    size_t naksHeard() const { return naks_; }
 
 protected:
     void onByte(uint8_t byte) override;
@@ -162,7 +154,6 @@ private:
     int block_ = 0;              // 0: the header
     std::set<int> duplicated_;
     std::set<int> corrupted_;
-    size_t naks_ = 0;
 };
 
 // A terminal program receiving files from the board.
@@ -173,7 +164,6 @@ public:
     struct Block {
         uint8_t start = 0;
         int number = 0;
-        bool numberValid = false;
         std::vector<uint8_t> data;
         size_t checkLength = 0;
         bool checkValid = false;

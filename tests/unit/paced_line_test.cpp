@@ -7,6 +7,7 @@
 #include "host/paced_line.h"
 #include "host/scripted_line.h"
 #include "host/sim_clock.h"
+#include "support/xmodem_peer.h"
 
 namespace {
 
@@ -14,22 +15,10 @@ using sim::PacedLine;
 using sim::ScriptedLine;
 using sim::VirtualClock;
 
-// Notes when each byte reached the far end.
-class ArrivalTimes : public ScriptedLine::Peer {
-public:
-    void transmitted(ScriptedLine& line, const uint8_t*, size_t length) override {
-        for (size_t i = 0; i < length; ++i) {
-            micros.push_back(line.clock().nowMicros());
-        }
-    }
-    std::vector<int64_t> micros;
-};
-
 struct PacedLineTest : testing::Test {
     VirtualClock clock;
     ScriptedLine far{clock};
     PacedLine line{far, clock};
-    ArrivalTimes arrivals;
 
     // Receives until count bytes came in; the board time of each.
     std::vector<int64_t> receiveTimes(size_t count) {
@@ -65,15 +54,16 @@ TEST_F(PacedLineTest, SendingTakesTenBitTimesPerCharacterAtTheSpeedSet) {
 }
 
 TEST_F(PacedLineTest, TheFarEndGetsEachByteWhenItHasLeft) {
-    far.setPeer(&arrivals);
+    testing_support::ScriptPeer farEnd(far, {});  // notes when each byte reached the far end
     line.speedChanged(9600);
     line.transmit(reinterpret_cast<const uint8_t*>("0123456789"), 10);
-    ASSERT_EQ(arrivals.micros.size(), 10u);
+    const std::vector<int64_t>& arrivals = farEnd.heardAt();
+    ASSERT_EQ(arrivals.size(), 10u);
     // Never early; late by at most the line's wake-up slice.
-    for (size_t i = 0; i < arrivals.micros.size(); ++i) {
+    for (size_t i = 0; i < arrivals.size(); ++i) {
         const int64_t left = static_cast<int64_t>(i + 1) * 1041667 / 1000;
-        EXPECT_GE(arrivals.micros[i], left) << "byte " << i;
-        EXPECT_LE(arrivals.micros[i], left + PacedLine::SEND_SLICE_MICROS + 2) << "byte " << i;
+        EXPECT_GE(arrivals[i], left) << "byte " << i;
+        EXPECT_LE(arrivals[i], left + PacedLine::SEND_SLICE_MICROS + 2) << "byte " << i;
     }
 }
 

@@ -25,17 +25,21 @@ using Request = XmodemReceiverPeer::Request;
 // its pause: data sent from this board time on is asked for.
 constexpr int64_t RECEIVER_ASKED_MICROS = 2 * MICROS_PER_SECOND;
 
-// A board that sends "data.bin" (`bytes` pattern bytes) to a receiving
-// peer asking with `request` from `startSeconds` on; the command is the
-// test's.
+int64_t micros(double seconds) { return static_cast<int64_t>(seconds * MICROS_PER_SECOND); }
+
+// A board that sends "data.bin" (`bytes` 'A's, no control byte among them)
+// to a receiving peer asking with `request` at `start`, `startSeconds` from
+// now; the command is the test's, and so is any peer that takes over the
+// line after the request.
 struct SenderToPeer {
     TestBoard board;
     LoaderOnBoard loader{board};
     XmodemReceiverPeer peer;
+    int64_t start;
     explicit SenderToPeer(size_t bytes, Request request = Request::Crc, double startSeconds = 1)
-        : peer(board.line(), request) {
-        board.writeFile("data.bin", patternBytes(bytes));
-        peer.start(board.clock().nowMicros() + static_cast<int64_t>(startSeconds * MICROS_PER_SECOND));
+        : peer(board.line(), request), start(board.clock().nowMicros() + micros(startSeconds)) {
+        board.writeFile("data.bin", std::vector<uint8_t>(bytes, 'A'));
+        peer.start(start);
     }
 };
 
@@ -51,35 +55,6 @@ std::string after(const std::string& output, const std::string& marker) {
     return found;
 }
 
-// Answers each board byte among the triggers (up to `times` of them) with
-// the answer, the given time after the reply delay.
-class Answering : public LinePeer {
-public:
-    Answering(sim::ScriptedLine& line, std::vector<uint8_t> triggers, std::vector<uint8_t> answer,
-              int64_t delayMicros = 0, int times = 1 << 30, bool singleBytesOnly = true)
-        : LinePeer(line, singleBytesOnly),
-          triggers_(std::move(triggers)),
-          answer_(std::move(answer)),
-          delay_(delayMicros),
-          times_(times) {}
-
-protected:
-    void onByte(uint8_t byte) override {
-        if (times_ > 0 && std::find(triggers_.begin(), triggers_.end(), byte) != triggers_.end()) {
-            --times_;
-            reply(answer_, delay_);
-        }
-    }
-
-private:
-    std::vector<uint8_t> triggers_;
-    std::vector<uint8_t> answer_;
-    int64_t delay_;
-    int times_;
-};
-
-int64_t micros(double seconds) { return static_cast<int64_t>(seconds * MICROS_PER_SECOND); }
-
 // Whole seconds between the times.
 std::string gaps(const std::vector<int64_t>& at) {
     std::string text;
@@ -90,11 +65,12 @@ std::string gaps(const std::vector<int64_t>& at) {
 }
 
 // Where each block the sending board sent starts (its start byte followed
-// by a block number and its complement), and the start byte.
-std::vector<size_t> blockStarts(const std::vector<uint8_t>& heard) {
+// by a block number and its complement); with a number, each block of it.
+std::vector<size_t> blockStarts(const std::vector<uint8_t>& heard, int number = -1) {
     std::vector<size_t> at;
     for (size_t i = 0; i + 2 < heard.size(); ++i) {
-        if ((heard[i] == PEER_SOH || heard[i] == PEER_STX) && (heard[i + 1] ^ heard[i + 2]) == 0xFF) {
+        if ((heard[i] == PEER_SOH || heard[i] == PEER_STX) && (heard[i + 1] ^ heard[i + 2]) == 0xFF &&
+            (number < 0 || heard[i + 1] == number)) {
             at.push_back(i);
         }
     }
@@ -117,18 +93,6 @@ struct ReceiverAfterBlock {
     }
 };
 
-// A sending board ("sb ..." or "sx ...") asked for the file with "C" a
-// second in; what happens then is up to the row.
-struct SenderAfterRequest {
-    TestBoard board;
-    LoaderOnBoard loader{board};
-    int64_t start = board.clock().nowMicros() + MICROS_PER_SECOND;
-    explicit SenderAfterRequest(size_t bytes) {
-        board.writeFile("data.bin", std::vector<uint8_t>(bytes, 'A'));
-        board.line().deliverAt(start, std::vector<uint8_t>{'C'});
-    }
-};
-
 // A MODEM7 name ("FOO     TXT") sent to a receiving board ("-rbm"), one
 // step per board byte: the opening NAK, the ACK of each character, the
 // board's checksum, and a CAN-CAN on the next request. Returns how long
@@ -139,8 +103,8 @@ std::string modem7NameToBoard(size_t slowStep, double seconds) {
     steps.push_back({PEER_NAK, {PEER_CAN, PEER_CAN}});
     TestBoard board;
     LoaderOnBoard loader(board);
+    steps[slowStep].extraDelayMicros = micros(seconds);
     ScriptPeer peer(board.line(), steps);
-    peer.slowStep(slowStep, micros(seconds));
     // A board that did not take the name is cancelled later.
     board.line().deliverAt(board.clock().nowMicros() + 30 * MICROS_PER_SECOND,
                            std::vector<uint8_t>{PEER_CAN, PEER_CAN});
@@ -171,8 +135,8 @@ std::string modem7NameFromBoard(size_t slowStep, double seconds) {
     TestBoard board;
     LoaderOnBoard loader(board);
     board.writeFile("data.bin", patternBytes(100));
+    steps[slowStep].extraDelayMicros = micros(seconds);
     ScriptPeer peer(board.line(), steps);
-    peer.slowStep(slowStep, micros(seconds));
     board.line().deliverAt(board.clock().nowMicros() + MICROS_PER_SECOND, std::vector<uint8_t>{PEER_NAK});
     loader->xmodem.xmodem("sbm data.bin");
     return count("u", peer.countOf('u'));
@@ -216,7 +180,9 @@ const std::vector<Edge>& edges() {
              TestBoard board;
              LoaderOnBoard loader(board);
              // Every request is answered with a block start of a broken block.
-             Answering peer(board.line(), {'C', PEER_NAK}, {PEER_SOH, 0x05, 0x05});
+             std::vector<ScriptPeer::Step> steps(30, {'C', {PEER_SOH, 0x05, 0x05}});
+             steps.resize(60, {PEER_NAK, {PEER_SOH, 0x05, 0x05}});
+             ScriptPeer peer(board.line(), steps);
              const int result = loader->xmodem.xmodem("-rc x.bin");
              return count("C", peer.countOf('C')) + ", " + count("NAK", peer.countOf(PEER_NAK)) + ", result " +
                     std::to_string(result);
@@ -263,7 +229,7 @@ const std::vector<Edge>& edges() {
          {{0, "result -1; 15 15 15 15 15 15 15 15 15 15; 2, 3, 4, 5, 6, 7, 8, 9, 10"}}},
         {"sender: ten transmissions of an unanswered block, 10 s apart, then five CANs",
          [](double) {
-             SenderAfterRequest s(100);
+             SenderToPeer s(100);
              ScriptPeer peer(s.board.line(), {});
              const int result = s.loader->xmodem.xmodem("sb data.bin");
              std::vector<int64_t> at;
@@ -276,17 +242,13 @@ const std::vector<Edge>& edges() {
          {{0, "blocks 10; 10 10 10 10 10 10 10 10 10; CAN 5, result -1"}}},
         {"sender: a K within 1 s of the C asks for 1024-byte blocks (YMODEM)",
          [](double seconds) {
-             SenderAfterRequest s(2048);
-             Answering ack(s.board.line(), {PEER_SOH}, {PEER_ACK}, micros(0.5), 1, false);
+             SenderToPeer s(2048);
+             ScriptPeer ack(s.board.line(), {{PEER_SOH, {PEER_ACK}, micros(0.5)}}, false);
              s.board.line().deliverAt(s.start + micros(seconds), std::vector<uint8_t>{'K'});
              s.board.line().deliverAt(s.start + 5 * MICROS_PER_SECOND, std::vector<uint8_t>{'C'});
              s.loader->xmodem.xmodem("sby data.bin");
-             for (size_t i : blockStarts(ack.heard())) {
-                 if (ack.heard()[i + 1] == 1) {
-                     return std::string(ack.heard()[i] == PEER_STX ? "1024" : "128");
-                 }
-             }
-             return std::string("no data block");
+             const std::vector<size_t> one = blockStarts(ack.heard(), 1);
+             return std::string(one.empty() ? "no data block" : ack.heard()[one[0]] == PEER_STX ? "1024" : "128");
          },
          {{0.9, "1024"}, {1.1, "128"}}},
         {"sender: a second CAN within 3 s cancels while waiting for a request",
@@ -301,15 +263,13 @@ const std::vector<Edge>& edges() {
          {{2.9, "result -1; CAN-CAN"}, {3.1, "result 0; "}}},
         {"sender: after the YMODEM header's ACK, 11 reads of 2 s for the request",
          [](double seconds) {
-             SenderAfterRequest s(100);
+             SenderToPeer s(100);
              // The header (sent after 1 s of waiting for a K) is
              // acknowledged half a second later; the data request comes late.
-             Answering ack(s.board.line(), {PEER_SOH}, {PEER_ACK}, micros(0.5), 1, false);
+             ScriptPeer ack(s.board.line(), {{PEER_SOH, {PEER_ACK}, micros(0.5)}}, false);
              s.board.line().deliverAt(s.start + micros(seconds), std::vector<uint8_t>{'C'});
              s.loader->xmodem.xmodem("sby data.bin");
-             const auto starts = blockStarts(ack.heard());
-             const bool sent = std::any_of(starts.begin(), starts.end(), [&](size_t i) { return ack.heard()[i + 1] == 1; });
-             return std::string(sent ? "block 1 sent" : "no block 1");
+             return std::string(blockStarts(ack.heard(), 1).empty() ? "no block 1" : "block 1 sent");
          },
          {{23.0, "block 1 sent"}, {24.0, "no block 1"}}},
         {"sender: 1024-byte blocks until 7 records are left, then 128",
@@ -350,7 +310,7 @@ const std::vector<Edge>& edges() {
          [](double seconds) {
              TestBoard board;
              LoaderOnBoard loader(board);
-             Answering peer(board.line(), {PEER_EOT}, {PEER_ACK}, micros(seconds));
+             ScriptPeer peer(board.line(), {{PEER_EOT, {PEER_ACK}, micros(seconds)}});
              board.line().deliverAt(board.clock().nowMicros() + MICROS_PER_SECOND, std::vector<uint8_t>{PEER_NAK});
              loader->xmodem.xmodem("sbm none.bin");
              const std::vector<int64_t> eot = peer.timesOf(PEER_EOT);

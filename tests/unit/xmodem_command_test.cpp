@@ -230,27 +230,24 @@ TEST(XmodemReportTest, SectorLabelsEstimatesAndRates) {
     EXPECT_EQ(label(24, 1024, false), "17-24");
     EXPECT_EQ(label(0, 1024, false), "0");
 
-    auto estimate = [](long records, uint32_t speed) {
+    // What a report routine printed for the two numbers.
+    auto printed = [](auto report, long first, long second) {
         StringSink sink;
-        swboot::xmodemEstimatedTime(records, speed, sink);
+        report(first, second, sink);
         return sink.text();
     };
+    const auto estimate = swboot::xmodemEstimatedTime;
+    const auto rate = swboot::xmodemTransferRate;
     // 24700 * 1422 / 9600 + 1 = 3659 s: singular units get a blank for the
     // "s", and whole days are dropped.
-    EXPECT_EQ(estimate(24700, 9600), "Estimated transmission time 1 hour  59 seconds \n\r");
-    EXPECT_EQ(estimate(1, 1200), "Estimated transmission time 2 seconds \n\r");
-    EXPECT_EQ(estimate(0, 9600), "");
-
-    auto rate = [](long sectors, long seconds) {
-        StringSink sink;
-        swboot::xmodemTransferRate(sectors, seconds, sink);
-        return sink.text();
-    };
-    EXPECT_EQ(rate(0, 0), "");
-    EXPECT_EQ(rate(10, 0), "10 Sectors Transfered in 0 seconds\n\r");
-    EXPECT_EQ(rate(100, 61),
+    EXPECT_EQ(printed(estimate, 24700, 9600), "Estimated transmission time 1 hour  59 seconds \n\r");
+    EXPECT_EQ(printed(estimate, 1, 1200), "Estimated transmission time 2 seconds \n\r");
+    EXPECT_EQ(printed(estimate, 0, 9600), "");
+    EXPECT_EQ(printed(rate, 0, 0), "");
+    EXPECT_EQ(printed(rate, 10, 0), "10 Sectors Transfered in 0 seconds\n\r");
+    EXPECT_EQ(printed(rate, 100, 61),
               "100 Sectors Transfered in 1 minute  1 second  \n\rTransfer Rate = 209 Characters per Second\n\r");
-    EXPECT_EQ(rate(5, -3), "5 Sectors Transfered in 0 seconds\n\r");
+    EXPECT_EQ(printed(rate, 5, -3), "5 Sectors Transfered in 0 seconds\n\r");
 }
 
 }  // namespace
