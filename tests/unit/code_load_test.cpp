@@ -21,8 +21,6 @@ using ::testing::StartsWith;
 
 using namespace testing_support;
 using boot::goodImage;
-using boot::ImageSpec;
-using testing_support::plainText;
 using Protocol = XmodemSenderPeer::Protocol;
 
 class CodeLoadTest : public testing_support::OnBoardTest {

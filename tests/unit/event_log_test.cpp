@@ -93,7 +93,7 @@ TEST_F(EventLogTest, AFullLogRendersEachEntryOnceAndIsErasedByTheNextRecording) 
     ASSERT_EQ(loader->eventLog.next(), ENTRIES - 1);
     loader->eventLog.log_event("last.c", 1, 1);
     EXPECT_EQ(loader->eventLog.next(), ENTRIES);
-    EXPECT_EQ(getWord(logFile(), (ENTRIES - 1) * ENTRY), 1u);
+    EXPECT_EQ(getBe32(logFile().data() + (ENTRIES - 1) * ENTRY), 1u);
     std::string text = rendered();
     EXPECT_EQ(testing_support::countOf(text, "EVENT> "), ENTRIES);
     EXPECT_EQ(text.find("EVENT> last.c"), HEADER.size());
@@ -165,7 +165,6 @@ TEST_F(EventLogTest, EventsRenderNewestFirstWithTheTimeSplit) {
                               "EVENT> x                                123456 12345678 00000000      49710  6 28 15\r\n"
                               "ERROR> a_source_file_name_of_exactly_32   -5 00000ABC FFFFFFFF         1  1  1  1\r\n"
                               "EVENT> boot_menu.cpp                      12 00FFE000 00000001         0  0  0 59\r\n"));
-    EXPECT_EQ(text.size(), 1024u);
 }
 
 TEST_F(EventLogTest, ExceptionAndCorruptEntriesRenderAndDoNotStopTheWalk) {

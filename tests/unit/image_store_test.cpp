@@ -21,8 +21,6 @@ using ::testing::Not;
 using namespace swboot;
 using namespace testing_support::boot;
 using testing_support::fixCrc;
-using testing_support::LoaderOnBoard;
-using testing_support::TestBoard;
 
 uint16_t imageCrc(const std::vector<uint8_t>& bytes) {
     ImageCrc crc;

@@ -9,6 +9,7 @@
 
 #include "board_support/cpld_registers.h"
 #include "support/menu_board.h"
+#include "support/status_volume.h"
 
 namespace {
 
@@ -315,43 +316,18 @@ TEST(Startup, AFailedSpeedRequestIsReportedAndStartupGoesOn) {
     EXPECT_THAT(text, HasSubstr(CHOICE));
 }
 
-// The board's volume with the flash translation layer's mount failing,
-// and its format too if asked.
-class FailingVolume : public Volume {
-public:
-    FailingVolume(Volume& real, bool formatWorks) : real_(real), formatWorks_(formatWorks) {}
-    int usrTffsConfig(int, int, const char*) override {
-        ++mounts;
-        return 0x1234;
-    }
-    int tffsDevFormat(int drive, const TffsFormatParams& params) override {
-        ++formats;
-        lastFormat = params;
-        return formatWorks_ ? real_.tffsDevFormat(drive, params) : 0x5678;
-    }
-    int dosFsChkDsk(const char* name, uint32_t mode) override { return real_.dosFsChkDsk(name, mode); }
-    int volumeShow(const char* name, int level) override { return real_.volumeShow(name, level); }
-    int statistics(int fd, VolumeStatistics& s) override { return real_.statistics(fd, s); }
-
-    int mounts = 0;
-    int formats = 0;
-    TffsFormatParams lastFormat;
-
-private:
-    Volume& real_;
-    bool formatWorks_;
-};
-
 TEST(Startup, AFailedMountAfterFormattingOrAFailedFormatHalts) {
     const struct {
-        bool formatWorks;
+        std::optional<int> formatStatus;  // the board's when none
         const char* lastLine;
         int mounts;
-    } cases[] = {{true, "usrTffsConfig returned 0x1234\n", 2}, {false, "tffsDevFormat returned 0x5678\n", 1}};
+    } cases[] = {{std::nullopt, "usrTffsConfig returned 0x1234\n", 2}, {0x5678, "tffsDevFormat returned 0x5678\n", 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lastLine);
         TestBoard board;
-        FailingVolume volume(board.volume(), c.formatWorks);
+        testing_support::StatusVolume volume(board.volume());
+        volume.mountStatus = 0x1234;
+        volume.formatStatus = c.formatStatus;
         const Platform& p = board.board().platform();
         BootEnd end =
             bootOnPlatform(Platform{p.console, p.clock, p.tasks, p.files, volume, p.bus, p.cpu, p.pci, p.memory});
