@@ -275,14 +275,17 @@ TEST(AutoBoot, EachAskingWaitsAFreshTwoSecondsAndAnAnswerAfterThemIsTooLate) {
 
 TEST(BootDecision, ABadActiveImageFallsBackToAGoodBackup) {
     TestBoard board;
-    boot(board, Code::BadWithGoodBackup, {"2", "5"});
+    boot(board, Code::BadWithGoodBackup, {"2", "5", "8", "y"});
     std::string text = console(board);
     EXPECT_THAT(text, HasSubstr(BANNER + " active image failed crc check. activating backup image \n" + CHOICE +
                                 "2\n\n" + OPTION_LIST));
     EXPECT_EQ(board.readText("boot.dim"), SWAPPED_IMAGES);
-    // The menu works with the backup as the active image.
+    // The menu works with the backup as the active image: shows it, and deletes it by name.
     EXPECT_THAT(text, HasSubstr("File Name......................................image2\n"));
     EXPECT_THAT(text, HasSubstr("Timestamp - backup code\n"));
+    EXPECT_THAT(text, HasSubstr("delete operational code : image2 ? (y/n):y\nOperational code deleted...\n"));
+    EXPECT_FALSE(board.fileExists("image2"));
+    EXPECT_TRUE(board.fileExists("image1"));
     EXPECT_EQ(board.board().cpld().reg(1), LED_PATTERN_RUNNING);
 }
 
