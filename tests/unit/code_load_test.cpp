@@ -308,18 +308,16 @@ TEST(CodeLoadMenu, OptionFourLoadsGoodCodeAndTheMenuTakesItAsValid) {
 }
 
 TEST(CodeLoadMenu, OptionFourWithBadCodeMarksTheCodeInvalid) {
-    TestBoard board;
-    boot::plantCode(board, boot::Code::Good);
-    board.typeLines({"2", "4"});
+    boot::MenuBoard menu(boot::Code::Good);
     std::vector<uint8_t> image = goodImage({.codeSeed = 16});
     image[1500] ^= 0x10;
-    OperatorAfterTransfer peer(board, image, {"1"});
+    OperatorAfterTransfer peer(menu.board, image, {"1"});
     peer.listenFrom(0);
-    EXPECT_EQ(board.run(), 0);
-    std::string shown = plainText(board.output());
+    EXPECT_EQ(menu.run({"4"}), 0);
+    std::string shown = menu.afterList();
     EXPECT_THAT(shown, HasSubstr("ERROR: Operational code CRC is not valid.\nError loading code...\n[Boot Menu] "));
     EXPECT_THAT(shown, HasSubstr("ERROR: Operational code CRC is not valid, you must load new code.\n\n"));
-    EXPECT_FALSE(board.board().core().handoverCount() > 0);
+    EXPECT_FALSE(menu.handedOver());
 }
 
 }  // namespace

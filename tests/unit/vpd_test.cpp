@@ -33,12 +33,6 @@ protected:
     }
 };
 
-const std::string MAC_PROMPT = "\n\nEnter the six byte starting MAC address (example: 000629328140)\n-> ";
-const std::string SERIAL_PROMPT = "\nEnter a serial number (no greater than 20 chars) -> ";
-const std::string DATE_PROMPT = "\nEnter a date code in the form MMYYYY -> ";
-const std::string PART_PROMPT = "\nEnter a Part Number -> ";
-const std::string REVISION_PROMPT = "\nEnter a Revision -> ";
-
 std::string field(const std::vector<uint8_t>& record, size_t offset) {
     return std::string(reinterpret_cast<const char*>(record.data() + offset));
 }
@@ -68,9 +62,12 @@ Generated generate(const std::vector<std::string>& lines, int switchChips = 2, u
 TEST(VpdGenerate, StoresTheAnswersAndTheBoardsDescriptionAtTheirOffsets) {
     Generated g = generate({"00a0c9ffee01", "ABCDEFGHIJ0123456789", "13ABCD", "AB-12 .#/xyz", "B1"});
     EXPECT_EQ(g.ended, "");
-    EXPECT_EQ(g.output, MAC_PROMPT + "00a0c9ffee01\nEntered MAC: 00:A0:C9:FF:EE:01 \n" + SERIAL_PROMPT +
-                            "ABCDEFGHIJ0123456789\n" + DATE_PROMPT + "13ABCD\n" + PART_PROMPT + "AB-12 .#/xyz\n" +
-                            REVISION_PROMPT + "B1\n");
+    EXPECT_EQ(g.output, "\n\nEnter the six byte starting MAC address (example: 000629328140)\n-> 00a0c9ffee01\n"
+                        "Entered MAC: 00:A0:C9:FF:EE:01 \n"
+                        "\nEnter a serial number (no greater than 20 chars) -> ABCDEFGHIJ0123456789\n"
+                        "\nEnter a date code in the form MMYYYY -> 13ABCD\n"
+                        "\nEnter a Part Number -> AB-12 .#/xyz\n"
+                        "\nEnter a Revision -> B1\n");
     EXPECT_EQ(g.record, vpdRecordOf({0x00, 0xA0, 0xC9, 0xFF, 0xEE, 0x01}, "ABCDEFGHIJ0123456789",
                                     "Kestrix Q48 Zevirera Stackable Non-POE Switch", "13ABCD", "AB-12 .#/xyz", "B1"));
 }
