@@ -190,9 +190,8 @@ TEST(UtilitiesMenu, CheckFilesystemReportsEachStatusOfTheCheck) {
 
 TEST(UtilitiesMenu, UploadSendsImageOne) {
     TestBoard board;
-    board.formatVolume();
+    LoaderOnBoard l(board);
     board.writeFile("image1", std::vector<uint8_t>(1300, 0x5A));
-    LoaderOnBoard l(board, false);
     board.type("15");
     EXPECT_EQ(l.run([&] { l->utilities.bootUtilitiesMenu(); }).rfind("power off", 0), 0u);
     EXPECT_NE(l.takeOutput().find("15\nFile image1 Ready to SEND in binary mode\n"), std::string::npos);
