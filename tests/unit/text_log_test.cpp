@@ -137,7 +137,6 @@ TEST_F(TextLogTest, CollectingWritesTheGenerationsOldestFirst) {
     EXPECT_EQ(log().log_text_collect("out"), 2);
 }
 
-// Startup rotates once: the previous boot's lines become generation 1.
 TEST(TextLogBoots, EachBootShiftsTheGenerationsByOne) {
     TestBoard board;
     board.formatVolume();
