@@ -16,7 +16,6 @@ inline constexpr size_t ENTRIES = 5041;
 inline constexpr size_t FILE_BYTES = ENTRIES * ENTRY;  // 262132
 
 inline void putWord(std::vector<uint8_t>& log, size_t at, uint32_t value) { swboot::putBe32(log.data() + at, value); }
-inline uint32_t getWord(const std::vector<uint8_t>& log, size_t at) { return swboot::getBe32(log.data() + at); }
 
 // An erased log of the loader's size.
 inline std::vector<uint8_t> erasedLog(size_t entries = ENTRIES) { return std::vector<uint8_t>(entries * ENTRY, 0xFF); }

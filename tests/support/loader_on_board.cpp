@@ -7,6 +7,21 @@
 
 namespace testing_support {
 
+// What ended a routine on the board, as LoaderOnBoard::run says it.
+static std::string boardEventOf(sim::SimBoard& board, const std::function<void()>& routine) {
+    try {
+        routine();
+        return "";
+    } catch (const sim::BoardReset& e) {
+        return "reset: " + e.cause;
+    } catch (const sim::BoardPowerOff& e) {
+        return "power off: " + e.cause;
+    } catch (const sim::BoardMachineCheck& e) {
+        // The loader's handler runs and ends the board its own way.
+        return "machine check: " + e.cause + "; " + boardEventOf(board, [&] { board.machineCheck(e); });
+    }
+}
+
 LoaderOnBoard::LoaderOnBoard(TestBoard& board, bool formatVolume) : board_(board) {
     if (formatVolume) {
         board.formatVolume();
@@ -27,20 +42,6 @@ std::string LoaderOnBoard::run(const std::function<void()>& routine) {
     std::string ended = boardEventOf(board_.board(), routine);
     loader_->io.flush();
     return ended;
-}
-
-std::string boardEventOf(sim::SimBoard& board, const std::function<void()>& routine) {
-    try {
-        routine();
-        return "";
-    } catch (const sim::BoardReset& e) {
-        return "reset: " + e.cause;
-    } catch (const sim::BoardPowerOff& e) {
-        return "power off: " + e.cause;
-    } catch (const sim::BoardMachineCheck& e) {
-        // The loader's handler runs and ends the board its own way.
-        return "machine check: " + e.cause + "; " + boardEventOf(board, [&] { board.machineCheck(e); });
-    }
 }
 
 std::string LoaderOnBoard::takeOutput() {

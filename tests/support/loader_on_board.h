@@ -53,10 +53,6 @@ protected:
     LoaderOnBoard loader{board};
 };
 
-// Runs a routine on the board that may end in a board event; what ended
-// it, as LoaderOnBoard::run says it.
-std::string boardEventOf(sim::SimBoard& board, const std::function<void()>& routine);
-
 // The console sends every line feed as CR LF and echoes a typed Enter as
 // CR LF; this gives the text with the CRs taken out, as printf wrote it.
 std::string plainText(const std::string& console);

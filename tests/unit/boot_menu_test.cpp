@@ -89,16 +89,6 @@ TEST(BootMenu, OptionEightDeletesTheCodeOnlyOnYesAndOptionOneStartsWhatIsLeft) {
     }
 }
 
-TEST(BootMenu, OptionEightDeletesTheActiveImageByName) {
-    // image2 became active at startup because image1 was bad.
-    MenuBoard menu(MenuBoard::Code::BadWithGoodBackup);
-    EXPECT_EQ(menu.run({"8", "y"}), 0);
-    EXPECT_NE(menu.afterList().find("delete operational code : image2 ? (y/n):y\nOperational code deleted...\n"),
-              std::string::npos);
-    EXPECT_FALSE(menu.board.fileExists("image2"));
-    EXPECT_TRUE(menu.board.fileExists("image1"));
-}
-
 TEST(BootMenu, OptionNineResetsOnlyOnYes) {
     const std::string question = "\nAre you SURE you want to reset the system? (y/n):";
     {

@@ -21,8 +21,6 @@ using ::testing::StartsWith;
 
 using namespace testing_support;
 using boot::goodImage;
-using boot::ImageSpec;
-using testing_support::plainText;
 using Protocol = XmodemSenderPeer::Protocol;
 
 class CodeLoadTest : public testing_support::OnBoardTest {
@@ -293,36 +291,31 @@ TEST_F(CodeLoadTest, TooShortToReadIsReportedAndKept) {
 }
 
 TEST(CodeLoadMenu, OptionFourLoadsGoodCodeAndTheMenuTakesItAsValid) {
-    TestBoard board;
-    board.formatVolume();
-    board.writeFile("boot.dim", boot::DEFAULT_DIM);
     // No code yet: the menu starts with the code taken as invalid.
-    board.type("4");
+    boot::MenuBoard menu(boot::Code::None);
     std::vector<uint8_t> image = goodImage({.codeSeed = 14, .timestamp = "loaded"});
-    OperatorAfterTransfer peer(board, image, {"5"});
+    OperatorAfterTransfer peer(menu.board, image, {"5"});
     peer.listenFrom(0);
-    EXPECT_EQ(board.run(), 0);
-    std::string shown = plainText(board.output());
+    EXPECT_EQ(menu.run({"4"}), 0);
+    std::string shown = plainText(menu.board.output());
     EXPECT_THAT(shown, HasSubstr("Operational code CRC is invalid.\n"));
     EXPECT_THAT(shown, Not(HasSubstr("Error loading code...\n")));
     EXPECT_THAT(shown, HasSubstr("The following image is in the Flash File System:"));
     EXPECT_THAT(shown, HasSubstr("Timestamp - loaded\n"));
-    EXPECT_EQ(board.readFile("image1"), padded(image, (image.size() + 1023) / 1024 * 1024, PEER_SUB));
+    EXPECT_EQ(menu.board.readFile("image1"), padded(image, (image.size() + 1023) / 1024 * 1024, PEER_SUB));
 }
 
 TEST(CodeLoadMenu, OptionFourWithBadCodeMarksTheCodeInvalid) {
-    TestBoard board;
-    boot::plantCode(board, boot::Code::Good);
-    board.typeLines({"2", "4"});
+    boot::MenuBoard menu(boot::Code::Good);
     std::vector<uint8_t> image = goodImage({.codeSeed = 16});
     image[1500] ^= 0x10;
-    OperatorAfterTransfer peer(board, image, {"1"});
+    OperatorAfterTransfer peer(menu.board, image, {"1"});
     peer.listenFrom(0);
-    EXPECT_EQ(board.run(), 0);
-    std::string shown = plainText(board.output());
+    EXPECT_EQ(menu.run({"4"}), 0);
+    std::string shown = menu.afterList();
     EXPECT_THAT(shown, HasSubstr("ERROR: Operational code CRC is not valid.\nError loading code...\n[Boot Menu] "));
     EXPECT_THAT(shown, HasSubstr("ERROR: Operational code CRC is not valid, you must load new code.\n\n"));
-    EXPECT_FALSE(board.board().core().handoverCount() > 0);
+    EXPECT_FALSE(menu.handedOver());
 }
 
 }  // namespace

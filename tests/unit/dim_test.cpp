@@ -1,7 +1,6 @@
 // The image directory "boot.dim", its operations and installing received code.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -16,8 +15,6 @@ namespace {
 
 using namespace swboot;
 using namespace testing_support::boot;
-using testing_support::LoaderOnBoard;
-using testing_support::TestBoard;
 
 // image1 active now, image2 scheduled to become active at the next start.
 const std::string SWITCH_SCHEDULED =

@@ -9,6 +9,7 @@
 
 #include "board_support/cpld_registers.h"
 #include "support/menu_board.h"
+#include "support/status_volume.h"
 
 namespace {
 
@@ -274,14 +275,17 @@ TEST(AutoBoot, EachAskingWaitsAFreshTwoSecondsAndAnAnswerAfterThemIsTooLate) {
 
 TEST(BootDecision, ABadActiveImageFallsBackToAGoodBackup) {
     TestBoard board;
-    boot(board, Code::BadWithGoodBackup, {"2", "5"});
+    boot(board, Code::BadWithGoodBackup, {"2", "5", "8", "y"});
     std::string text = console(board);
     EXPECT_THAT(text, HasSubstr(BANNER + " active image failed crc check. activating backup image \n" + CHOICE +
                                 "2\n\n" + OPTION_LIST));
     EXPECT_EQ(board.readText("boot.dim"), SWAPPED_IMAGES);
-    // The menu works with the backup as the active image.
+    // The menu works with the backup as the active image: shows it, and deletes it by name.
     EXPECT_THAT(text, HasSubstr("File Name......................................image2\n"));
     EXPECT_THAT(text, HasSubstr("Timestamp - backup code\n"));
+    EXPECT_THAT(text, HasSubstr("delete operational code : image2 ? (y/n):y\nOperational code deleted...\n"));
+    EXPECT_FALSE(board.fileExists("image2"));
+    EXPECT_TRUE(board.fileExists("image1"));
     EXPECT_EQ(board.board().cpld().reg(1), LED_PATTERN_RUNNING);
 }
 
@@ -315,43 +319,18 @@ TEST(Startup, AFailedSpeedRequestIsReportedAndStartupGoesOn) {
     EXPECT_THAT(text, HasSubstr(CHOICE));
 }
 
-// The board's volume with the flash translation layer's mount failing,
-// and its format too if asked.
-class FailingVolume : public Volume {
-public:
-    FailingVolume(Volume& real, bool formatWorks) : real_(real), formatWorks_(formatWorks) {}
-    int usrTffsConfig(int, int, const char*) override {
-        ++mounts;
-        return 0x1234;
-    }
-    int tffsDevFormat(int drive, const TffsFormatParams& params) override {
-        ++formats;
-        lastFormat = params;
-        return formatWorks_ ? real_.tffsDevFormat(drive, params) : 0x5678;
-    }
-    int dosFsChkDsk(const char* name, uint32_t mode) override { return real_.dosFsChkDsk(name, mode); }
-    int volumeShow(const char* name, int level) override { return real_.volumeShow(name, level); }
-    int statistics(int fd, VolumeStatistics& s) override { return real_.statistics(fd, s); }
-
-    int mounts = 0;
-    int formats = 0;
-    TffsFormatParams lastFormat;
-
-private:
-    Volume& real_;
-    bool formatWorks_;
-};
-
 TEST(Startup, AFailedMountAfterFormattingOrAFailedFormatHalts) {
     const struct {
-        bool formatWorks;
+        std::optional<int> formatStatus;  // the board's when none
         const char* lastLine;
         int mounts;
-    } cases[] = {{true, "usrTffsConfig returned 0x1234\n", 2}, {false, "tffsDevFormat returned 0x5678\n", 1}};
+    } cases[] = {{std::nullopt, "usrTffsConfig returned 0x1234\n", 2}, {0x5678, "tffsDevFormat returned 0x5678\n", 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lastLine);
         TestBoard board;
-        FailingVolume volume(board.volume(), c.formatWorks);
+        testing_support::StatusVolume volume(board.volume());
+        volume.mountStatus = 0x1234;
+        volume.formatStatus = c.formatStatus;
         const Platform& p = board.board().platform();
         BootEnd end =
             bootOnPlatform(Platform{p.console, p.clock, p.tasks, p.files, volume, p.bus, p.cpu, p.pci, p.memory});

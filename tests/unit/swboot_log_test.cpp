@@ -18,8 +18,6 @@ using ::testing::HasSubstr;
 using namespace swboot;
 using namespace testing_support::eventlog;
 using swboot::tool::LogAddEntry;
-using testing_support::LoaderOnBoard;
-using testing_support::TestBoard;
 
 class SwbootLogTest : public testing_support::OnBoardTest {
 protected:

@@ -9,6 +9,7 @@
 
 #include "board/board_profile.h"
 #include "support/menu_board.h"
+#include "support/status_volume.h"
 
 namespace {
 
@@ -161,28 +162,6 @@ TEST(RtcDialogue, LeapDaysAndTheLastDayOfTheYearAreFields) {
     }
 }
 
-// The board's volume, with a file system check that answers a set status and
-// notes the volume and mode it was asked for.
-class CheckStatusVolume : public Volume {
-public:
-    CheckStatusVolume(Volume& real, int status) : real_(real), status_(status) {}
-    int usrTffsConfig(int drive, int removable, const char* name) override {
-        return real_.usrTffsConfig(drive, removable, name);
-    }
-    int tffsDevFormat(int drive, const TffsFormatParams& params) override { return real_.tffsDevFormat(drive, params); }
-    int dosFsChkDsk(const char* name, uint32_t mode) override {
-        asked = std::string(name) + " " + std::to_string(mode);
-        return status_;
-    }
-    int volumeShow(const char* name, int level) override { return real_.volumeShow(name, level); }
-    int statistics(int fd, VolumeStatistics& statistics) override { return real_.statistics(fd, statistics); }
-    std::string asked;
-
-private:
-    Volume& real_;
-    int status_;
-};
-
 TEST(UtilitiesMenu, CheckFilesystemReportsEachStatusOfTheCheck) {
     struct {
         int status;
@@ -196,13 +175,14 @@ TEST(UtilitiesMenu, CheckFilesystemReportsEachStatusOfTheCheck) {
         TestBoard board;
         board.formatVolume();
         const Platform& p = board.board().platform();
-        CheckStatusVolume volume(p.volume, c.status);
+        testing_support::StatusVolume volume(p.volume);
+        volume.checkStatus = c.status;
         Platform platform{p.console, p.clock, p.tasks, p.files, volume, p.bus, p.cpu, p.pci, p.memory};
         Loader loader(platform);
         board.typeLines({"14", "0"});
         loader.utilities.bootUtilitiesMenu();
         loader.io.flush();
-        EXPECT_EQ(volume.asked, "/DskVol/ 514");
+        EXPECT_EQ(volume.checked, "/DskVol/ 514");
         EXPECT_NE(plainText(board.output()).find("14\n" + c.text + UTILITIES_LIST + "0\n"), std::string::npos)
             << plainText(board.output());
     }
@@ -210,9 +190,8 @@ TEST(UtilitiesMenu, CheckFilesystemReportsEachStatusOfTheCheck) {
 
 TEST(UtilitiesMenu, UploadSendsImageOne) {
     TestBoard board;
-    board.formatVolume();
+    LoaderOnBoard l(board);
     board.writeFile("image1", std::vector<uint8_t>(1300, 0x5A));
-    LoaderOnBoard l(board, false);
     board.type("15");
     EXPECT_EQ(l.run([&] { l->utilities.bootUtilitiesMenu(); }).rfind("power off", 0), 0u);
     EXPECT_NE(l.takeOutput().find("15\nFile image1 Ready to SEND in binary mode\n"), std::string::npos);
