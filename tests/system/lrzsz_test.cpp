@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,8 @@ struct Transfer {
     double lessFromPeerThan = 1e9;
     size_t lessToPeerThan = SIZE_MAX;
 };
+
+void PrintTo(const Transfer& transfer, std::ostream* out) { *out << transfer.name; }
 
 class LrzszTransfer : public ::testing::TestWithParam<Transfer> {};
 
