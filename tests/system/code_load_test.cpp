@@ -30,7 +30,6 @@ constexpr size_t CODE_SIZE = 300000;
 class CodeLoad : public ::testing::Test {
 protected:
     void SetUp() override {
-        state = dir.path() / "state";
         runToEnd(SIM, {"provision", "--state", state.string()});
         code = testPattern(CODE_SIZE, 31);
         writeHostFile(dir.path() / "code.bin", code);
@@ -47,7 +46,7 @@ protected:
     }
 
     ScratchDir dir{"swboot-codeload"};
-    std::filesystem::path state;
+    std::filesystem::path state = dir.path() / "state";
     std::vector<uint8_t> code;
 };
 
