@@ -79,11 +79,8 @@ TEST(FlashBoot, ABrickedBoardIsRefusedUntilTheProbeWritesBootCode) {
 
     // A block of the region marked torn, as an update killed in its erase
     // leaves it, keeps the board from starting whatever the cells hold.
-    std::string blocks;
-    {
-        std::ifstream in(state / "flash-blocks.txt");
-        blocks.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    const std::vector<uint8_t> kept = interop::readHostFile(state / "flash-blocks.txt");
+    std::string blocks(kept.begin(), kept.end());
     const size_t line = blocks.find("\n1 125 ");
     ASSERT_NE(line, std::string::npos) << blocks;
     blocks[blocks.find('\n', line + 1) - 1] = '1';
