@@ -19,9 +19,6 @@ using namespace swboot;
 using testing_support::LoaderOnBoard;
 using testing_support::TestBoard;
 
-// Writes the seconds register as it stands (oscillator bit included).
-int secondsRegisterWrite(I2c& i2c, uint8_t value) { return i2c.i2cRegWrite(I2C_DEVICE_RTC, 0, 1, &value, 1); }
-
 struct RtcBoard {
     RtcBoard() : on(board) {}
     Ds1340& rtc() { return on->rtc; }
@@ -155,8 +152,8 @@ TEST(Ds1340, TheModelCountsUntilStoppedAndInitStartsItAgainKeepingTheSeconds) {
     b.board.clock().advance(45 * 1000000LL);
     EXPECT_EQ(b.now(), std::vector<uint32_t>({2008, 2, 29, 0, 0, 15}));
     EXPECT_EQ(b.model().registerNow(sim::Ds1340::REG_DAY), 6);  // Friday follows Thursday
-    const uint8_t stoppedAtFive = 0x85;
-    ASSERT_EQ(secondsRegisterWrite(b.on->i2c, stoppedAtFive), OK);
+    const uint8_t stoppedAtFive = 0x85;  // the seconds register with the oscillator's stop bit
+    ASSERT_EQ(b.on->i2c.i2cRegWrite(I2C_DEVICE_RTC, 0, 1, &stoppedAtFive, 1), OK);
     EXPECT_TRUE(b.model().state().stopped);
     b.board.clock().advance(3600 * 1000000LL);
     EXPECT_EQ(b.now(), std::vector<uint32_t>({2008, 2, 29, 0, 0, 5}));
