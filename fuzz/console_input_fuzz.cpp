@@ -25,14 +25,13 @@
 
 namespace {
 
-void cleanChunks(const uint8_t* data, size_t size) {
+void cleanChunks(std::string_view typed) {
     using swboot::CONSOLE_LINE_SIZE;
-    for (size_t at = 0; at < size; at += CONSOLE_LINE_SIZE - 1) {
+    for (size_t at = 0; at < typed.size(); at += CONSOLE_LINE_SIZE - 1) {
         char raw[CONSOLE_LINE_SIZE] = {};
         char clean[CONSOLE_LINE_SIZE];
         std::memset(clean, 0x7E, sizeof clean);
-        size_t take = size - at < CONSOLE_LINE_SIZE - 1 ? size - at : CONSOLE_LINE_SIZE - 1;
-        std::memcpy(raw, data + at, take);
+        typed.copy(raw, CONSOLE_LINE_SIZE - 1, at);
         swboot::ConsoleInput::consoleLineClean(raw, clean);
         const void* end = std::memchr(clean, '\0', sizeof clean);
         fuzzing::brokenIf(end == nullptr, "the cleaned line has no terminator in its buffer");
@@ -69,63 +68,56 @@ bool tableSpeed(uint32_t speed) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace swboot;
-    if (size == 0) {
-        return 0;
-    }
-    const uint8_t selector = data[0];
-    const uint8_t* typed = data + 1;
-    const size_t typedSize = size - 1;
-    cleanChunks(typed, typedSize);
-
-    fuzzing::FuzzBoard& fb = fuzzing::FuzzBoard::instance();
-    fb.runLoader([&](Loader& loader) {
-        Console& console = fb.platform().console;
-        if ((selector & 0x10) == 0) {
-            console.optionsSet(console.optionsGet() & ~OPT_MON_TRAP);  // as startup leaves it
-        }
-        std::string_view text(reinterpret_cast<const char*>(typed), typedSize);
-        if (selector & 0x20) {
-            const uint32_t lineMode = console.optionsGet();
-            console.optionsSet(OPT_RAW);
-            const std::string_view early = text.substr(0, typedSize / 2);
-            fb.line().deliver(std::vector<uint8_t>(early.begin(), early.end()));
-            console.waitReadable(0);
-            console.optionsSet(lineMode);
-            text = text.substr(typedSize / 2);
-        }
-        fb.type(text);
-        if ((selector & 0x03) == 3) {
-            // Every asking takes a line or times out, so this many askings
-            // use up the input.
-            for (size_t i = 0; i <= typedSize; ++i) {
-                int choice = loader.startup.autoBootPrompt();
-                fuzzing::brokenIf(choice != 1 && choice != 2, "the two-second choice gave neither 1 nor 2");
+    return fuzzing::runSelected(data, size, [](fuzzing::FuzzBoard& fb, uint8_t selector, std::string_view typed) {
+        using namespace swboot;
+        cleanChunks(typed);
+        fb.runLoader([&](Loader& loader) {
+            Console& console = fb.platform().console;
+            if ((selector & 0x10) == 0) {
+                console.optionsSet(console.optionsGet() & ~OPT_MON_TRAP);  // as startup leaves it
             }
-            return;
-        }
-        try {
-            for (;;) {
-                switch (selector & 0x03) {
-                    case 0:
-                        loader.input.menuNumberRead();
-                        break;
-                    case 1:
-                        loader.input.menuAnswerRead();
-                        break;
-                    default:
-                        loader.input.baudRateMenu();
-                        fuzzing::brokenIf(!tableSpeed(loader.consoleBaudRate),
-                                          "the console speed is not one of the table's");
-                        break;
+            std::string_view text = typed;
+            if (selector & 0x20) {
+                const uint32_t lineMode = console.optionsGet();
+                console.optionsSet(OPT_RAW);
+                const std::string_view early = text.substr(0, typed.size() / 2);
+                fb.line().deliver(std::vector<uint8_t>(early.begin(), early.end()));
+                console.waitReadable(0);
+                console.optionsSet(lineMode);
+                text = text.substr(typed.size() / 2);
+            }
+            fb.type(text);
+            if ((selector & 0x03) == 3) {
+                // Every asking takes a line or times out, so this many askings
+                // use up the input.
+                for (size_t i = 0; i <= typed.size(); ++i) {
+                    int choice = loader.startup.autoBootPrompt();
+                    fuzzing::brokenIf(choice != 1 && choice != 2, "the two-second choice gave neither 1 nor 2");
                 }
+                return;
             }
-        } catch (const sim::BoardPowerOff&) {
-            // The reader waited for input that will never come: all of it
-            // must have been read.
-            fuzzing::brokenIf(wholeLineLeft(console), "a whole line was left unread");
-            throw;
-        }
+            try {
+                for (;;) {
+                    switch (selector & 0x03) {
+                        case 0:
+                            loader.input.menuNumberRead();
+                            break;
+                        case 1:
+                            loader.input.menuAnswerRead();
+                            break;
+                        default:
+                            loader.input.baudRateMenu();
+                            fuzzing::brokenIf(!tableSpeed(loader.consoleBaudRate),
+                                              "the console speed is not one of the table's");
+                            break;
+                    }
+                }
+            } catch (const sim::BoardPowerOff&) {
+                // The reader waited for input that will never come: all of it
+                // must have been read.
+                fuzzing::brokenIf(wholeLineLeft(console), "a whole line was left unread");
+                throw;
+            }
+        });
     });
-    return 0;
 }

@@ -137,6 +137,13 @@ std::vector<std::string_view> inputPieces(const uint8_t* data, size_t size) {
     }
 }
 
+int runSelected(const uint8_t* data, size_t size, const SelectedTarget& target) {
+    if (size > 0) {
+        target(FuzzBoard::instance(), data[0], std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
+    }
+    return 0;
+}
+
 void propertyBroken(const char* what) {
     std::fprintf(stderr, "fuzz property broken: %s\n", what);
     std::fflush(stderr);

@@ -75,6 +75,11 @@ private:
 inline constexpr std::string_view INPUT_SEPARATOR = "#|";
 std::vector<std::string_view> inputPieces(const uint8_t* data, size_t size);
 
+// The entry point of a target whose input's first byte selects what it does
+// with the rest: runs it on the board (an empty input selects nothing).
+using SelectedTarget = std::function<void(FuzzBoard& fb, uint8_t selector, std::string_view rest)>;
+int runSelected(const uint8_t* data, size_t size, const SelectedTarget& target);
+
 // Stops the process loudly when a property a target checks does not hold.
 [[noreturn]] void propertyBroken(const char* what);
 // Stops the process loudly when the sign of a broken property shows.

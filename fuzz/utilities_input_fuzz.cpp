@@ -51,36 +51,33 @@ Time clockRead(swboot::Loader& loader) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace swboot;
-    if (size == 0) {
-        return 0;
-    }
-    fuzzing::FuzzBoard& fb = fuzzing::FuzzBoard::instance();
-    const std::string_view typed(reinterpret_cast<const char*>(data + 1), size - 1);
-    if ((data[0] & 1) != 0) {
-        static PowerSwitch powerSwitch;
-        powerSwitch.reset();
-        fb.board().powerUp();
-        fb.line().setPeer(&powerSwitch);
+    return fuzzing::runSelected(data, size, [](fuzzing::FuzzBoard& fb, uint8_t selector, std::string_view typed) {
+        using namespace swboot;
+        if ((selector & 1) != 0) {
+            static PowerSwitch powerSwitch;
+            powerSwitch.reset();
+            fb.board().powerUp();
+            fb.line().setPeer(&powerSwitch);
+            fb.runLoader([&](Loader& loader) {
+                fb.type(typed);
+                loader.memoryTool.memoryTool();
+            });
+            fb.line().setPeer(nullptr);
+            return;
+        }
         fb.runLoader([&](Loader& loader) {
+            // A known time, so that any change shows.
+            loader.rtc.ds1340_tod_set(2001, 2, 3, 4, 5, 6);
+            const Time before = clockRead(loader);
             fb.type(typed);
-            loader.memoryTool.memoryTool();
-        });
-        fb.line().setPeer(nullptr);
-        return 0;
-    }
-    fb.runLoader([&](Loader& loader) {
-        // A known time, so that any change shows.
-        loader.rtc.ds1340_tod_set(2001, 2, 3, 4, 5, 6);
-        const Time before = clockRead(loader);
-        fb.type(typed);
-        loader.utilities.rtcSetFromConsole();
-        loader.io.flush();
-        const Time after = clockRead(loader);
+            loader.utilities.rtcSetFromConsole();
+            loader.io.flush();
+            const Time after = clockRead(loader);
 
-        fuzzing::brokenIf(after != before && (after.month < 1 || after.month > 12 || after.day < 1 || after.day > 31 ||
-                                              after.hour > 23 || after.minute > 59 || after.second > 59),
-                          "the dialogue set the clock to a time out of range");
+            fuzzing::brokenIf(after != before && (after.month < 1 || after.month > 12 || after.day < 1 ||
+                                                  after.day > 31 || after.hour > 23 || after.minute > 59 ||
+                                                  after.second > 59),
+                              "the dialogue set the clock to a time out of range");
+        });
     });
-    return 0;
 }

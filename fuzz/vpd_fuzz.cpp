@@ -27,43 +27,40 @@ void checkField(const std::string& record, size_t offset, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace swboot;
-    if (size == 0) {
-        return 0;
-    }
-    fuzzing::FuzzBoard& fb = fuzzing::FuzzBoard::instance();
-    fb.clearFiles();
-    const bool generate = (data[0] & 1) != 0;
-    std::string old;
-    if (generate) {
-        old.assign(VPD_RECORD_SIZE, '\0');
-        old.replace(VPD_SERIAL_OFFSET, 6, "OLD123");
-    } else {
-        old.assign(reinterpret_cast<const char*>(data + 1), size - 1);
-    }
-    fb.plant(VPD_FILE_NAME, reinterpret_cast<const uint8_t*>(old.data()), old.size());
-    bool finished = false;
-    fb.runLoader([&](Loader& loader) {
-        if (!generate) {
-            loader.vpd.vpdShow();
+    return fuzzing::runSelected(data, size, [](fuzzing::FuzzBoard& fb, uint8_t selector, std::string_view rest) {
+        using namespace swboot;
+        fb.clearFiles();
+        const bool generate = (selector & 1) != 0;
+        std::string old;
+        if (generate) {
+            old.assign(VPD_RECORD_SIZE, '\0');
+            old.replace(VPD_SERIAL_OFFSET, 6, "OLD123");
+        } else {
+            old = rest;
+        }
+        fb.plant(VPD_FILE_NAME, reinterpret_cast<const uint8_t*>(old.data()), old.size());
+        bool finished = false;
+        fb.runLoader([&](Loader& loader) {
+            if (!generate) {
+                loader.vpd.vpdShow();
+                return;
+            }
+            fb.type(rest);
+            loader.vpd.vpdGenerate();
+            finished = true;
+        });
+        const std::string now = fb.fileBytes(VPD_FILE_NAME);
+        if (!finished) {
+            fuzzing::brokenIf(now != old || fb.fileExists(VPD_NEW_FILE_NAME),
+                              "an unfinished show or dialogue changed the stored record");
             return;
         }
-        fb.type(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
-        loader.vpd.vpdGenerate();
-        finished = true;
+        fuzzing::brokenIf(now.size() != VPD_RECORD_SIZE || fb.fileExists(VPD_NEW_FILE_NAME),
+                          "a finished dialogue left no whole record");
+        checkField(now, VPD_SERIAL_OFFSET, VPD_SERIAL_SIZE);
+        checkField(now, VPD_DESCRIPTION_OFFSET, VPD_DESCRIPTION_SIZE);
+        checkField(now, VPD_DATE_CODE_OFFSET, VPD_DATE_CODE_SIZE);
+        checkField(now, VPD_PART_NUMBER_OFFSET, VPD_PART_NUMBER_SIZE);
+        checkField(now, VPD_REVISION_OFFSET, VPD_REVISION_SIZE);
     });
-    const std::string now = fb.fileBytes(VPD_FILE_NAME);
-    if (!finished) {
-        fuzzing::brokenIf(now != old || fb.fileExists(VPD_NEW_FILE_NAME),
-                          "an unfinished show or dialogue changed the stored record");
-        return 0;
-    }
-    fuzzing::brokenIf(now.size() != VPD_RECORD_SIZE || fb.fileExists(VPD_NEW_FILE_NAME),
-                      "a finished dialogue left no whole record");
-    checkField(now, VPD_SERIAL_OFFSET, VPD_SERIAL_SIZE);
-    checkField(now, VPD_DESCRIPTION_OFFSET, VPD_DESCRIPTION_SIZE);
-    checkField(now, VPD_DATE_CODE_OFFSET, VPD_DATE_CODE_SIZE);
-    checkField(now, VPD_PART_NUMBER_OFFSET, VPD_PART_NUMBER_SIZE);
-    checkField(now, VPD_REVISION_OFFSET, VPD_REVISION_SIZE);
-    return 0;
 }

@@ -51,48 +51,46 @@ std::vector<uint8_t> block(uint8_t number, std::vector<uint8_t> data) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace swboot;
-    if (size == 0) {
-        return 0;
-    }
-    fuzzing::FuzzBoard& fb = fuzzing::FuzzBoard::instance();
-    const bool header = (data[0] & HEADER_MODE) != 0;
-    const char* command = header ? "-rb" : COMMANDS[data[0] & 15];
-    int64_t at = fb.board().clock().nowMicros();
-    if (header) {
-        // Each piece answers a request of the receiver; the receiver's
-        // pauses between them are well under a second.
-        const std::vector<uint8_t> name(data + 1, data + 1 + std::min<size_t>(size - 1, 1024));
-        for (const std::vector<uint8_t>& piece :
-             {block(0, name), block(1, std::vector<uint8_t>(128, 0x41)), std::vector<uint8_t>{0x04}, block(0, {})}) {
-            at += 1000000;
-            fb.line().deliverAt(at, piece);
+    return fuzzing::runSelected(data, size, [&](fuzzing::FuzzBoard& fb, uint8_t selector, std::string_view) {
+        using namespace swboot;
+        const bool header = (selector & HEADER_MODE) != 0;
+        const char* command = header ? "-rb" : COMMANDS[selector & 15];
+        int64_t at = fb.board().clock().nowMicros();
+        if (header) {
+            // Each piece answers a request of the receiver; the receiver's
+            // pauses between them are well under a second.
+            const std::vector<uint8_t> name(data + 1, data + 1 + std::min<size_t>(size - 1, 1024));
+            for (const std::vector<uint8_t>& piece : {block(0, name), block(1, std::vector<uint8_t>(128, 0x41)),
+                                                      std::vector<uint8_t>{0x04}, block(0, {})}) {
+                at += 1000000;
+                fb.line().deliverAt(at, piece);
+            }
         }
-    }
-    for (size_t i = 1; !header && i + 2 <= size;) {
-        size_t length = data[i];
-        at += static_cast<int64_t>(data[i + 1]) * 10000;
-        i += 2;
-        if (length > size - i) {
-            length = size - i;
+        for (size_t i = 1; !header && i + 2 <= size;) {
+            size_t length = data[i];
+            at += static_cast<int64_t>(data[i + 1]) * 10000;
+            i += 2;
+            if (length > size - i) {
+                length = size - i;
+            }
+            fb.line().deliverAt(at, std::vector<uint8_t>(data + i, data + i + length));
+            i += length;
         }
-        fb.line().deliverAt(at, std::vector<uint8_t>(data + i, data + i + length));
-        i += length;
-    }
-    fb.runLoader([&](Loader& loader) {
-        const uint32_t options = fb.board().tty().optionsGet();
-        int result = loader.xmodem.xmodem(command);
-        fuzzing::brokenIf(result != 0 && result != -1, "xmodem gave an undocumented result");
-        fuzzing::brokenIf(fb.board().tty().optionsGet() != options, "the console's options were not given back");
-        fuzzing::brokenIf(fb.board().volume().openCount() != 0, "a file was left open");
+        fb.runLoader([&](Loader& loader) {
+            const uint32_t options = fb.board().tty().optionsGet();
+            int result = loader.xmodem.xmodem(command);
+            fuzzing::brokenIf(result != 0 && result != -1, "xmodem gave an undocumented result");
+            fuzzing::brokenIf(fb.board().tty().optionsGet() != options, "the console's options were not given back");
+            fuzzing::brokenIf(fb.board().volume().openCount() != 0, "a file was left open");
+        });
+        const std::vector<std::string> files = fb.storedFiles();
+        const std::string_view directory = fuzzing::FuzzBoard::FILES_DIRECTORY;
+        for (const std::string& name : files) {
+            const bool outside =
+                name.rfind('/') != directory.size() - 1 || name.substr(0, directory.size()) != directory;
+            fuzzing::brokenIf(header && outside, "a file was created outside files/");
+        }
+        fuzzing::brokenIf(header && files.size() > 1, "more than one file was created");
+        fb.clearFiles();
     });
-    const std::vector<std::string> files = fb.storedFiles();
-    const std::string_view directory = fuzzing::FuzzBoard::FILES_DIRECTORY;
-    for (const std::string& name : files) {
-        const bool outside = name.rfind('/') != directory.size() - 1 || name.substr(0, directory.size()) != directory;
-        fuzzing::brokenIf(header && outside, "a file was created outside files/");
-    }
-    fuzzing::brokenIf(header && files.size() > 1, "more than one file was created");
-    fb.clearFiles();
-    return 0;
 }

@@ -318,47 +318,44 @@ std::vector<Scenario> scenarios() {
     const auto asMade = sim::vpdRecord(sim::BoardProfile::builtin());
     const std::vector<uint8_t> vpdAsMade(asMade.begin(), asMade.end());
     return {
-        {"code load (option 4), backup present", twoGoodImages,
-         [](TestBoard& board, LoaderOnBoard& loader) {
+        {.name = "code load (option 4), backup present", .prepare = twoGoodImages,
+         .operate = [](TestBoard& board, LoaderOnBoard& loader) {
              loader->dim.dimInitialize();
              XmodemSenderPeer peer(board.line(), XmodemSenderPeer::Protocol::Xmodem, {PeerFile{"", NEW_IMAGE, ""}},
                                    1024);
              loader->codeLoad.codeLoadXmodem(swboot::DEVICE_TARGET_ID);
          },
-         {"old code", "new code"},
-         {{"image1", {OLD_IMAGE, NEW_IMAGE}}, {"image2", {BACKUP_IMAGE}}},
-         false, {}, nullptr, true, true},
-        {"backup activation (option 11)", twoGoodImages,
-         [](TestBoard&, LoaderOnBoard& loader) {
+         .startable = {"old code", "new code"},
+         .kept = {{"image1", {OLD_IMAGE, NEW_IMAGE}}, {"image2", {BACKUP_IMAGE}}},
+         .newBesideOld = true},
+        {.name = "backup activation (option 11)", .prepare = twoGoodImages,
+         .operate = [](TestBoard&, LoaderOnBoard& loader) {
              loader->dim.dimInitialize();
              loader->dim.backupImageActivate();
          },
-         {"old code", "backup code"},
-         {{"image1", {OLD_IMAGE}}, {"image2", {BACKUP_IMAGE}}}},
-        {"startup without boot.dim, with code.bin",
-         [](TestBoard& board) { board.writeFile("code.bin", NEW_IMAGE); },
-         nullptr,
-         {"new code"},
-         {},
-         true},
-        {"event log erase at startup (damaged log2.bin)",
-         [](TestBoard& board) {
+         .startable = {"old code", "backup code"},
+         .kept = {{"image1", {OLD_IMAGE}}, {"image2", {BACKUP_IMAGE}}}},
+        {.name = "startup without boot.dim, with code.bin",
+         .prepare = [](TestBoard& board) { board.writeFile("code.bin", NEW_IMAGE); },
+         .startable = {"new code"},
+         .wholeBoot = true},
+        {.name = "event log erase at startup (damaged log2.bin)",
+         .prepare = [](TestBoard& board) {
              oneGoodImage(board);
              board.writeFile("log2.bin", std::vector<uint8_t>(52 * 3, 0x5A));
          },
-         nullptr,
-         {"old code"},
-         {{"image1", {OLD_IMAGE}}, {"boot.dim", {defaultDim}}},
-         true},
-        {"VPD generator rewriting vpd.bin (utilities)", oneGoodImage,
-         [](TestBoard& board, LoaderOnBoard& loader) {
+         .startable = {"old code"},
+         .kept = {{"image1", {OLD_IMAGE}}, {"boot.dim", {defaultDim}}},
+         .wholeBoot = true},
+        {.name = "VPD generator rewriting vpd.bin (utilities)", .prepare = oneGoodImage,
+         .operate = [](TestBoard& board, LoaderOnBoard& loader) {
              typeNewVpdAnswers(board);
              loader->vpd.vpdGenerate();
          },
-         {"old code"},
-         {{"image1", {OLD_IMAGE}}, {"vpd.bin", {vpdAsMade, vpdFromNewAnswers()}}}},
-        {"boot code update (option 7)", oneGoodImage,
-         [](TestBoard&, LoaderOnBoard& loader) {
+         .startable = {"old code"},
+         .kept = {{"image1", {OLD_IMAGE}}, {"vpd.bin", {vpdAsMade, vpdFromNewAnswers()}}}},
+        {.name = "boot code update (option 7)", .prepare = oneGoodImage,
+         .operate = [](TestBoard&, LoaderOnBoard& loader) {
              // bootcode.bin as option 4 leaves it; option 7; the menu's next
              // start deleting it: steps before and after the flash work.
              swboot::Files& files = loader->p.files;
@@ -369,23 +366,18 @@ std::vector<Scenario> scenarios() {
              loader->flash.bootCodeUpdate("bootcode.bin");
              files.remove("bootcode.bin");
          },
-         {"old code"},
-         {{"image1", {OLD_IMAGE}}, {"boot.dim", {defaultDim}}},
-         false,
-         BOOT_CODE,
-         sampled(12, 16)},
-        {"flash diagnostics (option 6), one pass, over a volume with an image", oneGoodImage,
-         [](TestBoard& board, LoaderOnBoard& loader) {
+         .startable = {"old code"},
+         .kept = {{"image1", {OLD_IMAGE}}, {"boot.dim", {defaultDim}}},
+         .newBootCode = BOOT_CODE,
+         .cutPoints = sampled(12, 16)},
+        {.name = "flash diagnostics (option 6), one pass, over a volume with an image", .prepare = oneGoodImage,
+         .operate = [](TestBoard& board, LoaderOnBoard& loader) {
              board.type("1");
              loader->flash.flashLockBitsClear();
              loader->flashDiags.run_flash_diags();
          },
-         {},
-         {},
-         false,
-         {},
-         sampled(2, 6),
-         false},
+         .cutPoints = sampled(2, 6),
+         .dimActive = false},
     };
 }
 

@@ -30,7 +30,6 @@ constexpr size_t CODE_SIZE = 300000;
 class CodeLoad : public ::testing::Test {
 protected:
     void SetUp() override {
-        state = dir.path() / "state";
         runToEnd(SIM, {"provision", "--state", state.string()});
         code = testPattern(CODE_SIZE, 31);
         writeHostFile(dir.path() / "code.bin", code);
@@ -46,57 +45,41 @@ protected:
         return readHostFile(image);
     }
 
-    // Boots to the Boot Menu, chooses option 4, sends the file with the
-    // sending command through socat, then starts the new code. Checks each
-    // step; keeps the installed image's bytes in `installed`.
-    void loadAndBoot(const std::string& sendCommand) {
-        std::filesystem::path dump = dir.path() / "ram.bin";
-        ChildProcess sim(SIM, {"--state", state.string(), "--console", "pty", "--on-handover", "exit",
-                               "--dump-memory", std::string(LOAD_ADDRESS) + ":" + std::to_string(CODE_SIZE) + ":" +
-                                                    dump.string()});
-        MenuTerminal terminal(sim);
-        terminal.type("4\r");
-        ASSERT_TRUE(terminal.expect(CONTROL_X_HINT, 10s)) << terminal.output();
-
-        // socat takes the line for the transfer; the terminal reads nothing
-        // meanwhile, as picocom does while its send command runs.
-        ChildProcess socat("socat", {terminal.path() + ",rawer", "EXEC:" + sendCommand + ",pipes"});
-        ASSERT_EQ(socat.wait(60s), 0) << socat.diagnostics();
-
-        ASSERT_TRUE(terminal.expect("XMODEM transfer complete, checking CRC....\r\n", 20s)) << terminal.unread();
-        ASSERT_TRUE(terminal.expect("[Boot Menu] ", 30s)) << terminal.unread();
-        EXPECT_EQ(terminal.output().find("ERROR"), std::string::npos) << terminal.output();
-        terminal.type("1\r");
-
-        EXPECT_EQ(sim.wait(60s), 0) << sim.diagnostics() << terminal.unread();
-        EXPECT_NE(sim.diagnostics().find("handover: entry=0x00010000 mode=1 "), std::string::npos)
-            << sim.diagnostics();
-        EXPECT_TRUE(readHostFile(dump) == code) << "RAM at the load address differs from the code";
-        installed = readHostFile(state / "volume" / "files" / "image1");
-    }
-
     ScratchDir dir{"swboot-codeload"};
-    std::filesystem::path state;
+    std::filesystem::path state = dir.path() / "state";
     std::vector<uint8_t> code;
-    std::vector<uint8_t> installed;
 };
 
+// Boots to the Boot Menu, chooses option 4, sends the image with sx -k
+// through socat, then starts the new code.
 TEST_F(CodeLoad, ImageSentWithSx1kIsInstalledAndBooted) {
     SKIP_WITHOUT("sx", "socat");
     std::vector<uint8_t> image = buildImage("image.bin");
     ASSERT_FALSE(image.empty());
-    ASSERT_NO_FATAL_FAILURE(loadAndBoot("sx -k " + (dir.path() / "image.bin").string()));
+    std::filesystem::path dump = dir.path() / "ram.bin";
+    ChildProcess sim(SIM, {"--state", state.string(), "--console", "pty", "--on-handover", "exit", "--dump-memory",
+                           std::string(LOAD_ADDRESS) + ":" + std::to_string(CODE_SIZE) + ":" + dump.string()});
+    MenuTerminal terminal(sim);
+    terminal.type("4\r");
+    ASSERT_TRUE(terminal.expect(CONTROL_X_HINT, 10s)) << terminal.output();
+
+    // socat takes the line for the transfer; the terminal reads nothing
+    // meanwhile, as picocom does while its send command runs.
+    ChildProcess socat("socat",
+                       {terminal.path() + ",rawer", "EXEC:sx -k " + (dir.path() / "image.bin").string() + ",pipes"});
+    ASSERT_EQ(socat.wait(60s), 0) << socat.diagnostics();
+
+    ASSERT_TRUE(terminal.expect("XMODEM transfer complete, checking CRC....\r\n", 20s)) << terminal.unread();
+    ASSERT_TRUE(terminal.expect("[Boot Menu] ", 30s)) << terminal.unread();
+    EXPECT_EQ(terminal.output().find("ERROR"), std::string::npos) << terminal.output();
+    terminal.type("1\r");
+
+    EXPECT_EQ(sim.wait(60s), 0) << sim.diagnostics() << terminal.unread();
+    EXPECT_NE(sim.diagnostics().find("handover: entry=0x00010000 mode=1 "), std::string::npos) << sim.diagnostics();
+    EXPECT_TRUE(readHostFile(dump) == code) << "RAM at the load address differs from the code";
     // Plain XMODEM keeps the last block's padding; the image's own size
     // field tells the loader where it ends.
-    expectPaddedCopy(installed, image, 1024);
-}
-
-TEST_F(CodeLoad, ImageSentWithSbIsInstalledAndBooted) {
-    SKIP_WITHOUT("sb", "socat");
-    std::vector<uint8_t> image = buildImage("image.bin");
-    ASSERT_FALSE(image.empty());
-    ASSERT_NO_FATAL_FAILURE(loadAndBoot("sb " + (dir.path() / "image.bin").string()));
-    expectExactCopy(installed, image);
+    expectPaddedCopy(readHostFile(state / "volume" / "files" / "image1"), image, 1024);
 }
 
 // The same load as a scripted session (--script), from a fresh board's
@@ -141,7 +124,6 @@ TEST_P(ScriptedCodeLoad, ExitsZeroAfterTheHandoverOrNamesTheLineThatFailed) {
         EXPECT_EQ(status, 7) << sim.diagnostics();
         const std::string named = "load.txt line 17 \"expect Verified operational code CRC!\": not seen within 10 s";
         EXPECT_NE(sim.diagnostics().find(named), std::string::npos) << sim.diagnostics();
-        EXPECT_NE(sim.diagnostics().find("the console's last text: \""), std::string::npos) << sim.diagnostics();
         return;
     }
     EXPECT_EQ(status, 0) << sim.diagnostics();

@@ -23,8 +23,9 @@ constexpr const char* SIM = SWBOOT_SIM_PROGRAM;
 constexpr const char* LOG_TOOL = SWBOOT_LOG_PROGRAM;
 constexpr size_t RENDER_PAD = 1024;
 
-// Runs swboot-log; its standard output.
-std::string logTool(const std::vector<std::string>& arguments, const std::filesystem::path& output) {
+// Runs swboot-log; its standard output (kept in the directory).
+std::string logTool(const ScratchDir& dir, const std::vector<std::string>& arguments) {
+    const std::filesystem::path output = dir.path() / "log-tool.txt";
     std::vector<std::string> argv = {"-c", "exec \"$0\" \"$@\" > " + output.string(), LOG_TOOL};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     runToEnd("sh", argv);
@@ -41,15 +42,12 @@ TEST(EventLogRetrieval, OptionThreeSendsWhatSwbootLogShows) {
     // The volume is a plain directory: the log is made where the loader
     // finds it.
     std::filesystem::path log = state / "volume" / "files" / "log2.bin";
-    logTool({"add", log.string(), "event", "--source", "fan_control.c", "--line", "214", "--code", "2",
-             "--time", "1167609661"},
-            dir.path() / "add1.txt");
-    logTool({"add", log.string(), "error", "--source", "a_source_file_name_of_forty_chars.c", "--line", "-1",
-             "--task", "ffe000", "--code", "deadbeef", "--time", "90061"},
-            dir.path() / "add2.txt");
-    logTool({"add", log.string(), "machine-check", "--srr0", "fff00100", "--dar", "e0000000", "--time", "86399"},
-            dir.path() / "add3.txt");
-    std::string shown = logTool({"show", log.string()}, dir.path() / "shown.txt");
+    logTool(dir, {"add", log.string(), "event", "--source", "fan_control.c", "--line", "214", "--code", "2",
+                  "--time", "1167609661"});
+    logTool(dir, {"add", log.string(), "error", "--source", "a_source_file_name_of_forty_chars.c", "--line", "-1",
+                  "--task", "ffe000", "--code", "deadbeef", "--time", "90061"});
+    logTool(dir, {"add", log.string(), "machine-check", "--srr0", "fff00100", "--dar", "e0000000", "--time", "86399"});
+    std::string shown = logTool(dir, {"show", log.string()});
     ASSERT_NE(shown.find("Machine Check > srr0:FFF00100"), std::string::npos) << shown;
 
     ChildProcess sim(SIM, {"--state", state.string(), "--console", "pty"});

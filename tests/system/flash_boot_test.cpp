@@ -41,18 +41,6 @@ TEST(FlashBoot, ABrickedBoardIsRefusedUntilTheProbeWritesBootCode) {
     std::string said;
     ASSERT_EQ(boot(state, said), 0) << said;  // a new board starts: the factory programmed its boot code
     {
-        // Block state kept before blocks had a torn mark, with the boot code
-        // region erased and programmed once: the factory's code still starts.
-        std::ofstream blocks(state / "flash-blocks.txt", std::ios::trunc);
-        for (int device = 0; device < 2; ++device) {
-            for (int block = 0; block < 128; ++block) {
-                blocks << device << ' ' << block << ' ' << (block >= 124 ? 1 : 0) << " 0\n";
-            }
-        }
-    }
-    ASSERT_EQ(boot(state, said), 0) << said;
-
-    {
         std::fstream flash(state / "flash.bin", std::ios::in | std::ios::out | std::ios::binary);
         flash.seekp(RESET_VECTOR_OFFSET);
         flash.write("\xff\xff\xff\xff", 4);
@@ -91,11 +79,8 @@ TEST(FlashBoot, ABrickedBoardIsRefusedUntilTheProbeWritesBootCode) {
 
     // A block of the region marked torn, as an update killed in its erase
     // leaves it, keeps the board from starting whatever the cells hold.
-    std::string blocks;
-    {
-        std::ifstream in(state / "flash-blocks.txt");
-        blocks.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    const std::vector<uint8_t> kept = interop::readHostFile(state / "flash-blocks.txt");
+    std::string blocks(kept.begin(), kept.end());
     const size_t line = blocks.find("\n1 125 ");
     ASSERT_NE(line, std::string::npos) << blocks;
     blocks[blocks.find('\n', line + 1) - 1] = '1';

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -37,12 +38,9 @@ inline void expectPaddedCopy(const std::vector<uint8_t>& received, const std::ve
     EXPECT_EQ(received.size() % RECORD, 0u) << "not whole blocks";
     EXPECT_LT(received.size() - original.size(), lastBlockMax) << "more padding than one last block holds";
     EXPECT_TRUE(std::equal(original.begin(), original.end(), received.begin())) << "the data differ";
-    for (size_t i = original.size(); i < received.size(); ++i) {
-        if (received[i] != PAD_BYTE) {
-            ADD_FAILURE() << "padding byte " << i << " is " << int(received[i]);
-            break;
-        }
-    }
+    const auto odd = std::find_if(received.begin() + static_cast<long>(original.size()), received.end(),
+                                  [](uint8_t byte) { return byte != PAD_BYTE; });
+    EXPECT_TRUE(odd == received.end()) << "padding byte " << odd - received.begin() << " is not SUB";
 }
 
 // Exactly the original (YMODEM carries the length).

@@ -8,6 +8,9 @@
 // bytes that arrived.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,120 +23,104 @@ namespace {
 
 using namespace interop;
 
-class LrzszTest : public ::testing::Test {
-protected:
-    // Runs the loader's command while the lrzsz program runs on the
-    // terminal; both must succeed. The bytes each way are counted.
-    ::testing::AssertionResult ran(const std::string& arguments, std::vector<std::string> argv) {
-        LinePeer peer(board.terminalPath(),
-                      {.argv = std::move(argv), .workDir = host.path(), .startAfter = CONTROL_X_HINT});
-        int result = board.xmodem(arguments);
-        program = peer.finish();
-        if (result != 0 || program.exitStatus != 0) {
-            return ::testing::AssertionFailure()
-                   << "xmodem " << arguments << ": " << result << "; " << program.summary();
-        }
-        return ::testing::AssertionSuccess();
-    }
-    // Pattern bytes planted in the host's directory or on the board.
-    std::vector<uint8_t> hostFile(const std::string& name, size_t length, uint32_t seed) {
-        std::vector<uint8_t> bytes = testPattern(length, seed);
-        writeHostFile(host.path() / name, bytes);
-        return bytes;
-    }
-    std::vector<uint8_t> boardFile(const std::string& name, size_t length, uint32_t seed) {
-        std::vector<uint8_t> bytes = testPattern(length, seed);
-        board.writeFile(name, bytes);
-        return bytes;
-    }
-
-    ScratchDir host{"swboot-lrzsz"};
-    PtyBoard board;
-    PeerResult program;
+// A transfer each way between the loader's xmodem command and an lrzsz
+// program; each file planted on the sending side must arrive whole: exactly
+// (YMODEM carries the length) or padded to a last block of at most
+// lastBlockMax bytes (plain XMODEM).
+struct Planted {
+    const char* name;
+    size_t length;
+    uint32_t seed;
+    const char* arrivesAs = nullptr;  // the same name when not given
+    size_t lastBlockMax = 0;          // 0: exactly
 };
 
-using LoaderReceives = LrzszTest;
-using LoaderSends = LrzszTest;
+struct Transfer {
+    const char* name;
+    bool loaderSends = false;
+    const char* command;            // the loader's xmodem arguments
+    std::vector<std::string> argv;  // the lrzsz program
+    std::vector<Planted> files;
+    const char* absent = nullptr;   // a file the board must not hold afterwards
+    // Bounds on the bytes the program sent, as shares of the first file's
+    // length, and on the bytes it was sent; no bound when not given.
+    double moreFromPeerThan = 0;
+    double lessFromPeerThan = 1e9;
+    size_t lessToPeerThan = SIZE_MAX;
+};
+
+void PrintTo(const Transfer& transfer, std::ostream* out) { *out << transfer.name; }
+
+class LrzszTransfer : public ::testing::TestWithParam<Transfer> {};
+
+TEST_P(LrzszTransfer, EveryFileArrivesWhole) {
+    const Transfer& t = GetParam();
+    SKIP_WITHOUT(t.argv[0].c_str());
+    ScratchDir host{"swboot-lrzsz"};
+    PtyBoard board;
+    std::vector<std::vector<uint8_t>> planted;
+    for (const Planted& file : t.files) {
+        planted.push_back(testPattern(file.length, file.seed));
+        writeHostFile(t.loaderSends ? board.filePath(file.name) : host.path() / file.name, planted.back());
+    }
+    LinePeer peer(board.terminalPath(), {.argv = t.argv, .workDir = host.path(), .startAfter = CONTROL_X_HINT});
+    const int result = board.xmodem(t.command);
+    const PeerResult program = peer.finish();
+    ASSERT_TRUE(result == 0 && program.exitStatus == 0)
+        << "xmodem " << t.command << ": " << result << "; " << program.summary();
+    for (size_t i = 0; i < t.files.size(); ++i) {
+        const std::string name = t.files[i].arrivesAs ? t.files[i].arrivesAs : t.files[i].name;
+        const std::vector<uint8_t> arrived = readHostFile(t.loaderSends ? host.path() / name : board.filePath(name));
+        if (t.files[i].lastBlockMax == 0) {
+            expectExactCopy(arrived, planted[i]);
+        } else {
+            expectPaddedCopy(arrived, planted[i], t.files[i].lastBlockMax);
+        }
+    }
+    if (t.absent != nullptr) {
+        EXPECT_FALSE(std::filesystem::exists(board.filePath(t.absent)));
+    }
+    EXPECT_GT(double(program.bytesFromPeer), planted[0].size() * t.moreFromPeerThan);
+    EXPECT_LT(double(program.bytesFromPeer), planted[0].size() * t.lessFromPeerThan);
+    EXPECT_LT(program.bytesToPeer, t.lessToPeerThan);
+}
 
 // 128-byte blocks cost 5 bytes each on the line (3.9 %), 1024-byte blocks
 // 5 bytes per 1024 (0.5 %): the line count tells which were used.
 constexpr double SMALL_BLOCK_OVERHEAD = 1.03;
 constexpr double LARGE_BLOCK_OVERHEAD = 1.01;
 
-TEST_F(LoaderReceives, XmodemChecksumFromSx) {
-    SKIP_WITHOUT("sx");
-    auto data = hostFile("data.bin", 20000, 1);
-    ASSERT_TRUE(ran("rb data.bin", {"sx", "data.bin"}));
-    expectPaddedCopy(board.readFile("data.bin"), data, RECORD);
-    EXPECT_GT(double(program.bytesFromPeer), data.size() * SMALL_BLOCK_OVERHEAD);
-}
-
-TEST_F(LoaderReceives, Xmodem1kFromSx) {
-    SKIP_WITHOUT("sx");
-    auto data = hostFile("data.bin", 100000, 3);
-    ASSERT_TRUE(ran("rbc data.bin", {"sx", "-k", "data.bin"}));
-    expectPaddedCopy(board.readFile("data.bin"), data, 1024);
-    EXPECT_LT(double(program.bytesFromPeer), data.size() * LARGE_BLOCK_OVERHEAD) << "1024-byte blocks";
-}
-
-// The code load's own letters: CRC with a 1K request after it ("CK"), and
-// the first EOT taken. sx reads the "K" as line noise and then ignores the
-// ACK of block 1 until the loader's 5-second timeout and NAK make it send
-// the block again; the file still arrives whole.
-TEST_F(LoaderReceives, CodeLoadLettersFromSx1k) {
-    SKIP_WITHOUT("sx");
-    auto data = hostFile("image.bin", 150000, 4);
-    ASSERT_TRUE(ran("-cbrke xcode.bin", {"sx", "-k", "image.bin"}));
-    expectPaddedCopy(board.readFile("xcode.bin"), data, 1024);
-}
-
-TEST_F(LoaderReceives, YmodemBatchFromSbKeepsNamesAndExactLengths) {
-    SKIP_WITHOUT("sb");
-    auto first = hostFile("first.bin", 5000, 5);
-    auto second = hostFile("second.txt", 129, 6);
-    ASSERT_TRUE(ran("rb", {"sb", "first.bin", "second.txt"}));
-    expectExactCopy(board.readFile("first.bin"), first);
-    expectExactCopy(board.readFile("second.txt"), second);
-    EXPECT_FALSE(board.fileExists("xmodem.in"));
-}
-
-// sb answers the receiver's "G" with 1024-byte blocks and streams them
-// without waiting for acknowledgements.
-TEST_F(LoaderReceives, YmodemGFromSb) {
-    SKIP_WITHOUT("sb");
-    auto first = hostFile("stream.bin", 300000, 8);
-    auto second = hostFile("tail.bin", 1000, 9);
-    ASSERT_TRUE(ran("rbg", {"sb", "stream.bin", "tail.bin"}));
-    expectExactCopy(board.readFile("stream.bin"), first);
-    expectExactCopy(board.readFile("tail.bin"), second);
-    EXPECT_LT(program.bytesToPeer, size_t(16)) << "G mode: no acknowledgement per block";
-}
-
-// Code load letters with sb: the data land in the file the command names,
-// whatever the YMODEM header calls them, and carry their exact length.
-TEST_F(LoaderReceives, CodeLoadLettersFromSb) {
-    SKIP_WITHOUT("sb");
-    auto data = hostFile("image.bin", 70000, 10);
-    ASSERT_TRUE(ran("-cbrke xcode.bin", {"sb", "image.bin"}));
-    expectExactCopy(board.readFile("xcode.bin"), data);
-    EXPECT_FALSE(board.fileExists("image.bin"));
-}
-
-TEST_F(LoaderSends, XmodemCrc1kToRx) {
-    SKIP_WITHOUT("rx");
-    auto data = boardFile("asciilog.bin", 50000, 21);
-    ASSERT_TRUE(ran("cbske asciilog.bin", {"rx", "-c", "log.bin"}));
-    // The tail goes in 128-byte blocks, so less than one of them is padding.
-    expectPaddedCopy(readHostFile(host.path() / "log.bin"), data, RECORD);
-}
-
-TEST_F(LoaderSends, YmodemBatchToRbKeepsNamesAndExactLengths) {
-    SKIP_WITHOUT("rb");
-    auto first = boardFile("first.bin", 40000, 23);
-    auto second = boardFile("notes.txt", 1000, 24);
-    ASSERT_TRUE(ran("sby first.bin notes.txt", {"rb"}));
-    expectExactCopy(readHostFile(host.path() / "first.bin"), first);
-    expectExactCopy(readHostFile(host.path() / "notes.txt"), second);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Lrzsz, LrzszTransfer,
+    ::testing::Values(
+        Transfer{.name = "XmodemChecksumFromSx", .command = "rb data.bin", .argv = {"sx", "data.bin"},
+                 .files = {{"data.bin", 20000, 1, nullptr, RECORD}}, .moreFromPeerThan = SMALL_BLOCK_OVERHEAD},
+        Transfer{.name = "Xmodem1kFromSx", .command = "rbc data.bin", .argv = {"sx", "-k", "data.bin"},
+                 .files = {{"data.bin", 100000, 3, nullptr, 1024}}, .lessFromPeerThan = LARGE_BLOCK_OVERHEAD},
+        // The code load's own letters: CRC with a 1K request after it ("CK"),
+        // and the first EOT taken. sx reads the "K" as line noise and then
+        // ignores the ACK of block 1 until the loader's 5-second timeout and
+        // NAK make it send the block again; the file still arrives whole.
+        Transfer{.name = "CodeLoadLettersFromSx1k", .command = "-cbrke xcode.bin", .argv = {"sx", "-k", "image.bin"},
+                 .files = {{"image.bin", 150000, 4, "xcode.bin", 1024}}},
+        Transfer{.name = "YmodemBatchFromSbKeepsNamesAndExactLengths", .command = "rb",
+                 .argv = {"sb", "first.bin", "second.txt"}, .files = {{"first.bin", 5000, 5}, {"second.txt", 129, 6}},
+                 .absent = "xmodem.in"},
+        // sb answers the receiver's "G" with 1024-byte blocks and streams
+        // them without waiting for acknowledgements.
+        Transfer{.name = "YmodemGFromSb", .command = "rbg", .argv = {"sb", "stream.bin", "tail.bin"},
+                 .files = {{"stream.bin", 300000, 8}, {"tail.bin", 1000, 9}}, .lessToPeerThan = 16},
+        // Code load letters with sb: the data land in the file the command
+        // names, whatever the YMODEM header calls them, and carry their
+        // exact length.
+        Transfer{.name = "CodeLoadLettersFromSb", .command = "-cbrke xcode.bin", .argv = {"sb", "image.bin"},
+                 .files = {{"image.bin", 70000, 10, "xcode.bin"}}, .absent = "image.bin"},
+        // The tail goes in 128-byte blocks, so less than one of them is padding.
+        Transfer{.name = "XmodemCrc1kToRx", .loaderSends = true, .command = "cbske asciilog.bin",
+                 .argv = {"rx", "-c", "log.bin"}, .files = {{"asciilog.bin", 50000, 21, "log.bin", RECORD}}},
+        Transfer{.name = "YmodemBatchToRbKeepsNamesAndExactLengths", .loaderSends = true,
+                 .command = "sby first.bin notes.txt", .argv = {"rb"},
+                 .files = {{"first.bin", 40000, 23}, {"notes.txt", 1000, 24}}}),
+    [](const ::testing::TestParamInfo<Transfer>& row) { return std::string(row.param.name); });
 
 }  // namespace

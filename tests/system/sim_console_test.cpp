@@ -24,15 +24,14 @@ constexpr int EXIT_TERMINATED = 143;
 
 // A provisioned board (vital product data and a demo image), so that it
 // boots to the two-second choice.
-std::filesystem::path provisionedState(const ScratchDir& dir) {
-    std::filesystem::path state = dir.path() / "state";
-    interop::runToEnd(SIM, {"provision", "--state", state.string()});
-    return state;
-}
-
-TEST(SimPtyConsole, PowersOnWhenATerminalIsAttachedAndTheNextTerminalGetsTheLine) {
+class SimConsole : public ::testing::Test {
+protected:
+    void SetUp() override { interop::runToEnd(SIM, {"provision", "--state", state.string()}); }
     ScratchDir dir;
-    std::filesystem::path state = provisionedState(dir);
+    std::filesystem::path state = dir.path() / "state";
+};
+
+TEST_F(SimConsole, PtyPowersOnWhenATerminalIsAttachedAndTheNextTerminalGetsTheLine) {
     ChildProcess sim(SIM, {"--state", state.string(), "--console", "pty"});
     std::string path = sim.waitForLine("console: ", 10s);
     EXPECT_EQ(std::filesystem::read_symlink(state / "console"), path);
@@ -65,9 +64,7 @@ TEST(SimPtyConsole, PowersOnWhenATerminalIsAttachedAndTheNextTerminalGetsTheLine
         << "the link goes with the terminal";
 }
 
-TEST(SimPtyConsole, WithoutWaitingTheBoardRunsBeforeAnyTerminalAndLosesItsOutput) {
-    ScratchDir dir;
-    std::filesystem::path state = provisionedState(dir);
+TEST_F(SimConsole, PtyWithoutWaitingTheBoardRunsBeforeAnyTerminalAndLosesItsOutput) {
     ChildProcess sim(SIM, {"--state", state.string(), "--console", "pty", "--no-wait", "--on-handover", "exit",
                          "--dump-memory", "0x10000:16:" + (dir.path() / "dump.bin").string()});
     ASSERT_FALSE(sim.waitForLine("console: ", 10s).empty()) << sim.diagnostics();
@@ -76,9 +73,7 @@ TEST(SimPtyConsole, WithoutWaitingTheBoardRunsBeforeAnyTerminalAndLosesItsOutput
     EXPECT_NE(sim.diagnostics().find("handover: entry=0x00010000 mode=1"), std::string::npos) << sim.diagnostics();
 }
 
-TEST(SimTcpConsole, ServesOneClientAtATimeOnTheAnnouncedPort) {
-    ScratchDir dir;
-    std::filesystem::path state = provisionedState(dir);
+TEST_F(SimConsole, TcpServesOneClientAtATimeOnTheAnnouncedPort) {
     ChildProcess sim(SIM, {"--state", state.string(), "--console", "tcp:0"});
     std::string where = sim.waitForLine("console: tcp 127.0.0.1:", 10s);
     ASSERT_TRUE(std::regex_match(where, std::regex("[0-9]+"))) << sim.diagnostics();

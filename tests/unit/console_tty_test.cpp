@@ -163,23 +163,19 @@ TEST_F(ConsoleTtyTest, FlushInputDropsQueuedAndPartLines) {
     EXPECT_EQ(readOnce(), "new\n");
 }
 
-TEST_F(ConsoleTtyTest, EndOfInputTimesOutOrPowersOff) {
+TEST_F(ConsoleTtyTest, WaitsTimeOutTypingWaitsForAReaderAndTheEndOfInputPowersOff) {
     const int64_t before = clock.nowMicros();
     EXPECT_EQ(tty.waitReadable(2000000), 0);
     EXPECT_EQ(clock.nowMicros() - before, 2000000);
-    EXPECT_THROW(tty.waitReadable(-1), sim::BoardPowerOff);
-}
-
-TEST_F(ConsoleTtyTest, TypingWaitsForAReader) {
     line.type("typed\r");
     // Time passing in a delay does not make the operator type.
     tty.idleUntil(clock.nowMicros() + 1000000);
     EXPECT_EQ(sent(), "");
     EXPECT_EQ(readOnce(), "typed\n");
+    EXPECT_THROW(tty.waitReadable(-1), sim::BoardPowerOff);
 }
 
 TEST_F(ConsoleTtyTest, OnlyTheTableSpeedsAreAccepted) {
-    EXPECT_EQ(tty.speed(), 9600u);
     EXPECT_EQ(tty.baudRateSet(14400), ERROR);
     EXPECT_EQ(tty.speed(), 9600u);
     for (const BaudRateEntry& entry : BAUD_RATE_TABLE) {

@@ -290,18 +290,15 @@ TEST_F(E500EmulatorTest, PowerOnFetchesFromTheBootFlashWhileItReadsItsArray) {
     }
 }
 
-TEST(FirmwareOnTheBoard, OnTheStandInBootCodeTheReportNamesTheWayToWriteTheFirmware) {
-    if (!E500Emulator::available()) {
-        GTEST_SKIP() << "built without the emulated core (libunicorn-dev)";
-    }
-    testing_support::TestBoard board(sim::BoardOptions{.loader = sim::LoaderKind::Firmware});
-    EXPECT_EQ(board.run(), sim::EXIT_BRICKED);
-    EXPECT_NE(board.diagnosticsText().find("board: will not start: the core stopped before it said anything on the "
+TEST_F(E500EmulatorTest, OnTheStandInBootCodeTheFirmwareReportNamesTheWayToWriteTheFirmware) {
+    testing_support::TestBoard firmware(sim::BoardOptions{.loader = sim::LoaderKind::Firmware});
+    EXPECT_EQ(firmware.run(), sim::EXIT_BRICKED);
+    EXPECT_NE(firmware.diagnosticsText().find("board: will not start: the core stopped before it said anything on the "
                                            "console (the boot flash holds the factory's stand-in boot code, which "
                                            "only the native loader passes over: swboot-sim flash-boot --state DIR "
                                            "writes the loader built as firmware)"),
               std::string::npos)
-        << board.diagnosticsText();
+        << firmware.diagnosticsText();
 }
 
 // The same dialogue on the native loader and on the firmware: a blank

@@ -20,8 +20,8 @@ class Uart16550Test : public ::testing::Test {
 protected:
     Uart16550Test() { tty.powerUp(); }
 
-    uint8_t reg(uint8_t offset) { return bus.read8(Uart16550::BASE + offset); }
-    void setReg(uint8_t offset, uint8_t value) { bus.write8(Uart16550::BASE + offset, value); }
+    uint8_t reg(uint8_t offset) { return board.bus.read8(Uart16550::BASE + offset); }
+    void setReg(uint8_t offset, uint8_t value) { board.bus.write8(Uart16550::BASE + offset, value); }
     // Polled output as a fatal path sends it: wait for THRE, then write.
     void sendPolled(const std::string& text) {
         for (char c : text) {
@@ -36,9 +36,6 @@ protected:
     }
 
     testing_support::BoardBus board;
-    testing_support::SpeedRecordingLine& line = board.line;
-    Uart16550& uart = board.uart;
-    sim::MemoryMap& bus = board.bus;
     sim::ConsoleTty tty{board.uart, board.clock};
 };
 
@@ -47,14 +44,14 @@ TEST_F(Uart16550Test, PolledAndBufferedOutputLeaveInTheOrderWritten) {
     sendBuffered("System rebooting\n");
     sendPolled("\r\n--- Stack Trace ---\r\n");
     sendBuffered("up\n");
-    EXPECT_EQ(line.output(), "System rebooting\r\n\r\n--- Stack Trace ---\r\nup\r\n");
+    EXPECT_EQ(board.line.output(), "System rebooting\r\n\r\n--- Stack Trace ---\r\nup\r\n");
 }
 
 TEST_F(Uart16550Test, ReceivedBytesGoToOneReaderOnly) {
     unsigned emptyPolls = 0;
-    uart.setEmptyPollHook([&](unsigned polls) { emptyPolls = polls; });
+    board.uart.setEmptyPollHook([&](unsigned polls) { emptyPolls = polls; });
     tty.optionsSet(swboot::OPT_RAW);
-    line.deliver(std::vector<uint8_t>{'k', 'e', 'y'});
+    board.line.deliver(std::vector<uint8_t>{'k', 'e', 'y'});
     EXPECT_EQ(reg(Uart16550::REG_LSR) & Uart16550::LSR_DR, Uart16550::LSR_DR);
     EXPECT_EQ(reg(Uart16550::REG_RBR), 'k');
     // The byte the status read took in is the driver's next, not lost.
@@ -69,7 +66,7 @@ TEST_F(Uart16550Test, ReceivedBytesGoToOneReaderOnly) {
     setReg(Uart16550::REG_THR, '!');  // sending ends a run of empty polls
     reg(Uart16550::REG_LSR);
     EXPECT_EQ(emptyPolls, 1u);
-    EXPECT_TRUE(uart.endOfInput());
+    EXPECT_TRUE(board.uart.endOfInput());
 }
 
 TEST_F(Uart16550Test, OnlyByteAccessesToItsEightRegistersDecode) {
@@ -87,19 +84,19 @@ TEST_F(Uart16550Test, OnlyByteAccessesToItsEightRegistersDecode) {
         {"byte before the start", [](sim::MemoryMap& m, uint32_t a) { m.write8(a, 0x41); }, base - 1},
     };
     for (const auto& access : refused) {
-        EXPECT_THROW(access.access(bus, access.address), sim::BoardMachineCheck) << access.what;
+        EXPECT_THROW(access.access(board.bus, access.address), sim::BoardMachineCheck) << access.what;
     }
-    EXPECT_EQ(line.output(), "");
+    EXPECT_EQ(board.line.output(), "");
     setReg(Uart16550::REG_SCR, 0xA5);
     EXPECT_EQ(reg(Uart16550::REG_SCR), 0xA5);
 }
 
 TEST_F(Uart16550Test, DivisorLatchSetsTheLineSpeed) {
     // The driver's power-on programming: 9600 baud, 8 data bits, FIFOs on.
-    EXPECT_EQ(uart.divisor(), 651);
+    EXPECT_EQ(board.uart.divisor(), 651);
     EXPECT_EQ(reg(Uart16550::REG_LCR), Uart16550::LCR_WORD_8_BITS);
     EXPECT_EQ(reg(Uart16550::REG_IIR), Uart16550::IIR_FIFOS_ENABLED | Uart16550::IIR_NO_INTERRUPT);
-    line.speeds.clear();
+    board.line.speeds.clear();
 
     setReg(Uart16550::REG_IER, Uart16550::IER_ERBFI);
     setReg(Uart16550::REG_LCR, Uart16550::LCR_DLAB | Uart16550::LCR_WORD_8_BITS);
@@ -107,22 +104,22 @@ TEST_F(Uart16550Test, DivisorLatchSetsTheLineSpeed) {
     EXPECT_EQ(reg(Uart16550::REG_DLM), 651 >> 8);
     setReg(Uart16550::REG_DLL, 54);
     setReg(Uart16550::REG_DLM, 0);
-    EXPECT_TRUE(line.speeds.empty());  // takes effect when DLAB clears
-    EXPECT_EQ(line.output(), "");      // latch writes are not data
+    EXPECT_TRUE(board.line.speeds.empty());  // takes effect when DLAB clears
+    EXPECT_EQ(board.line.output(), "");      // latch writes are not data
     setReg(Uart16550::REG_LCR, Uart16550::LCR_WORD_8_BITS);
-    EXPECT_EQ(line.speeds, std::vector<uint32_t>{115200});
+    EXPECT_EQ(board.line.speeds, std::vector<uint32_t>{115200});
     EXPECT_EQ(reg(Uart16550::REG_IER), Uart16550::IER_ERBFI);
 
     // A divisor outside the driver's table gives the speed it divides to.
     setReg(Uart16550::REG_LCR, Uart16550::LCR_DLAB);
     setReg(Uart16550::REG_DLL, 27);
     setReg(Uart16550::REG_LCR, 0);
-    EXPECT_EQ(line.speeds.back(), Uart16550::CLOCK_HZ / (16 * 27));
+    EXPECT_EQ(board.line.speeds.back(), Uart16550::CLOCK_HZ / (16 * 27));
 
     // The driver's speed setting programs the latch.
     tty.baudRateSet(19200);
-    EXPECT_EQ(uart.divisor(), 325);
-    EXPECT_EQ(uart.speed(), 19200u);
+    EXPECT_EQ(board.uart.divisor(), 325);
+    EXPECT_EQ(board.uart.speed(), 19200u);
 }
 
 TEST_F(Uart16550Test, InterruptIdentificationKeepsThe16550Priorities) {
@@ -135,7 +132,7 @@ TEST_F(Uart16550Test, InterruptIdentificationKeepsThe16550Priorities) {
 
     setReg(Uart16550::REG_THR, 'y');
     setReg(Uart16550::REG_IER, Uart16550::IER_ETBEI | Uart16550::IER_ERBFI);
-    line.deliver(std::vector<uint8_t>{'z'});
+    board.line.deliver(std::vector<uint8_t>{'z'});
     EXPECT_EQ(reg(Uart16550::REG_IIR), fifo | Uart16550::IIR_RECEIVED_DATA);
     EXPECT_EQ(reg(Uart16550::REG_RBR), 'z');
     EXPECT_EQ(reg(Uart16550::REG_IIR), fifo | Uart16550::IIR_THR_EMPTY);
@@ -152,32 +149,32 @@ TEST_F(Uart16550Test, LoopbackTurnsTheTransmitterIntoTheReceiver) {
     // and DSR, carrier dropped with OUT2 clear.
     EXPECT_EQ(reg(Uart16550::REG_MSR), Uart16550::MSR_CTS | Uart16550::MSR_DSR | Uart16550::MSR_DDCD);
     EXPECT_EQ(reg(Uart16550::REG_MSR), Uart16550::MSR_CTS | Uart16550::MSR_DSR);
-    line.deliver(std::vector<uint8_t>{'L'});
+    board.line.deliver(std::vector<uint8_t>{'L'});
     setReg(Uart16550::REG_THR, 'a');
     setReg(Uart16550::REG_THR, 'b');  // no room: overrun, 'b' is lost
     EXPECT_EQ(reg(Uart16550::REG_LSR) & (Uart16550::LSR_DR | Uart16550::LSR_OE),
               Uart16550::LSR_DR | Uart16550::LSR_OE);
     EXPECT_EQ(reg(Uart16550::REG_LSR) & Uart16550::LSR_OE, 0);
     EXPECT_EQ(reg(Uart16550::REG_RBR), 'a');
-    EXPECT_EQ(line.output(), "");
+    EXPECT_EQ(board.line.output(), "");
     setReg(Uart16550::REG_MCR, 0);
     EXPECT_EQ(reg(Uart16550::REG_RBR), 'L');  // the line's byte waited
 }
 
 TEST_F(Uart16550Test, StuckTransmitterStillSendsAndPowerUpClearsTheRegisters) {
-    uart.setTransmitterStuck(true);
+    board.uart.setTransmitterStuck(true);
     EXPECT_EQ(reg(Uart16550::REG_LSR) & (Uart16550::LSR_THRE | Uart16550::LSR_TEMT), 0);
     sendPolled("ok");
-    EXPECT_EQ(line.output(), "ok");
+    EXPECT_EQ(board.line.output(), "ok");
 
     setReg(Uart16550::REG_SCR, 0x5A);
     setReg(Uart16550::REG_IER, Uart16550::IER_MASK);
-    uart.powerUp();
+    board.uart.powerUp();
     for (uint8_t offset : {Uart16550::REG_IER, Uart16550::REG_LCR, Uart16550::REG_MCR, Uart16550::REG_SCR}) {
         EXPECT_EQ(reg(offset), 0) << int(offset);
     }
     EXPECT_EQ(reg(Uart16550::REG_IIR), Uart16550::IIR_NO_INTERRUPT);
-    EXPECT_EQ(uart.divisor(), 0);
+    EXPECT_EQ(board.uart.divisor(), 0);
 }
 
 }  // namespace

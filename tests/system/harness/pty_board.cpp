@@ -51,12 +51,6 @@ std::filesystem::path PtyBoard::filePath(const std::string& name) const {
     return board_->volume().hostRoot() / "files" / name;
 }
 
-void PtyBoard::writeFile(const std::string& name, const std::vector<uint8_t>& bytes) {
-    writeHostFile(filePath(name), bytes);
-}
-
 std::vector<uint8_t> PtyBoard::readFile(const std::string& name) const { return readHostFile(filePath(name)); }
-
-bool PtyBoard::fileExists(const std::string& name) const { return std::filesystem::exists(filePath(name)); }
 
 }  // namespace interop

@@ -36,9 +36,7 @@ public:
 
     // Files in "files/" on the volume, by their host path.
     std::filesystem::path filePath(const std::string& name) const;
-    void writeFile(const std::string& name, const std::vector<uint8_t>& bytes);
     std::vector<uint8_t> readFile(const std::string& name) const;
-    bool fileExists(const std::string& name) const;
 
 private:
     ScratchDir state_;
