@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "board_support/polled_output.h"
 #include "support/boot_texts.h"
@@ -193,7 +194,7 @@ TEST_F(FatalTest, TheRebootRoutineStopsTheClocksAndBranchPredictionAndCallsItsHo
     EXPECT_EQ(loader.takeOutput(), "");
 }
 
-// The waiting note goes out directly, the UART's interrupts masked and put back.
+// The waiting note goes out directly; the UART's interrupt enables are put back.
 TEST_F(FatalTest, TheRebootRequestResetsTheBoardAfterTheFatalEntry) {
     loader->eventLog.log_init(LOG_SIZE_BYTES, LOG_INIT_FIRST, LOG_INIT_LEVEL, LOG_INIT_FURTHER_1,
                               LOG_INIT_FURTHER_2);
@@ -203,6 +204,42 @@ TEST_F(FatalTest, TheRebootRequestResetsTheBoardAfterTheFatalEntry) {
     EXPECT_EQ(loader.takeOutput(), "...waiting for reboot\n");
     EXPECT_EQ(bus().read8(CONSOLE_UART_INTERRUPT_ENABLE), 0x0F);
     EXPECT_EQ(loader->eventLog.next(), 1u);
+}
+
+// The board's bus, noting the UART's interrupt enables as each character
+// goes to its data register.
+class UartWatchingBus : public Bus {
+public:
+    explicit UartWatchingBus(Bus& bus) : bus_(bus) {}
+    uint8_t read8(uint32_t address) override { return bus_.read8(address); }
+    uint16_t read16(uint32_t address) override { return bus_.read16(address); }
+    uint32_t read32(uint32_t address) override { return bus_.read32(address); }
+    void write8(uint32_t address, uint8_t value) override {
+        if (address == CONSOLE_UART_DATA) {
+            enablesWhileSending.push_back(bus_.read8(CONSOLE_UART_INTERRUPT_ENABLE));
+        }
+        bus_.write8(address, value);
+    }
+    void write16(uint32_t address, uint16_t value) override { bus_.write16(address, value); }
+    void write32(uint32_t address, uint32_t value) override { bus_.write32(address, value); }
+    std::span<uint8_t> ramView(uint32_t address, size_t length) override { return bus_.ramView(address, length); }
+
+    std::vector<uint8_t> enablesWhileSending;
+
+private:
+    Bus& bus_;
+};
+
+// Direct output is polled: the receive and transmit interrupts stay masked
+// while it sends (the line status and modem interrupts are left as set).
+TEST_F(FatalTest, DirectOutputSendsWithTheUartInterruptsMasked) {
+    const Platform& p = board.board().platform();
+    UartWatchingBus watching(p.bus);
+    Loader direct(Platform{p.console, p.clock, p.tasks, p.files, p.volume, watching, p.cpu, p.pci, p.memory});
+    bus().write8(CONSOLE_UART_INTERRUPT_ENABLE, 0x0F);
+    direct.eventLog.log_direct_output("ok");
+    EXPECT_EQ(watching.enablesWhileSending, std::vector<uint8_t>({0x0C, 0x0C}));
+    EXPECT_EQ(bus().read8(CONSOLE_UART_INTERRUPT_ENABLE), 0x0F);
 }
 
 // The console UART as the polled output sees it: a line status register
