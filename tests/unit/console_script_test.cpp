@@ -23,7 +23,8 @@ struct ParseCase {
 };
 
 const ParseCase PARSE_CASES[] = {
-    {"expect Boot Menu\n  # a comment\n\nsend \\x32\\r\\n\\t\\\\a\\x7Fb\\x00\ntimeout 2.5\nsx -k image.bin\nreset\npower-cut\r\n",
+    {"expect Boot Menu\n  # a comment\n\nsend \\x32\\r\\n\\t\\\\a\\x7Fb\\x00\n"
+     "timeout 2.5\nsx -k image.bin\nreset\npower-cut\r\n",
      nullptr},
     {"send \\x1\n", "line 1: \\x wants two hexadecimal digits"},
     {"expect a\nsend \\q\n", "line 2: unknown escape \\q"},

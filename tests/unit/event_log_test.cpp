@@ -148,7 +148,6 @@ TEST_F(EventLogTest, AnErrorEntryWithCodeZeroIsRecordedAndResetsTheBoard) {
     std::vector<uint8_t> expected = logWithEvents(3);
     putEvent(expected, 3, 2, "fatal.c", 33, TASK, 0, CALENDAR_START);
     EXPECT_EQ(logFile(), expected);
-
 }
 
 TEST_F(EventLogTest, EventsRenderNewestFirstWithTheTimeSplit) {
