@@ -51,7 +51,7 @@ std::vector<uint8_t> block(uint8_t number, std::vector<uint8_t> data) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    return fuzzing::runSelected(data, size, [&](fuzzing::FuzzBoard& fb, uint8_t selector, std::string_view) {
+    return fuzzing::runSelected(data, size, [&](fuzzing::FuzzBoard& fb, uint8_t selector, std::string_view rest) {
         using namespace swboot;
         const bool header = (selector & HEADER_MODE) != 0;
         const char* command = header ? "-rb" : COMMANDS[selector & 15];
@@ -59,21 +59,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (header) {
             // Each piece answers a request of the receiver; the receiver's
             // pauses between them are well under a second.
-            const std::vector<uint8_t> name(data + 1, data + 1 + std::min<size_t>(size - 1, 1024));
+            const std::vector<uint8_t> name(rest.begin(), rest.begin() + std::min<size_t>(rest.size(), 1024));
             for (const std::vector<uint8_t>& piece : {block(0, name), block(1, std::vector<uint8_t>(128, 0x41)),
                                                       std::vector<uint8_t>{0x04}, block(0, {})}) {
                 at += 1000000;
                 fb.line().deliverAt(at, piece);
             }
         }
-        for (size_t i = 1; !header && i + 2 <= size;) {
-            size_t length = data[i];
-            at += static_cast<int64_t>(data[i + 1]) * 10000;
+        for (size_t i = 0; !header && i + 2 <= rest.size();) {
+            size_t length = static_cast<uint8_t>(rest[i]);
+            at += static_cast<int64_t>(static_cast<uint8_t>(rest[i + 1])) * 10000;
             i += 2;
-            if (length > size - i) {
-                length = size - i;
+            if (length > rest.size() - i) {
+                length = rest.size() - i;
             }
-            fb.line().deliverAt(at, std::vector<uint8_t>(data + i, data + i + length));
+            fb.line().deliverAt(at, std::vector<uint8_t>(rest.begin() + i, rest.begin() + i + length));
             i += length;
         }
         fb.runLoader([&](Loader& loader) {
